@@ -1,0 +1,132 @@
+#include "KroServer/Operation.h"
+
+#include "Dazadared/JobController.h"
+
+#include <ace/Guard_T.h>
+#include <ace/Log_Msg.h>
+#include <ace/Thread_Manager.h>
+
+namespace Krovane
+{
+  namespace
+  {
+    // Ends this thread's hold on the last job it found, on every path out
+    // of a job loop, so that the job's owner may delete it.
+    struct FoundJobRelease
+    {
+      ~FoundJobRelease() { Halvern_Utilities::JobController::Instance()->ReleaseFoundJob(); }
+    };
+
+    bool ThreadIsManaged(unsigned long threadId)
+    {
+      return ACE_Thread_Manager::instance()->thread_within(static_cast<ACE_thread_t>(threadId)) != 0;
+    }
+  }
+
+  Operation::Operation() : m_state(Queued), m_cooperativeCancel(1) {}
+
+  Operation::Operation(const char* name)
+    : m_state(Queued), m_cooperativeCancel(1), m_name(name ? name : "")
+  {
+  }
+
+  Operation::~Operation() {}
+
+  std::string Operation::GetName() { return m_name; }
+
+  OperationState Operation::GetState()
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, m_state.load());
+    return m_state.load();
+  }
+
+  void Operation::SetState(OperationState state) { m_state.store(state); }
+
+  void Operation::MarkCancelled()
+  {
+    OperationState expected = Running;
+    m_state.compare_exchange_strong(expected, Cancelled);
+  }
+
+  void Operation::CancelJobs(bool logEachJob)
+  {
+    Halvern_Utilities::JobController* controller = Halvern_Utilities::JobController::Instance();
+    FoundJobRelease release;
+    Halvern_Utilities::Job* cancelled = nullptr;
+    for (;;)
+    {
+      Halvern_Utilities::Job* job = controller->FindJob(GetThreadId());
+      if (!job)
+        break;
+      if (logEachJob)
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): found job(%lx) to cancel\n"),
+                   reinterpret_cast<unsigned long>(job)));
+      if (job == cancelled)
+      {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ***** Operation::Cancel(): found duplicate Jobs registered with the JobController. You must unregister jobs when they are done.\n")));
+        break;
+      }
+      job->Cancel();
+      cancelled = job;
+    }
+  }
+
+  void Operation::StopThread(unsigned long threadId)
+  {
+    // A signal cannot stop one thread of a process on this platform (SIGKILL
+    // ends the whole server), and the thread may be detached, so it can be
+    // neither killed nor joined. It is asked to stop through the thread
+    // manager's cancel flag, which it reads with ACE_Thread_Manager::testcancel,
+    // besides the jobs and the state that the rest of Cancel changes.
+    ACE_Thread_Manager::instance()->cancel(static_cast<ACE_thread_t>(threadId));
+  }
+
+  void Operation::Cancel()
+  {
+    if (m_state.load() != Running)
+      return;
+
+    if (m_cooperativeCancel)
+    {
+      try
+      {
+        if (!ThreadIsManaged(GetThreadId()))
+        {
+          ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Thread isn't valid.\n")));
+          MarkCancelled();
+          return;
+        }
+        ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+        CancelJobs(false);
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): Set state to Cancelled\n")));
+        MarkCancelled();
+      }
+      catch (...)
+      {
+        MarkCancelled();
+        throw;
+      }
+      return;
+    }
+
+    try
+    {
+      if (!ThreadIsManaged(GetThreadId()))
+      {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Thread isn't valid.\n")));
+        MarkCancelled();
+        return;
+      }
+      StopThread(GetThreadId());
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+      CancelJobs(true);
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): Set state to Cancelled\n")));
+      MarkCancelled();
+    }
+    catch (...)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Unknown exception while terminating and joining thread.\n")));
+      throw;
+    }
+  }
+}

@@ -1,0 +1,6 @@
+#include "KroServer/OpnType.h"
+
+namespace Krovane
+{
+  ACE_TSS<OpnType> threadLocalOperation;
+}

@@ -1,0 +1,160 @@
+#include "KroServer/SyncServerImpl.h"
+
+#include "KroServer/Operation.h"
+#include "KroServer/OpnType.h"
+#include "KroServer/ServerObjectTable.h"
+#include "KroServer/SynchronousOperation.h"
+
+#include "Dazadared/MachineInfo.h"
+
+#include <ace/Guard_T.h>
+
+#include <string>
+
+namespace Krovane
+{
+  namespace
+  {
+    // The machine description, filled by the first call that learns one.
+    struct MachineInfoCache
+    {
+      ACE_Thread_Mutex lock;  // guards text
+      std::string text;       // empty until filled
+    };
+
+    MachineInfoCache& Cache()
+    {
+      static MachineInfoCache* cache = new MachineInfoCache;  // lives to process end
+      return *cache;
+    }
+  }
+
+  SyncServerImpl::SyncServerImpl(PortableServer::POA_ptr poa, int trackOperations)
+    : m_operations(trackOperations ? new OperationList : nullptr),
+      m_nextOperationId(1),
+      m_poa(PortableServer::POA::_duplicate(poa))
+  {
+  }
+
+  SyncServerImpl::~SyncServerImpl()
+  {
+    if (m_operations)
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+      for (Operation* operation : *m_operations)
+        delete operation;
+      m_operations->clear();
+      delete m_operations;
+      m_operations = nullptr;
+    }
+  }
+
+  void SyncServerImpl::AddOperation(Operation* operation)
+  {
+    if (!m_operations || !operation)
+      return;
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+    m_operations->push_back(operation);
+  }
+
+  void SyncServerImpl::RemoveOperation(Operation* operation)
+  {
+    if (!m_operations || !operation)
+      return;
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+    m_operations->remove(operation);
+  }
+
+  int SyncServerImpl::NumOperations()
+  {
+    if (!m_operations)
+      return 0;
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
+    return static_cast<int>(m_operations->size());
+  }
+
+  const Halvern_Utilities::UserPacket& SyncServerImpl::GetUserPacket() const
+  {
+    return m_userPacket;
+  }
+
+  void SyncServerImpl::SetUserPacket(const Halvern_Utilities::UserPacket& packet)
+  {
+    m_userPacket = packet;
+  }
+
+  void SyncServerImpl::SetUserToken(const Krovane::UserToken& token)
+  {
+    std::string text(reinterpret_cast<const char*>(token.get_buffer()), token.length());
+    text.push_back('\0');
+    m_userPacket.SetToken(text);
+  }
+
+  Krovane::UserToken* SyncServerImpl::GetUserToken()
+  {
+    const std::string text = GetUserPacket().GetToken();
+    const CORBA::ULong length = static_cast<CORBA::ULong>(text.size());
+    Krovane::UserToken* token = new Krovane::UserToken(length + 1);
+    token->length(length + 1);
+    for (CORBA::ULong i = 0; i < length; ++i)
+      (*token)[i] = static_cast<CORBA::Octet>(text[i]);
+    (*token)[length] = 0;
+    token->length(length);
+    return token;
+  }
+
+  void SyncServerImpl::UpdateUserToken(const Krovane::UserToken& token)
+  {
+    SetUserToken(token);
+  }
+
+  void SyncServerImpl::ServiceCancellation()
+  {
+    SynchronousOperation* current = threadLocalOperation->m_operation;
+    if (current && current->GetState() == Cancelled)
+      throw OperationCancelled();
+  }
+
+  int SyncServerImpl::MakeNewOperationID()
+  {
+    return m_nextOperationId++;
+  }
+
+  void SyncServerImpl::CancelAllOperations()
+  {
+    if (!m_operations)
+      return;
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+    for (Operation* operation : *m_operations)
+      operation->Cancel();
+    m_operations->clear();
+  }
+
+  char* SyncServerImpl::GetMachineInfo()
+  {
+    MachineInfoCache& cache = Cache();
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, cache.lock, CORBA::string_dup(""));
+    if (cache.text.empty())
+      cache.text = Halvern_Utilities::GetMachineInfo();
+    return CORBA::string_dup(cache.text.c_str());
+  }
+
+  void SyncServerImpl::Remove()
+  {
+    if (m_operations)
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+      if (m_operations->size() > 1)
+        throw OperationsStillActive();
+    }
+    ServerObjectTable* table = ServerObjectTable::Instance(PortableServer::POA::_nil());
+    CORBA::Object_var self = m_poa->servant_to_reference(this);
+    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(self.in());
+    table->RemoveObject(server.in());
+  }
+
+  PortableServer::POA_ptr SyncServerImpl::_default_POA()
+  {
+    return PortableServer::POA::_duplicate(m_poa.in());
+  }
+}

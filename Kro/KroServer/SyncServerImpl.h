@@ -1,0 +1,76 @@
+// SyncServerImpl: the base servant of every server object, the object a
+// client receives from a factory.
+//
+// It knows the user it works for, keeps (when asked to) the list of the
+// requests running in it, cancels them, describes the machine and removes
+// itself on request. Reference counted: the POA and whoever created it hold
+// references; it is deleted with the last one.
+//
+// Threads: ORB request threads call everything concurrently; the list is
+// guarded by m_lock. The user packet is set by the factory before the object
+// is published and by UpdateUserToken.
+#ifndef KROSERVER_SYNCSERVERIMPL_H
+#define KROSERVER_SYNCSERVERIMPL_H
+
+#include "KroServer/OperationList.h"
+#include "Krovane.hh"
+
+#include "Dazadared/UserPacket.h"
+
+#include <ace/Thread_Mutex.h>
+
+namespace Krovane
+{
+  class Operation;
+
+  class SyncServerImpl : public virtual POA_Krovane::ISyncServer,
+                         public virtual PortableServer::RefCountServantBase
+  {
+  public:
+    // poa: the POA the object lives in (its default POA). A nonzero
+    // trackOperations makes it keep the list of its running requests.
+    SyncServerImpl(PortableServer::POA_ptr poa, int trackOperations);
+    // Deletes every record still in the list.
+    virtual ~SyncServerImpl();
+
+    // Appends operation to the list (not owned; null ignored).
+    virtual void AddOperation(Operation* operation);
+    // Takes every entry of operation out of the list; does not delete it.
+    virtual void RemoveOperation(Operation* operation);
+    // The number of listed operations; 0 without a list.
+    virtual int NumOperations();
+    // The user the object works for.
+    virtual const Halvern_Utilities::UserPacket& GetUserPacket() const;
+
+    // ISyncServer
+    virtual char* GetMachineInfo();
+    virtual void Remove();
+    virtual void CancelAllOperations();
+    virtual void UpdateUserToken(const Krovane::UserToken& token);
+
+    // A new reference to the POA given at construction.
+    virtual PortableServer::POA_ptr _default_POA();
+
+    void SetUserPacket(const Halvern_Utilities::UserPacket& packet);
+    // Stores the token's octets, then one NUL, as the user's token.
+    void SetUserToken(const Krovane::UserToken& token);
+    // The user's token as octets, followed by one 0 octet; the caller owns it.
+    Krovane::UserToken* GetUserToken();
+
+    // For the work of an operation, at points where it can stop: raises
+    // OperationCancelled when the thread's current operation was cancelled.
+    void ServiceCancellation();
+
+  protected:
+    // The next operation id: 1, 2, 3, ... Unlocked: callers hold their own lock.
+    int MakeNewOperationID();
+
+    ACE_Thread_Mutex m_lock;                // guards m_operations
+    OperationList* m_operations;            // running requests, or null when not kept
+    int m_nextOperationId;                  // the next id to hand out
+    Halvern_Utilities::UserPacket m_userPacket;  // the user the object works for
+    PortableServer::POA_var m_poa;          // the object's POA
+  };
+}
+
+#endif

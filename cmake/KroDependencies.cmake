@@ -1,0 +1,6 @@
+# omniORB and ACE, as Debian installs them (pkg-config files).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(OMNIORB REQUIRED IMPORTED_TARGET GLOBAL omniORB4 omniDynamic4 omnithread4)
+pkg_check_modules(ACE REQUIRED IMPORTED_TARGET GLOBAL ACE)
+find_package(Threads REQUIRED)
+find_program(OMNIIDL_EXECUTABLE omniidl REQUIRED)

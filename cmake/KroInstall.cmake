@@ -1,0 +1,33 @@
+# cmake --install: headers, the libraries, the IDL and a package
+# configuration, so that an application finds it all with
+#   find_package(KroServer REQUIRED)
+#   target_link_libraries(myserver PRIVATE Kro::KroServer17)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS KroOrbLayer17 KroDazadared17 Dazadared17 KroServer17
+  EXPORT KroServerTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+foreach(dir OrbLayer KroDazadared Dazadared KroServer)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/Kro/${dir}/
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kro/${dir}
+    FILES_MATCHING PATTERN "*.h")
+endforeach()
+install(FILES ${KRO_IDL_OUTPUT_DIR}/Krovane.hh DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kro/KroDazadared)
+install(FILES ${PROJECT_SOURCE_DIR}/idl/Krovane.idl DESTINATION ${CMAKE_INSTALL_DATADIR}/Kro/idl)
+
+set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/KroServer)
+install(EXPORT KroServerTargets NAMESPACE Kro:: DESTINATION ${config_dir})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KroServerConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/KroServerConfig.cmake
+  INSTALL_DESTINATION ${config_dir}
+  PATH_VARS CMAKE_INSTALL_DATADIR)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KroServerConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/KroServerConfig.cmake
+  ${PROJECT_BINARY_DIR}/KroServerConfigVersion.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/KroIdl.cmake
+  DESTINATION ${config_dir})
