@@ -1,0 +1,12 @@
+# Installs the build into WORK_DIR/prefix and builds CONSUMER_DIR against it.
+file(REMOVE_RECURSE ${WORK_DIR})
+function(run_step)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGV}\n${out}\n${err}")
+  endif()
+endfunction()
+run_step(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix)
+run_step(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix)
+run_step(${CMAKE_COMMAND} --build ${WORK_DIR}/build -j 2)
+run_step(${WORK_DIR}/build/consumer)
