@@ -6,6 +6,8 @@
 #include <ace/Log_Msg.h>
 #include <ace/Thread_Manager.h>
 
+#include <cstdio>
+
 namespace Krovane
 {
   namespace
@@ -59,8 +61,14 @@ namespace Krovane
       if (!job)
         break;
       if (logEachJob)
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): found job(%lx) to cancel\n"),
-                   reinterpret_cast<unsigned long>(job)));
+      {
+        // ACE's formatter reads %l as a line number and %x as a 32-bit int:
+        // the full address is formatted here.
+        char address[2 * sizeof(void*) + 1];
+        std::snprintf(address, sizeof address, "%lx", reinterpret_cast<unsigned long>(job));
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): found job(%C) to cancel\n"),
+                   address));
+      }
       if (job == cancelled)
       {
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ***** Operation::Cancel(): found duplicate Jobs registered with the JobController. You must unregister jobs when they are done.\n")));

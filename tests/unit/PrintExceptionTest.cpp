@@ -1,0 +1,49 @@
+// Printing of handled CORBA exceptions: the place, then what the exception is.
+#include "OrbLayer/PrintException.h"
+#include "Krovane.hh"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace
+{
+  // What PrintException writes for ex and info.
+  std::string Printed(const CORBA::Exception& ex, const char* info)
+  {
+    FILE* stream = std::tmpfile();
+    if (!stream)
+      return "tmpfile failed";
+    KroOrb::PrintException(ex, info, stream);
+    std::string text;
+    std::rewind(stream);
+    char buffer[512];
+    size_t read;
+    while ((read = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
+      text.append(buffer, read);
+    std::fclose(stream);
+    return text;
+  }
+}
+
+TEST(PrintException, SystemExceptionShowsNameRepositoryIdMinorAndCompletion)
+{
+  EXPECT_EQ("AsynchronousOperation::Dispatch after narrow: "
+            "BAD_PARAM (IDL:omg.org/CORBA/BAD_PARAM:1.0), minor 0x2a, completed NO\n",
+            Printed(CORBA::BAD_PARAM(42, CORBA::COMPLETED_NO), "AsynchronousOperation::Dispatch after narrow"));
+  EXPECT_EQ("Relay: TIMEOUT (IDL:omg.org/CORBA/TIMEOUT:1.0), minor 0x0, completed MAYBE\n",
+            Printed(CORBA::TIMEOUT(0, CORBA::COMPLETED_MAYBE), "Relay"));
+  EXPECT_EQ("x: OBJECT_NOT_EXIST (IDL:omg.org/CORBA/OBJECT_NOT_EXIST:1.0), minor 0x4f4d0001, completed YES\n",
+            Printed(CORBA::OBJECT_NOT_EXIST(0x4f4d0001, CORBA::COMPLETED_YES), "x"));
+}
+
+TEST(PrintException, UserExceptionHasNoMinorAndALineEndedPlaceStartsANewLine)
+{
+  EXPECT_EQ("Problem in ServerObjectTable::NumObjectsAndActiveOperations()\n"
+            "OperationsStillActive (IDL:Krovane/OperationsStillActive:1.0)\n",
+            Printed(Krovane::OperationsStillActive(),
+                    "Problem in ServerObjectTable::NumObjectsAndActiveOperations()\n"));
+  EXPECT_EQ(": OperationCancelled (IDL:Krovane/OperationCancelled:1.0)\n",
+            Printed(Krovane::OperationCancelled(), nullptr));
+}
