@@ -1,0 +1,149 @@
+// The synchronous example across processes: a real KroExampleSyncServer on
+// 127.0.0.1, used by this test process through its own ORB or by the real
+// KroExampleSyncClient.
+#include "ClientOrb.h"
+#include "support/ProcessHarness.h"
+
+#include "Krovane.hh"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <csignal>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  // The server's log lines this test looks for.
+  const char* const kAdded = "ServerObjectTable::AddObject() Added Object";
+  const char* const kRemoved = "ServerObjectTable::RemoveObject() removed object";
+
+  // A token holding the bytes of text.
+  Krovane::UserToken Token(const std::string& text)
+  {
+    Krovane::UserToken token;
+    token.length(static_cast<CORBA::ULong>(text.size()));
+    for (CORBA::ULong i = 0; i < token.length(); ++i)
+      token[i] = static_cast<CORBA::Octet>(text[i]);
+    return token;
+  }
+
+  // The first line of text.
+  std::string FirstLine(const std::string& text)
+  {
+    return text.substr(0, text.find('\n'));
+  }
+
+  // A server process and its factory, reached from this process.
+  class SyncExample : public ::testing::Test
+  {
+  protected:
+    SyncExample()
+      : m_server(KRO_EXAMPLE_SYNC_SERVER)
+    {
+      CORBA::Object_var object = KroTest::ObjectFromIor(m_server.Ior());
+      m_factory = Krovane::IServerFactory::_narrow(object.in());
+    }
+
+    // The server's log (its standard error).
+    const KroTest::OutputCollector& ServerLog() { return m_server.Process().Stderr(); }
+
+    KroTest::ServerProcess m_server;        // killed and reaped with the fixture
+    Krovane::IServerFactory_var m_factory;  // the server's factory
+  };
+}
+
+TEST_F(SyncExample, CreatedObjectDescribesTheServersMachine)
+{
+  ASSERT_FALSE(CORBA::is_nil(m_factory.in()));
+  Krovane::ISyncServer_var server = m_factory->CreateObject(Token("alice"));
+  ASSERT_FALSE(CORBA::is_nil(server.in()));
+  EXPECT_TRUE(ServerLog().WaitFor("ExampleSyncFactory created an object for user \"alice\"", 10s))
+    << m_server.Process().Describe();
+  EXPECT_EQ(1, ServerLog().Count(kAdded));
+
+  CORBA::String_var first = server->GetMachineInfo();
+  CORBA::String_var second = server->GetMachineInfo();
+  char host[256] = {0};
+  ASSERT_EQ(0, gethostname(host, sizeof host - 1));
+  EXPECT_EQ("Host: " + std::string(host), FirstLine(first.in()));
+  EXPECT_STREQ(first.in(), second.in());  // the server keeps its first answer
+}
+
+TEST_F(SyncExample, UpdateUserTokenReplacesTheObjectsUser)
+{
+  Krovane::ISyncServer_var server = m_factory->CreateObject(Token("alice"));
+  server->UpdateUserToken(Token("bob"));
+  EXPECT_TRUE(ServerLog().WaitFor("user token now \"bob\"", 10s)) << m_server.Process().Describe();
+
+  // Any octets travel, a zero included.
+  server->UpdateUserToken(Token(std::string("a\0b", 3)));
+  EXPECT_TRUE(ServerLog().WaitFor("user token now \"a\\x00b\"", 10s)) << m_server.Process().Describe();
+}
+
+TEST_F(SyncExample, RemoveTakesOnlyThatObjectOutOfTheTable)
+{
+  Krovane::ISyncServer_var first = m_factory->CreateObject(Token("alice"));
+  Krovane::ISyncServer_var second = m_factory->CreateObject(Token("bob"));
+  ASSERT_FALSE(first->_is_equivalent(second.in()));
+  EXPECT_TRUE(ServerLog().WaitFor(kAdded, 10s, 2)) << m_server.Process().Describe();
+
+  first->Remove();
+  EXPECT_TRUE(ServerLog().WaitFor(kRemoved, 10s)) << m_server.Process().Describe();
+
+  // The other client's object is untouched and can still be removed.
+  CORBA::String_var machine = second->GetMachineInfo();
+  EXPECT_NE(std::string(), machine.in());
+  EXPECT_EQ(1, ServerLog().Count(kRemoved));
+  second->Remove();
+  EXPECT_TRUE(ServerLog().WaitFor(kRemoved, 10s, 2)) << m_server.Process().Describe();
+}
+
+TEST_F(SyncExample, SigtermEndsTheServerCleanlyWithObjectsAlive)
+{
+  Krovane::ISyncServer_var server = m_factory->CreateObject(Token("alice"));
+  server = Krovane::ISyncServer::_nil();
+
+  const auto status = m_server.Stop(20s);
+  ASSERT_TRUE(status.has_value()) << m_server.Process().Describe();
+  EXPECT_TRUE(status->exited) << status->Describe();
+  EXPECT_EQ(0, status->code) << m_server.Process().Describe();
+  EXPECT_EQ(1, ServerLog().Count("shutting down (signal " + std::to_string(SIGTERM) + ")"));
+  EXPECT_EQ(1, ServerLog().Count("ExampleSyncObject destroyed"));  // the POA let it go
+}
+
+TEST_F(SyncExample, ExampleClientRunsEveryStep)
+{
+  KroTest::ChildProcess client(KRO_EXAMPLE_SYNC_CLIENT,
+                               {"--ior-file", m_server.IorFile(), "--token", "carol",
+                                "--new-token", "dave"});
+  const auto status = client.WaitForExit(60s);
+  ASSERT_TRUE(status.has_value()) << client.Describe();
+  EXPECT_TRUE(status->exited && status->code == 0) << client.Describe();
+
+  const std::string report = client.Stdout().Text();
+  EXPECT_NE(std::string::npos, report.find("client: CreateObject(\"carol\") -> a server object"));
+  EXPECT_NE(std::string::npos, report.find("client:   Host: ")) << report;
+  EXPECT_NE(std::string::npos, report.find("client: Remove -> done")) << report;
+  EXPECT_NE(std::string::npos, report.find("client: all steps done")) << report;
+
+  EXPECT_TRUE(ServerLog().WaitFor(kRemoved, 10s)) << m_server.Process().Describe();
+  EXPECT_EQ(1, ServerLog().Count("for user \"carol\""));
+  EXPECT_EQ(1, ServerLog().Count("user token now \"dave\""));
+}
+
+TEST_F(SyncExample, ExampleClientFailsWhenTheServerIsGone)
+{
+  const std::string ior = m_server.Ior();
+  ASSERT_TRUE(m_server.Stop(20s).has_value());
+
+  KroTest::ChildProcess client(KRO_EXAMPLE_SYNC_CLIENT, {"--ior", ior, "--timeout-ms", "5000"});
+  const auto status = client.WaitForExit(60s);
+  ASSERT_TRUE(status.has_value()) << client.Describe();
+  EXPECT_TRUE(status->exited) << client.Describe();
+  EXPECT_EQ(1, status->code) << client.Describe();
+  EXPECT_NE(std::string::npos, client.Stdout().Text().find("client: failed: ")) << client.Describe();
+}
