@@ -6,6 +6,8 @@
 
 #include "KroServer/Operation.h"
 
+#include <atomic>
+
 namespace Krovane
 {
   class SynchronousOperation : public Operation
@@ -17,6 +19,10 @@ namespace Krovane
 
   protected:
     CORBA::Object_ptr m_target;  // the server object invoked; own reference
+
+  private:
+    friend class OperationHandles;
+    std::atomic<unsigned int> m_callHandle;  // its handle in outgoing calls; 0 until it makes one
   };
 }
 

@@ -1,4 +1,5 @@
 #include "OrbLayer/ORBInitInfo.h"
+#include "OrbLayer/InterceptorRegistry.h"
 
 namespace PortableInterceptor
 {
@@ -19,5 +20,15 @@ namespace PortableInterceptor
     for (CORBA::ULong i = 0; i < result->length(); ++i)
       (*result)[i] = CORBA::string_dup(m_arguments[i].c_str());
     return result;
+  }
+
+  void ORBInitInfo::add_server_request_interceptor(ServerRequestInterceptor_ptr interceptor)
+  {
+    KroOrb::InterceptorRegistry::Instance().AddServerInterceptor(interceptor);
+  }
+
+  void ORBInitInfo::add_client_request_interceptor(ClientRequestInterceptor_ptr interceptor)
+  {
+    KroOrb::InterceptorRegistry::Instance().AddClientInterceptor(interceptor);
   }
 }

@@ -4,6 +4,9 @@
 #ifndef KRO_ORBLAYER_ORBINITINFO_H
 #define KRO_ORBLAYER_ORBINITINFO_H
 
+#include "OrbLayer/ClientRequestInterceptor.h"
+#include "OrbLayer/ServerRequestInterceptor.h"
+
 #include <omniORB4/CORBA.h>
 
 #include <string>
@@ -20,6 +23,11 @@ namespace PortableInterceptor
     char* orb_id() const;
     // The command line arguments given to the ORB initialisation.
     CORBA::StringSeq* arguments() const;
+
+    // Installs a request interceptor for the whole process; the ORB keeps a
+    // reference. Interceptors run in the order they were added.
+    void add_server_request_interceptor(ServerRequestInterceptor_ptr interceptor);
+    void add_client_request_interceptor(ClientRequestInterceptor_ptr interceptor);
 
   private:
     std::string m_orbId;                   // the ORB's id

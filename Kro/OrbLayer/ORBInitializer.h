@@ -8,6 +8,7 @@
 #ifndef KRO_ORBLAYER_ORBINITIALIZER_H
 #define KRO_ORBLAYER_ORBINITIALIZER_H
 
+#include "OrbLayer/LocalRefCountedObject.h"
 #include "OrbLayer/LocalVar.h"
 
 #include <omniORB4/CORBA.h>
@@ -17,14 +18,14 @@ namespace PortableInterceptor
   class ORBInitInfo;
 
   // Base of every ORB initializer; reference counted (starts at 1).
-  class ORBInitializer : public virtual CORBA::LocalObject
+  class ORBInitializer : public virtual KroOrb::LocalRefCountedObject
   {
   public:
     virtual void pre_init(ORBInitInfo* info) = 0;
     virtual void post_init(ORBInitInfo* info) = 0;
 
   protected:
-    virtual ~ORBInitializer();
+    ~ORBInitializer() override;
   };
 
   typedef ORBInitializer* ORBInitializer_ptr;

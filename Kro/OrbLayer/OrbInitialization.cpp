@@ -1,4 +1,5 @@
 #include "OrbLayer/OrbInitialization.h"
+#include "OrbLayer/InterceptorRegistry.h"
 #include "OrbLayer/ORBInitInfo.h"
 #include "OrbLayer/ORBInitializer.h"
 
@@ -65,6 +66,7 @@ namespace KroOrb
       CORBA::ORB_var orb = CORBA::ORB_init(argc, argv, orbId ? orbId : "");
       for (auto& initializer : initializers)
         initializer->post_init(&info);
+      InterceptorRegistry::Instance().Install(orb.in());
       return orb._retn();
     }
     catch (...)

@@ -1,0 +1,207 @@
+#include "KroServer/KroServerInterceptor.h"
+
+#include "KroDazadared/KroSystem.h"
+#include "KroServer/KroServerShutdownTask.h"
+#include "KroServer/OpnType.h"
+#include "KroServer/SynchronousOperation.h"
+#include "KroServer/SyncServerImpl.h"
+#include "OrbLayer/PrintException.h"
+
+#include "Dazadared/threadLocalUserPacket.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/Thread.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Krovane
+{
+  namespace
+  {
+    bool Named(const char* operation, const char* name)
+    {
+      return std::strcmp(operation, name) == 0;
+    }
+
+    // What a request changed on its thread, to be undone when it ends.
+    struct RequestFrame
+    {
+      SynchronousOperation* record = nullptr;          // created for this request, or null
+      PortableServer::ServantBase_var servant;         // the server object, held while the request runs
+      SyncServerImpl* server = nullptr;                // the same, as a server object
+      SynchronousOperation* previousOperation = nullptr;  // the thread's current operation before
+      std::string previousToken;                       // the thread's user token before
+    };
+
+    // The requests in progress on this thread, innermost last.
+    typedef std::vector<RequestFrame> RequestFrames;
+    ACE_TSS<RequestFrames> requestFrames;
+
+    void PushFrame()
+    {
+      RequestFrame frame;
+      frame.previousOperation = threadLocalOperation->m_operation;
+      frame.previousToken = Halvern_Utilities::threadLocalUserPacket->GetToken();
+      requestFrames->push_back(std::move(frame));
+    }
+
+    // Takes the innermost frame off the thread and, when the holder goes,
+    // deletes its record and puts back the thread's operation and user.
+    class FrameEnd
+    {
+    public:
+      FrameEnd()
+      {
+        RequestFrames& frames = *requestFrames;
+        if (!frames.empty())
+        {
+          m_frame = std::move(frames.back());
+          frames.pop_back();
+          m_valid = true;
+        }
+      }
+      ~FrameEnd()
+      {
+        if (!m_valid)
+          return;
+        delete m_frame.record;
+        threadLocalOperation->m_operation = m_frame.previousOperation;
+        Halvern_Utilities::threadLocalUserPacket->SetToken(m_frame.previousToken);
+      }
+      RequestFrame& frame() { return m_frame; }
+
+    private:
+      RequestFrame m_frame;
+      bool m_valid = false;
+    };
+  }
+
+  KroServerInterceptor::KroServerInterceptor() : m_name("Kro_Server_Interceptor") {}
+
+  KroServerInterceptor::~KroServerInterceptor() {}
+
+  char* KroServerInterceptor::name() { return CORBA::string_dup(m_name); }
+
+  void KroServerInterceptor::destroy() {}
+
+  void KroServerInterceptor::receive_request_service_contexts(PortableInterceptor::ServerRequestInfo_ptr) {}
+
+  void KroServerInterceptor::receive_request(PortableInterceptor::ServerRequestInfo_ptr info)
+  {
+    KroServerShutdownTask::OperationCalled();
+    const char* operation = info->operation_name();
+    if (Named(operation, "ping"))
+      return;
+    PushFrame();
+    RequestFrame& frame = requestFrames->back();
+
+    try
+    {
+      CORBA::ORB_var orb = KroSystem::Instance(0)->GetOrb();
+      if (CORBA::is_nil(orb.in()))
+        return;
+      PortableServer::POA_var poa = info->target_poa();
+      PortableServer::ObjectId_var id = info->object_id();
+      CORBA::Object_var target = poa->id_to_reference(id.in());
+      const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
+
+      Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(target.in());
+      if (CORBA::is_nil(server.in()))
+        return;
+
+      frame.servant = poa->id_to_servant(id.in());
+      frame.server = dynamic_cast<SyncServerImpl*>(frame.servant.in());
+      frame.record = new SynchronousOperation(server.in(), operation);
+      frame.record->SetThreadId(threadId);
+      if (frame.server && !Named(operation, "CancelAllOperations"))
+        frame.server->AddOperation(frame.record);
+      if (frame.server)
+        Halvern_Utilities::threadLocalUserPacket->SetToken(frame.server->GetUserPacket().GetToken());
+      threadLocalOperation->m_operation = frame.record;
+      frame.record->SetState(Running);
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "KroServerInterceptor::receive_request\n");
+    }
+    catch (...)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("Unknown Exception in KroServerInterceptor::receive_request\n")));
+    }
+  }
+
+  void KroServerInterceptor::send_reply(PortableInterceptor::ServerRequestInfo_ptr info)
+  {
+    const char* operation = info->operation_name();
+    if (Named(operation, "ping"))
+      return;
+    FrameEnd end;
+    RequestFrame& frame = end.frame();
+
+    CORBA::ORB_var orb = KroSystem::Instance(0)->GetOrb();
+    if (CORBA::is_nil(orb.in()))
+      return;
+    PortableServer::POA_var poa = info->target_poa();
+    PortableServer::ObjectId_var id = info->object_id();
+    CORBA::Object_var target = poa->id_to_reference(id.in());
+    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(target.in());
+    if (CORBA::is_nil(server.in()))
+      return;
+
+    if (!Named(operation, "CancelAllOperations"))
+    {
+      // Unregistered from the object the request ran on, even when that
+      // object is no longer active: it still owns its list.
+      if (frame.server)
+        frame.server->RemoveOperation(frame.record);
+      try
+      {
+        PortableServer::ServantBase_var active = poa->id_to_servant(id.in());
+        if (Named(operation, "Remove"))
+          poa->deactivate_object(id.in());
+      }
+      catch (const PortableServer::POA::ObjectNotActive& ex)
+      {
+        KroOrb::PrintException(ex, "SyncServerImpl has already been deactivated\n");
+      }
+    }
+  }
+
+  void KroServerInterceptor::send_exception(PortableInterceptor::ServerRequestInfo_ptr info)
+  {
+    const char* operation = info->operation_name();
+    if (Named(operation, "ping"))
+      return;
+    FrameEnd end;
+    RequestFrame& frame = end.frame();
+
+    CORBA::ORB_var orb = KroSystem::Instance(0)->GetOrb();
+    if (CORBA::is_nil(orb.in()))
+      return;
+    PortableServer::POA_var poa = info->target_poa();
+    PortableServer::ObjectId_var id = info->object_id();
+    CORBA::Object_var target = poa->id_to_reference(id.in());
+    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(target.in());
+
+    if (!CORBA::is_nil(server.in()))
+    {
+      if (!Named(operation, "CancelAllOperations") && frame.server)
+        frame.server->RemoveOperation(frame.record);
+      return;
+    }
+
+    // An exception holder answers one raise() and then goes.
+    Krovane::IAsyncExceptionHolder_var holder = Krovane::IAsyncExceptionHolder::_narrow(target.in());
+    if (!CORBA::is_nil(holder.in()))
+      poa->deactivate_object(id.in());
+  }
+
+  void KroServerInterceptor::send_other(PortableInterceptor::ServerRequestInfo_ptr info)
+  {
+    const char* operation = info->operation_name();
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Sent other for Operation \"%s\".\n"), operation));
+  }
+}

@@ -1,0 +1,141 @@
+#include "KroServer/KroServerShutdownTask.h"
+
+#include "KroDazadared/KroSystem.h"
+#include "KroServer/ORBInitializationError.h"
+#include "KroServer/ServerObjectTable.h"
+#include "OrbLayer/OrbShutdown.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+
+namespace Krovane
+{
+  ACE_Atomic_Op<ACE_Thread_Mutex, int> KroServerShutdownTask::s_operationCalled(0);
+
+  namespace
+  {
+    // The argument last given to open(), for every instance.
+    std::atomic<void*> s_openArgs(nullptr);
+
+    void SleepMilliseconds(long milliseconds)
+    {
+      if (milliseconds > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+  }
+
+  KroServerShutdownTask::KroServerShutdownTask(CORBA::ORB_ptr orb, const ACE_Time_Value& interval)
+    : m_orb(CORBA::ORB::_duplicate(orb)), m_interval(interval)
+  {
+  }
+
+  KroServerShutdownTask::~KroServerShutdownTask()
+  {
+    CORBA::release(m_orb);
+  }
+
+  void KroServerShutdownTask::OperationCalled()
+  {
+    s_operationCalled = 1;
+  }
+
+  int KroServerShutdownTask::open(void* args)
+  {
+    s_openArgs.store(args);
+    try
+    {
+      if (CORBA::is_nil(m_orb))
+        throw ORBInitializationError("KroServerShutdownTask", "open", "Error initializing the ORB");
+      return activate(0, 1, 0, 0, -1, 0, 0, 0, 0, 0) == -1 ? -1 : 0;
+    }
+    catch (...)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Exception initializing KroServerShutdownTask.\n")));
+      return -1;
+    }
+  }
+
+  int KroServerShutdownTask::close(u_long)
+  {
+    return 0;
+  }
+
+  int KroServerShutdownTask::svc()
+  {
+    const long seconds = static_cast<long>(m_interval.sec());
+    int idleChecks = 0;
+    s_operationCalled = 1;
+    ServerObjectTable* table = ServerObjectTable::Instance(PortableServer::POA::_nil());
+
+    for (;;)
+    {
+      if (s_operationCalled.value() == 1)
+      {
+        s_operationCalled = 0;
+        if (idleChecks == 0)
+        {
+          SleepMilliseconds(seconds * 1000);
+          continue;
+        }
+        SleepMilliseconds((seconds / 10) * 1000);
+        if (s_operationCalled.value() == 1)
+          idleChecks = 0;
+        continue;
+      }
+
+      int numObjects = 0;
+      int numOperations = 0;
+      table->NumObjectsAndActiveOperations(numObjects, numOperations);
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Objects(%d) Active Operations(%d)\n"),
+                 numObjects, numOperations));
+      if (numOperations > 0)
+      {
+        s_operationCalled = 1;
+        idleChecks = 0;
+      }
+      if (s_operationCalled.value() == 0)
+      {
+        if (++idleChecks == 2)
+          break;
+        s_operationCalled = 1;
+      }
+    }
+
+    ShutDown();
+    return 0;
+  }
+
+  void KroServerShutdownTask::ShutDown()
+  {
+    {
+      PortableServer::POA_var root = KroSystem::Instance(1)->GetRootPOA();
+      PortableServer::POAManager_var manager = root->the_POAManager();
+      manager->discard_requests(false);
+    }
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t)  Shutting down the KroServer\n")));
+
+    if (KroOrb::OrbIsShutDown(m_orb))
+      return;
+
+    void* args = s_openArgs.load();
+    if (args == reinterpret_cast<void*>(-1))
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exit\n")));
+      ::_exit(0);
+    }
+    if (args == reinterpret_cast<void*>(-2))
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exitting\n")));
+      std::exit(0);
+    }
+    if (args)
+      static_cast<ACE_Task_Base*>(args)->close(0);
+    KroOrb::ShutdownOrb(m_orb, false);
+  }
+}
