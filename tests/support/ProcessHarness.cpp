@@ -107,7 +107,16 @@ namespace KroTest
       CloseQuietly(m_fd);
       throw SystemError("eventfd");
     }
-    m_reader = std::thread(&OutputCollector::Drain, this);
+    try
+    {
+      m_reader = std::thread(&OutputCollector::Drain, this);
+    }
+    catch (...)
+    {
+      CloseQuietly(m_fd);
+      CloseQuietly(m_stopFd);
+      throw;
+    }
   }
 
   OutputCollector::~OutputCollector()
@@ -278,20 +287,31 @@ namespace KroTest
     while (got < 0 && errno == EINTR);
     CloseQuietly(execPipe[0]);
 
-    m_stdout = std::make_unique<OutputCollector>(outPipe[0]);
-    m_stderr = std::make_unique<OutputCollector>(errPipe[0]);
-    if (got > 0)
+    // From here on the child exists: any failure kills and reaps it, since
+    // no destructor runs for a constructor that throws.
+    try
     {
-      Kill();
-      throw std::runtime_error("cannot run " + program + ": " + std::strerror(execError));
+      try
+      {
+        m_stdout = std::make_unique<OutputCollector>(outPipe[0]);  // owns the fd even if it throws
+      }
+      catch (...)
+      {
+        CloseQuietly(errPipe[0]);
+        throw;
+      }
+      m_stderr = std::make_unique<OutputCollector>(errPipe[0]);
+      if (got > 0)
+        throw std::runtime_error("cannot run " + program + ": " + std::strerror(execError));
+      // Through syscall: the C library's own declaration lacks C linkage here.
+      m_pidFd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+      if (m_pidFd < 0)
+        throw SystemError("pidfd_open");
     }
-    // Through syscall: the C library's own declaration lacks C linkage here.
-    m_pidFd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
-    if (m_pidFd < 0)
+    catch (...)
     {
-      const std::runtime_error error = SystemError("pidfd_open");
       Kill();
-      throw error;
+      throw;
     }
   }
 

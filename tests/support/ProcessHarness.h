@@ -57,7 +57,8 @@ namespace KroTest
   class OutputCollector
   {
   public:
-    // Takes ownership of readFd, the pipe's read end.
+    // Takes ownership of readFd, the pipe's read end (closed here even
+    // when the constructor throws).
     explicit OutputCollector(int readFd);
     // Stops reading (even if a writer still holds the pipe) and closes it.
     ~OutputCollector();
