@@ -6,6 +6,7 @@
 
 #include "Dazadared/Job.h"
 #include "Dazadared/JobController.h"
+#include "Dazadared/JobGuard.h"
 #include "support/LogCapture.h"
 
 #include <ace/Thread.h>
@@ -36,12 +37,12 @@ namespace
 
   unsigned long Self() { return static_cast<unsigned long>(ACE_Thread::self()); }
 
-  // A thread started through the process's thread manager that idles until
-  // the test lets it go (at the latest after a minute).
+  // A thread started through the process's thread manager that runs body,
+  // then idles until the test lets it go (at the latest after a minute).
   class ManagedThread
   {
   public:
-    ManagedThread() : m_id(0)
+    explicit ManagedThread(std::function<void()> body = nullptr) : m_id(0), m_body(std::move(body))
     {
       m_started = m_startedPromise.get_future();
       m_release = m_releasePromise.get_future().share();
@@ -67,13 +68,17 @@ namespace
     {
       ManagedThread* self = static_cast<ManagedThread*>(arg);
       std::shared_future<void> release = self->m_release;
+      std::function<void()> body = self->m_body;
       self->m_startedPromise.set_value(Self());
+      if (body)
+        body();
       release.wait_for(std::chrono::seconds(60));
       return 0;
     }
 
     bool m_spawned;
     unsigned long m_id;
+    std::function<void()> m_body;
     std::promise<unsigned long> m_startedPromise;
     std::future<unsigned long> m_started;
     std::promise<void> m_releasePromise;
@@ -249,6 +254,39 @@ TEST(Operation, CancelStopsAtAJobRegisteredTwice)
   // The job controller no longer holds the job for this thread: its owner may go.
   JobController::Instance()->Unregister(&twice);
   JobController::Instance()->Unregister(&after);
+}
+
+TEST(Operation, JobOwnerCanWithdrawItsJobOnceCancelReturns)
+{
+  std::promise<void> registered, cancelled, withdrawn;
+  std::shared_future<void> cancelledSignal = cancelled.get_future().share();
+  std::vector<std::string> stops;
+  ManagedThread thread([&] {
+    RecordingJob job(Self(), "job", &stops);
+    {
+      Halvern_Utilities::JobGuard guard(job);
+      JobController::Instance()->Register(&job);  // twice: Cancel ends at the duplicate
+      registered.set_value();
+      cancelledSignal.wait_for(std::chrono::seconds(30));
+    }
+    withdrawn.set_value();
+  });
+  ASSERT_NE(0u, thread.Id());
+  ASSERT_EQ(std::future_status::ready, registered.get_future().wait_for(std::chrono::seconds(30)));
+
+  Operation operation("op");
+  operation.SetThreadId(thread.Id());
+  operation.SetState(Krovane::Running);
+  operation.Cancel();
+  cancelled.set_value();
+
+  const bool ownerWentOn =
+    withdrawn.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!ownerWentOn)
+    JobController::Instance()->ReleaseFoundJob();  // let the owner go before failing
+  EXPECT_TRUE(ownerWentOn) << "the job's owner still waits for the canceller";
+  EXPECT_EQ(std::vector<std::string>{"job"}, stops);
+  EXPECT_EQ(Krovane::Cancelled, operation.GetState());
 }
 
 TEST(Operation, CancelNeverTurnsAnOperationThatFinishedMeanwhileIntoCancelled)
