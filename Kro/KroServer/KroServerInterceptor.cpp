@@ -26,11 +26,27 @@ namespace Krovane
       return std::strcmp(operation, name) == 0;
     }
 
+    // The target as a server object, or nil. The servant says what the
+    // target is: narrowing the reference would ask the target itself, an
+    // upcall that comes through this interceptor again.
+    Krovane::ISyncServer_ptr NarrowToSyncServer(PortableServer::Servant servant, CORBA::Object_ptr target)
+    {
+      if (!servant || !servant->_is_a(Krovane::ISyncServer::_PD_repoId))
+        return Krovane::ISyncServer::_nil();
+      return Krovane::ISyncServer::_unchecked_narrow(target);
+    }
+
+    bool IsSyncServer(PortableServer::Servant servant, CORBA::Object_ptr target)
+    {
+      Krovane::ISyncServer_var server = NarrowToSyncServer(servant, target);
+      return !CORBA::is_nil(server.in());
+    }
+
     // What a request changed on its thread, to be undone when it ends.
     struct RequestFrame
     {
       SynchronousOperation* record = nullptr;          // created for this request, or null
-      PortableServer::ServantBase_var servant;         // the server object, held while the request runs
+      PortableServer::ServantBase_var servant;         // the target's servant, held while the request runs
       SyncServerImpl* server = nullptr;                // the same, as a server object
       SynchronousOperation* previousOperation = nullptr;  // the thread's current operation before
       std::string previousToken;                       // the thread's user token before
@@ -108,11 +124,11 @@ namespace Krovane
       CORBA::Object_var target = poa->id_to_reference(id.in());
       const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
 
-      Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(target.in());
+      frame.servant = poa->id_to_servant(id.in());
+      Krovane::ISyncServer_var server = NarrowToSyncServer(frame.servant.in(), target.in());
       if (CORBA::is_nil(server.in()))
         return;
 
-      frame.servant = poa->id_to_servant(id.in());
       frame.server = dynamic_cast<SyncServerImpl*>(frame.servant.in());
       frame.record = new SynchronousOperation(server.in(), operation);
       frame.record->SetThreadId(threadId);
@@ -147,8 +163,7 @@ namespace Krovane
     PortableServer::POA_var poa = info->target_poa();
     PortableServer::ObjectId_var id = info->object_id();
     CORBA::Object_var target = poa->id_to_reference(id.in());
-    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(target.in());
-    if (CORBA::is_nil(server.in()))
+    if (!IsSyncServer(frame.servant.in(), target.in()))
       return;
 
     if (!Named(operation, "CancelAllOperations"))
@@ -184,9 +199,8 @@ namespace Krovane
     PortableServer::POA_var poa = info->target_poa();
     PortableServer::ObjectId_var id = info->object_id();
     CORBA::Object_var target = poa->id_to_reference(id.in());
-    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(target.in());
 
-    if (!CORBA::is_nil(server.in()))
+    if (IsSyncServer(frame.servant.in(), target.in()))
     {
       if (!Named(operation, "CancelAllOperations") && frame.server)
         frame.server->RemoveOperation(frame.record);
@@ -194,8 +208,8 @@ namespace Krovane
     }
 
     // An exception holder answers one raise() and then goes.
-    Krovane::IAsyncExceptionHolder_var holder = Krovane::IAsyncExceptionHolder::_narrow(target.in());
-    if (!CORBA::is_nil(holder.in()))
+    PortableServer::Servant servant = frame.servant.in();
+    if (servant && servant->_is_a(Krovane::IAsyncExceptionHolder::_PD_repoId))
       poa->deactivate_object(id.in());
   }
 

@@ -1,10 +1,15 @@
 // KroExampleSyncServer: a minimal synchronous server of the family.
 //
-//   KroExampleSyncServer [--ior-file PATH] [--print-ior] [ORB options]
+//   KroExampleSyncServer [--ior-file PATH] [--print-ior] [--threads N]
+//                        [--idle-seconds N] [--exit-mode orb|exit|_exit]
+//                        [ORB options]
 //
 // It publishes the reference of its factory (in PATH, and/or on standard
 // output; on standard output when no file is given), then serves requests
-// until it receives SIGTERM or SIGINT. Options it does not know go to the
+// in N event threads (default 4) until it has been idle for two checks in a
+// row, N seconds apart (default 60; 0 checks at once), or until it receives
+// SIGTERM or SIGINT. At idle shutdown it shuts the ORB down and cleans up
+// (orb, the default), or ends at once with exit(0) or _exit(0). Options it does not know go to the
 // ORB, e.g. -ORBendPoint giop:tcp:127.0.0.1: to listen on the loopback
 // interface only. The log (ACE_DEBUG) goes to standard error.
 //
@@ -15,13 +20,20 @@
 #include "ShutdownOnSignal.h"
 
 #include "KroDazadared/KroSystem.h"
+#include "KroServer/KroServerEventHandler.h"
+#include "KroServer/KroServerInterceptor.h"
+#include "KroServer/KroServerShutdownTask.h"
+#include "KroServer/KroServer_ORBInitializer.h"
 #include "OrbLayer/PrintException.h"
 
 #include <ace/Log_Msg.h>
+#include <ace/Thread_Manager.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,6 +44,9 @@ namespace
   {
     std::string iorFile;            // where to write the factory's IOR; empty: nowhere
     bool printIor = false;          // print the IOR on standard output
+    int threads = 4;                // event-loop threads
+    int idleSeconds = 60;           // idle interval of the shutdown task
+    void* exitMode = nullptr;       // how the shutdown task ends the process
     std::vector<char*> orbArgs;     // argv[0] and every option left for the ORB
   };
 
@@ -46,6 +61,20 @@ namespace
         options.iorFile = argv[++i];
       else if (std::strcmp(argv[i], "--print-ior") == 0)
         options.printIor = true;
+      else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
+        options.threads = std::atoi(argv[++i]);
+      else if (std::strcmp(argv[i], "--idle-seconds") == 0 && i + 1 < argc)
+        options.idleSeconds = std::atoi(argv[++i]);
+      else if (std::strcmp(argv[i], "--exit-mode") == 0 && i + 1 < argc)
+      {
+        const std::string mode = argv[++i];
+        if (mode == "exit")
+          options.exitMode = reinterpret_cast<void*>(-2);
+        else if (mode == "_exit")
+          options.exitMode = reinterpret_cast<void*>(-1);
+        else if (mode != "orb")
+          return false;
+      }
       else if (std::strncmp(argv[i], "--", 2) == 0)
         return false;
       else
@@ -108,8 +137,15 @@ namespace
     PublishReference(orb.in(), factoryReference.in(), options);
 
     KroExample::ShutdownOnSignal shutdownOnSignal(orb.in());
+
+    // The request loop in its own threads, and the task that ends the
+    // process once it has been idle long enough.
+    Krovane::KroServerEventHandler eventThreads(orb.in(), options.threads, 0);
+    Krovane::KroServerShutdownTask idleShutdown(orb.in(), ACE_Time_Value(options.idleSeconds));
+    if (eventThreads.open() != 0 || idleShutdown.open(options.exitMode) != 0)
+      throw std::runtime_error("cannot start the server's threads");
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleSyncServer ready\n")));
-    orb->run();
+    eventThreads.wait();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleSyncServer shutting down (signal %d)\n"),
                shutdownOnSignal.ReceivedSignal()));
   }
@@ -123,13 +159,24 @@ int main(int argc, char** argv)
   ServerOptions options;
   if (!ParseOptions(argc, argv, options))
   {
-    std::fprintf(stderr, "usage: %s [--ior-file PATH] [--print-ior] [ORB options]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--ior-file PATH] [--print-ior] [--threads N] [--idle-seconds N]"
+                 " [--exit-mode orb|exit|_exit] [ORB options]\n", argv[0]);
     return 2;
   }
+
+  // The idle-shutdown task may still be asleep when the server ends by a
+  // signal: the process does not wait for it at exit.
+  ACE_Thread_Manager::instance()->wait_on_exit(0);
 
   int status = 0;
   try
   {
+    // Every request is recorded on its server object and runs as its user.
+    PortableInterceptor::ServerRequestInterceptor_var interceptor = new Krovane::KroServerInterceptor;
+    PortableInterceptor::ORBInitializer_var initializer =
+      new Krovane::KroServer_ORBInitializer(interceptor.in());
+    PortableInterceptor::register_orb_initializer(initializer.in());
+
     int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
     Krovane::KroSystem::Instance(1)->InitOrb(orbArgc, options.orbArgs.data());
     Serve(options);
