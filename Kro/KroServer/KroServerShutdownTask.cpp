@@ -4,6 +4,7 @@
 #include "KroServer/ORBInitializationError.h"
 #include "KroServer/ServerObjectTable.h"
 #include "OrbLayer/OrbShutdown.h"
+#include "OrbLayer/PrintException.h"
 
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_unistd.h>
@@ -113,10 +114,17 @@ namespace Krovane
 
   void KroServerShutdownTask::ShutDown()
   {
+    try
     {
       PortableServer::POA_var root = KroSystem::Instance(1)->GetRootPOA();
       PortableServer::POAManager_var manager = root->the_POAManager();
       manager->discard_requests(false);
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      // The POAs are gone when the ORB was shut down or destroyed by
+      // someone else; the check below then ends the task quietly.
+      KroOrb::PrintException(ex, "KroServerShutdownTask::svc discard_requests");
     }
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t)  Shutting down the KroServer\n")));
 
