@@ -26,26 +26,20 @@ namespace Krovane
       return std::strcmp(operation, name) == 0;
     }
 
-    // The target as a server object, or nil. The servant says what the
-    // target is: narrowing the reference would ask the target itself, an
-    // upcall that comes through this interceptor again.
-    Krovane::ISyncServer_ptr NarrowToSyncServer(PortableServer::Servant servant, CORBA::Object_ptr target)
+    // Whether the target is a server object. The servant tells: narrowing
+    // the reference would ask the target itself, an upcall that passes
+    // through this interceptor again.
+    bool IsSyncServer(PortableServer::Servant servant)
     {
-      if (!servant || !servant->_is_a(Krovane::ISyncServer::_PD_repoId))
-        return Krovane::ISyncServer::_nil();
-      return Krovane::ISyncServer::_unchecked_narrow(target);
-    }
-
-    bool IsSyncServer(PortableServer::Servant servant, CORBA::Object_ptr target)
-    {
-      Krovane::ISyncServer_var server = NarrowToSyncServer(servant, target);
-      return !CORBA::is_nil(server.in());
+      return servant && servant->_is_a(Krovane::ISyncServer::_PD_repoId);
     }
 
     // What a request changed on its thread, to be undone when it ends.
     struct RequestFrame
     {
       SynchronousOperation* record = nullptr;          // created for this request, or null
+      PortableServer::POA_var poa;                     // the target's POA
+      PortableServer::ObjectId_var id;                 // the target's object id
       PortableServer::ServantBase_var servant;         // the target's servant, held while the request runs
       SyncServerImpl* server = nullptr;                // the same, as a server object
       SynchronousOperation* previousOperation = nullptr;  // the thread's current operation before
@@ -119,15 +113,15 @@ namespace Krovane
       CORBA::ORB_var orb = KroSystem::Instance(0)->GetOrb();
       if (CORBA::is_nil(orb.in()))
         return;
-      PortableServer::POA_var poa = info->target_poa();
-      PortableServer::ObjectId_var id = info->object_id();
-      CORBA::Object_var target = poa->id_to_reference(id.in());
+      frame.poa = info->target_poa();
+      frame.id = info->object_id();
+      CORBA::Object_var target = frame.poa->id_to_reference(frame.id.in());
       const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
 
-      frame.servant = poa->id_to_servant(id.in());
-      Krovane::ISyncServer_var server = NarrowToSyncServer(frame.servant.in(), target.in());
-      if (CORBA::is_nil(server.in()))
+      frame.servant = frame.poa->id_to_servant(frame.id.in());
+      if (!IsSyncServer(frame.servant.in()))
         return;
+      Krovane::ISyncServer_var server = Krovane::ISyncServer::_unchecked_narrow(target.in());
 
       frame.server = dynamic_cast<SyncServerImpl*>(frame.servant.in());
       frame.record = new SynchronousOperation(server.in(), operation);
@@ -156,32 +150,22 @@ namespace Krovane
       return;
     FrameEnd end;
     RequestFrame& frame = end.frame();
-
-    CORBA::ORB_var orb = KroSystem::Instance(0)->GetOrb();
-    if (CORBA::is_nil(orb.in()))
-      return;
-    PortableServer::POA_var poa = info->target_poa();
-    PortableServer::ObjectId_var id = info->object_id();
-    CORBA::Object_var target = poa->id_to_reference(id.in());
-    if (!IsSyncServer(frame.servant.in(), target.in()))
+    if (!IsSyncServer(frame.servant.in()) || Named(operation, "CancelAllOperations"))
       return;
 
-    if (!Named(operation, "CancelAllOperations"))
+    // Unregistered from the object the request ran on, even when that
+    // object is no longer active: it still owns its list.
+    if (frame.server)
+      frame.server->RemoveOperation(frame.record);
+    try
     {
-      // Unregistered from the object the request ran on, even when that
-      // object is no longer active: it still owns its list.
-      if (frame.server)
-        frame.server->RemoveOperation(frame.record);
-      try
-      {
-        PortableServer::ServantBase_var active = poa->id_to_servant(id.in());
-        if (Named(operation, "Remove"))
-          poa->deactivate_object(id.in());
-      }
-      catch (const PortableServer::POA::ObjectNotActive& ex)
-      {
-        KroOrb::PrintException(ex, "SyncServerImpl has already been deactivated\n");
-      }
+      PortableServer::ServantBase_var active = frame.poa->id_to_servant(frame.id.in());
+      if (Named(operation, "Remove"))
+        frame.poa->deactivate_object(frame.id.in());
+    }
+    catch (const PortableServer::POA::ObjectNotActive& ex)
+    {
+      KroOrb::PrintException(ex, "SyncServerImpl has already been deactivated\n");
     }
   }
 
@@ -192,25 +176,20 @@ namespace Krovane
       return;
     FrameEnd end;
     RequestFrame& frame = end.frame();
-
-    CORBA::ORB_var orb = KroSystem::Instance(0)->GetOrb();
-    if (CORBA::is_nil(orb.in()))
-      return;
-    PortableServer::POA_var poa = info->target_poa();
-    PortableServer::ObjectId_var id = info->object_id();
-    CORBA::Object_var target = poa->id_to_reference(id.in());
-
-    if (IsSyncServer(frame.servant.in(), target.in()))
-    {
-      if (!Named(operation, "CancelAllOperations") && frame.server)
-        frame.server->RemoveOperation(frame.record);
-      return;
-    }
-
-    // An exception holder answers one raise() and then goes.
     PortableServer::Servant servant = frame.servant.in();
-    if (servant && servant->_is_a(Krovane::IAsyncExceptionHolder::_PD_repoId))
-      poa->deactivate_object(id.in());
+    if (!servant)
+      return;
+
+    if (IsSyncServer(servant))
+    {
+      if (frame.server && !Named(operation, "CancelAllOperations"))
+        frame.server->RemoveOperation(frame.record);
+    }
+    else if (servant->_is_a(Krovane::IAsyncExceptionHolder::_PD_repoId))
+    {
+      // An exception holder answers one raise() and then goes.
+      frame.poa->deactivate_object(frame.id.in());
+    }
   }
 
   void KroServerInterceptor::send_other(PortableInterceptor::ServerRequestInfo_ptr info)
