@@ -1,0 +1,40 @@
+// Reading the probe server's output in the tests.
+//
+// The server's standard error holds ACE log lines "(<pid>|<tid>) text" and
+// lines without that prefix; these helpers match whole lines exactly.
+// Free functions on text the caller owns; any thread.
+#ifndef KRO_TESTS_PROCESS_PROBELOG_H
+#define KRO_TESTS_PROCESS_PROBELOG_H
+
+#include "Krovane.hh"
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace KroTest
+{
+  // The lines of text, without their line ends.
+  std::vector<std::string> Lines(const std::string& text);
+
+  // The lines of log written by process pid with the "(%P|%t)" prefix, each
+  // without the prefix: "(12|34) Objects(0)" gives " Objects(0)".
+  std::vector<std::string> PrefixedLines(const std::string& log, pid_t pid);
+
+  // How many prefixed lines of pid read exactly body (the text after the
+  // prefix, its leading blanks included).
+  int CountPrefixed(const std::string& log, pid_t pid, const std::string& body);
+
+  // How many lines of text are exactly line.
+  int CountLines(const std::string& text, const std::string& line);
+
+  // The index in PrefixedLines(log, pid) of the first line reading body
+  // at or after from, or -1.
+  int IndexOfPrefixed(const std::string& log, pid_t pid, const std::string& body, int from = 0);
+
+  // A token holding the octets of text.
+  Krovane::UserToken Token(const std::string& text);
+}
+
+#endif
