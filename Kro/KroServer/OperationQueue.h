@@ -1,0 +1,45 @@
+// OperationQueue: the FIFO of work waiting in a buffered threading policy.
+// The front is the next item to run; an item may stand in it more than once.
+//
+// The queue owns its entries and never the work items. It does no locking:
+// every caller holds the lock of the policy that owns the queue.
+#ifndef KROSERVER_OPERATIONQUEUE_H
+#define KROSERVER_OPERATIONQUEUE_H
+
+#include "KroServer/OperationQueueEntry.h"
+
+#include <list>
+
+namespace Krovane
+{
+  class Dispatchable;
+
+  class OperationQueue : public std::list<OperationQueueEntry*>
+  {
+  public:
+    OperationQueue();
+    // The entries are owned: a copy would free them twice.
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+    // Frees every entry; the work items are untouched.
+    virtual ~OperationQueue();
+
+    // Appends a new entry for work (a null work is ignored).
+    void Enqueue(Dispatchable* work);
+    // Puts a new entry for work at the front (a null work is ignored).
+    void EnqueueFront(Dispatchable* work);
+    // Nonzero when no entry waits.
+    int IsEmpty();
+    // Takes the front entry out and returns its item; null when empty.
+    Dispatchable* Dequeue();
+    // Takes out the front-most entry of work and returns work; null when
+    // work is null or not queued.
+    Dispatchable* Extract(Dispatchable* work);
+    // Tells each waiting item its place (1 = next) when it has changed since
+    // it was last told. An item whose report fails is skipped; the others
+    // are still told.
+    void ReportPositions();
+  };
+}
+
+#endif

@@ -1,0 +1,273 @@
+#include "KroServer/ThreadPoolThreadingPolicy.h"
+#include "KroServer/Operation.h"
+#include "KroServer/OpnType.h"
+#include "KroServer/SynchronousOperation.h"
+
+#include <ace/Guard_T.h>
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_unistd.h>
+#include <ace/Time_Value.h>
+
+#include <cxxabi.h>
+
+namespace Krovane
+{
+  namespace
+  {
+    const int kMinCeiling = 30;              // the constructor's upper bound on min
+    const int kMaxCeiling = 100;             // setMax's upper bound
+    const int kSmallestStack = 128000;       // smaller stack sizes are raised to this
+    const int kLargeStack = 20000000;        // larger stack sizes are logged
+    const char* const kCancelAll = "CancelAllOperations";  // runs before all waiting work
+  }
+
+  std::atomic<bool> ThreadPoolThreadingPolicy::s_noThreadStarted(true);
+
+  ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(int min, int max)
+    : m_idle(0), m_poolSize(0), m_max(max), m_min(min), m_stackSize(0),
+      m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
+  {
+    if (m_min <= 0)
+      m_min = 1;
+    else if (m_min > kMinCeiling)
+      m_min = kMinCeiling;
+    if (m_max < m_min)
+      m_max = m_min;
+  }
+
+  ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(const ThreadPoolThreadingPolicy& other)
+    : BufferedThreadingPolicy(other), m_idle(0), m_poolSize(0), m_max(other.GetMax()),
+      m_min(other.GetMin()), m_stackSize(0),
+      m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
+  {
+  }
+
+  ThreadPoolThreadingPolicy::~ThreadPoolThreadingPolicy() {}
+
+  ThreadingPolicy* ThreadPoolThreadingPolicy::Copy() { return new ThreadPoolThreadingPolicy(1, 5); }
+
+  int ThreadPoolThreadingPolicy::setMin(int n)
+  {
+    if (n <= 0)
+      return 0;
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    m_min = n;
+    return 1;
+  }
+
+  int ThreadPoolThreadingPolicy::setMax(int n)
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    if (n <= 0 || n < m_min || n > kMaxCeiling)
+      return 0;
+    m_max = n;
+    return 1;
+  }
+
+  int ThreadPoolThreadingPolicy::setStackSize(int n)
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    if (n < kSmallestStack)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Stacksize too small(%d bytes). Setting to 128KB for ThreadPool threads: %d\n"),
+                 n, kSmallestStack));
+      m_stackSize = kSmallestStack;
+      return 0;
+    }
+    m_stackSize = n;
+    if (n > kLargeStack)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Setting a very large stacksize for ThreadPool threads: %d bytes\n"), n));
+      return 0;
+    }
+    return 1;
+  }
+
+  int ThreadPoolThreadingPolicy::GetMin() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    return m_min;
+  }
+
+  int ThreadPoolThreadingPolicy::GetMax() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    return m_max;
+  }
+
+  int ThreadPoolThreadingPolicy::GetStackSize() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    return m_stackSize;
+  }
+
+  int ThreadPoolThreadingPolicy::GetPoolSize() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    return m_poolSize;
+  }
+
+  int ThreadPoolThreadingPolicy::GetIdle() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    return m_idle;
+  }
+
+  int ThreadPoolThreadingPolicy::CanDispatchNow() { return 1; }
+
+  void ThreadPoolThreadingPolicy::Submit(Dispatchable* work)
+  {
+    if (!work)
+      return;
+    if (Operation* operation = dynamic_cast<Operation*>(work))
+    {
+      const bool cancelAll = operation->GetName() == kCancelAll;
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_queueLock);
+      if (cancelAll)
+        m_queue.EnqueueFront(work);
+      else
+        m_queue.Enqueue(work);
+    }
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_poolLock);
+      if (m_idle == 0 && m_poolSize < m_max && !StartThread())
+        return;
+    }
+    WakeOne();
+  }
+
+  bool ThreadPoolThreadingPolicy::StartThread()
+  {
+    if (s_noThreadStarted.exchange(false))
+    {
+      if (m_stackSize > 0)
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Creating Threadpool Threads with stack size(%d)\n"), m_stackSize));
+      else
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Creating Threadpool Threads with default stack size\n")));
+    }
+
+    size_t stackSizes[1] = {static_cast<size_t>(m_stackSize)};
+    // One more detached thread each time, at the platform's normal priority,
+    // under ACE's thread manager (so Operation::Cancel finds it).
+    const int started = activate(THR_DETACHED, 1, 1, ACE_DEFAULT_THREAD_PRIORITY, -1, nullptr,
+                                 nullptr, nullptr, m_stackSize > 0 ? stackSizes : nullptr, nullptr);
+    if (started == -1)
+    {
+      if (m_stackSize > 0)
+        ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) Failed to create a Threadpool Thread with stack size(%d). Check the stacksize/data limits for the machine using the limit command(if available).\n"),
+                   m_stackSize));
+      else
+        ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) Failed to create a Threadpool Thread with default stack size. Check the stacksize/data limits for the machine using the limit command(if available).\n")));
+      return false;
+    }
+    ++m_poolSize;
+    // Growth is throttled to one thread a second; submissions wait meanwhile.
+    ACE_OS::sleep(ACE_Time_Value(1));
+    return true;
+  }
+
+  void ThreadPoolThreadingPolicy::Remove(Dispatchable* work)
+  {
+    if (!work)
+      return;
+    Dispatchable* removed = nullptr;
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_queueLock);
+      removed = m_queue.Extract(work);
+    }
+    if (removed)
+      WakeOne();
+  }
+
+  void ThreadPoolThreadingPolicy::WakeOne()
+  {
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_conditionLock);
+    ++m_wakeUps;
+    m_condition->signal();
+  }
+
+  void ThreadPoolThreadingPolicy::WaitForWakeUp(unsigned long seen)
+  {
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_conditionLock);
+    while (m_wakeUps.load() == seen)
+      m_condition->wait();
+  }
+
+  Dispatchable* ThreadPoolThreadingPolicy::GetOperation(int& keepRunning)
+  {
+    Dispatchable* item = nullptr;
+    unsigned long seen = 0;
+    {
+      ACE_GUARD_RETURN(ACE_Thread_Mutex, queueGuard, m_queueLock, nullptr);
+      {
+        ACE_GUARD_RETURN(ACE_Thread_Mutex, poolGuard, m_poolLock, nullptr);
+        if (m_queue.IsEmpty() && m_poolSize > m_min)
+        {
+          keepRunning = 0;
+          return nullptr;
+        }
+        ++m_idle;
+      }
+      // Read while the queue is still locked: any item this look misses is
+      // queued later, and its wake-up is counted later still.
+      seen = m_wakeUps.load();
+      if (CanDispatchNow())
+        item = m_queue.Dequeue();
+      m_queue.ReportPositions();
+    }
+    if (!item)
+      WaitForWakeUp(seen);
+    {
+      ACE_GUARD_RETURN(ACE_Thread_Mutex, poolGuard, m_poolLock, item);
+      --m_idle;
+    }
+    return item;
+  }
+
+  void ThreadPoolThreadingPolicy::decrementPoolSize()
+  {
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_poolLock);
+      --m_poolSize;
+    }
+    WakeOne();
+  }
+
+  int ThreadPoolThreadingPolicy::open(void*) { return 0; }
+
+  int ThreadPoolThreadingPolicy::close(u_long)
+  {
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) shutting down ThreadPool threads.\n")));
+    return 0;
+  }
+
+  int ThreadPoolThreadingPolicy::svc()
+  {
+    int keepRunning = 1;
+    while (keepRunning)
+    {
+      Dispatchable* item = GetOperation(keepRunning);
+      if (!item)
+        continue;
+      threadLocalOperation->m_operation = dynamic_cast<SynchronousOperation*>(item);
+      try
+      {
+        item->Dispatch();
+      }
+      catch (abi::__forced_unwind&)
+      {
+        // The thread is being ended from within the work: it leaves the pool.
+        decrementPoolSize();
+        throw;
+      }
+      catch (...)
+      {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Unknown exception dispatching Operation.\n")));
+        keepRunning = 0;
+      }
+    }
+    decrementPoolSize();
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Decrementing ThreadPool size: thread exitting.\n")));
+    return 0;
+  }
+}

@@ -1,0 +1,113 @@
+// ThreadPoolThreadingPolicy: a bounded pool of detached worker threads that
+// take operations from the queue one at a time and run them.
+//
+// The pool grows by one thread per Submit, and only when no thread is
+// looking for work; each new thread is followed by a one-second pause that
+// throttles growth. Threads that find nothing to do while the pool is above
+// its minimum end one after another; the threads at the minimum wait for
+// work until the process ends. While an item waits it is told its place in
+// line whenever that place changes.
+//
+// Ownership: the pool never owns a work item; the submitter keeps each one
+// alive until it has run or has been removed. The pool owns its condition.
+// A pool thread uses the pool until it ends, so a pool must outlive its
+// threads; threads are started through ACE's thread manager and are detached.
+//
+// Threads: Submit, Remove, the setters and getters may be called from any
+// thread; GetOperation, decrementPoolSize and svc run only on pool threads.
+// Lock order: m_queueLock before m_poolLock; m_conditionLock is taken alone.
+#ifndef KROSERVER_THREADPOOLTHREADINGPOLICY_H
+#define KROSERVER_THREADPOOLTHREADINGPOLICY_H
+
+#include "KroServer/BufferedThreadingPolicy.h"
+
+#include <ace/Condition_Thread_Mutex.h>
+#include <ace/Thread_Mutex.h>
+
+#include <atomic>
+#include <memory>
+
+namespace Krovane
+{
+  class ThreadPoolThreadingPolicy : public BufferedThreadingPolicy
+  {
+  public:
+    // min is kept within 1..30, max raised to min when smaller. No thread is started.
+    ThreadPoolThreadingPolicy(int min = 1, int max = 5);
+    // Takes over min and max; counters, stack size, locks and condition are new.
+    ThreadPoolThreadingPolicy(const ThreadPoolThreadingPolicy& other);
+    virtual ~ThreadPoolThreadingPolicy();
+
+    // A new pool with the defaults (1, 5), owned by the caller.
+    virtual ThreadingPolicy* Copy() override;
+
+    // The fewest threads kept when idle: 1 and the change when n > 0, else 0.
+    int setMin(int n);
+    // The most threads: 1 and the change when min <= n <= 100, else 0.
+    int setMax(int n);
+    // Stack size of new threads in bytes: 1 when 128000 <= n <= 20000000;
+    // below that 128000 is stored, above it n is stored, and 0 is returned.
+    int setStackSize(int n);
+
+    // The settings and counters, each read under m_poolLock.
+    int GetMin() const;
+    int GetMax() const;
+    int GetStackSize() const;
+    // Threads started and not yet ended.
+    int GetPoolSize() const;
+    // Threads looking for or waiting for work.
+    int GetIdle() const;
+
+    // Queues an Operation ("CancelAllOperations" in front, others at the
+    // back), starts a thread when none is idle and the pool is below its
+    // maximum, and wakes one waiting thread. Other Dispatchables are never run.
+    virtual void Submit(Dispatchable* work) override;
+    // Takes work out of the queue; when it was there, wakes one waiting
+    // thread so that the items left are told their new places.
+    virtual void Remove(Dispatchable* work) override;
+
+    // Does nothing: threads are started by Submit.
+    virtual int open(void* args = 0) override;
+    // Called by ACE as each pool thread ends; logs it.
+    virtual int close(u_long flags = 0) override;
+    // The body of every pool thread.
+    virtual int svc() override;
+
+    // The next item for the calling pool thread, or null (then ask again);
+    // keepRunning becomes 0 when the thread is surplus and is to end.
+    Dispatchable* GetOperation(int& keepRunning);
+    // Bookkeeping of an ending pool thread; wakes one waiting thread.
+    void decrementPoolSize();
+
+  protected:
+    // 1: the pool can always start work.
+    virtual int CanDispatchNow() override;
+
+  private:
+    // Starts one thread; m_poolLock held. Returns whether it did.
+    bool StartThread();
+    // Lets one waiting thread go (or the next one about to wait).
+    void WakeOne();
+    // Waits until a wake-up is given after the one numbered seen.
+    void WaitForWakeUp(unsigned long seen);
+
+    int m_idle;                          // threads inside GetOperation
+    int m_poolSize;                      // threads started and not yet ended
+    int m_max;                           // most threads the pool may hold
+    int m_min;                           // threads kept when idle
+    int m_stackSize;                     // stack size of new threads; 0: the default
+    mutable ACE_Thread_Mutex m_poolLock;  // guards the five fields above
+    ACE_Thread_Mutex m_conditionLock;    // the mutex of m_condition
+    // Idle threads wait on it; thread-scope, owned by the pool.
+    std::unique_ptr<ACE_Condition<ACE_Thread_Mutex>> m_condition;
+    // Wake-ups given so far: written under m_conditionLock, read by a thread
+    // as it looks at the queue, so that a wake-up given between that look
+    // and the wait is not lost.
+    std::atomic<unsigned long> m_wakeUps;
+
+    // Set until the first pool thread of the process is started.
+    static std::atomic<bool> s_noThreadStarted;
+  };
+}
+
+#endif
