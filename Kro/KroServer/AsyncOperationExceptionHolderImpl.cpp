@@ -1,0 +1,26 @@
+#include "KroServer/AsyncOperationExceptionHolderImpl.h"
+
+#include <ace/Log_Msg.h>
+
+namespace Krovane
+{
+  AsyncOperationExceptionHolderImpl::AsyncOperationExceptionHolderImpl()
+  {
+  }
+
+  AsyncOperationExceptionHolderImpl::AsyncOperationExceptionHolderImpl(const std::string& message)
+    : m_message(message.c_str())
+  {
+  }
+
+  AsyncOperationExceptionHolderImpl::~AsyncOperationExceptionHolderImpl()
+  {
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("Deleting AsyncOperationExceptionHolderImpl\n")));
+  }
+
+  void AsyncOperationExceptionHolderImpl::raise()
+  {
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperationExceptionHolderImpl::raise(): throwing exception...\n")));
+    throw Krovane::AsyncOperationException(m_message.c_str());
+  }
+}

@@ -1,0 +1,89 @@
+// AsynchronousHandler: the relay between an asynchronous operation and the
+// client's own callback object.
+//
+// The operation is given the relay's reference instead of the client's.
+// Every callback reaching the relay is forwarded to the client's handler
+// (m_proxy), one at a time, optionally bounded by a time-out. A client that
+// does not answer in time is told about on standard output and stays
+// attached; a client that has gone (any other system exception) is
+// detached, so that later callbacks do nothing and the operation never
+// fails because of it. A user exception of the client's handler goes back
+// to the code that made the callback. setProxyHandler attaches another
+// handler at any time.
+//
+// Ownership: a reference-counted servant. The application creates it around
+// the client's handler, activates it in the POA of its server object and
+// keeps it in a PortableServer::ServantBase_var (or leaves it to the POA);
+// the library reaches it through reference_to_servant. The relay owns one
+// reference to the client's handler.
+//
+// Threads: any thread may call everything. m_lock serialises the callbacks
+// and guards m_proxy and m_timeout; it is held across each remote call, so a
+// client that blocks holds up the relay's other callers until the time-out,
+// if one is set, ends its call.
+#ifndef KROSERVER_ASYNCHRONOUSHANDLER_H
+#define KROSERVER_ASYNCHRONOUSHANDLER_H
+
+#include "Krovane.hh"
+
+#include <ace/Thread_Mutex.h>
+
+namespace Krovane
+{
+  class AsynchronousHandler : public virtual POA_Krovane::IAsyncHandler,
+                              public virtual PortableServer::RefCountServantBase
+  {
+  public:
+    // Detached: no client handler, no time-out.
+    AsynchronousHandler();
+    // Attached to handler (a duplicate is kept; nil leaves it detached); no time-out.
+    explicit AsynchronousHandler(Krovane::IAsyncHandler_ptr handler);
+    // Releases the client's handler.
+    virtual ~AsynchronousHandler();
+
+    // Attaches handler (a duplicate is kept) and bounds it by the stored
+    // time-out, or detaches for a nil handler. The time-out is kept either
+    // way. Errors of the time-out's set-up propagate, the relay unchanged.
+    void setProxyHandler(Krovane::IAsyncHandler_ptr handler);
+    // A new reference to the client's handler, nil when detached; the caller releases it.
+    Krovane::IAsyncHandler_ptr getProxyHandler();
+    // Bounds every later callback to seconds (> 0), now and for each handler
+    // set later. 0 or less is only logged. Errors of the set-up propagate.
+    void setTimeout(int seconds);
+
+    // IAsyncHandler: each is forwarded to the same operation of the client's handler.
+    virtual void Queued(CORBA::Long position);
+    virtual void Status(const char* text);
+    virtual void Progress(CORBA::Double progress);
+    virtual void Results(const CORBA::Any& data);
+    virtual void Finished(const CORBA::Any& data);
+    virtual void Error(Krovane::IAsyncExceptionHolder_ptr holder);
+    virtual void SyncQueued(CORBA::Long position);
+    virtual void SyncStatus(const char* text);
+    virtual void SyncProgress(CORBA::Double progress);
+    virtual void SyncResults(const CORBA::Any& data);
+    virtual void SyncFinished(const CORBA::Any& data);
+    virtual void SyncError(Krovane::IAsyncExceptionHolder_ptr holder);
+
+  private:
+    AsynchronousHandler(const AsynchronousHandler&) = delete;
+    AsynchronousHandler& operator=(const AsynchronousHandler&) = delete;
+
+    // How one callback reports what befalls its forwarded call.
+    struct CallTexts;
+
+    // Forwards one callback: call(m_proxy) under m_lock, its failures
+    // handled as texts says. Call is a function object taking the proxy.
+    template <typename Call>
+    void Forward(const CallTexts& texts, Call call);
+
+    // A new reference to handler bounded by m_timeout seconds. Caller holds m_lock.
+    Krovane::IAsyncHandler_ptr BoundedProxy(Krovane::IAsyncHandler_ptr handler) const;
+
+    Krovane::IAsyncHandler_var m_proxy;  // the client's handler; nil when detached
+    ACE_Thread_Mutex m_lock;             // guards m_proxy and m_timeout; held across each callback
+    int m_timeout;                       // the time-out in seconds; 0 when none was set
+  };
+}
+
+#endif

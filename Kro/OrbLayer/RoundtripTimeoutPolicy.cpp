@@ -1,0 +1,88 @@
+#include "OrbLayer/RoundtripTimeoutPolicy.h"
+
+#include "OrbLayer/OrbShutdown.h"
+
+#include <omniORB4/omniORB.h>
+
+#include <limits>
+
+namespace KroOrb
+{
+  namespace
+  {
+    const TimeT kTimeTPerMillisecond = 10000ULL;
+
+    // omniORB keeps a reference's call time-out in the private member
+    // omniObjRef::pd_timeout and offers a setter but no getter. An explicit
+    // instantiation may name a private member: this one hands its address
+    // to CallTimeoutMember, for reading only.
+    omni_time_t omniObjRef::*CallTimeoutMember();
+
+    template <omni_time_t omniObjRef::*Member>
+    struct CallTimeoutAccess
+    {
+      friend omni_time_t omniObjRef::*CallTimeoutMember() { return Member; }
+    };
+
+    template struct CallTimeoutAccess<&omniObjRef::pd_timeout>;
+  }
+
+  RoundtripTimeoutPolicy::RoundtripTimeoutPolicy(TimeT relativeExpiry)
+    : m_relativeExpiry(relativeExpiry)
+  {
+  }
+
+  CORBA::PolicyType RoundtripTimeoutPolicy::policy_type() const
+  {
+    return RELATIVE_RT_TIMEOUT_POLICY_TYPE;
+  }
+
+  TimeT RoundtripTimeoutPolicy::relative_expiry() const
+  {
+    return m_relativeExpiry;
+  }
+
+  CORBA::ULong RoundtripTimeoutPolicy::CallTimeoutMillis() const
+  {
+    const TimeT millis = m_relativeExpiry / kTimeTPerMillisecond
+                         + (m_relativeExpiry % kTimeTPerMillisecond != 0 ? 1 : 0);
+    const TimeT largest = std::numeric_limits<CORBA::ULong>::max();
+    if (millis == 0)
+      return 1;
+    return static_cast<CORBA::ULong>(millis < largest ? millis : largest);
+  }
+
+  RoundtripTimeoutPolicy CreatePolicy(CORBA::ORB_ptr orb, CORBA::PolicyType type,
+                                      const CORBA::Any& value)
+  {
+    CheckOrbNotShutDown(orb);
+    if (type != RELATIVE_RT_TIMEOUT_POLICY_TYPE)
+      throw CORBA::PolicyError(CORBA::BAD_POLICY_TYPE);
+    TimeT relativeExpiry = 0;
+    if (!(value >>= relativeExpiry))
+      throw CORBA::PolicyError(CORBA::BAD_POLICY_VALUE);
+    return RoundtripTimeoutPolicy(relativeExpiry);
+  }
+
+  CORBA::Object_ptr SetPolicyOverride(CORBA::ORB_ptr orb, CORBA::Object_ptr target,
+                                      const RoundtripTimeoutPolicy& policy)
+  {
+    if (CORBA::is_nil(target))
+      throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+    CheckOrbNotShutDown(orb);
+    // A proxy of its own: the bound must not reach the holders of target,
+    // and nobody else calls through it while the bound is put on it.
+    CORBA::String_var ior = orb->object_to_string(target);
+    CORBA::Object_var overridden = orb->string_to_object(ior.in());
+    omniORB::setClientCallTimeout(overridden.in(), policy.CallTimeoutMillis());
+    return overridden._retn();
+  }
+
+  TimeT RoundtripTimeoutOf(CORBA::Object_ptr reference)
+  {
+    if (CORBA::is_nil(reference))
+      return 0;
+    const omni_time_t& bound = reference->_PR_getobj()->*CallTimeoutMember();
+    return static_cast<TimeT>(bound.s) * kTimeTPerSecond + static_cast<TimeT>(bound.ns) / 100;
+  }
+}

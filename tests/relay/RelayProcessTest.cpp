@@ -1,0 +1,320 @@
+// The relay (AsynchronousHandler) and the exception holders across real
+// processes on 127.0.0.1: a RelayLabServer owns relays and holders, one or
+// two RelayLabClient processes own the handlers, and this test process
+// tells the server what to call and checks what each side saw.
+#include "ClientOrb.h"
+#include "support/LogCapture.h"  // NormalisePrefix
+#include "support/ProcessHarness.h"
+
+#include "OrbLayer/PrintException.h"
+#include "RelayLab.hh"
+
+#include <omniORB4/minorCode.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  const CORBA::Boolean kThroughRelay = false;
+  const CORBA::Boolean kDirect = true;
+
+  // A RelayLabClient and its handler.
+  struct Client
+  {
+    std::unique_ptr<KroTest::ChildProcess> process;  // the client process
+    Krovane::IAsyncHandler_var handler;              // its handler
+
+    // Its standard output: one line per callback it saw.
+    std::string Said() const { return process->Stdout().Text(); }
+  };
+
+  // A lab server, reached from this process, and the clients of a test.
+  class Relay : public ::testing::Test
+  {
+  protected:
+    Relay() : m_server(KRO_RELAY_LAB_SERVER)
+    {
+      CORBA::Object_var object = KroTest::ObjectFromIor(m_server.Ior());
+      m_lab = KroRelayLab::Lab::_narrow(object.in());
+    }
+
+    // The server ends cleanly, having deleted every holder and relay.
+    void TearDown() override
+    {
+      m_lab->Shutdown();
+      const auto status = m_server.Process().WaitForExit(20s);
+      ASSERT_TRUE(status.has_value()) << m_server.Process().Describe();
+      EXPECT_TRUE(status->exited && status->code == 0) << m_server.Process().Describe();
+    }
+
+    // Starts a client process and reads its handler's reference.
+    Client StartClient()
+    {
+      const std::string iorFile = m_directory.File("client" + std::to_string(++m_clients) + ".ior");
+      Client client;
+      client.process = std::make_unique<KroTest::ChildProcess>(
+        KRO_RELAY_LAB_CLIENT,
+        std::vector<std::string>{"--ior-file", iorFile, "-ORBendPoint", "giop:tcp:127.0.0.1:"});
+      if (!KroTest::WaitForFile(iorFile, 20s, client.process.get()))
+        throw std::runtime_error("no handler reference: " + client.process->Describe());
+      CORBA::Object_var object = KroTest::ObjectFromIor(KroTest::ReadFileText(iorFile));
+      client.handler = Krovane::IAsyncHandler::_narrow(object.in());
+      return client;
+    }
+
+    // One callback through relay, expected to return normally.
+    void Returns(CORBA::Long relay, const char* callback, const char* argument)
+    {
+      KroRelayLab::Outcome_var outcome = m_lab->Call(relay, callback, argument, 1, 1, kThroughRelay);
+      EXPECT_EQ(1, outcome->returned) << callback << " " << argument;
+    }
+
+    // What the relays printed (the server's standard output).
+    std::string Printed() { return m_server.Process().Stdout().Text(); }
+
+    // How many lines of the server's log equal line, "(%P|%t) " standing for the prefix.
+    int LogCount(const std::string& line)
+    {
+      std::istringstream log(m_server.Process().Stderr().Text());
+      int count = 0;
+      for (std::string logged; std::getline(log, logged);)
+        count += KroTest::NormalisePrefix(logged) == line ? 1 : 0;
+      return count;
+    }
+
+    KroTest::TemporaryDirectory m_directory;  // the clients' reference files
+    KroTest::ServerProcess m_server;          // the lab server
+    KroRelayLab::Lab_var m_lab;               // its lab
+    int m_clients = 0;                        // clients started
+  };
+
+  // What PrintException writes for ex after info.
+  std::string PrintedAs(const char* info, const CORBA::Exception& ex)
+  {
+    const std::string place = info;
+    return place + (place.back() == '\n' ? "" : ": ") + KroOrb::DescribeException(ex) + "\n";
+  }
+}
+
+TEST_F(Relay, AnsweringClientReceivesEveryCallbackWithItsArguments)
+{
+  Client client = StartClient();
+  const CORBA::Long relay = m_lab->Wrap(client.handler.in());
+
+  Returns(relay, "Queued", "7");
+  Returns(relay, "Status", "working");
+  Returns(relay, "Progress", "0.5");
+  Returns(relay, "Results", "partial");
+  Returns(relay, "Finished", "done");
+  Returns(relay, "Error", "NoSuchObjectHolderImpl:no such thing");
+  Returns(relay, "SyncQueued", "8");
+  Returns(relay, "SyncStatus", "still working");
+  Returns(relay, "SyncProgress", "0.75");
+  Returns(relay, "SyncResults", "more");
+  Returns(relay, "SyncFinished", "all done");
+  Returns(relay, "SyncError", "SysExceptionHolderImpl:system down");
+
+  // In order, unchanged; the holders raise at the client, once.
+  EXPECT_EQ("arrive Queued 7\n"
+            "arrive Status working\n"
+            "arrive Progress 0.5\n"
+            "arrive Results partial\n"
+            "arrive Finished done\n"
+            "arrive Error holder\n"
+            "raised IDL:Krovane/NoSuchObject:1.0 \"no such thing\"\n"
+            "raised again OBJECT_NOT_EXIST\n"
+            "arrive SyncQueued 8\n"
+            "arrive SyncStatus still working\n"
+            "arrive SyncProgress 0.75\n"
+            "arrive SyncResults more\n"
+            "arrive SyncFinished all done\n"
+            "arrive SyncError holder\n"
+            "raised IDL:Krovane/SysException:1.0 \"system down\"\n"
+            "raised again OBJECT_NOT_EXIST\n",
+            client.Said());
+  EXPECT_EQ("", Printed());
+  EXPECT_TRUE(m_lab->IsAttached(relay));
+}
+
+TEST_F(Relay, SlowClientTimesOutAfterTheBoundAndStaysAttached)
+{
+  Client client = StartClient();
+  // The bound is kept while detached and put on the handler set later; the
+  // latest bound replaces the earlier one.
+  const CORBA::Long relay = m_lab->Wrap(Krovane::IAsyncHandler::_nil());
+  m_lab->SetTimeout(relay, 2);
+  m_lab->SetTimeout(relay, 1);
+  EXPECT_FALSE(m_lab->IsAttached(relay));
+  EXPECT_EQ(0u, m_lab->TimeoutUnits(relay));
+  m_lab->SetProxyHandler(relay, client.handler.in());
+  EXPECT_EQ(10000000u, m_lab->TimeoutUnits(relay));
+
+  // Refused values leave the bound as it is.
+  m_lab->SetTimeout(relay, 0);
+  m_lab->SetTimeout(relay, -5);
+  EXPECT_TRUE(m_server.Process().Stderr().WaitFor("Timeout is less than 0\n", 10s, 2));
+  EXPECT_EQ(2, LogCount("Timeout is less than 0"));
+  EXPECT_EQ(10000000u, m_lab->TimeoutUnits(relay));
+
+  // The client takes 1.5 s; the callback ends after the 1 s bound, normally.
+  KroRelayLab::Outcome_var outcome = m_lab->Call(relay, "Queued", "1500", 1, 1, kThroughRelay);
+  EXPECT_EQ(1, outcome->returned);
+  EXPECT_GE(outcome->longestMillis, 1000);
+  EXPECT_LT(outcome->longestMillis, 1500);
+  EXPECT_EQ(PrintedAs("Queued method timed out\n",
+                      CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE)),
+            Printed());
+
+  // Still attached: the next callback reaches the same client.
+  EXPECT_TRUE(m_lab->IsAttached(relay));
+  Returns(relay, "Status", "after the time-out");
+  EXPECT_TRUE(client.process->Stdout().WaitFor("arrive Status after the time-out\n", 10s)) << client.Said();
+}
+
+TEST_F(Relay, DeadClientIsDetachedUntilALiveHandlerIsSet)
+{
+  Client first = StartClient();
+  const CORBA::Long printing = m_lab->Wrap(first.handler.in());
+  const CORBA::Long silent = m_lab->Wrap(first.handler.in());
+  Returns(printing, "Status", "hello");
+  EXPECT_EQ("arrive Status hello\n", first.Said());
+
+  first.process->Kill();
+  Returns(printing, "Status", "anyone there");
+  Returns(silent, "Finished", "anyone there");
+  EXPECT_FALSE(m_lab->IsAttached(printing));
+  EXPECT_FALSE(m_lab->IsAttached(silent));
+  // Only Status (and Progress and their Sync forms) print the failure.
+  const std::string printed = Printed();
+  const bool commFailure = printed.rfind("m_proxy->Status: COMM_FAILURE (IDL:omg.org/CORBA/COMM_FAILURE:1.0)", 0) == 0;
+  const bool transient = printed.rfind("m_proxy->Status: TRANSIENT (IDL:omg.org/CORBA/TRANSIENT:1.0)", 0) == 0;
+  EXPECT_TRUE(commFailure || transient) << printed;
+  EXPECT_EQ(1, std::count(printed.begin(), printed.end(), '\n')) << printed;
+
+  // Detached: later callbacks call nothing and print nothing.
+  KroRelayLab::Outcome_var outcome = m_lab->Call(printing, "Progress", "0.9", 3, 1, kThroughRelay);
+  EXPECT_EQ(3, outcome->returned);
+  EXPECT_EQ(printed, Printed());
+
+  Client second = StartClient();
+  m_lab->SetProxyHandler(printing, second.handler.in());
+  EXPECT_TRUE(m_lab->IsAttached(printing));
+  Returns(printing, "Status", "back");
+  EXPECT_EQ("arrive Status back\n", second.Said());
+}
+
+TEST_F(Relay, ClientsUserExceptionReachesTheCallerAndFreesTheRelay)
+{
+  Client client = StartClient();
+  const CORBA::Long relay = m_lab->Wrap(client.handler.in());
+
+  KroRelayLab::Outcome_var outcome = m_lab->Call(relay, "Finished", "refuse", 1, 1, kThroughRelay);
+  EXPECT_EQ(1, outcome->refused);
+  EXPECT_STREQ("IDL:Krovane/AsyncOperationException:1.0 client refuses Finished", outcome->refusal.in());
+  EXPECT_EQ("", Printed());  // Finished re-raises silently
+
+  outcome = m_lab->Call(relay, "SyncStatus", "refuse", 1, 1, kThroughRelay);
+  EXPECT_EQ(1, outcome->refused);
+  EXPECT_STREQ("IDL:Krovane/AsyncOperationException:1.0 client refuses SyncStatus", outcome->refusal.in());
+  EXPECT_EQ(PrintedAs("AsynchronousHandler::SyncStatus Exception",
+                      Krovane::AsyncOperationException("client refuses SyncStatus")),
+            Printed());
+
+  // The lock was let go and the client is still attached: two threads get through.
+  outcome = m_lab->Call(relay, "Queued", "1", 2, 2, kThroughRelay);
+  EXPECT_EQ(2, outcome->returned);
+  EXPECT_TRUE(m_lab->IsAttached(relay));
+  EXPECT_TRUE(client.process->Stdout().WaitFor("arrive Queued 1\n", 10s, 2)) << client.Said();
+}
+
+TEST_F(Relay, ConcurrentCallbacksThroughOneRelayNeverOverlap)
+{
+  Client client = StartClient();
+  const CORBA::Long relay = m_lab->Wrap(client.handler.in());
+
+  // Each callback waits up to its deadline for another one to arrive at the
+  // client. Made on the handler directly, two threads do overlap there...
+  KroRelayLab::Outcome_var outcome = m_lab->Call(relay, "Queued", "-2000", 2, 2, kDirect);
+  EXPECT_EQ(2, outcome->returned);
+  EXPECT_EQ(1, client.process->Stdout().Count("OVERLAP\n")) << client.Said();
+
+  // ...through the relay, never.
+  outcome = m_lab->Call(relay, "Queued", "-100", 6, 3, kThroughRelay);
+  EXPECT_EQ(6, outcome->returned);
+  EXPECT_EQ(8, client.process->Stdout().Count("arrive Queued -"));
+  EXPECT_EQ(1, client.process->Stdout().Count("OVERLAP\n")) << client.Said();
+}
+
+namespace
+{
+  // Raises holder and expects Exception with reason.
+  template <typename Exception>
+  void ExpectRaises(Krovane::IAsyncExceptionHolder_ptr holder, const std::string& reason)
+  {
+    try
+    {
+      holder->raise();
+      ADD_FAILURE() << "raise() returned";
+    }
+    catch (const Exception& ex)
+    {
+      EXPECT_EQ(reason, ex.reason.in());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      ADD_FAILURE() << "raised " << ex._rep_id();
+    }
+  }
+
+  // A holder class and what its raise() throws.
+  struct HolderKind
+  {
+    const char* name;                                                   // the class
+    void (*expectRaises)(Krovane::IAsyncExceptionHolder_ptr, const std::string&);  // checks its exception
+  };
+
+  const HolderKind kHolderKinds[] = {
+    {"AsyncExceptionHolderImpl", &ExpectRaises<Krovane::AsyncOperationException>},
+    {"AsyncOperationExceptionHolderImpl", &ExpectRaises<Krovane::AsyncOperationException>},
+    {"DatabaseConnectionFailureHolderImpl", &ExpectRaises<Krovane::DatabaseConnectionFailure>},
+    {"InvalidOperationIdHolderImpl", &ExpectRaises<Krovane::InvalidOperationId>},
+    {"InvalidOperationStateHolderImpl", &ExpectRaises<Krovane::InvalidOperationState>},
+    {"NoSuchObjectHolderImpl", &ExpectRaises<Krovane::NoSuchObject>},
+    {"OperationCancelledHolderImpl", &ExpectRaises<Krovane::OperationCancelled>},
+    {"OperationsStillActiveHolderImpl", &ExpectRaises<Krovane::OperationsStillActive>},
+    {"SysExceptionHolderImpl", &ExpectRaises<Krovane::SysException>},
+    {"UnavailableHolderImpl", &ExpectRaises<Krovane::Unavailable>},
+  };
+}
+
+TEST_F(Relay, EveryHolderRaisesItsOwnExceptionOnceThenGoes)
+{
+  for (const HolderKind& kind : kHolderKinds)
+  {
+    SCOPED_TRACE(kind.name);
+    const std::string name = kind.name;
+    const std::string message = "failure of " + name;
+    Krovane::IAsyncExceptionHolder_var holder = m_lab->MakeHolder(kind.name, message.c_str());
+    kind.expectRaises(holder.in(), message);
+    // Deactivated after the first raise(): the second finds no object.
+    EXPECT_THROW(holder->raise(), CORBA::OBJECT_NOT_EXIST);
+
+    if (name == "AsyncExceptionHolderImpl")
+      continue;  // the base logs nothing, checked below
+    EXPECT_TRUE(m_server.Process().Stderr().WaitFor("Deleting " + name + "\n", 10s))
+      << m_server.Process().Describe();
+    EXPECT_EQ(1, LogCount("(%P|%t) " + name + "::raise(): throwing exception..."));
+    EXPECT_EQ(1, LogCount("Deleting " + name));
+  }
+  EXPECT_EQ(std::string::npos, m_server.Process().Stderr().Text().find("AsyncExceptionHolderImpl"));
+  EXPECT_EQ("", Printed());
+}
