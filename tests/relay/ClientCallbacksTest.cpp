@@ -1,0 +1,419 @@
+// The relay and the exception holders in one process: what each of the
+// twelve callbacks does with each kind of failure of the client's handler,
+// how the time-out is formed and replaced, and what the holders raise and
+// log. The client's handler here is a local servant whose failures are
+// scripted; RelayProcessTest shows the same failures arising for real.
+#include "support/LogCapture.h"
+
+#include "KroDazadared/KroSystem.h"
+#include "KroServer/AsyncExceptionHolderImpl.h"
+#include "KroServer/AsyncOperationExceptionHolderImpl.h"
+#include "KroServer/AsynchronousHandler.h"
+#include "KroServer/DatabaseConnectionFailureHolderImpl.h"
+#include "KroServer/InvalidOperationIdHolderImpl.h"
+#include "KroServer/InvalidOperationStateHolderImpl.h"
+#include "KroServer/NoSuchObjectHolderImpl.h"
+#include "KroServer/OperationCancelledHolderImpl.h"
+#include "KroServer/OperationsStillActiveHolderImpl.h"
+#include "KroServer/SysExceptionHolderImpl.h"
+#include "KroServer/UnavailableHolderImpl.h"
+#include "OrbLayer/PrintException.h"
+#include "OrbLayer/RoundtripTimeoutPolicy.h"
+
+#include <omniORB4/minorCode.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+  // The process ORB, through KroSystem, for the whole program.
+  class OrbEnvironment : public ::testing::Environment
+  {
+  public:
+    void SetUp() override
+    {
+      static char program[] = "ClientCallbacksTest";
+      char* argv[] = {program, nullptr};
+      int argc = 1;
+      Krovane::KroSystem::Instance(1)->InitOrb(argc, argv);
+    }
+    void TearDown() override { Krovane::KroSystem::Instance(1)->Destroy(); }
+  };
+  ::testing::Environment* const s_environment = ::testing::AddGlobalTestEnvironment(new OrbEnvironment);
+
+  // How the scripted handler answers.
+  enum class Reply { Answer, TimeOut, Fail, Refuse, Crash };
+
+  // A client's handler that answers every callback as told and counts them.
+  class ScriptedHandler : public virtual POA_Krovane::IAsyncHandler,
+                          public virtual PortableServer::RefCountServantBase
+  {
+  public:
+    void Queued(CORBA::Long) override { Act(); }
+    void Status(const char*) override { Act(); }
+    void Progress(CORBA::Double) override { Act(); }
+    void Results(const CORBA::Any&) override { Act(); }
+    void Finished(const CORBA::Any&) override { Act(); }
+    void Error(Krovane::IAsyncExceptionHolder_ptr) override { Act(); }
+    void SyncQueued(CORBA::Long) override { Act(); }
+    void SyncStatus(const char*) override { Act(); }
+    void SyncProgress(CORBA::Double) override { Act(); }
+    void SyncResults(const CORBA::Any&) override { Act(); }
+    void SyncFinished(const CORBA::Any&) override { Act(); }
+    void SyncError(Krovane::IAsyncExceptionHolder_ptr) override { Act(); }
+
+    std::atomic<Reply> reply{Reply::Answer};  // how the next callbacks answer
+    std::atomic<int> calls{0};                // callbacks that reached it
+
+  private:
+    void Act()
+    {
+      ++calls;
+      switch (reply.load())
+      {
+        case Reply::Answer: return;
+        case Reply::TimeOut: throw CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE);
+        case Reply::Fail: throw CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE);
+        case Reply::Refuse: throw Krovane::AsyncOperationException("refused");
+        case Reply::Crash: throw std::runtime_error("crash");
+      }
+    }
+  };
+
+  // A scripted handler active in the root POA, and its reference.
+  class ActiveHandler
+  {
+  public:
+    ActiveHandler() : m_servant(new ScriptedHandler)
+    {
+      m_poa = Krovane::KroSystem::Instance(1)->GetRootPOA();
+      m_owner = m_servant;
+      m_id = m_poa->activate_object(m_servant);
+      CORBA::Object_var object = m_poa->id_to_reference(m_id.in());
+      m_reference = Krovane::IAsyncHandler::_narrow(object.in());
+    }
+    ~ActiveHandler() { m_poa->deactivate_object(m_id.in()); }
+
+    ScriptedHandler& Servant() { return *m_servant; }
+    Krovane::IAsyncHandler_ptr Ref() { return m_reference.in(); }
+
+  private:
+    ScriptedHandler* m_servant;                   // owned through m_owner
+    PortableServer::ServantBase_var m_owner;      // the creator's reference
+    PortableServer::POA_var m_poa;                // where it is active
+    PortableServer::ObjectId_var m_id;            // its id there
+    Krovane::IAsyncHandler_var m_reference;       // its reference
+  };
+
+  // What PrintException writes for ex after info.
+  std::string PrintedAs(const char* info, const CORBA::Exception& ex)
+  {
+    const std::string place = info;
+    return place + (place.back() == '\n' ? "" : ": ") + KroOrb::DescribeException(ex) + "\n";
+  }
+
+  // One callback of the relay and what it reports.
+  struct Callback
+  {
+    const char* name;                                          // the callback
+    std::function<void(Krovane::AsynchronousHandler&)> call;   // makes it
+    const char* timedOut;                                      // printed with a TIMEOUT
+    const char* systemFailure;                                 // printed with another system exception, or null
+    const char* userFailure;                                   // printed with a user exception, or null
+  };
+
+  std::vector<Callback> Callbacks()
+  {
+    using Relay = Krovane::AsynchronousHandler;
+    CORBA::Any data;
+    data <<= "data";
+    return {
+      {"Queued", [](Relay& r) { r.Queued(3); }, "Queued method timed out\n", nullptr, nullptr},
+      {"Status", [](Relay& r) { r.Status("text"); }, "Status method timed out\n", "m_proxy->Status",
+       "AsynchronousHandler::Status Exception"},
+      {"Progress", [](Relay& r) { r.Progress(0.5); }, "Progress method timed out\n", "m_proxy->Progress",
+       "AsynchronousHandler::Progress Exception"},
+      {"Results", [data](Relay& r) { r.Results(data); }, "Results method timed out\n", nullptr, nullptr},
+      {"Finished", [data](Relay& r) { r.Finished(data); }, "Finished method timed out\n", nullptr, nullptr},
+      {"Error", [](Relay& r) { r.Error(Krovane::IAsyncExceptionHolder::_nil()); }, "Error method timed out\n",
+       nullptr, nullptr},
+      {"SyncQueued", [](Relay& r) { r.SyncQueued(3); }, "SyncQueued method timed out\n", nullptr, nullptr},
+      {"SyncStatus", [](Relay& r) { r.SyncStatus("text"); }, "SyncStatus method timed out\n",
+       "m_proxy->SyncStatus", "AsynchronousHandler::SyncStatus Exception"},
+      {"SyncProgress", [](Relay& r) { r.SyncProgress(0.5); }, "SyncProgress method timed out\n",
+       "m_proxy->SyncProgress", "AsynchronousHandler::SyncProgress Exception"},
+      {"SyncResults", [data](Relay& r) { r.SyncResults(data); }, "SyncResults method timed out\n", nullptr,
+       nullptr},
+      {"SyncFinished", [data](Relay& r) { r.SyncFinished(data); }, "SyncFinished method timed out\n", nullptr,
+       nullptr},
+      {"SyncError", [](Relay& r) { r.SyncError(Krovane::IAsyncExceptionHolder::_nil()); },
+       "SyncError method timed out\n", nullptr, nullptr},
+    };
+  }
+
+  bool Attached(Krovane::AsynchronousHandler& relay)
+  {
+    Krovane::IAsyncHandler_var proxy = relay.getProxyHandler();
+    return !CORBA::is_nil(proxy.in());
+  }
+}
+
+TEST(AsynchronousHandler, EachCallbackTreatsEachFailureOfTheClientAsItsTableSays)
+{
+  for (const Callback& callback : Callbacks())
+  {
+    SCOPED_TRACE(callback.name);
+    ActiveHandler handler;
+    ScriptedHandler& client = handler.Servant();
+    Krovane::AsynchronousHandler& relay = *new Krovane::AsynchronousHandler(handler.Ref());
+    PortableServer::ServantBase_var owner = &relay;  // the creator's reference
+    KroTest::LogCapture log;
+
+    // Answered: forwarded once, nothing reported.
+    ::testing::internal::CaptureStdout();
+    callback.call(relay);
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_EQ(1, client.calls.load());
+
+    // Timed out: printed, returns, stays attached.
+    client.reply = Reply::TimeOut;
+    ::testing::internal::CaptureStdout();
+    callback.call(relay);
+    EXPECT_EQ(PrintedAs(callback.timedOut,
+                        CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE)),
+              ::testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(Attached(relay));
+
+    // Refused: the client's exception reaches the caller; stays attached.
+    client.reply = Reply::Refuse;
+    ::testing::internal::CaptureStdout();
+    try
+    {
+      callback.call(relay);
+      ADD_FAILURE() << "the refusal did not reach the caller";
+    }
+    catch (const Krovane::AsyncOperationException& ex)
+    {
+      EXPECT_STREQ("refused", ex.reason.in());
+    }
+    EXPECT_EQ(callback.userFailure ? PrintedAs(callback.userFailure, Krovane::AsyncOperationException("refused"))
+                                   : std::string(),
+              ::testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(Attached(relay));
+
+    // A C++ exception of the client's servant reaches the relay as
+    // CORBA::UNKNOWN, a system exception like any other: detached.
+    client.reply = Reply::Crash;
+    ::testing::internal::CaptureStdout();
+    EXPECT_NO_THROW(callback.call(relay));
+    const std::string crashed = ::testing::internal::GetCapturedStdout();
+    if (callback.systemFailure)
+      EXPECT_EQ(0u, crashed.rfind(std::string(callback.systemFailure) + ": UNKNOWN (IDL:omg.org/CORBA/UNKNOWN:1.0)", 0))
+        << crashed;
+    else
+      EXPECT_EQ("", crashed);
+    EXPECT_FALSE(Attached(relay));
+    EXPECT_TRUE(log.Lines().empty());
+    relay.setProxyHandler(handler.Ref());
+
+    // Failed: detached (printed first by four of them); later callbacks call nothing.
+    client.reply = Reply::Fail;
+    ::testing::internal::CaptureStdout();
+    callback.call(relay);
+    EXPECT_EQ(callback.systemFailure
+                ? PrintedAs(callback.systemFailure, CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE))
+                : std::string(),
+              ::testing::internal::GetCapturedStdout());
+    EXPECT_FALSE(Attached(relay));
+    client.reply = Reply::Answer;
+    const int before = client.calls.load();
+    callback.call(relay);
+    EXPECT_EQ(before, client.calls.load());
+
+    // A handler set again is called again.
+    relay.setProxyHandler(handler.Ref());
+    callback.call(relay);
+    EXPECT_EQ(before + 1, client.calls.load());
+  }
+}
+
+TEST(AsynchronousHandler, TimeoutIsPutOnTheProxyIn100NsUnitsAndTheLatestReplacesTheRest)
+{
+  ActiveHandler handler;
+  KroTest::LogCapture log;
+  Krovane::AsynchronousHandler& relay = *new Krovane::AsynchronousHandler(handler.Ref());
+  PortableServer::ServantBase_var owner = &relay;  // the creator's reference
+  auto bound = [&relay] {
+    Krovane::IAsyncHandler_var proxy = relay.getProxyHandler();
+    return KroOrb::RoundtripTimeoutOf(proxy.in());
+  };
+  EXPECT_EQ(0u, bound());  // none until set
+
+  relay.setTimeout(300);  // beyond 32 bits in 100 ns units
+  EXPECT_EQ(3000000000ULL, bound());
+  relay.setTimeout(30);   // shorter: replaced, not combined
+  EXPECT_EQ(300000000ULL, bound());
+  relay.setTimeout(0);
+  relay.setTimeout(-5);
+  EXPECT_EQ((std::vector<std::string>{"Timeout is less than 0\n", "Timeout is less than 0\n"}), log.Lines());
+  EXPECT_EQ(300000000ULL, bound());
+
+  // The caller's own reference to the handler is not bounded, only the relay's.
+  EXPECT_EQ(0u, KroOrb::RoundtripTimeoutOf(handler.Ref()));
+  Krovane::IAsyncHandler_var proxy = relay.getProxyHandler();
+  EXPECT_TRUE(proxy->_is_equivalent(handler.Ref()));
+
+  // Detaching keeps the time-out; the next handler gets it.
+  relay.setProxyHandler(Krovane::IAsyncHandler::_nil());
+  EXPECT_FALSE(Attached(relay));
+  relay.Status("nobody");  // calls nothing
+  EXPECT_EQ(0, handler.Servant().calls.load());
+  relay.setProxyHandler(handler.Ref());
+  EXPECT_EQ(300000000ULL, bound());
+  relay.Status("somebody");
+  EXPECT_EQ(1, handler.Servant().calls.load());
+}
+
+TEST(AsynchronousHandler, DetachedRelayStoresATimeoutForTheHandlerSetLater)
+{
+  ActiveHandler handler;
+  Krovane::AsynchronousHandler& relay = *new Krovane::AsynchronousHandler();
+  PortableServer::ServantBase_var owner = &relay;  // the creator's reference
+  EXPECT_FALSE(Attached(relay));
+  relay.Finished(CORBA::Any());  // calls nothing
+  relay.setTimeout(30);
+  relay.setProxyHandler(handler.Ref());
+  Krovane::IAsyncHandler_var proxy = relay.getProxyHandler();
+  EXPECT_EQ(300000000ULL, KroOrb::RoundtripTimeoutOf(proxy.in()));
+  relay.Finished(CORBA::Any());
+  EXPECT_EQ(1, handler.Servant().calls.load());
+}
+
+TEST(RoundtripTimeoutPolicy, IsMadeOnlyFromATimeTAndNeverBecomesNoBound)
+{
+  CORBA::ORB_var orb = Krovane::KroSystem::Instance(1)->GetOrb();
+  CORBA::Any seconds;
+  seconds <<= static_cast<CORBA::Long>(30);  // not a TimeT
+  CORBA::Any units;
+  units <<= static_cast<KroOrb::TimeT>(15000);
+  try
+  {
+    KroOrb::CreatePolicy(orb.in(), 33, units);
+    ADD_FAILURE() << "another policy type was accepted";
+  }
+  catch (const CORBA::PolicyError& ex)
+  {
+    EXPECT_EQ(CORBA::BAD_POLICY_TYPE, ex.reason);
+  }
+  try
+  {
+    KroOrb::CreatePolicy(orb.in(), KroOrb::RELATIVE_RT_TIMEOUT_POLICY_TYPE, seconds);
+    ADD_FAILURE() << "a value that is no TimeT was accepted";
+  }
+  catch (const CORBA::PolicyError& ex)
+  {
+    EXPECT_EQ(CORBA::BAD_POLICY_VALUE, ex.reason);
+  }
+  const KroOrb::RoundtripTimeoutPolicy policy =
+    KroOrb::CreatePolicy(orb.in(), KroOrb::RELATIVE_RT_TIMEOUT_POLICY_TYPE, units);
+  EXPECT_EQ(15000u, policy.relative_expiry());
+  EXPECT_EQ(KroOrb::RELATIVE_RT_TIMEOUT_POLICY_TYPE, policy.policy_type());
+
+  // omniORB counts whole milliseconds and reads 0 as "no bound".
+  EXPECT_EQ(2u, policy.CallTimeoutMillis());
+  EXPECT_EQ(1u, KroOrb::RoundtripTimeoutPolicy(0).CallTimeoutMillis());
+  EXPECT_EQ(1u, KroOrb::RoundtripTimeoutPolicy(1).CallTimeoutMillis());
+  EXPECT_EQ(1u, KroOrb::RoundtripTimeoutPolicy(10000).CallTimeoutMillis());
+  EXPECT_EQ(4294967295u, KroOrb::RoundtripTimeoutPolicy(~0ULL).CallTimeoutMillis());
+
+  EXPECT_THROW(KroOrb::SetPolicyOverride(orb.in(), CORBA::Object::_nil(), policy), CORBA::BAD_PARAM);
+}
+
+namespace
+{
+  // A holder class, how to make one and what its raise() throws.
+  struct HolderKind
+  {
+    const char* name;                                                     // the class
+    std::function<Krovane::AsyncExceptionHolderImpl*(const std::string*)> make;  // with the text, or default
+    std::function<std::string(Krovane::AsyncExceptionHolderImpl&)> raise;      // the reason of its exception
+  };
+
+  template <typename Holder>
+  Krovane::AsyncExceptionHolderImpl* Make(const std::string* message)
+  {
+    return message ? new Holder(*message) : new Holder;
+  }
+
+  // Raises holder; the reason of the Exception it throws, "(other)" for any other.
+  template <typename Exception>
+  std::string ReasonOf(Krovane::AsyncExceptionHolderImpl& holder)
+  {
+    try
+    {
+      holder.raise();
+    }
+    catch (const Exception& ex)
+    {
+      return ex.reason.in();
+    }
+    catch (...)
+    {
+    }
+    return "(other)";
+  }
+
+  std::vector<HolderKind> HolderKinds()
+  {
+    using namespace Krovane;
+    return {
+      {"AsyncExceptionHolderImpl", &Make<AsyncExceptionHolderImpl>, &ReasonOf<AsyncOperationException>},
+      {"AsyncOperationExceptionHolderImpl", &Make<AsyncOperationExceptionHolderImpl>,
+       &ReasonOf<AsyncOperationException>},
+      {"DatabaseConnectionFailureHolderImpl", &Make<DatabaseConnectionFailureHolderImpl>,
+       &ReasonOf<DatabaseConnectionFailure>},
+      {"InvalidOperationIdHolderImpl", &Make<InvalidOperationIdHolderImpl>, &ReasonOf<InvalidOperationId>},
+      {"InvalidOperationStateHolderImpl", &Make<InvalidOperationStateHolderImpl>,
+       &ReasonOf<InvalidOperationState>},
+      {"NoSuchObjectHolderImpl", &Make<NoSuchObjectHolderImpl>, &ReasonOf<NoSuchObject>},
+      {"OperationCancelledHolderImpl", &Make<OperationCancelledHolderImpl>, &ReasonOf<OperationCancelled>},
+      {"OperationsStillActiveHolderImpl", &Make<OperationsStillActiveHolderImpl>,
+       &ReasonOf<OperationsStillActive>},
+      {"SysExceptionHolderImpl", &Make<SysExceptionHolderImpl>, &ReasonOf<SysException>},
+      {"UnavailableHolderImpl", &Make<UnavailableHolderImpl>, &ReasonOf<Unavailable>},
+    };
+  }
+}
+
+TEST(ExceptionHolder, RaisesItsTextUpToTheFirstNulAndLogsOnlyForSubclasses)
+{
+  const std::string message("disk full\0and more", 18);
+  for (const HolderKind& kind : HolderKinds())
+  {
+    SCOPED_TRACE(kind.name);
+    const std::string name = kind.name;
+    const bool subclass = name != "AsyncExceptionHolderImpl";
+    KroTest::LogCapture log;
+
+    PortableServer::ServantBase_var holder = kind.make(&message);
+    EXPECT_EQ("disk full", kind.raise(*dynamic_cast<Krovane::AsyncExceptionHolderImpl*>(holder.in())));
+    EXPECT_EQ("disk full", kind.raise(*dynamic_cast<Krovane::AsyncExceptionHolderImpl*>(holder.in())));
+    holder = nullptr;  // the last reference: deleted
+
+    PortableServer::ServantBase_var empty = kind.make(nullptr);
+    EXPECT_EQ("", kind.raise(*dynamic_cast<Krovane::AsyncExceptionHolderImpl*>(empty.in())));
+    empty = nullptr;
+
+    const std::string raised = "(%P|%t) " + name + "::raise(): throwing exception...\n";
+    const std::string deleted = "Deleting " + name + "\n";
+    const std::vector<std::string> expected =
+      subclass ? std::vector<std::string>{raised, raised, deleted, raised, deleted} : std::vector<std::string>{};
+    EXPECT_EQ(expected, log.Lines());
+  }
+}
