@@ -19,22 +19,57 @@ namespace KroTest
     return lines;
   }
 
+  namespace
+  {
+    // One "(pid|tid) body" line of process pid.
+    struct PrefixedLine
+    {
+      std::string thread;
+      std::string body;
+    };
+
+    std::vector<PrefixedLine> SplitPrefixed(const std::string& log, pid_t pid)
+    {
+      const std::string head = "(" + std::to_string(pid) + "|";
+      std::vector<PrefixedLine> result;
+      for (const std::string& line : Lines(log))
+      {
+        if (line.compare(0, head.size(), head) != 0)
+          continue;
+        std::string::size_type i = head.size();
+        const std::string::size_type digits = i;
+        while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])))
+          ++i;
+        if (i == digits || i >= line.size() || line[i] != ')')
+          continue;
+        result.push_back({line.substr(digits, i - digits), line.substr(i + 1)});
+      }
+      return result;
+    }
+  }
+
   std::vector<std::string> PrefixedLines(const std::string& log, pid_t pid)
   {
-    const std::string head = "(" + std::to_string(pid) + "|";
     std::vector<std::string> bodies;
-    for (const std::string& line : Lines(log))
-    {
-      if (line.compare(0, head.size(), head) != 0)
-        continue;
-      std::string::size_type i = head.size();
-      const std::string::size_type digits = i;
-      while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])))
-        ++i;
-      if (i == digits || i >= line.size() || line[i] != ')')
-        continue;
-      bodies.push_back(line.substr(i + 1));
-    }
+    for (const PrefixedLine& line : SplitPrefixed(log, pid))
+      bodies.push_back(line.body);
+    return bodies;
+  }
+
+  std::vector<std::string> LinesOfThreadThatWrote(const std::string& log, pid_t pid, const std::string& body)
+  {
+    const std::vector<PrefixedLine> lines = SplitPrefixed(log, pid);
+    std::string thread;
+    for (const PrefixedLine& line : lines)
+      if (line.body == body)
+      {
+        thread = line.thread;
+        break;
+      }
+    std::vector<std::string> bodies;
+    for (const PrefixedLine& line : lines)
+      if (!thread.empty() && line.thread == thread)
+        bodies.push_back(line.body);
     return bodies;
   }
 

@@ -22,6 +22,11 @@ namespace KroTest
   // without the prefix: "(12|34) Objects(0)" gives " Objects(0)".
   std::vector<std::string> PrefixedLines(const std::string& log, pid_t pid);
 
+  // The same, only the lines of the thread that wrote the first line
+  // reading body (none if there is no such line): the order in which one
+  // thread did things, without the lines of the others.
+  std::vector<std::string> LinesOfThreadThatWrote(const std::string& log, pid_t pid, const std::string& body);
+
   // How many prefixed lines of pid read exactly body (the text after the
   // prefix, its leading blanks included).
   int CountPrefixed(const std::string& log, pid_t pid, const std::string& body);

@@ -115,10 +115,11 @@ namespace KroProbe
 
   void ProbeObject::Work(CORBA::Long maxMilliseconds)
   {
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ProbeObject Work started as %C\n"), CurrentOperationName().c_str()));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMilliseconds);
     std::unique_lock<std::mutex> lock(s_workLock);
+    // Read before the start is told: a release that follows the news counts.
     const unsigned long releases = s_releases;
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ProbeObject Work started as %C\n"), CurrentOperationName().c_str()));
     // Bounded by the deadline; each pass looks for a cancellation, at least every 5 ms.
     while (s_releases == releases && std::chrono::steady_clock::now() < deadline)
     {

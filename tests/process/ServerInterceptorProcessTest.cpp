@@ -84,6 +84,16 @@ namespace
       return m_server.Process().Stdout().WaitFor(text, 20s);
     }
 
+    // The server's output is read as it comes: once the ping that follows
+    // them is in, every line logged before it is in as well.
+    void Settle(KroProbe::IProbe_ptr probe)
+    {
+      const std::string marker = ") ProbeObject ping: ";
+      const int seen = m_server.Process().Stderr().Count(marker);
+      probe->ping();
+      ASSERT_TRUE(m_server.Process().Stderr().WaitFor(marker, 20s, seen + 1)) << Describe();
+    }
+
     int CountLog(const std::string& body)
     {
       return KroTest::CountPrefixed(Log(), m_server.Process().Pid(), body);
@@ -124,6 +134,7 @@ TEST_F(ServerInterceptor, RequestRunsAsTheObjectsUserAndIsRecordedWhileItRuns)
   EXPECT_EQ(KroProbe::Hex(std::string("carol\0", 6)), seen.in());
 
   // The factory is no server object: its requests run as nobody.
+  Settle(alice.in());
   EXPECT_EQ(2, CountLog(" ProbeFactory CreateObject: thread token \"\", current operation none")) << Describe();
 }
 
@@ -158,12 +169,14 @@ TEST_F(ServerInterceptor, CancelAllOperationsStopsARequestRunningInAnotherThread
   // omniORB's request threads are not the thread manager's: the record is
   // marked Cancelled without asking for jobs. The canceller itself is not
   // in the list, so exactly one record was cancelled.
+  Settle(probe.in());
   EXPECT_EQ(1, KroTest::CountLines(Log(), kNotValid)) << Describe();
   EXPECT_EQ(1, CountLog(" ProbeObject Work cancelled")) << Describe();
   EXPECT_EQ(1, probe->NumOperationsSeen());
 
   // Cancelling with nothing running cancels nothing.
   probe->CancelAllOperations();
+  Settle(probe.in());
   EXPECT_EQ(1, KroTest::CountLines(Log(), kNotValid)) << Describe();
 }
 
@@ -248,6 +261,7 @@ TEST_F(ServerInterceptor, RequestWhoseSetUpFailsStillRunsAndLeavesNothingBehind)
   EXPECT_EQ("", std::string(seen.in()));
   probe->RefuseUserPacket(false);  // its own set-up fails too
 
+  Settle(probe.in());
   EXPECT_EQ(3, KroTest::CountLines(Log(), "Unknown Exception in KroServerInterceptor::receive_request"))
     << Describe();
   EXPECT_EQ(1, probe->NumOperationsSeen());
