@@ -91,9 +91,8 @@ namespace Krovane
     CORBA::ORB_var orb = KroSystem::Instance(1)->GetOrb();
     const KroOrb::RoundtripTimeoutPolicy policy =
       KroOrb::CreatePolicy(orb.in(), KroOrb::RELATIVE_RT_TIMEOUT_POLICY_TYPE, value);
-    // Replaces whatever bound handler carried.
-    CORBA::Object_var overridden = KroOrb::SetPolicyOverride(orb.in(), handler, policy);
-    return Krovane::IAsyncHandler::_narrow(overridden.in());
+    // A new proxy with this bound only, whatever bound handler carried.
+    return KroOrb::SetPolicyOverride<Krovane::IAsyncHandler>(orb.in(), handler, policy);
   }
 
   template <typename Call>

@@ -64,18 +64,22 @@ namespace KroOrb
     return RoundtripTimeoutPolicy(relativeExpiry);
   }
 
-  CORBA::Object_ptr SetPolicyOverride(CORBA::ORB_ptr orb, CORBA::Object_ptr target,
-                                      const RoundtripTimeoutPolicy& policy)
+  CORBA::Object_ptr NewProxy(CORBA::ORB_ptr orb, CORBA::Object_ptr target)
   {
     if (CORBA::is_nil(target))
       throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
     CheckOrbNotShutDown(orb);
-    // A proxy of its own: the bound must not reach the holders of target,
-    // and nobody else calls through it while the bound is put on it.
+    // A proxy of its own: a bound put on it must not reach the holders of
+    // target, and nobody else calls through it while the bound is put on it.
     CORBA::String_var ior = orb->object_to_string(target);
-    CORBA::Object_var overridden = orb->string_to_object(ior.in());
-    omniORB::setClientCallTimeout(overridden.in(), policy.CallTimeoutMillis());
-    return overridden._retn();
+    return orb->string_to_object(ior.in());
+  }
+
+  void ApplyPolicy(CORBA::Object_ptr reference, const RoundtripTimeoutPolicy& policy)
+  {
+    if (CORBA::is_nil(reference))
+      throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+    omniORB::setClientCallTimeout(reference, policy.CallTimeoutMillis());
   }
 
   TimeT RoundtripTimeoutOf(CORBA::Object_ptr reference)

@@ -6,13 +6,15 @@
 // created from an Any holding a TimeBase::TimeT (100 ns units), as
 // ORB::create_policy(RELATIVE_RT_TIMEOUT_POLICY_TYPE, any) would, and
 // SetPolicyOverride returns a new reference to the target that carries it,
-// as _set_policy_overrides(list, SET_OVERRIDE) would. The bound is put on
+// as _set_policy_overrides(list, SET_OVERRIDE) and narrowing the result
+// would. The bound is put on
 // that reference through omniORB's per-reference call time-out
 // (omniORB::setClientCallTimeout), so a call through it that has not been
 // answered in time fails with CORBA::TIMEOUT.
 //
-// Ownership: a policy is a plain value. SetPolicyOverride returns a new
-// reference that the caller owns and releases; the target is not changed.
+// Ownership: a policy is a plain value. NewProxy and SetPolicyOverride
+// return new references that the caller owns and releases; the target is
+// not changed.
 // Threads: any thread may create policies and override references. A
 // reference returned by SetPolicyOverride is new and shared with nobody, so
 // putting the bound on it races with no call.
@@ -58,14 +60,33 @@ namespace KroOrb
   RoundtripTimeoutPolicy CreatePolicy(CORBA::ORB_ptr orb, CORBA::PolicyType type,
                                       const CORBA::Any& value);
 
-  // _set_policy_overrides(policy, SET_OVERRIDE): a new reference to the
-  // target's object, a proxy of its own, whose calls are bounded by policy.
-  // Whatever bound target carried is not carried over, so overriding again
-  // replaces the earlier bound instead of adding to it. target itself keeps
-  // its own bound. A nil target raises CORBA::BAD_PARAM. The caller owns
-  // the result.
-  CORBA::Object_ptr SetPolicyOverride(CORBA::ORB_ptr orb, CORBA::Object_ptr target,
-                                      const RoundtripTimeoutPolicy& policy);
+  // A new reference to target's object, a proxy of its own that carries no
+  // bound. A nil target raises CORBA::BAD_PARAM. The caller owns the result.
+  CORBA::Object_ptr NewProxy(CORBA::ORB_ptr orb, CORBA::Object_ptr target);
+
+  // Puts policy's bound on reference, replacing any bound it had. Only for
+  // a reference that nobody calls through meanwhile (omniORB does not lock
+  // it). A nil reference raises CORBA::BAD_PARAM.
+  void ApplyPolicy(CORBA::Object_ptr reference, const RoundtripTimeoutPolicy& policy);
+
+  // _set_policy_overrides(policy, SET_OVERRIDE) followed by the narrowing
+  // to Interface: a new reference to target's object, a proxy of its own
+  // whose calls are bounded by policy. target keeps its own bound, and
+  // whatever bound target carried is not carried over, so overriding again
+  // replaces the earlier bound instead of adding to it. The bound is put on
+  // the narrowed reference: omniORB's narrowing may make yet another proxy
+  // (when the object's own type is unknown here), which would not carry a
+  // bound put on the proxy before it. target is an Interface already, so the
+  // narrowing asks nothing of the object. The caller owns the result.
+  template <typename Interface>
+  typename Interface::_ptr_type SetPolicyOverride(CORBA::ORB_ptr orb, typename Interface::_ptr_type target,
+                                                  const RoundtripTimeoutPolicy& policy)
+  {
+    CORBA::Object_var proxy = NewProxy(orb, target);
+    typename Interface::_var_type typed = Interface::_unchecked_narrow(proxy.in());
+    ApplyPolicy(typed.in(), policy);
+    return typed._retn();
+  }
 
   // The call time-out that omniORB applies to calls through reference, in
   // units of 100 ns; 0 when it has none of its own (nil included).

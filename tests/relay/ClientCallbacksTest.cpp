@@ -332,7 +332,8 @@ TEST(RoundtripTimeoutPolicy, IsMadeOnlyFromATimeTAndNeverBecomesNoBound)
   EXPECT_EQ(1u, KroOrb::RoundtripTimeoutPolicy(10000).CallTimeoutMillis());
   EXPECT_EQ(4294967295u, KroOrb::RoundtripTimeoutPolicy(~0ULL).CallTimeoutMillis());
 
-  EXPECT_THROW(KroOrb::SetPolicyOverride(orb.in(), CORBA::Object::_nil(), policy), CORBA::BAD_PARAM);
+  EXPECT_THROW(KroOrb::NewProxy(orb.in(), CORBA::Object::_nil()), CORBA::BAD_PARAM);
+  EXPECT_THROW(KroOrb::ApplyPolicy(CORBA::Object::_nil(), policy), CORBA::BAD_PARAM);
 }
 
 namespace

@@ -3,9 +3,9 @@
 //
 //   RelayLabClient --ior-file PATH [ORB options]
 //
-// Writes its handler's reference to PATH and serves it until it is killed.
+// Writes the reference of its handler (a RecordingHandler) to PATH and serves it until it is killed.
 // Each callback prints "arrive <operation> <argument>" on standard output
-// when it starts, and "OVERLAP" when another callback is still running.
+// when it starts, after "OVERLAP" when another callback is still running.
 // What a callback does depends on its argument:
 //   Queued / SyncQueued n:  n > 0 sleeps n ms (a slow client); n < 0 waits up
 //                           to -n ms for another callback to arrive meanwhile;
@@ -14,7 +14,7 @@
 //   Error / SyncError:      raise() the holder twice and print what each
 //                           raised: "raised <repository id> \"<reason>\"", then
 //                           "raised again <exception name>".
-#include "Krovane.hh"
+#include "RelayLabClient.hh"
 
 #include <chrono>
 #include <condition_variable>
@@ -57,7 +57,7 @@ namespace
 
   // The client's handler. ORB threads call it concurrently; m_lock guards
   // the counts.
-  class LabHandler : public virtual POA_Krovane::IAsyncHandler,
+  class LabHandler : public virtual POA_KroRelayLabClient::RecordingHandler,
                      public virtual PortableServer::RefCountServantBase
   {
   public:
@@ -82,12 +82,12 @@ namespace
       Running(LabHandler& handler, const std::string& operation, const std::string& argument)
         : m_handler(handler)
       {
-        Say("arrive " + operation + " " + argument);
         std::lock_guard<std::mutex> guard(m_handler.m_lock);
         m_arrival = ++m_handler.m_arrivals;
         m_company = ++m_handler.m_running > 1;
         if (m_company)
           Say("OVERLAP");
+        Say("arrive " + operation + " " + argument);
         m_handler.m_arrived.notify_all();
       }
       ~Running()

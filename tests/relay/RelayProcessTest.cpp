@@ -35,6 +35,12 @@ namespace
 
     // Its standard output: one line per callback it saw.
     std::string Said() const { return process->Stdout().Text(); }
+    // The same, once last has been read (the output is read on a thread of its own).
+    std::string SaidUpTo(const std::string& last) const
+    {
+      process->Stdout().WaitFor(last, 10s);
+      return Said();
+    }
   };
 
   // A lab server, reached from this process, and the clients of a test.
@@ -80,6 +86,12 @@ namespace
 
     // What the relays printed (the server's standard output).
     std::string Printed() { return m_server.Process().Stdout().Text(); }
+    // The same, once last has been read.
+    std::string PrintedUpTo(const std::string& last)
+    {
+      m_server.Process().Stdout().WaitFor(last, 10s);
+      return Printed();
+    }
 
     // How many lines of the server's log equal line, "(%P|%t) " standing for the prefix.
     int LogCount(const std::string& line)
@@ -140,7 +152,7 @@ TEST_F(Relay, AnsweringClientReceivesEveryCallbackWithItsArguments)
             "arrive SyncError holder\n"
             "raised IDL:Krovane/SysException:1.0 \"system down\"\n"
             "raised again OBJECT_NOT_EXIST\n",
-            client.Said());
+            client.SaidUpTo("raised IDL:Krovane/SysException:1.0 \"system down\"\nraised again OBJECT_NOT_EXIST\n"));
   EXPECT_EQ("", Printed());
   EXPECT_TRUE(m_lab->IsAttached(relay));
 }
@@ -170,9 +182,9 @@ TEST_F(Relay, SlowClientTimesOutAfterTheBoundAndStaysAttached)
   EXPECT_EQ(1, outcome->returned);
   EXPECT_GE(outcome->longestMillis, 1000);
   EXPECT_LT(outcome->longestMillis, 1500);
-  EXPECT_EQ(PrintedAs("Queued method timed out\n",
-                      CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE)),
-            Printed());
+  const std::string timedOut =
+    PrintedAs("Queued method timed out\n", CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE));
+  EXPECT_EQ(timedOut, PrintedUpTo(timedOut));
 
   // Still attached: the next callback reaches the same client.
   EXPECT_TRUE(m_lab->IsAttached(relay));
@@ -186,7 +198,7 @@ TEST_F(Relay, DeadClientIsDetachedUntilALiveHandlerIsSet)
   const CORBA::Long printing = m_lab->Wrap(first.handler.in());
   const CORBA::Long silent = m_lab->Wrap(first.handler.in());
   Returns(printing, "Status", "hello");
-  EXPECT_EQ("arrive Status hello\n", first.Said());
+  EXPECT_EQ("arrive Status hello\n", first.SaidUpTo("arrive Status hello\n"));
 
   first.process->Kill();
   Returns(printing, "Status", "anyone there");
@@ -194,7 +206,8 @@ TEST_F(Relay, DeadClientIsDetachedUntilALiveHandlerIsSet)
   EXPECT_FALSE(m_lab->IsAttached(printing));
   EXPECT_FALSE(m_lab->IsAttached(silent));
   // Only Status (and Progress and their Sync forms) print the failure.
-  const std::string printed = Printed();
+  m_server.Process().Stdout().WaitFor("m_proxy->Status: ", 10s);
+  const std::string printed = PrintedUpTo("\n");
   const bool commFailure = printed.rfind("m_proxy->Status: COMM_FAILURE (IDL:omg.org/CORBA/COMM_FAILURE:1.0)", 0) == 0;
   const bool transient = printed.rfind("m_proxy->Status: TRANSIENT (IDL:omg.org/CORBA/TRANSIENT:1.0)", 0) == 0;
   EXPECT_TRUE(commFailure || transient) << printed;
@@ -209,7 +222,7 @@ TEST_F(Relay, DeadClientIsDetachedUntilALiveHandlerIsSet)
   m_lab->SetProxyHandler(printing, second.handler.in());
   EXPECT_TRUE(m_lab->IsAttached(printing));
   Returns(printing, "Status", "back");
-  EXPECT_EQ("arrive Status back\n", second.Said());
+  EXPECT_EQ("arrive Status back\n", second.SaidUpTo("arrive Status back\n"));
 }
 
 TEST_F(Relay, ClientsUserExceptionReachesTheCallerAndFreesTheRelay)
@@ -225,9 +238,9 @@ TEST_F(Relay, ClientsUserExceptionReachesTheCallerAndFreesTheRelay)
   outcome = m_lab->Call(relay, "SyncStatus", "refuse", 1, 1, kThroughRelay);
   EXPECT_EQ(1, outcome->refused);
   EXPECT_STREQ("IDL:Krovane/AsyncOperationException:1.0 client refuses SyncStatus", outcome->refusal.in());
-  EXPECT_EQ(PrintedAs("AsynchronousHandler::SyncStatus Exception",
-                      Krovane::AsyncOperationException("client refuses SyncStatus")),
-            Printed());
+  const std::string refused =
+    PrintedAs("AsynchronousHandler::SyncStatus Exception", Krovane::AsyncOperationException("client refuses SyncStatus"));
+  EXPECT_EQ(refused, PrintedUpTo(refused));
 
   // The lock was let go and the client is still attached: two threads get through.
   outcome = m_lab->Call(relay, "Queued", "1", 2, 2, kThroughRelay);
@@ -245,12 +258,12 @@ TEST_F(Relay, ConcurrentCallbacksThroughOneRelayNeverOverlap)
   // client. Made on the handler directly, two threads do overlap there...
   KroRelayLab::Outcome_var outcome = m_lab->Call(relay, "Queued", "-2000", 2, 2, kDirect);
   EXPECT_EQ(2, outcome->returned);
-  EXPECT_EQ(1, client.process->Stdout().Count("OVERLAP\n")) << client.Said();
+  EXPECT_TRUE(client.process->Stdout().WaitFor("OVERLAP\n", 10s)) << client.Said();
 
   // ...through the relay, never.
   outcome = m_lab->Call(relay, "Queued", "-100", 6, 3, kThroughRelay);
   EXPECT_EQ(6, outcome->returned);
-  EXPECT_EQ(8, client.process->Stdout().Count("arrive Queued -"));
+  EXPECT_TRUE(client.process->Stdout().WaitFor("arrive Queued -100\n", 10s, 6)) << client.Said();
   EXPECT_EQ(1, client.process->Stdout().Count("OVERLAP\n")) << client.Said();
 }
 
