@@ -30,7 +30,7 @@ namespace
   // A RelayLabClient and its handler.
   struct Client
   {
-    std::unique_ptr<KroTest::ChildProcess> process;  // the client process
+    KroTest::ChildProcess* process;                  // the client process, owned by the fixture
     Krovane::IAsyncHandler_var handler;              // its handler
 
     // Its standard output: one line per callback it saw.
@@ -53,9 +53,12 @@ namespace
       m_lab = KroRelayLab::Lab::_narrow(object.in());
     }
 
-    // The server ends cleanly, having deleted every holder and relay.
+    // The server ends cleanly, having deleted every holder and relay; no
+    // client complained (a sanitizer's report included).
     void TearDown() override
     {
+      for (const auto& client : m_clientProcesses)
+        EXPECT_EQ("", client->Stderr().Text()) << client->Describe();
       m_lab->Shutdown();
       const auto status = m_server.Process().WaitForExit(20s);
       ASSERT_TRUE(status.has_value()) << m_server.Process().Describe();
@@ -65,12 +68,14 @@ namespace
     // Starts a client process and reads its handler's reference.
     Client StartClient()
     {
-      const std::string iorFile = m_directory.File("client" + std::to_string(++m_clients) + ".ior");
+      const std::string iorFile =
+        m_directory.File("client" + std::to_string(m_clientProcesses.size() + 1) + ".ior");
       Client client;
-      client.process = std::make_unique<KroTest::ChildProcess>(
+      m_clientProcesses.push_back(std::make_unique<KroTest::ChildProcess>(
         KRO_RELAY_LAB_CLIENT,
-        std::vector<std::string>{"--ior-file", iorFile, "-ORBendPoint", "giop:tcp:127.0.0.1:"});
-      if (!KroTest::WaitForFile(iorFile, 20s, client.process.get()))
+        std::vector<std::string>{"--ior-file", iorFile, "-ORBendPoint", "giop:tcp:127.0.0.1:"}));
+      client.process = m_clientProcesses.back().get();
+      if (!KroTest::WaitForFile(iorFile, 20s, client.process))
         throw std::runtime_error("no handler reference: " + client.process->Describe());
       CORBA::Object_var object = KroTest::ObjectFromIor(KroTest::ReadFileText(iorFile));
       client.handler = Krovane::IAsyncHandler::_narrow(object.in());
@@ -106,7 +111,7 @@ namespace
     KroTest::TemporaryDirectory m_directory;  // the clients' reference files
     KroTest::ServerProcess m_server;          // the lab server
     KroRelayLab::Lab_var m_lab;               // its lab
-    int m_clients = 0;                        // clients started
+    std::vector<std::unique_ptr<KroTest::ChildProcess>> m_clientProcesses;  // the clients started
   };
 
   // What PrintException writes for ex after info.
