@@ -280,21 +280,6 @@ TEST(AsynchronousHandler, TimeoutIsPutOnTheProxyIn100NsUnitsAndTheLatestReplaces
   EXPECT_EQ(1, handler.Servant().calls.load());
 }
 
-TEST(AsynchronousHandler, DetachedRelayStoresATimeoutForTheHandlerSetLater)
-{
-  ActiveHandler handler;
-  Krovane::AsynchronousHandler& relay = *new Krovane::AsynchronousHandler();
-  PortableServer::ServantBase_var owner = &relay;  // the creator's reference
-  EXPECT_FALSE(Attached(relay));
-  relay.Finished(CORBA::Any());  // calls nothing
-  relay.setTimeout(30);
-  relay.setProxyHandler(handler.Ref());
-  Krovane::IAsyncHandler_var proxy = relay.getProxyHandler();
-  EXPECT_EQ(300000000ULL, KroOrb::RoundtripTimeoutOf(proxy.in()));
-  relay.Finished(CORBA::Any());
-  EXPECT_EQ(1, handler.Servant().calls.load());
-}
-
 TEST(RoundtripTimeoutPolicy, IsMadeOnlyFromATimeTAndNeverBecomesNoBound)
 {
   CORBA::ORB_var orb = Krovane::KroSystem::Instance(1)->GetOrb();
