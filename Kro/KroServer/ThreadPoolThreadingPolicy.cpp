@@ -168,15 +168,22 @@ namespace Krovane
 
   void ThreadPoolThreadingPolicy::Remove(Dispatchable* work)
   {
+    Withdraw(work);
+  }
+
+  int ThreadPoolThreadingPolicy::Withdraw(Dispatchable* work)
+  {
     if (!work)
-      return;
+      return 0;
     Dispatchable* removed = nullptr;
     {
-      ACE_GUARD(ACE_Thread_Mutex, guard, m_queueLock);
+      ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_queueLock, 0);
       removed = m_queue.Extract(work);
     }
-    if (removed)
-      WakeOne();
+    if (!removed)
+      return 0;
+    WakeOne();
+    return 1;
   }
 
   void ThreadPoolThreadingPolicy::WakeOne()

@@ -65,6 +65,10 @@ namespace Krovane
     // Takes work out of the queue; when it was there, wakes one waiting
     // thread so that the items left are told their new places.
     virtual void Remove(Dispatchable* work) override;
+    // Remove that tells whether work was waiting: 1 when it was taken out of
+    // the queue (it will not run), 0 when it was not there (it may already
+    // be on its way to a thread).
+    int Withdraw(Dispatchable* work);
 
     // Does nothing: threads are started by Submit.
     virtual int open(void* args = 0) override;

@@ -1,0 +1,181 @@
+#include "KroServer/AsyncServerImpl.h"
+
+#include "KroServer/AsyncExceptionHolderImpl.h"
+#include "KroServer/AsynchronousHandler.h"
+#include "KroServer/AsynchronousOperation.h"
+
+#include <ace/Guard_T.h>
+#include <ace/Log_Msg.h>
+
+#include <algorithm>
+
+namespace Krovane
+{
+  namespace
+  {
+    AsynchronousOperation* FindById(AsynchronousOperationList* list, int operationId)
+    {
+      for (AsynchronousOperation* operation : *list)
+        if (operation->GetId() == operationId)
+          return operation;
+      return nullptr;
+    }
+
+    // The relay servant behind handler in poa (held by servant), or null when
+    // handler denotes an object of another POA or another kind.
+    AsynchronousHandler* RelayBehind(PortableServer::POA_ptr poa, IAsyncHandler_ptr handler,
+                                     PortableServer::ServantBase_var& servant)
+    {
+      try
+      {
+        servant = poa->reference_to_servant(handler);
+      }
+      catch (const PortableServer::POA::WrongAdapter&)
+      {
+        return nullptr;
+      }
+      return dynamic_cast<AsynchronousHandler*>(servant.in());
+    }
+
+    void DeleteAll(AsynchronousOperationList*& list)
+    {
+      for (AsynchronousOperation* operation : *list)
+        delete operation;
+      list->clear();
+      delete list;
+      list = nullptr;
+    }
+  }
+
+  AsyncServerImpl::AsyncServerImpl(PortableServer::POA_ptr poa, int trackOperations)
+    : SyncServerImpl(poa, trackOperations),
+      m_activeOperations(new AsynchronousOperationList),
+      m_finishedOperations(new AsynchronousOperationList)
+  {
+  }
+
+  AsyncServerImpl::~AsyncServerImpl()
+  {
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    DeleteAll(m_activeOperations);
+    DeleteAll(m_finishedOperations);
+  }
+
+  AsynchronousOperation* AsyncServerImpl::FindActive(int operationId)
+  {
+    return FindById(m_activeOperations, operationId);
+  }
+
+  AsynchronousOperation* AsyncServerImpl::FindFinished(int operationId)
+  {
+    return FindById(m_finishedOperations, operationId);
+  }
+
+  void AsyncServerImpl::AddFinished(AsynchronousOperation* operation)
+  {
+    if (std::find(m_finishedOperations->begin(), m_finishedOperations->end(), operation) ==
+        m_finishedOperations->end())
+      m_finishedOperations->push_back(operation);
+  }
+
+  int AsyncServerImpl::NumOperations()
+  {
+    const int synchronous = SyncServerImpl::NumOperations();
+    ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, synchronous);
+    return synchronous + static_cast<int>(m_activeOperations->size());
+  }
+
+  void AsyncServerImpl::cleanupAsynchronousOperationLists(AsynchronousOperation* operation)
+  {
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    m_activeOperations->remove(operation);
+    AddFinished(operation);
+  }
+
+  void AsyncServerImpl::CancelOperation(CORBA::Long operationId)
+  {
+    {
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+      if (AsynchronousOperation* operation = FindActive(operationId))
+      {
+        operation->Cancel();
+        m_activeOperations->remove(operation);
+        AddFinished(operation);
+        return;
+      }
+    }
+    throw InvalidOperationId();
+  }
+
+  OperationState AsyncServerImpl::GetOperationState(CORBA::Long operationId)
+  {
+    {
+      ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, Finished);
+      AsynchronousOperation* operation = FindActive(operationId);
+      if (!operation)
+        operation = FindFinished(operationId);
+      if (operation)
+        return operation->GetState();
+    }
+    throw InvalidOperationId();
+  }
+
+  void AsyncServerImpl::RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler)
+  {
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    AsynchronousOperation* operation = FindActive(operationId);
+    if (!operation)
+      operation = FindFinished(operationId);
+    if (!operation)
+      throw InvalidOperationId();
+
+    IAsyncHandler_var current = operation->GetHandler();
+    if (CORBA::is_nil(current.in()))
+      return;
+    PortableServer::ServantBase_var servant;
+    if (AsynchronousHandler* relay = RelayBehind(m_poa.in(), current.in(), servant))
+    {
+      relay->setProxyHandler(handler);
+      return;
+    }
+    // The operation talks to the client's object directly, not through a
+    // relay of this object: the new object takes its place.
+    operation->SetHandler(IAsyncHandler::_duplicate(handler));
+  }
+
+  void AsyncServerImpl::CancelAllOperations()
+  {
+    SyncServerImpl::CancelAllOperations();
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    for (AsynchronousOperation* operation : *m_activeOperations)
+    {
+      operation->Cancel();
+      AddFinished(operation);
+    }
+    m_activeOperations->clear();
+  }
+
+  bool AsyncServerImpl::RegisterWrappedAsynchronousHandlerTimeout(IAsyncHandler_ptr handler, int timeout)
+  {
+    if (timeout <= 0 || CORBA::is_nil(handler))
+      return false;
+    PortableServer::ServantBase_var servant;
+    AsynchronousHandler* relay = RelayBehind(m_poa.in(), handler, servant);
+    if (!relay)
+      return false;
+    relay->setTimeout(timeout);
+    return true;
+  }
+
+  IAsyncExceptionHolder_ptr AsyncServerImpl::CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder)
+  {
+    PortableServer::POA_var poa = _default_POA();
+    PortableServer::ServantBase_var ownership = holder;
+    PortableServer::ObjectId_var id = poa->activate_object(holder);
+    CORBA::Object_var reference = poa->servant_to_reference(holder);
+    IAsyncExceptionHolder_var result = IAsyncExceptionHolder::_narrow(reference.in());
+    if (CORBA::is_nil(result.in()))
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) exceptionHolder is null\n")));
+    return result._retn();
+  }
+}

@@ -1,0 +1,67 @@
+// AsyncServerImpl: the servant base of server objects that offer
+// IAsyncServer: everything a SyncServerImpl does, plus the bookkeeping of
+// asynchronous operations in two lists (active: waiting or running;
+// finished: ended, queryable until the object goes), the three IAsyncServer
+// operations, and two services for application code (a time-out on a
+// handler relay, and a reference for an exception holder).
+//
+// Ownership: the object owns both lists and every operation in them.
+// Threads: requests arrive on ORB threads; pool threads clean operations
+// up. m_asyncLock guards both lists, admits a second acquisition by its
+// holder, and is never held together with SyncServerImpl's m_lock.
+#ifndef KROSERVER_ASYNCSERVERIMPL_H
+#define KROSERVER_ASYNCSERVERIMPL_H
+
+#include "KroServer/AsynchronousOperationList.h"
+#include "KroServer/SyncServerImpl.h"
+
+#include <ace/Recursive_Thread_Mutex.h>
+
+namespace Krovane
+{
+  class AsyncExceptionHolderImpl;
+  class AsynchronousOperation;
+
+  class AsyncServerImpl : public virtual POA_Krovane::IAsyncServer, public SyncServerImpl
+  {
+  public:
+    AsyncServerImpl(PortableServer::POA_ptr poa, int trackOperations);
+    // Deletes every operation of both lists.
+    virtual ~AsyncServerImpl();
+
+    // Listed requests plus active asynchronous operations.
+    virtual int NumOperations();
+    // Sets a time-out of timeout seconds on the relay behind handler (a relay
+    // active in this object's POA). False for timeout <= 0, a nil handler, or
+    // a handler that is no relay.
+    virtual bool RegisterWrappedAsynchronousHandlerTimeout(IAsyncHandler_ptr handler, int timeout);
+
+    // IAsyncServer
+    virtual void CancelOperation(CORBA::Long operationId);
+    virtual OperationState GetOperationState(CORBA::Long operationId);
+    virtual void RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler);
+    // ISyncServer
+    virtual void CancelAllOperations();
+
+    // Moves operation from the active list to the finished list (once).
+    void cleanupAsynchronousOperationLists(AsynchronousOperation* operation);
+    // Activates holder in this object's POA and returns its reference (the
+    // caller owns it; nil, logged, if it cannot be narrowed). Takes over the
+    // caller's reference to holder: the caller must not use it afterwards.
+    IAsyncExceptionHolder_ptr CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder);
+
+  protected:
+    // The first active operation with that id, else null; m_asyncLock held.
+    AsynchronousOperation* FindActive(int operationId);
+    // The first finished operation with that id, else null; m_asyncLock held.
+    AsynchronousOperation* FindFinished(int operationId);
+    // Appends operation to the finished list unless it stands there; m_asyncLock held.
+    void AddFinished(AsynchronousOperation* operation);
+
+    ACE_Recursive_Thread_Mutex m_asyncLock;           // guards both lists
+    AsynchronousOperationList* m_activeOperations;    // submitted, not ended
+    AsynchronousOperationList* m_finishedOperations;  // ended, finished or cancelled
+  };
+}
+
+#endif

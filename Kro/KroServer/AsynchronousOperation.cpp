@@ -1,0 +1,243 @@
+#include "KroServer/AsynchronousOperation.h"
+
+#include "KroServer/AsynchronousRouter.h"
+#include "KroServer/OpnType.h"
+#include "OrbLayer/PrintException.h"
+
+#include "Dazadared/threadLocalUserPacket.h"
+
+#include <ace/Guard_T.h>
+#include <ace/Log_Msg.h>
+#include <ace/Thread.h>
+
+#include <string>
+
+namespace Krovane
+{
+  namespace
+  {
+    void DeactivateHandler(PortableServer::POA_ptr poa, IAsyncHandler_ptr handler)
+    {
+      PortableServer::ObjectId_var id = poa->reference_to_id(handler);
+      poa->deactivate_object(id.in());
+    }
+
+    // Ends a dispatch: the thread forgets the operation, then the router's
+    // servant is let go, which may delete the router and the operation.
+    class DispatchEnd
+    {
+    public:
+      explicit DispatchEnd(AsynchronousOperation* operation) : m_operation(operation) {}
+      ~DispatchEnd()
+      {
+        if (threadLocalOperation->m_operation == m_operation)
+          threadLocalOperation->m_operation = nullptr;
+        m_operation->ReleaseRouter();
+      }
+
+    private:
+      AsynchronousOperation* m_operation;  // the operation dispatched
+    };
+  }
+
+  AsynchronousOperation::AsynchronousOperation(IAsyncServer_ptr server, const char* name, int id,
+                                               IAsyncHandler_ptr handler, AsynchronousRouter* router,
+                                               std::vector<Halvern_Utilities::Variant>* parameters)
+    : SynchronousOperation(server, name),
+      m_id(id),
+      m_handler(IAsyncHandler::_duplicate(handler)),
+      m_router(router),
+      m_parameters(parameters),
+      m_holdsRouter(false)
+  {
+  }
+
+  AsynchronousOperation::~AsynchronousOperation() {}
+
+  int AsynchronousOperation::GetId() const { return m_id; }
+
+  IAsyncHandler_ptr AsynchronousOperation::GetHandler() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_handlerLock, IAsyncHandler::_nil());
+    return IAsyncHandler::_duplicate(m_handler.in());
+  }
+
+  void AsynchronousOperation::SetHandler(IAsyncHandler_ptr handler)
+  {
+    IAsyncHandler_var old;
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_handlerLock);
+    old = m_handler._retn();
+    m_handler = handler;
+  }
+
+  AsynchronousRouter* AsynchronousOperation::GetRouter() const { return m_router; }
+
+  std::vector<Halvern_Utilities::Variant>* AsynchronousOperation::GetParameters() const
+  {
+    return m_parameters;
+  }
+
+  int AsynchronousOperation::operator==(const AsynchronousOperation& other) const
+  {
+    return m_id == other.m_id ? 1 : 0;
+  }
+
+  void AsynchronousOperation::HoldRouter()
+  {
+    if (m_router && !m_holdsRouter.exchange(true))
+      m_router->_add_ref();
+  }
+
+  void AsynchronousOperation::ReleaseRouter()
+  {
+    AsynchronousRouter* router = m_router;
+    if (router && m_holdsRouter.exchange(false))
+      router->_remove_ref();  // may delete this operation: nothing after it
+  }
+
+  void AsynchronousOperation::ReportQueuePosition(int position)
+  {
+    IAsyncHandler_var handler = GetHandler();
+    if (CORBA::is_nil(handler.in()))
+      return;
+    // Runs on a pool thread that holds the queue lock: a client's failure
+    // must not leave here.
+    try
+    {
+      handler->Queued(position);
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousOperation::ReportQueuePosition");
+    }
+    catch (...)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsynchronousOperation::ReportQueuePosition Unknown exception.\n")));
+    }
+  }
+
+  bool AsynchronousOperation::StartRunning()
+  {
+    OperationState expected = Queued;
+    if (m_state.compare_exchange_strong(expected, Running))
+      return true;
+    if (expected == Cancelled)
+      return false;
+    m_state.store(Running);
+    return true;
+  }
+
+  void AsynchronousOperation::Cancel()
+  {
+    OperationState expected = Queued;
+    if (!m_state.compare_exchange_strong(expected, Cancelled))
+    {
+      Operation::Cancel();
+      return;
+    }
+    IAsyncHandler_var handler = GetHandler();
+    if (!CORBA::is_nil(handler.in()))
+    {
+      const std::string text = "Queued AsynchronousOperation Cancelled. OpId = " + std::to_string(m_id);
+      handler->Status(text.c_str());
+    }
+  }
+
+  void AsynchronousOperation::RetireHandler(PortableServer::POA_ptr poa)
+  {
+    IAsyncHandler_var handler = GetHandler();
+    SetHandler(IAsyncHandler::_nil());
+    if (CORBA::is_nil(handler.in()) || CORBA::is_nil(poa))
+      return;
+    try
+    {
+      DeactivateHandler(poa, handler.in());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousOperation::Cancel deactivating IAsyncHandler");
+    }
+  }
+
+  void AsynchronousOperation::Dispatch()
+  {
+    DispatchEnd end(this);
+    threadLocalOperation->m_operation = this;
+    AsynchronousRouter* router = m_router;
+    PortableServer::POA_var poa;
+    try
+    {
+      IAsyncServer_var server = IAsyncServer::_narrow(m_target);
+      if (CORBA::is_nil(server.in()))
+      {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********Couldn't narrow to IAsyncServer.\n")));
+        router->cleanupAsynchronousOperationLists(this);
+        SetHandler(IAsyncHandler::_nil());
+        return;
+      }
+
+      try
+      {
+        Halvern_Utilities::threadLocalUserPacket->SetToken(router->GetUserPacket().GetToken());
+        SetThreadId(static_cast<unsigned long>(ACE_Thread::self()));
+        router->ServiceCancellation();
+        if (!StartRunning())
+          throw OperationCancelled();
+        router->ExecuteOperation(m_name, m_parameters);
+        SetState(Finished);
+        router->ServiceCancellation();
+      }
+      catch (const OperationCancelled&)
+      {
+        SetState(Cancelled);
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "AsynchronousOperation::Dispatch after narrow");
+        SetState(Finished);
+      }
+      catch (...)
+      {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsyncOperation::Dispatch Unknown exception.\n")));
+        SetState(Finished);
+      }
+
+      poa = router->_default_POA();
+      router->cleanupAsynchronousOperationLists(this);
+      IAsyncHandler_var handler = GetHandler();
+      if (!CORBA::is_nil(handler.in()))
+        handler->Finished(CORBA::Any());
+
+      if (CORBA::is_nil(poa.in()))
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousOperation::Dispatch() defaultPOA is nil\n")));
+      else if (CORBA::is_nil(handler.in()))
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousOperation::Dispatch() IAsyncHandler is nil\n")));
+      else
+      {
+        try
+        {
+          DeactivateHandler(poa.in(), handler.in());
+        }
+        catch (const CORBA::Exception& ex)
+        {
+          KroOrb::PrintException(ex, "AsynchronousOperation::Dispatch deactivating IAsyncHandler");
+        }
+        catch (...)
+        {
+          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation::Dispatch Unknown exception when deactivating IAsyncHandler.\n")));
+        }
+      }
+      SetHandler(IAsyncHandler::_nil());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousOperation::Dispatch");
+      router->cleanupAsynchronousOperationLists(this);
+      IAsyncHandler_var handler = GetHandler();
+      SetHandler(IAsyncHandler::_nil());
+      // Unguarded, as the rest of this path: a failure here ends the pool thread.
+      if (!CORBA::is_nil(poa.in()) && !CORBA::is_nil(handler.in()))
+        DeactivateHandler(poa.in(), handler.in());
+    }
+  }
+}

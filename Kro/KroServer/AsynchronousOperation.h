@@ -1,0 +1,86 @@
+// AsynchronousOperation: one asynchronous request: its name, id,
+// parameters, the client's callback object and the router that does the
+// work.
+//
+// Ownership: the router creates it and keeps it in its lists, which own it;
+// it is deleted with the router. The parameters are neither owned nor
+// copied: whoever submits the operation keeps them alive until it has
+// ended. While it stands in the pool or runs, the operation holds a
+// reference to its router's servant, so that the router (and with it the
+// operation) outlives every dispatch, whatever the client does meanwhile.
+//
+// Threads: a pool thread runs Dispatch and reports queue positions; request
+// threads cancel it and swap its handler. The handler reference is guarded
+// by its own lock; calls on it are made outside that lock.
+#ifndef KROSERVER_ASYNCHRONOUSOPERATION_H
+#define KROSERVER_ASYNCHRONOUSOPERATION_H
+
+#include "KroServer/SynchronousOperation.h"
+
+#include "Dazadared/Variant.h"
+
+#include <ace/Thread_Mutex.h>
+
+#include <atomic>
+#include <vector>
+
+namespace Krovane
+{
+  class AsynchronousRouter;
+
+  class AsynchronousOperation : public SynchronousOperation
+  {
+  public:
+    // server: the router's own reference (the target); handler: the client's
+    // callback object, normally a relay (the operation takes its own
+    // reference); parameters: not owned.
+    AsynchronousOperation(IAsyncServer_ptr server, const char* name, int id, IAsyncHandler_ptr handler,
+                          AsynchronousRouter* router,
+                          std::vector<Halvern_Utilities::Variant>* parameters);
+    virtual ~AsynchronousOperation();
+
+    // Runs the work on the calling pool thread (see the source).
+    virtual void Dispatch();
+    // Tells the client its place in the queue (Queued); nothing without a handler.
+    virtual void ReportQueuePosition(int position);
+    // A waiting operation becomes Cancelled and the client is told; a running
+    // one is cancelled as an Operation.
+    virtual void Cancel();
+    virtual AsynchronousRouter* GetRouter() const;
+    // 1 when both have the same id.
+    virtual int operator==(const AsynchronousOperation& other) const;
+    using Dispatchable::operator==;
+
+    int GetId() const;
+    // A new reference to the handler (nil after the operation ended); the caller releases it.
+    IAsyncHandler_ptr GetHandler() const;
+    // Adopts handler (no duplicate is taken) and releases the old one.
+    void SetHandler(IAsyncHandler_ptr handler);
+    std::vector<Halvern_Utilities::Variant>* GetParameters() const;
+
+    // The router keeps its servant alive for this operation from submission
+    // (HoldRouter) until the operation has left the pool for good
+    // (ReleaseRouter: at the end of Dispatch, or when a waiting operation is
+    // withdrawn from the queue). Releasing may delete the router and this
+    // operation with it: the caller must not touch the operation afterwards.
+    void HoldRouter();
+    void ReleaseRouter();
+
+    // The client's object will get no more callbacks: the relay is
+    // deactivated in poa and the handler dropped. Errors are printed.
+    void RetireHandler(PortableServer::POA_ptr poa);
+
+  protected:
+    // Queued -> Running, unless the operation was cancelled while waiting.
+    bool StartRunning();
+
+    int m_id;                                                // given by the router
+    IAsyncHandler_var m_handler;                             // the client's callback object
+    mutable ACE_Thread_Mutex m_handlerLock;                  // guards m_handler
+    AsynchronousRouter* m_router;                            // the router; not owned
+    std::vector<Halvern_Utilities::Variant>* m_parameters;   // not owned
+    std::atomic<bool> m_holdsRouter;                         // HoldRouter without ReleaseRouter yet
+  };
+}
+
+#endif

@@ -1,0 +1,191 @@
+#include "KroServer/AsynchronousRouter.h"
+
+#include "KroServer/AsynchronousOperation.h"
+#include "KroServer/ServerObjectTable.h"
+#include "KroServer/ThreadPoolThreadingPolicy.h"
+
+#include <ace/Guard_T.h>
+#include <ace/Log_Msg.h>
+
+#include <atomic>
+#include <new>
+#include <vector>
+
+namespace Krovane
+{
+  ThreadPoolThreadingPolicy* AsynchronousRouter::s_pThreadPoolThreadingPolicy =
+    new ThreadPoolThreadingPolicy(1, 5);
+
+  namespace
+  {
+    std::atomic<bool> s_poolConfigured(false);  // by the first router's constructor
+    std::atomic<bool> s_poolOpened(false);      // by the first submission
+
+    // Keeps a servant alive for a scope: operations let go of their router
+    // while it serves a request, which must not be its last reference.
+    class KeepAlive
+    {
+    public:
+      explicit KeepAlive(PortableServer::ServantBase* servant) : m_servant(servant) { m_servant->_add_ref(); }
+      ~KeepAlive() { m_servant->_remove_ref(); }
+
+    private:
+      PortableServer::ServantBase* m_servant;  // held for the scope
+    };
+
+    // An operation taken out of the pool's queue will never be dispatched:
+    // when the scope ends, however the cancellation went, its relay is
+    // retired and it lets go of its router, as a dispatch would have done.
+    class WithdrawnOperation
+    {
+    public:
+      WithdrawnOperation(AsynchronousOperation* operation, PortableServer::POA_ptr poa)
+        : m_operation(operation),
+          m_poa(poa),
+          m_withdrawn(AsynchronousRouter::s_pThreadPoolThreadingPolicy->Withdraw(operation) != 0)
+      {
+      }
+      ~WithdrawnOperation()
+      {
+        if (!m_withdrawn)
+          return;
+        m_operation->RetireHandler(m_poa);
+        m_operation->ReleaseRouter();
+      }
+
+    private:
+      AsynchronousOperation* m_operation;  // the operation cancelled
+      PortableServer::POA_ptr m_poa;       // its relay's POA
+      const bool m_withdrawn;              // whether it left the queue here
+    };
+  }
+
+  AsynchronousRouter::AsynchronousRouter(PortableServer::POA_ptr poa, IAsyncServer_ptr server,
+                                         int maxThreads, int stackSize)
+    : AsyncServerImpl(poa, 1), m_server(Krovane::IAsyncServer::_duplicate(server))
+  {
+    if (!s_poolConfigured.exchange(true))
+    {
+      s_pThreadPoolThreadingPolicy->setMax(maxThreads);
+      if (stackSize > 0)
+        s_pThreadPoolThreadingPolicy->setStackSize(stackSize);
+    }
+  }
+
+  AsynchronousRouter::~AsynchronousRouter() {}
+
+  PortableServer::Servant AsynchronousRouter::ServedServant() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_servedLock, nullptr);
+    if (!m_servedServant.in() && !CORBA::is_nil(m_server.in()))
+    {
+      PortableServer::ServantBase_var servant = m_poa->reference_to_servant(m_server.in());
+      if (servant.in() == this)
+        return nullptr;  // a router that serves itself has no other user
+      m_servedServant = servant._retn();
+    }
+    return m_servedServant.in();
+  }
+
+  const Halvern_Utilities::UserPacket& AsynchronousRouter::GetUserPacket() const
+  {
+    if (SyncServerImpl* served = dynamic_cast<SyncServerImpl*>(ServedServant()))
+      return served->GetUserPacket();
+    return SyncServerImpl::GetUserPacket();
+  }
+
+  int AsynchronousRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr,
+                                                      IAsyncHandler_ptr handler,
+                                                      std::vector<Halvern_Utilities::Variant>* parameters)
+  {
+    AsynchronousOperation* operation = nullptr;
+    int id = -1;
+    {
+      ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
+      if (!s_poolOpened.exchange(true))
+        s_pThreadPoolThreadingPolicy->open(0);
+      id = MakeNewOperationID();
+      CORBA::Object_var self = m_poa->servant_to_reference(this);
+      Krovane::IAsyncServer_var reference = Krovane::IAsyncServer::_narrow(self.in());
+      operation = new (std::nothrow)
+        AsynchronousOperation(reference.in(), name.c_str(), id, handler, this, parameters);
+    }
+    if (!operation)
+      return -1;
+
+    operation->SetState(Queued);
+    {
+      ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
+      m_activeOperations->push_back(operation);
+    }
+    operation->HoldRouter();
+    s_pThreadPoolThreadingPolicy->Submit(operation);
+    return id;
+  }
+
+  void AsynchronousRouter::CancelOperation(CORBA::Long operationId)
+  {
+    KeepAlive keep(this);
+    AsynchronousOperation* operation = nullptr;
+    {
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+      operation = FindActive(operationId);
+      if (operation)
+      {
+        WithdrawnOperation withdrawal(operation, m_poa.in());
+        operation->Cancel();
+        if (operation->GetState() == Queued)
+          operation->SetState(Cancelled);
+      }
+    }
+    if (!operation)
+      throw InvalidOperationId();
+    cleanupAsynchronousOperationLists(operation);
+  }
+
+  void AsynchronousRouter::CancelAllOperations()
+  {
+    KeepAlive keep(this);
+    if (AsyncServerImpl* served = dynamic_cast<AsyncServerImpl*>(ServedServant()))
+      served->CancelAllOperations();
+
+    SyncServerImpl::CancelAllOperations();
+
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    for (AsynchronousOperation* operation : *m_activeOperations)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
+      WithdrawnOperation withdrawal(operation, m_poa.in());
+      if (operation->GetState() == Queued)
+        AddFinished(operation);
+      operation->Cancel();
+      operation->SetState(Cancelled);
+    }
+    m_activeOperations->clear();
+  }
+
+  void AsynchronousRouter::Remove()
+  {
+    if (m_operations)
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+      if (m_operations->size() > 1)
+        throw OperationsStillActive();
+    }
+    {
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+      if (!m_activeOperations->empty())
+        throw OperationsStillActive();
+    }
+
+    ServerObjectTable* table = ServerObjectTable::Instance(PortableServer::POA::_nil());
+    CORBA::Object_var self = m_poa->servant_to_reference(this);
+    Krovane::ISyncServer_var reference = Krovane::ISyncServer::_narrow(self.in());
+    table->RemoveObject(reference.in());
+
+    PortableServer::ObjectId_var servedId = m_poa->reference_to_id(m_server.in());
+    m_poa->deactivate_object(servedId.in());
+
+    SyncServerImpl::Remove();
+  }
+}

@@ -1,0 +1,77 @@
+// AsynchronousRouter: the server object through which asynchronous work is
+// requested. It serves one other server object (m_server, a servant of the
+// same POA): it works as that object's user, passes cancellation and
+// removal on to it, and turns each request into an AsynchronousOperation
+// with a fresh id, kept in its active list and run on the process's one
+// thread pool. The application derives from it and implements
+// ExecuteOperation, the work, which runs on a pool thread.
+//
+// Life: a router lives while the POA or anyone else holds it, and also while
+// any of its operations waits in the pool or runs: each holds the router's
+// servant from its submission until it has left the pool for good.
+//
+// Threads: requests on ORB threads; ExecuteOperation on pool threads. Lock
+// order: m_asyncLock before the pool's queue lock; never m_lock and
+// m_asyncLock together.
+#ifndef KROSERVER_ASYNCHRONOUSROUTER_H
+#define KROSERVER_ASYNCHRONOUSROUTER_H
+
+#include "KroServer/AsyncServerImpl.h"
+
+#include "Dazadared/Variant.h"
+
+#include <string>
+#include <vector>
+
+namespace Krovane
+{
+  class ThreadPoolThreadingPolicy;
+
+  class AsynchronousRouter : public AsyncServerImpl
+  {
+  public:
+    // The process's thread pool, (1, 5) until the first router configures it.
+    static ThreadPoolThreadingPolicy* s_pThreadPoolThreadingPolicy;
+
+    // poa: the POA of the router and of server; server: the object served
+    // (own reference). The first router of the process sets the pool's
+    // maximum to maxThreads (a refused value keeps 5) and, when stackSize > 0,
+    // the pool threads' stack size.
+    AsynchronousRouter(PortableServer::POA_ptr poa, IAsyncServer_ptr server, int maxThreads,
+                       int stackSize);
+    virtual ~AsynchronousRouter();
+
+    // The served object's user (this router's own when it serves no SyncServerImpl).
+    virtual const Halvern_Utilities::UserPacket& GetUserPacket() const;
+
+    // The work of one operation, on a pool thread, as the served object's
+    // user; may call ServiceCancellation() to stop when cancelled.
+    virtual void ExecuteOperation(const std::string& name,
+                                  std::vector<Halvern_Utilities::Variant>* parameters) = 0;
+    // Queues a new operation and returns its id (1, 2, 3, ...), or -1 when
+    // none could be created. handler: the client's callback object, normally
+    // a relay (the operation takes its own reference); parameters: not
+    // copied, kept alive by the caller until the operation has ended;
+    // server: not used.
+    virtual int SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr server,
+                                            IAsyncHandler_ptr handler,
+                                            std::vector<Halvern_Utilities::Variant>* parameters);
+
+    // IAsyncServer / ISyncServer
+    virtual void CancelOperation(CORBA::Long operationId);
+    virtual void CancelAllOperations();
+    virtual void Remove();
+
+  protected:
+    // The served object's servant, looked up once and held for the
+    // router's life; null when it is no servant of this POA.
+    PortableServer::Servant ServedServant() const;
+    IAsyncServer_var m_server;  // the object served
+
+  private:
+    mutable ACE_Thread_Mutex m_servedLock;                  // guards m_servedServant
+    mutable PortableServer::ServantBase_var m_servedServant;  // m_server's servant, once looked up
+  };
+}
+
+#endif
