@@ -21,23 +21,18 @@ namespace Krovane
       PortableServer::ObjectId_var id = poa->reference_to_id(handler);
       poa->deactivate_object(id.in());
     }
+  }
 
-    // Ends a dispatch: the thread forgets the operation, then the router's
-    // servant is let go, which may delete the router and the operation.
-    class DispatchEnd
-    {
-    public:
-      explicit DispatchEnd(AsynchronousOperation* operation) : m_operation(operation) {}
-      ~DispatchEnd()
-      {
-        if (threadLocalOperation->m_operation == m_operation)
-          threadLocalOperation->m_operation = nullptr;
-        m_operation->ReleaseRouter();
-      }
+  AsynchronousOperation::DispatchEnd::DispatchEnd(AsynchronousOperation* operation)
+    : m_operation(operation)
+  {
+  }
 
-    private:
-      AsynchronousOperation* m_operation;  // the operation dispatched
-    };
+  AsynchronousOperation::DispatchEnd::~DispatchEnd()
+  {
+    if (threadLocalOperation->m_operation == m_operation)
+      threadLocalOperation->m_operation = nullptr;
+    m_operation->ReleaseRouter();
   }
 
   AsynchronousOperation::AsynchronousOperation(IAsyncServer_ptr server, const char* name, int id,
@@ -127,10 +122,15 @@ namespace Krovane
     return true;
   }
 
-  void AsynchronousOperation::Cancel()
+  bool AsynchronousOperation::CancelIfQueued()
   {
     OperationState expected = Queued;
-    if (!m_state.compare_exchange_strong(expected, Cancelled))
+    return m_state.compare_exchange_strong(expected, Cancelled);
+  }
+
+  void AsynchronousOperation::Cancel()
+  {
+    if (!CancelIfQueued())
     {
       Operation::Cancel();
       return;

@@ -58,6 +58,10 @@ namespace Krovane
     void SetHandler(IAsyncHandler_ptr handler);
     std::vector<Halvern_Utilities::Variant>* GetParameters() const;
 
+    // Queued -> Cancelled; false when the operation had already left Queued
+    // (a dispatch started it, or it was cancelled before).
+    bool CancelIfQueued();
+
     // The router keeps its servant alive for this operation from submission
     // (HoldRouter) until the operation has left the pool for good
     // (ReleaseRouter: at the end of Dispatch, or when a waiting operation is
@@ -73,6 +77,19 @@ namespace Krovane
   protected:
     // Queued -> Running, unless the operation was cancelled while waiting.
     bool StartRunning();
+
+    // Ends a dispatch when it leaves scope: the thread forgets the operation,
+    // then the router is let go (which may delete the operation). Declare it
+    // first in a Dispatch, so that it ends last.
+    class DispatchEnd
+    {
+    public:
+      explicit DispatchEnd(AsynchronousOperation* operation);
+      ~DispatchEnd();
+
+    private:
+      AsynchronousOperation* m_operation;  // the operation dispatched
+    };
 
     int m_id;                                                // given by the router
     IAsyncHandler_var m_handler;                             // the client's callback object

@@ -20,44 +20,34 @@ namespace Krovane
   {
     std::atomic<bool> s_poolConfigured(false);  // by the first router's constructor
     std::atomic<bool> s_poolOpened(false);      // by the first submission
+  }
 
-    // Keeps a servant alive for a scope: operations let go of their router
-    // while it serves a request, which must not be its last reference.
-    class KeepAlive
-    {
-    public:
-      explicit KeepAlive(PortableServer::ServantBase* servant) : m_servant(servant) { m_servant->_add_ref(); }
-      ~KeepAlive() { m_servant->_remove_ref(); }
+  AsynchronousRouter::KeepAlive::KeepAlive(PortableServer::ServantBase* servant) : m_servant(servant)
+  {
+    m_servant->_add_ref();
+  }
 
-    private:
-      PortableServer::ServantBase* m_servant;  // held for the scope
-    };
+  AsynchronousRouter::KeepAlive::~KeepAlive()
+  {
+    m_servant->_remove_ref();
+  }
 
-    // An operation taken out of the pool's queue will never be dispatched:
-    // when the scope ends, however the cancellation went, its relay is
-    // retired and it lets go of its router, as a dispatch would have done.
-    class WithdrawnOperation
-    {
-    public:
-      WithdrawnOperation(AsynchronousOperation* operation, PortableServer::POA_ptr poa)
-        : m_operation(operation),
-          m_poa(poa),
-          m_withdrawn(AsynchronousRouter::s_pThreadPoolThreadingPolicy->Withdraw(operation) != 0)
-      {
-      }
-      ~WithdrawnOperation()
-      {
-        if (!m_withdrawn)
-          return;
-        m_operation->RetireHandler(m_poa);
-        m_operation->ReleaseRouter();
-      }
+  AsynchronousRouter::Withdrawal::Withdrawal(AsynchronousOperation* operation, PortableServer::POA_ptr poa,
+                                             bool retireHandler)
+    : m_operation(operation),
+      m_poa(poa),
+      m_retireHandler(retireHandler),
+      m_withdrawn(s_pThreadPoolThreadingPolicy->Withdraw(operation) != 0)
+  {
+  }
 
-    private:
-      AsynchronousOperation* m_operation;  // the operation cancelled
-      PortableServer::POA_ptr m_poa;       // its relay's POA
-      const bool m_withdrawn;              // whether it left the queue here
-    };
+  AsynchronousRouter::Withdrawal::~Withdrawal()
+  {
+    if (!m_withdrawn)
+      return;
+    if (m_retireHandler)
+      m_operation->RetireHandler(m_poa);
+    m_operation->ReleaseRouter();
   }
 
   AsynchronousRouter::AsynchronousRouter(PortableServer::POA_ptr poa, IAsyncServer_ptr server,
@@ -132,10 +122,9 @@ namespace Krovane
       operation = FindActive(operationId);
       if (operation)
       {
-        WithdrawnOperation withdrawal(operation, m_poa.in());
+        Withdrawal withdrawal(operation, m_poa.in(), true);
         operation->Cancel();
-        if (operation->GetState() == Queued)
-          operation->SetState(Cancelled);
+        operation->CancelIfQueued();
       }
     }
     if (!operation)
@@ -155,7 +144,7 @@ namespace Krovane
     for (AsynchronousOperation* operation : *m_activeOperations)
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
-      WithdrawnOperation withdrawal(operation, m_poa.in());
+      Withdrawal withdrawal(operation, m_poa.in(), true);
       if (operation->GetState() == Queued)
         AddFinished(operation);
       operation->Cancel();

@@ -63,6 +63,39 @@ namespace Krovane
     virtual void Remove();
 
   protected:
+    // Takes an operation out of the pool's queue at construction. One taken
+    // out will never be dispatched: when the scope ends, however its
+    // cancellation went, it lets go of its router (and, when asked, its relay
+    // is retired), as its dispatch would have done. Use it under m_asyncLock
+    // while serving a request (the request keeps the router alive).
+    class Withdrawal
+    {
+    public:
+      Withdrawal(AsynchronousOperation* operation, PortableServer::POA_ptr poa, bool retireHandler);
+      ~Withdrawal();
+      // Whether the operation was waiting in the queue.
+      bool Withdrawn() const { return m_withdrawn; }
+
+    private:
+      AsynchronousOperation* m_operation;  // the operation cancelled
+      PortableServer::POA_ptr m_poa;       // its relay's POA
+      const bool m_retireHandler;          // deactivate its relay too
+      const bool m_withdrawn;              // whether it left the queue here
+    };
+
+    // Keeps a servant alive for a scope: withdrawn operations let go of
+    // their router while it serves a request, which must not be its last
+    // reference.
+    class KeepAlive
+    {
+    public:
+      explicit KeepAlive(PortableServer::ServantBase* servant);
+      ~KeepAlive();
+
+    private:
+      PortableServer::ServantBase* m_servant;  // held for the scope
+    };
+
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.
     PortableServer::Servant ServedServant() const;

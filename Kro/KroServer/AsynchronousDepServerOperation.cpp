@@ -1,0 +1,100 @@
+#include "KroServer/AsynchronousDepServerOperation.h"
+
+#include "KroServer/AsynchronousDepServerRouter.h"
+#include "KroServer/OpnType.h"
+#include "OrbLayer/PrintException.h"
+
+#include "Dazadared/threadLocalUserPacket.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/Thread.h>
+
+#include <string>
+
+namespace Krovane
+{
+  AsynchronousDepServerOperation::AsynchronousDepServerOperation(
+    IAsyncServer_ptr server, const char* name, int operationId, IAsyncHandler_ptr handler,
+    AsynchronousRouter* router, std::vector<Halvern_Utilities::Variant>* params)
+    : AsynchronousOperation(server, name, operationId, handler, router, params)
+  {
+  }
+
+  AsynchronousDepServerOperation::~AsynchronousDepServerOperation() {}
+
+  void AsynchronousDepServerOperation::SetServer(IAsyncServer_ptr server)
+  {
+    m_server = IAsyncServer::_duplicate(server);
+  }
+
+  void AsynchronousDepServerOperation::Cancel()
+  {
+    if (m_state.load() != Queued)
+    {
+      Operation::Cancel();
+      return;
+    }
+    IAsyncHandler_var handler = GetHandler();
+    if (!CORBA::is_nil(handler.in()))
+    {
+      const std::string text = "Queued AsynchronousOperation Cancelled. OpId = " + std::to_string(m_id);
+      handler->Status(text.c_str());
+    }
+  }
+
+  void AsynchronousDepServerOperation::Dispatch()
+  {
+    DispatchEnd end(this);
+    threadLocalOperation->m_operation = this;
+    try
+    {
+      IAsyncServer_var server = IAsyncServer::_narrow(m_target);
+      if (CORBA::is_nil(server.in()))
+      {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********Couldn't narrow to IAsyncServer.\n")));
+        GetRouter()->cleanupAsynchronousOperationLists(this);
+        return;
+      }
+
+      try
+      {
+        AsynchronousDepServerRouter* router = dynamic_cast<AsynchronousDepServerRouter*>(GetRouter());
+        if (!router)
+          throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);  // not made by a dependent-server router
+        Halvern_Utilities::threadLocalUserPacket->SetToken(router->GetUserPacket().GetToken());
+        SetThreadId(static_cast<unsigned long>(ACE_Thread::self()));
+        router->ServiceCancellation();
+        if (!StartRunning())
+          throw OperationCancelled();
+        IAsyncHandler_var handler = GetHandler();
+        router->DispatchOperation(m_name, m_id, handler.in(), m_parameters);
+        SetState(Finished);
+        router->ServiceCancellation();
+      }
+      catch (const OperationCancelled&)
+      {
+        SetState(Cancelled);
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "AsynchronousDepServerOperation::Dispatch after narrow");
+        SetState(Finished);
+      }
+      catch (...)
+      {
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsynchronousDepServerOperation::Dispatch Unknown exception.\n")));
+        SetState(Finished);
+      }
+
+      GetRouter()->cleanupAsynchronousOperationLists(this);
+      IAsyncHandler_var handler = GetHandler();
+      if (!CORBA::is_nil(handler.in()))
+        handler->Finished(CORBA::Any());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousDepServerOperation::Dispatch");
+      GetRouter()->cleanupAsynchronousOperationLists(this);
+    }
+  }
+}

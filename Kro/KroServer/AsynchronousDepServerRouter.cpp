@@ -1,0 +1,341 @@
+#include "KroServer/AsynchronousDepServerRouter.h"
+
+#include "KroServer/AsynchronousDepServerOperation.h"
+#include "KroServer/ServerObjectTable.h"
+#include "KroServer/ThreadPoolThreadingPolicy.h"
+#include "OrbLayer/PrintException.h"
+
+#include "Dazadared/threadLocalUserPacket.h"
+
+#include <ace/Guard_T.h>
+#include <ace/Log_Msg.h>
+#include <ace/Thread.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace Krovane
+{
+  DependentServerList* AsynchronousDepServerRouter::s_pDSList = nullptr;
+
+  namespace
+  {
+    std::atomic<bool> s_poolOpened(false);  // by the first submission of a router of this class
+  }
+
+  ACE_Thread_Mutex* AsynchronousDepServerRouter::GetAccessLock()
+  {
+    static ACE_Thread_Mutex* lock = new ACE_Thread_Mutex;  // made once, even by concurrent first calls
+    return lock;
+  }
+
+  AsynchronousDepServerRouter::AsynchronousDepServerRouter(PortableServer::POA_ptr poa, IAsyncServer_ptr server,
+                                                           int maxThreads, int stackSize,
+                                                           DependentServerList* list,
+                                                           DependentServerEntry* entry)
+    : AsynchronousRouter(poa, server, maxThreads, stackSize), m_pDepServerEntry(entry)
+  {
+    // Routers are made on several request threads at once: the registry is
+    // only ever looked at under the access lock.
+    ACE_GUARD(ACE_Thread_Mutex, guard, *GetAccessLock());
+    if (!s_pDSList)
+      s_pDSList = list;
+  }
+
+  AsynchronousDepServerRouter::~AsynchronousDepServerRouter() {}
+
+  const Halvern_Utilities::UserPacket& AsynchronousDepServerRouter::GetUserPacket() const
+  {
+    return SyncServerImpl::GetUserPacket();
+  }
+
+  DependentServerList* AsynchronousDepServerRouter::GetDepServerList()
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, *GetAccessLock(), nullptr);
+    return s_pDSList;
+  }
+
+  DependentServerEntry* AsynchronousDepServerRouter::GetDepServerEntry()
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_dependentLock, nullptr);
+    return m_pDepServerEntry;
+  }
+
+  IAsyncServer_ptr AsynchronousDepServerRouter::GetServer()
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_dependentLock, Krovane::IAsyncServer::_nil());
+    return Krovane::IAsyncServer::_duplicate(m_server.in());
+  }
+
+  void AsynchronousDepServerRouter::SetServer(IAsyncServer_ptr server)
+  {
+    IAsyncServer_var old;
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_dependentLock);
+    old = m_server._retn();
+    m_server = Krovane::IAsyncServer::_duplicate(server);
+  }
+
+  int AsynchronousDepServerRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr,
+                                                               IAsyncHandler_ptr handler,
+                                                               std::vector<Halvern_Utilities::Variant>* params)
+  {
+    AsynchronousDepServerOperation* operation = nullptr;
+    int id = -1;
+    {
+      ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
+      if (!s_poolOpened.exchange(true))
+        s_pThreadPoolThreadingPolicy->open(0);
+      if (m_activeOperations && !m_activeOperations->empty())
+        throw Unavailable();
+      id = MakeNewOperationID();
+      CORBA::Object_var self = m_poa->servant_to_reference(this);
+      Krovane::IAsyncServer_var reference = Krovane::IAsyncServer::_narrow(self.in());
+      operation = new (std::nothrow)
+        AsynchronousDepServerOperation(reference.in(), name.c_str(), id, handler, this, params);
+      if (!operation)
+        return -1;
+      // Listed in the same critical section as the test above, so that two
+      // submissions at once cannot both pass it.
+      operation->SetState(Queued);
+      m_activeOperations->push_back(operation);
+    }
+    operation->HoldRouter();
+    s_pThreadPoolThreadingPolicy->Submit(operation);
+    return id;
+  }
+
+  DependentServerEntry* AsynchronousDepServerRouter::ClaimEntry(IAsyncHandler_ptr handler, int operationId,
+                                                                unsigned long threadId)
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, *GetAccessLock(), nullptr);
+    if (!s_pDSList)
+      return nullptr;
+    for (DependentServerEntry* entry : *s_pDSList)
+    {
+      if (entry && entry->isAvailable())
+      {
+        entry->SetAvailable(false);
+        entry->SetHandler(handler);
+        entry->SetOpId(operationId);
+        entry->SetThreadId(threadId);
+        return entry;
+      }
+    }
+    return nullptr;
+  }
+
+  ISyncServer_ptr AsynchronousDepServerRouter::CreateDependentObject(IServerFactory_ptr factory,
+                                                                     const UserToken& token)
+  {
+    try
+    {
+      return factory->CreateObject(token);
+    }
+    catch (const CORBA::COMM_FAILURE&)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousDepServerRouter::DispatchOperation(COMM_FAILURE - retrying)\n")));
+      return factory->CreateObject(token);
+    }
+  }
+
+  void AsynchronousDepServerRouter::DispatchOperation(const std::string& name, int operationId,
+                                                      IAsyncHandler_ptr handler,
+                                                      std::vector<Halvern_Utilities::Variant>* params)
+  {
+    bool cleanedUp = false;
+    auto cleanUpOnce = [&] {
+      if (!cleanedUp)
+      {
+        cleanedUp = true;
+        Cleanup();
+      }
+    };
+    try
+    {
+      const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
+      DependentServerEntry* entry = ClaimEntry(handler, operationId, threadId);
+      {
+        ACE_GUARD(ACE_Thread_Mutex, guard, m_dependentLock);
+        m_pDepServerEntry = entry;
+      }
+      if (!entry)
+      {
+        cleanUpOnce();
+        return;
+      }
+
+      IServerFactory_var factory = entry->GetFactory();
+      const std::string text = Halvern_Utilities::threadLocalUserPacket->GetToken();
+      const CORBA::ULong length = static_cast<CORBA::ULong>(text.size());
+      UserToken token(length);
+      token.length(length);
+      if (length > 0)
+        std::memcpy(token.get_buffer(), text.data(), length);
+
+      ServiceCancellation();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+
+      ISyncServer_var object = CreateDependentObject(factory.in(), token);
+      IAsyncServer_var dependent = Krovane::IAsyncServer::_narrow(object.in());
+      SetServer(dependent.in());
+
+      ExecuteOperation(name, params);
+      cleanUpOnce();
+    }
+    catch (const OperationCancelled&)
+    {
+      cleanUpOnce();
+      throw;
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousDepServerRouter::DispatchOperation");
+      cleanUpOnce();
+      throw;
+    }
+    catch (...)
+    {
+      cleanUpOnce();
+      throw;
+    }
+  }
+
+  void AsynchronousDepServerRouter::Cleanup()
+  {
+    DependentServerEntry* entry = nullptr;
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_dependentLock);
+      entry = m_pDepServerEntry;
+      m_pDepServerEntry = nullptr;
+    }
+    if (entry)
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, *GetAccessLock());
+      entry->SetAvailable(true);
+      entry->SetHandler(IAsyncHandler::_nil());
+      entry->SetOpId(0);
+      entry->SetThreadId(0);
+    }
+
+    IAsyncServer_var server = GetServer();
+    if (CORBA::is_nil(server.in()))
+      return;
+    try
+    {
+      server->Remove();
+    }
+    catch (const CORBA::SystemException& ex)
+    {
+      // The dependent server is gone or unreachable: keeping its reference
+      // would only make every later pass-on fail (the router's own Remove
+      // among them).
+      KroOrb::PrintException(ex, "AsynchronousDepServerRouter::Cleanup()");
+      SetServer(Krovane::IAsyncServer::_nil());
+      throw;
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousDepServerRouter::Cleanup()");
+      throw;
+    }
+    SetServer(Krovane::IAsyncServer::_nil());
+  }
+
+  void AsynchronousDepServerRouter::CancelOperation(CORBA::Long operationId)
+  {
+    KeepAlive keep(this);
+    IAsyncServer_var server = GetServer();
+    if (!CORBA::is_nil(server.in()))
+    {
+      try
+      {
+        server->CancelOperation(operationId);
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "AsynchronousDepServerRouter::CancelAllOperations()");
+      }
+    }
+
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    if (AsynchronousOperation* operation = FindActive(operationId))
+    {
+      Withdrawal withdrawal(operation, m_poa.in(), false);
+      operation->Cancel();
+      if (operation->CancelIfQueued())
+        cleanupAsynchronousOperationLists(operation);
+      return;
+    }
+    throw InvalidOperationId();
+  }
+
+  void AsynchronousDepServerRouter::CancelAllOperations()
+  {
+    KeepAlive keep(this);
+    IAsyncServer_var server = GetServer();
+    if (!CORBA::is_nil(server.in()))
+    {
+      try
+      {
+        server->CancelAllOperations();
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "AsynchronousDepServerRouter::CancelAllOperations()");
+      }
+    }
+
+    SyncServerImpl::CancelAllOperations();
+
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    for (AsynchronousOperation* operation : *m_activeOperations)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
+      Withdrawal withdrawal(operation, m_poa.in(), false);
+      operation->Cancel();
+      // A pool thread may already hold a waiting operation it has not
+      // started: it is kept (finished, cancelled), never deleted here.
+      if (operation->CancelIfQueued())
+        AddFinished(operation);
+    }
+    m_activeOperations->clear();
+  }
+
+  void AsynchronousDepServerRouter::RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler)
+  {
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    AsyncServerImpl::RegisterNewHandler(operationId, handler);
+    IAsyncServer_var server = GetServer();
+    if (!CORBA::is_nil(server.in()))
+      server->RegisterNewHandler(operationId, handler);
+  }
+
+  void AsynchronousDepServerRouter::Remove()
+  {
+    if (m_operations)
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+      if (m_operations->size() > 1)
+        throw OperationsStillActive();
+    }
+    {
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+      if (!m_activeOperations->empty())
+        throw OperationsStillActive();
+    }
+
+    ServerObjectTable* table = ServerObjectTable::Instance(PortableServer::POA::_nil());
+    CORBA::Object_var self = m_poa->servant_to_reference(this);
+    Krovane::ISyncServer_var reference = Krovane::ISyncServer::_narrow(self.in());
+    table->RemoveObject(reference.in());
+
+    IAsyncServer_var server = GetServer();
+    if (!CORBA::is_nil(server.in()))
+      server->Remove();
+
+    SyncServerImpl::Remove();
+  }
+}

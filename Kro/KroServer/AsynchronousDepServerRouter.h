@@ -1,0 +1,82 @@
+// AsynchronousDepServerRouter: a router whose operations are carried out
+// with the help of a dependent server. For each operation it claims a free
+// entry of the process's registry of dependent servers, creates a server
+// object for its user on that entry's factory, attaches it as m_server (see
+// GetServer) and runs the application's ExecuteOperation, which drives the
+// dependent server. When the operation ends the entry is freed and the
+// dependent object removed. It runs one operation at a time: a second
+// submission while one is active is refused with Unavailable.
+// Cancellation, new handlers and removal are passed on to the dependent
+// server.
+//
+// Ownership: the registry (s_pDSList) and its entries belong to the
+// application; the first router given a list fixes the registry for the
+// process. Threads: requests on ORB threads; DispatchOperation and Cleanup
+// on a pool thread. m_server and the claimed entry are guarded by
+// m_dependentLock: request threads work on their own duplicate. Locks: the
+// access lock only around claiming and freeing entries, alone.
+#ifndef KROSERVER_ASYNCHRONOUSDEPSERVERROUTER_H
+#define KROSERVER_ASYNCHRONOUSDEPSERVERROUTER_H
+
+#include "KroServer/AsynchronousRouter.h"
+#include "KroServer/DependentServerEntry.h"
+#include "KroServer/DependentServerList.h"
+
+#include <ace/Thread_Mutex.h>
+
+namespace Krovane
+{
+  class AsynchronousDepServerRouter : public AsynchronousRouter
+  {
+  public:
+    // The process's registry of dependent servers; null until a router is
+    // given a list.
+    static DependentServerList* s_pDSList;
+    // The lock around claiming and freeing entries; created once, kept.
+    static ACE_Thread_Mutex* GetAccessLock();
+
+    // server: the initial m_server; the two integers as for AsynchronousRouter;
+    // list: offered as the registry; entry: the initially claimed entry (normally null).
+    AsynchronousDepServerRouter(PortableServer::POA_ptr poa, IAsyncServer_ptr server, int maxThreads,
+                                int stackSize, DependentServerList* list, DependentServerEntry* entry);
+    virtual ~AsynchronousDepServerRouter();
+
+    // This router's own user (m_server is the remote dependent server).
+    virtual const Halvern_Utilities::UserPacket& GetUserPacket() const;
+    // As AsynchronousRouter's, one operation at a time: Unavailable while one is active.
+    virtual int SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr server,
+                                            IAsyncHandler_ptr handler,
+                                            std::vector<Halvern_Utilities::Variant>* params);
+
+    // On the pool thread: claims a dependent server, runs ExecuteOperation, cleans up.
+    virtual void DispatchOperation(const std::string& name, int operationId, IAsyncHandler_ptr handler,
+                                   std::vector<Halvern_Utilities::Variant>* params);
+    // A new reference to the dependent server object (nil when none); the caller releases it.
+    virtual IAsyncServer_ptr GetServer();
+    virtual void SetServer(IAsyncServer_ptr server);
+    virtual DependentServerList* GetDepServerList();
+    // The entry claimed by the running operation, or null.
+    virtual DependentServerEntry* GetDepServerEntry();
+    // Frees the claimed entry and removes the dependent server object.
+    virtual void Cleanup();
+
+    // IAsyncServer / ISyncServer
+    virtual void CancelOperation(CORBA::Long operationId);
+    virtual void CancelAllOperations();
+    virtual void RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler);
+    virtual void Remove();
+
+  protected:
+    DependentServerEntry* m_pDepServerEntry;  // the claimed entry, or null; not owned
+
+  private:
+    // Claims the registry's first free entry for the operation; null when none.
+    DependentServerEntry* ClaimEntry(IAsyncHandler_ptr handler, int operationId, unsigned long threadId);
+    // Creates the dependent server object, retrying once on COMM_FAILURE.
+    ISyncServer_ptr CreateDependentObject(IServerFactory_ptr factory, const UserToken& token);
+
+    mutable ACE_Thread_Mutex m_dependentLock;  // guards m_server and m_pDepServerEntry
+  };
+}
+
+#endif
