@@ -71,7 +71,7 @@ namespace KroProbe
   // --- ProbeObject -----------------------------------------------------------
 
   ProbeObject::ProbeObject(PortableServer::POA_ptr poa)
-    : Krovane::SyncServerImpl(poa, 1), m_deactivateOnRemove(false), m_refuseUserPacket(false)
+    : Krovane::SyncServerImpl(poa, 1), m_deactivateOnRemove(false), m_refuseUserPacket(0)
   {
   }
 
@@ -82,8 +82,12 @@ namespace KroProbe
 
   const Halvern_Utilities::UserPacket& ProbeObject::GetUserPacket() const
   {
-    if (m_refuseUserPacket.load())
-      throw std::runtime_error("the user packet is refused");
+    switch (m_refuseUserPacket.load())
+    {
+      case 1: throw std::runtime_error("the user packet is refused");
+      case 2: throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);
+      default: break;
+    }
     return Krovane::SyncServerImpl::GetUserPacket();
   }
 
@@ -206,9 +210,10 @@ namespace KroProbe
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ProbeObject deactivated\n")));
   }
 
-  void ProbeObject::RefuseUserPacket(CORBA::Boolean refuse)
+  void ProbeObject::RefuseUserPacket(const char* how)
   {
-    m_refuseUserPacket.store(refuse != 0);
+    const std::string mode = how;
+    m_refuseUserPacket.store(mode == "std" ? 1 : mode == "corba" ? 2 : 0);
   }
 
   void ProbeObject::StartIdleShutdown()

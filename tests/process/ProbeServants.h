@@ -41,7 +41,8 @@ namespace KroProbe
     explicit ProbeObject(PortableServer::POA_ptr poa);
     ~ProbeObject() override;
 
-    // Raises std::runtime_error while RefuseUserPacket(true) holds.
+    // Raises std::runtime_error or CORBA::NO_PERMISSION as RefuseUserPacket
+    // asked.
     const Halvern_Utilities::UserPacket& GetUserPacket() const override;
     // As in SyncServerImpl; after DeactivateOnRemove, also deactivates itself.
     void Remove() override;
@@ -57,7 +58,7 @@ namespace KroProbe
     char* CallOther(KroProbe::IProbe_ptr other) override;
     void DeactivateOnRemove() override;
     void Deactivate() override;
-    void RefuseUserPacket(CORBA::Boolean refuse) override;
+    void RefuseUserPacket(const char* how) override;
     void StartIdleShutdown() override;
 
   private:
@@ -65,7 +66,7 @@ namespace KroProbe
     PortableServer::ObjectId* OwnId();
 
     std::atomic<bool> m_deactivateOnRemove;  // set by DeactivateOnRemove
-    std::atomic<bool> m_refuseUserPacket;    // set by RefuseUserPacket
+    std::atomic<int> m_refuseUserPacket;     // set by RefuseUserPacket: 0 no, 1 std, 2 CORBA
   };
 
   class ProbeExceptionHolder : public virtual POA_Krovane::IAsyncExceptionHolder,

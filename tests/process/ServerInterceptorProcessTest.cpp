@@ -251,24 +251,38 @@ TEST_F(ServerInterceptor, UserExceptionOfAServerObjectEndsItsRecord)
 
 TEST_F(ServerInterceptor, RequestWhoseSetUpFailsStillRunsAndLeavesNothingBehind)
 {
-  KroProbe::IProbe_var probe = CreateProbe("alice");
-  probe->RefuseUserPacket(true);
+  // Both kinds of failure are reported, each in its own way.
+  const std::string unknown = "Unknown Exception in KroServerInterceptor::receive_request";
+  const std::string printed = "KroServerInterceptor::receive_request\n"
+                              "NO_PERMISSION (IDL:omg.org/CORBA/NO_PERMISSION:1.0), minor 0x0, completed NO\n";
+  for (const std::string how : {"std", "corba"})
+  {
+    SCOPED_TRACE(how);
+    KroProbe::IProbe_var probe = CreateProbe("alice");
+    probe->RefuseUserPacket(how.c_str());
 
-  // The record is made and listed before the user is looked up; the request
-  // then runs without a user and without being the thread's operation.
-  EXPECT_EQ(1, probe->NumOperationsSeen());
-  CORBA::String_var seen = probe->UserTokenSeen();
-  EXPECT_EQ("", std::string(seen.in()));
-  probe->RefuseUserPacket(false);  // its own set-up fails too
+    // The record is made and listed before the user is looked up; the
+    // request then runs without a user and is not the thread's operation.
+    EXPECT_EQ(1, probe->NumOperationsSeen());
+    CORBA::String_var seen = probe->UserTokenSeen();
+    EXPECT_EQ("", std::string(seen.in()));
+    probe->RefuseUserPacket("");  // its own set-up fails too
 
+    // Nothing of the failed requests is left: neither a record on the
+    // object nor a user on the thread.
+    EXPECT_EQ(1, probe->NumOperationsSeen());
+    seen = probe->UserTokenSeen();
+    EXPECT_EQ(KroProbe::Hex(std::string("alice\0", 6)), seen.in());
+    probe->Remove();
+    EXPECT_TRUE(WaitForLog(" ProbeObject destroyed", how == "std" ? 1 : 2)) << Describe();
+  }
+
+  EXPECT_EQ(3, KroTest::CountLines(Log(), unknown)) << Describe();
+  EXPECT_TRUE(m_server.Process().Stdout().WaitFor(printed, 20s, 3)) << Describe();
+  KroProbe::IProbe_var probe = CreateProbe("bob");
   Settle(probe.in());
-  EXPECT_EQ(3, KroTest::CountLines(Log(), "Unknown Exception in KroServerInterceptor::receive_request"))
-    << Describe();
-  EXPECT_EQ(1, probe->NumOperationsSeen());
-  seen = probe->UserTokenSeen();
-  EXPECT_EQ(KroProbe::Hex(std::string("alice\0", 6)), seen.in());
-  probe->Remove();
-  EXPECT_TRUE(WaitForLog(" ProbeObject destroyed")) << Describe();
+  EXPECT_EQ(3, KroTest::CountLines(Log(), unknown)) << Describe();
+  EXPECT_EQ(3, m_server.Process().Stdout().Count(printed)) << Describe();
 }
 
 TEST_F(ServerInterceptor, RequestsToAnObjectBeingDeactivatedEndCleanly)
