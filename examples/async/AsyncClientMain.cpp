@@ -1,0 +1,328 @@
+// KroExampleAsyncClient: uses a calculator of the asynchronous example
+// server from beginning to end and shows what happens, one line per step
+// and one line per callback.
+//
+//   KroExampleAsyncClient (--ior-file PATH | --ior IOR) [--token TEXT]
+//                         [--timeout-ms N] [--wait-seconds N] [ORB options]
+//   KroExampleAsyncClient --help
+//
+// It asks for six computations, more than the server's pool (two threads by
+// default) runs at once, so that some wait in line and are told their place;
+// cancels one that waits and one that runs; attaches a new handler to a
+// running one; receives a bad request's failure as a typed exception; asks
+// the state of every operation; removes its calculator; and ends with a
+// one-line summary. Exit status: 0 when the session went through, 1 when a
+// step failed, 2 on a usage error.
+#include "ClientHandler.h"
+#include "Console.h"
+#include "IorFile.h"
+#include "OperationTrack.h"
+#include "UserTokenText.h"
+
+#include "Calculator.hh"
+#include "OrbLayer/PrintException.h"
+
+#include <omniORB4/omniORB.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+  using Clock = std::chrono::steady_clock;
+
+  const char* const kUsage =
+    "usage: %s (--ior-file PATH | --ior IOR) [--token TEXT] [--timeout-ms N]\n"
+    "       [--wait-seconds N] [ORB options]\n"
+    "\n"
+    "Runs a session with a calculator of KroExampleAsyncServer: six computations\n"
+    "(more than the server runs at once), a cancellation while one waits and one\n"
+    "while one runs, a new handler for a running one, a bad request whose failure\n"
+    "comes back as a typed exception, the state of every operation, and Remove.\n"
+    "\n"
+    "  --ior-file PATH    read the factory's reference from PATH\n"
+    "  --ior IOR          or take it from the command line\n"
+    "  --token TEXT       the user to work for (default example-user)\n"
+    "  --timeout-ms N     bound of every call to the server (default 10000)\n"
+    "  --wait-seconds N   bound of the whole session (default 120)\n";
+
+  // What the command line asks for.
+  struct ClientOptions
+  {
+    std::string iorFile;              // where to read the factory's IOR
+    std::string ior;                  // or the IOR itself
+    std::string token = "example-user";  // the user for CreateObject
+    unsigned long timeoutMs = 10000;  // bound of every call
+    int waitSeconds = 120;            // bound of the whole session
+    std::vector<char*> orbArgs;       // argv[0] and every option left for the ORB
+  };
+
+  // Takes our own options out of argv; the rest is for the ORB. False on a
+  // usage error.
+  bool ParseOptions(int argc, char** argv, ClientOptions& options)
+  {
+    options.orbArgs.push_back(argv[0]);
+    for (int i = 1; i < argc; ++i)
+    {
+      const bool hasValue = i + 1 < argc;
+      if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
+        options.iorFile = argv[++i];
+      else if (std::strcmp(argv[i], "--ior") == 0 && hasValue)
+        options.ior = argv[++i];
+      else if (std::strcmp(argv[i], "--token") == 0 && hasValue)
+        options.token = argv[++i];
+      else if (std::strcmp(argv[i], "--timeout-ms") == 0 && hasValue)
+        options.timeoutMs = std::strtoul(argv[++i], nullptr, 10);
+      else if (std::strcmp(argv[i], "--wait-seconds") == 0 && hasValue)
+        options.waitSeconds = std::atoi(argv[++i]);
+      else if (std::strncmp(argv[i], "--", 2) == 0)
+        return false;
+      else
+        options.orbArgs.push_back(argv[i]);
+    }
+    options.orbArgs.push_back(nullptr);  // argv is null-terminated
+    return options.iorFile.empty() != options.ior.empty();  // exactly one source
+  }
+
+  // One step of the session.
+  void Say(const std::string& line) { KroExample::SayLine("client: " + line); }
+
+  // One computation the session asks for.
+  struct Request
+  {
+    const char* what;  // the computation
+    int steps;         // its steps
+  };
+
+  // The session's computations; the fifth is a bad request. Ids are given
+  // 1, 2, 3, ... per calculator, so the n-th request gets id n.
+  const Request kRequests[] = {{"pi", 12}, {"primes", 40}, {"e", 8}, {"primes", 10}, {"sqrt2", 5}, {"pi", 6}};
+  const int kCancelWhileWaiting = 4;   // cancelled at once: it still waits
+  const int kCancelWhileRunning = 2;   // cancelled a quarter of the way
+  const int kNewHandler = 1;           // gets a new handler half-way
+
+  // The client's ORB, with its root POA taking requests (the handlers' callbacks).
+  class ClientOrb
+  {
+  public:
+    ClientOrb(int& argc, char** argv) : m_orb(CORBA::ORB_init(argc, argv))
+    {
+      CORBA::Object_var object = m_orb->resolve_initial_references("RootPOA");
+      m_root = PortableServer::POA::_narrow(object.in());
+      PortableServer::POAManager_var manager = m_root->the_POAManager();
+      manager->activate();
+    }
+    // Destroys the ORB, and with it every handler still active.
+    ~ClientOrb()
+    {
+      try { m_orb->destroy(); } catch (const CORBA::Exception&) {}
+    }
+    CORBA::ORB_ptr Orb() const { return m_orb.in(); }
+    PortableServer::POA_ptr Root() const { return m_root.in(); }
+
+  private:
+    CORBA::ORB_var m_orb;              // the process's ORB
+    PortableServer::POA_var m_root;    // where the handlers live
+  };
+
+  // The handlers of the session, active in the root POA; deactivated when
+  // the session ends, before the tracks they report to.
+  class Handlers
+  {
+  public:
+    explicit Handlers(PortableServer::POA_ptr poa) : m_poa(PortableServer::POA::_duplicate(poa)) {}
+    ~Handlers()
+    {
+      for (const auto& id : m_ids)
+        try { m_poa->deactivate_object(id.in()); } catch (const CORBA::Exception&) {}
+    }
+
+    // A new handler reporting to track, named name on its lines.
+    Krovane::IAsyncHandler_ptr Create(KroExample::OperationTrack& track, const std::string& name)
+    {
+      PortableServer::ServantBase_var handler = new KroExample::ClientHandler(track, name);
+      m_ids.emplace_back(m_poa->activate_object(handler.in()));
+      CORBA::Object_var object = m_poa->id_to_reference(m_ids.back().in());
+      return Krovane::IAsyncHandler::_narrow(object.in());
+    }
+
+  private:
+    PortableServer::POA_var m_poa;                     // the client's root POA
+    std::vector<PortableServer::ObjectId_var> m_ids;   // every handler activated
+  };
+
+  // The failure an operation reported, raised: its exception as text.
+  std::string RaiseFailure(Krovane::IAsyncExceptionHolder_ptr holder)
+  {
+    try
+    {
+      holder->raise();
+    }
+    catch (const Krovane::AsyncOperationException& ex)
+    {
+      return std::string("Krovane::AsyncOperationException: ") + ex.reason.in();
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      return KroOrb::DescribeException(ex);
+    }
+    return "raise() returned without an exception";
+  }
+
+  const char* StateName(Krovane::OperationState state)
+  {
+    switch (state)
+    {
+      case Krovane::Queued: return "Queued";
+      case Krovane::Running: return "Running";
+      case Krovane::Finished: return "Finished";
+      case Krovane::Cancelled: return "Cancelled";
+    }
+    return "?";
+  }
+
+  std::string Seconds(Clock::duration duration)
+  {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", std::chrono::duration<double>(duration).count());
+    return text;
+  }
+
+  // The steps of the session, each reported as it is done. Returns the summary line.
+  std::string RunSession(ClientOrb& orb, const ClientOptions& options)
+  {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.waitSeconds);
+    const std::string ior = options.ior.empty() ? KroExample::ReadIorFile(options.iorFile) : options.ior;
+    CORBA::Object_var object = orb.Orb()->string_to_object(ior.c_str());
+    Krovane::IServerFactory_var factory = Krovane::IServerFactory::_narrow(object.in());
+    if (CORBA::is_nil(factory.in()))
+      throw std::runtime_error("the reference is not a Krovane::IServerFactory");
+
+    Krovane::ISyncServer_var server = factory->CreateObject(KroExample::TokenFromText(options.token));
+    Calculator::ICalculator_var calculator = Calculator::ICalculator::_narrow(server.in());
+    if (CORBA::is_nil(calculator.in()))
+      throw std::runtime_error("CreateObject returned no Calculator::ICalculator");
+    Say("CreateObject(\"" + options.token + "\") -> a calculator");
+
+    // Every computation at once: the first ones start at once (the pool
+    // starts a thread for each, pausing a second after each new thread),
+    // the others wait in line.
+    std::vector<std::unique_ptr<KroExample::OperationTrack>> tracks;
+    Handlers handlers(orb.Root());
+    for (const Request& request : kRequests)
+    {
+      tracks.push_back(std::make_unique<KroExample::OperationTrack>(static_cast<int>(tracks.size()) + 1,
+                                                                     request.what, request.steps));
+      KroExample::OperationTrack& track = *tracks.back();
+      Krovane::IAsyncHandler_var handler = handlers.Create(track, "");
+      const std::string call = "Compute(\"" + std::string(request.what) + "\", " + std::to_string(request.steps) + ")";
+      Say(call + " ...");
+      const Clock::time_point start = Clock::now();
+      const CORBA::Long id = calculator->Compute(request.what, request.steps, handler.in());
+      Say(call + " -> operation id " + std::to_string(id) + " (in " + Seconds(Clock::now() - start) + ")");
+      if (id != track.Id())
+        throw std::runtime_error("expected operation id " + std::to_string(track.Id()));
+    }
+
+    Say("CancelOperation(" + std::to_string(kCancelWhileWaiting) + ") while it waits in line");
+    calculator->CancelOperation(kCancelWhileWaiting);
+
+    KroExample::OperationTrack& moved = *tracks[kNewHandler - 1];
+    if (moved.WaitForProgress(0.5, deadline))
+    {
+      Krovane::IAsyncHandler_var handler = handlers.Create(moved, "new handler");
+      calculator->RegisterNewHandler(kNewHandler, handler.in());
+      Say("RegisterNewHandler(" + std::to_string(kNewHandler) + ", a new handler): its later callbacks come there");
+    }
+
+    if (tracks[kCancelWhileRunning - 1]->WaitForProgress(0.25, deadline))
+    {
+      Say("CancelOperation(" + std::to_string(kCancelWhileRunning) + ") while it runs");
+      calculator->CancelOperation(kCancelWhileRunning);
+    }
+
+    for (const auto& track : tracks)
+      if (!track->WaitForEnd(deadline))
+        throw std::runtime_error(track->Label() + " has not ended within " + std::to_string(options.waitSeconds) + " s");
+    Say("every operation has ended");
+
+    int finished = 0, cancelled = 0, failed = 0;
+    for (const auto& track : tracks)
+    {
+      Krovane::IAsyncExceptionHolder_var failure = track->Failure();
+      if (!CORBA::is_nil(failure.in()))
+        Say(track->Label() + " failed: raise() -> " + RaiseFailure(failure.in()));
+    }
+    for (const auto& track : tracks)
+    {
+      const Krovane::OperationState state = calculator->GetOperationState(track->Id());
+      Say("GetOperationState(" + std::to_string(track->Id()) + ") -> " + StateName(state));
+      Krovane::IAsyncExceptionHolder_var failure = track->Failure();
+      if (state == Krovane::Cancelled)
+        ++cancelled;
+      else if (!CORBA::is_nil(failure.in()))
+        ++failed;
+      else if (state == Krovane::Finished)
+        ++finished;
+    }
+    const CORBA::Long unknown = static_cast<CORBA::Long>(tracks.size()) + 1;
+    try
+    {
+      calculator->GetOperationState(unknown);
+      Say("GetOperationState(" + std::to_string(unknown) + ") answered for an id never given");
+    }
+    catch (const Krovane::InvalidOperationId&)
+    {
+      Say("GetOperationState(" + std::to_string(unknown) + ") -> InvalidOperationId: no such operation");
+    }
+
+    calculator->Remove();
+    Say("Remove -> done: the calculator is gone");
+    return "summary: " + std::to_string(finished) + " finished, " + std::to_string(cancelled) +
+           " cancelled, " + std::to_string(failed) + " failed";
+  }
+}
+
+int main(int argc, char** argv)
+{
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0)
+    {
+      std::printf(kUsage, argv[0]);
+      return 0;
+    }
+
+  ClientOptions options;
+  if (!ParseOptions(argc, argv, options))
+  {
+    std::fprintf(stderr, kUsage, argv[0]);
+    return 2;
+  }
+
+  try
+  {
+    int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
+    ClientOrb orb(orbArgc, options.orbArgs.data());
+    omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(options.timeoutMs));
+    const std::string summary = RunSession(orb, options);
+    Say(summary);
+  }
+  catch (const CORBA::Exception& ex)
+  {
+    Say("failed: " + KroOrb::DescribeException(ex));
+    return 1;
+  }
+  catch (const std::exception& ex)
+  {
+    Say(std::string("failed: ") + ex.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,16 @@
+#include "CalculatorAccount.h"
+
+#include <ace/Log_Msg.h>
+
+namespace KroExample
+{
+  CalculatorAccount::CalculatorAccount(PortableServer::POA_ptr poa)
+    : Krovane::AsyncServerImpl(poa, 0)  // it serves no requests of its own: nothing to track
+  {
+  }
+
+  CalculatorAccount::~CalculatorAccount()
+  {
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) account of \"%C\" deleted\n"), GetUserPacket().GetToken().c_str()));
+  }
+}
