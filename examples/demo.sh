@@ -1,55 +1,69 @@
 #!/usr/bin/env bash
-# demo.sh BUILD_DIR: the synchronous example from end to end.
+# demo.sh BUILD_DIR [async|sync|both]: the examples from end to end, each as
+# a server and a client process on 127.0.0.1.
 #
-# Starts KroExampleSyncServer on 127.0.0.1 in the background, waits for its
-# factory's IOR, runs KroExampleSyncClient against it, stops the server
-# with SIGTERM and shows both sides. Exits with the client's status.
-# Every wait has a deadline; the server is reaped on every path.
+# async (the default): KroExampleAsyncServer with a pool of two threads and
+#   a short idle interval, and KroExampleAsyncClient, which runs six
+#   computations on it, cancels, re-attaches and removes; the server then
+#   ends by itself once it is idle.
+# sync: KroExampleSyncServer and KroExampleSyncClient; the server is stopped
+#   with SIGTERM.
+#
+# Each server prints its factory's IOR on standard output once it is ready;
+# reading that line is the wait. Every wait has a deadline; each server is
+# reaped on every path. Exits with the first failing client's status.
 set -euo pipefail
 
-if [ $# -ne 1 ] || [ ! -d "$1" ]; then
-  echo "usage: $0 BUILD_DIR" >&2
-  exit 2
-fi
+usage() { echo "usage: $0 BUILD_DIR [async|sync|both]" >&2; exit 2; }
+[ $# -ge 1 ] && [ $# -le 2 ] && [ -d "$1" ] || usage
 build=$(cd "$1" && pwd)
-server_bin=$build/examples/KroExampleSyncServer
-client_bin=$build/examples/KroExampleSyncClient
-for binary in "$server_bin" "$client_bin"; do
-  [ -x "$binary" ] || { echo "demo: $binary is not built" >&2; exit 2; }
-done
+which=${2:-async}
+case "$which" in async|sync|both) ;; *) usage ;; esac
 
-START_SECONDS=20   # for the server to publish its IOR
-CLIENT_SECONDS=60  # for the whole client session
-STOP_SECONDS=10    # for the server to end after SIGTERM
+START_SECONDS=20   # for a server to publish its IOR
+CLIENT_SECONDS=120 # for a whole client session
+IDLE_SECONDS=2     # the asynchronous server's idle interval
+STOP_SECONDS=20    # for a server to end (by itself, or after SIGTERM)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kro-demo-XXXXXX")
-ior_file=$work/server.ior
-server_log=$work/server.log
 server_pid=
+printer_pid=
 
-# Ends the server (SIGTERM, then SIGKILL at the deadline) and reaps it;
-# returns its exit status.
+# Waits for the server's end, at most STOP_SECONDS, and reaps it. Returns
+# 0 with the exit status in server_status, or 1 if it still runs.
+await_server() {
+  sleep "$STOP_SECONDS" &   # the deadline
+  local deadline=$! finished=
+  server_status=0
+  wait -n -p finished "$server_pid" "$deadline" || server_status=$?
+  kill "$deadline" 2>/dev/null || true
+  wait "$deadline" 2>/dev/null || true
+  if [ "$finished" = "$server_pid" ]; then
+    server_pid=
+    return 0
+  fi
+  return 1
+}
+
+# Ends the server (SIGTERM, then SIGKILL at the deadline) and reaps it.
 stop_server() {
   [ -n "$server_pid" ] || return 0
   kill -TERM "$server_pid" 2>/dev/null || true
-  sleep "$STOP_SECONDS" &   # the deadline
-  local deadline=$!
-  local finished= status=0
-  wait -n -p finished "$server_pid" "$deadline" || status=$?
-  if [ "$finished" != "$server_pid" ]; then
+  if ! await_server; then
     kill -KILL "$server_pid" 2>/dev/null || true
-    status=0
-    wait "$server_pid" || status=$?
+    server_status=0
+    wait "$server_pid" || server_status=$?
+    server_pid=
   fi
-  kill "$deadline" 2>/dev/null || true
-  wait "$deadline" 2>/dev/null || true
-  server_pid=
-  return "$status"
 }
 
-show_server_log() {
+# The server's standard output after the IOR, once it has ended.
+show_server_output() {
+  [ -n "$printer_pid" ] && { wait "$printer_pid" 2>/dev/null || true; printer_pid=; }
+  echo "== Printed by the server (exceptions the library handled) =="
+  sed 's/^/  /' "$work/printed" 2>/dev/null || true
   echo "== Server log =="
-  sed 's/^/  /' "$server_log" 2>/dev/null || true
+  sed 's/^/  /' "$work/server.log" 2>/dev/null || true
 }
 
 cleanup() {
@@ -58,35 +72,81 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== Starting the example server on 127.0.0.1 =="
-# The server prints its IOR on standard output once it is ready (and writes
-# it to the IOR file before that); reading that line is the wait.
-coproc SERVER { exec "$server_bin" --ior-file "$ior_file" --print-ior \
-                  -ORBendPoint giop:tcp:127.0.0.1: </dev/null 2>"$server_log"; }
-server_pid=$SERVER_PID
-ior=
-if ! read -r -t "$START_SECONDS" -u "${SERVER[0]}" ior || [ -z "$ior" ]; then
-  echo "demo: the server published no IOR within ${START_SECONDS}s" >&2
-  stop_server || true
-  show_server_log
-  exit 1
+# start_server BINARY ARGS...: starts it on 127.0.0.1, waits for its IOR
+# (kept in $work/server.ior) and keeps copying its further output to
+# $work/printed.
+start_server() {
+  local binary=$1; shift
+  : >"$work/printed"
+  coproc SERVER { exec "$binary" --ior-file "$work/server.ior" --print-ior \
+                    -ORBendPoint giop:tcp:127.0.0.1: "$@" </dev/null 2>"$work/server.log"; }
+  server_pid=$SERVER_PID
+  local ior=
+  if ! read -r -t "$START_SECONDS" -u "${SERVER[0]}" ior || [ -z "$ior" ]; then
+    echo "demo: the server published no IOR within ${START_SECONDS}s" >&2
+    stop_server || true
+    show_server_output
+    return 1
+  fi
+  # A copy of the pipe that a background reader may use (bash keeps the
+  # coprocess's own descriptors from subshells).
+  local out
+  exec {out}<&"${SERVER[0]}"
+  cat <&"$out" >"$work/printed" &
+  printer_pid=$!
+  exec {out}<&-
+  echo "server: factory published in $work/server.ior (${ior:0:48}...)"
+}
+
+for binary in "$build"/examples/KroExample{Async,Sync}{Server,Client}; do
+  [ -x "$binary" ] || { echo "demo: $binary is not built" >&2; exit 2; }
+done
+
+demo_status=0
+
+if [ "$which" != sync ]; then
+  echo "== The asynchronous example: KroExampleAsyncServer on 127.0.0.1 (pool of 2 threads) =="
+  start_server "$build/examples/KroExampleAsyncServer" --max-threads 2 --idle-seconds "$IDLE_SECONDS"
+  echo
+  echo "== KroExampleAsyncClient: six computations, two at a time =="
+  client_status=0
+  timeout "$CLIENT_SECONDS" "$build/examples/KroExampleAsyncClient" --ior-file "$work/server.ior" \
+    --token demo-user -ORBendPoint giop:tcp:127.0.0.1: || client_status=$?
+  echo
+  echo "== Waiting for the server to end by itself (idle for two checks, ${IDLE_SECONDS}s apart) =="
+  if await_server; then
+    echo "server: ended by its idle-shutdown task, exit status $server_status"
+  else
+    echo "server: still running after ${STOP_SECONDS}s; stopping it with SIGTERM"
+    stop_server
+    echo "server: exit status $server_status"
+    [ "$client_status" -ne 0 ] || client_status=1  # the server should have ended by itself
+  fi
+  echo
+  show_server_output
+  echo
+  echo "== Asynchronous client exit status: $client_status =="
+  [ "$client_status" -eq 0 ] || demo_status=$client_status
 fi
-echo "server: factory published in $ior_file (${ior:0:48}...)"
 
-echo
-echo "== Running the example client =="
-client_status=0
-timeout "$CLIENT_SECONDS" "$client_bin" --ior-file "$ior_file" \
-  --token demo-user --new-token demo-user-renamed || client_status=$?
+if [ "$which" != async ]; then
+  [ "$which" = both ] && echo
+  echo "== The synchronous example: KroExampleSyncServer on 127.0.0.1 =="
+  start_server "$build/examples/KroExampleSyncServer"
+  echo
+  echo "== KroExampleSyncClient =="
+  client_status=0
+  timeout "$CLIENT_SECONDS" "$build/examples/KroExampleSyncClient" --ior-file "$work/server.ior" \
+    --token demo-user --new-token demo-user-renamed || client_status=$?
+  echo
+  echo "== Stopping the server (SIGTERM) =="
+  stop_server
+  echo "server: exit status $server_status"
+  echo
+  show_server_output
+  echo
+  echo "== Synchronous client exit status: $client_status =="
+  [ "$client_status" -eq 0 ] || [ "$demo_status" -ne 0 ] || demo_status=$client_status
+fi
 
-echo
-echo "== Stopping the server (SIGTERM) =="
-server_status=0
-stop_server || server_status=$?
-echo "server: exit status $server_status"
-echo
-show_server_log
-
-echo
-echo "== Client exit status: $client_status =="
-exit "$client_status"
+exit "$demo_status"
