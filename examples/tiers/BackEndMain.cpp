@@ -1,0 +1,55 @@
+// KroTiersBackEnd: a back end of the two-tier example: an asynchronous
+// server whose factory is bound in the naming service as
+// KroTiers/BackEnds/<name>.factory.
+//
+//   KroTiersBackEnd --name NAME [--ior-file PATH] [--step-ms N] [--threads N]
+//                   [--idle-seconds N]
+//                   -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
+//                   [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
+//
+// Each object it makes runs StartWork(steps) as an asynchronous operation
+// (see BackEndRouter). It binds its factory once it can serve, writes the
+// factory's IOR to PATH if asked, and serves until idle, SIGTERM or
+// SIGINT. Its binding stays when it ends (the ORB that could take it away
+// is down by then): a front end leaves out back ends that do not answer,
+// and a back end restarted on the same fixed endpoint port
+// (-ORBendPoint giop:tcp:HOST:PORT) is reached again through the same
+// reference. The log goes to standard error.
+#include "BackEndFactory.h"
+#include "TierServer.h"
+
+#include "OrbLayer/PrintException.h"
+
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char** argv)
+{
+  KroTiers::TierServerOptions options;
+  if (!options.Parse(argc, argv) || options.name.empty())
+  {
+    std::fprintf(stderr, "%s\n", KroTiers::TierServerOptions::Usage(argv[0]).c_str());
+    return 2;
+  }
+
+  try
+  {
+    KroTiers::TierServer server("KroTiersBackEnd", options, false);
+    PortableServer::ServantBase_var factory =
+      new KroTiers::BackEndFactory(server.ServerObjectPOA(), options.name, options.stepMilliseconds);
+    CORBA::Object_var reference = server.ActivateFactory(factory.in());
+    server.Directory().BindBackEnd(options.name, reference.in());
+    server.Serve(reference.in());
+  }
+  catch (const CORBA::Exception& ex)
+  {
+    KroOrb::PrintException(ex, "KroTiersBackEnd", stderr);
+    return 1;
+  }
+  catch (const std::exception& ex)
+  {
+    std::fprintf(stderr, "KroTiersBackEnd: %s\n", ex.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,78 @@
+// ForwardingHandler: the front end's handler for one operation it has
+// forwarded to a back end. It passes the back end's Status, Progress,
+// Results and Error on to the client's handler (the front operation's
+// relay) and notes the back end's Finished, which the front end waits for;
+// the client gets its own Finished when the front operation ends. Queued
+// places in the back end's queue mean nothing to the client and are
+// dropped.
+//
+// Ownership: reference counted; the front-end router creates one per
+// forwarded operation and keeps it active while it waits (see
+// ActiveForwarder). It holds a reference to the client's handler.
+// Threads: the back end's callbacks on ORB threads; WaitForFinished on the
+// pool thread that runs the operation.
+#ifndef KRO_EXAMPLES_TIERS_FORWARDINGHANDLER_H
+#define KRO_EXAMPLES_TIERS_FORWARDINGHANDLER_H
+
+#include "Krovane.hh"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace KroTiers
+{
+  class ForwardingHandler : public virtual POA_Krovane::IAsyncHandler,
+                            public virtual PortableServer::RefCountServantBase
+  {
+  public:
+    // client: where the callbacks go (a duplicate is kept; nil drops them).
+    explicit ForwardingHandler(Krovane::IAsyncHandler_ptr client);
+
+    // Whether the back end's Finished came within timeout.
+    bool WaitForFinished(std::chrono::milliseconds timeout);
+
+    // IAsyncHandler
+    void Queued(CORBA::Long position) override;
+    void Status(const char* text) override;
+    void Progress(CORBA::Double progress) override;
+    void Results(const CORBA::Any& data) override;
+    void Finished(const CORBA::Any& data) override;
+    void Error(Krovane::IAsyncExceptionHolder_ptr holder) override;
+    void SyncQueued(CORBA::Long position) override;
+    void SyncStatus(const char* text) override;
+    void SyncProgress(CORBA::Double progress) override;
+    void SyncResults(const CORBA::Any& data) override;
+    void SyncFinished(const CORBA::Any& data) override;
+    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override;
+
+  private:
+    const Krovane::IAsyncHandler_var m_client;  // the client's handler (its relay)
+    std::mutex m_lock;                          // guards m_finished
+    std::condition_variable m_finishedChanged;  // signalled when Finished comes
+    bool m_finished = false;                    // the back end said Finished
+  };
+
+  // A ForwardingHandler active in a POA for a scope, then deactivated.
+  class ActiveForwarder
+  {
+  public:
+    ActiveForwarder(PortableServer::POA_ptr poa, Krovane::IAsyncHandler_ptr client);
+    ~ActiveForwarder();
+    ActiveForwarder(const ActiveForwarder&) = delete;
+    ActiveForwarder& operator=(const ActiveForwarder&) = delete;
+
+    ForwardingHandler& Servant() { return *m_servant; }
+    // Its reference, for the back end (not a new reference).
+    Krovane::IAsyncHandler_ptr Reference() const { return m_reference.in(); }
+
+  private:
+    PortableServer::POA_var m_poa;              // where it is active
+    ForwardingHandler* m_servant;               // owned through m_ownership
+    PortableServer::ServantBase_var m_ownership;  // our servant reference
+    PortableServer::ObjectId_var m_id;          // its id in m_poa
+    Krovane::IAsyncHandler_var m_reference;     // its reference
+  };
+}
+
+#endif

@@ -1,0 +1,58 @@
+// KroTiersFrontEnd: the front end of the two-tier example: a server whose
+// objects forward their operations to back ends found in the naming
+// service, and whose own factory is bound there as
+// KroTiers/FrontEnd.factory.
+//
+//   KroTiersFrontEnd [--ior-file PATH] [--wait-seconds N] [--threads N]
+//                    [--idle-seconds N]
+//                    -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
+//                    [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
+//
+// At start it builds its registry of dependent servers from the back ends
+// bound under KroTiers/BackEnds that answer (one entry each, in name
+// order; back ends bound later are not seen) and refuses to start without
+// any. Then as a back end: binds, writes the IOR if asked, serves.
+#include "BackEndRegistry.h"
+#include "FrontEndFactory.h"
+#include "TierServer.h"
+
+#include "OrbLayer/PrintException.h"
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+
+int main(int argc, char** argv)
+{
+  KroTiers::TierServerOptions options;
+  if (!options.Parse(argc, argv) || !options.name.empty())
+  {
+    std::fprintf(stderr, "%s\n", KroTiers::TierServerOptions::Usage(argv[0]).c_str());
+    return 2;
+  }
+
+  // Before the server: the routers and pool threads use it to the end.
+  KroTiers::BackEndRegistry registry;
+  try
+  {
+    KroTiers::TierServer server("KroTiersFrontEnd", options, true);
+    if (registry.Load(server.Directory()) == 0)
+      throw std::runtime_error("no back end is bound under KroTiers/BackEnds");
+    PortableServer::ServantBase_var factory =
+      new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry.List(), options.waitSeconds);
+    CORBA::Object_var reference = server.ActivateFactory(factory.in());
+    server.Directory().BindFrontEnd(reference.in());
+    server.Serve(reference.in());
+  }
+  catch (const CORBA::Exception& ex)
+  {
+    KroOrb::PrintException(ex, "KroTiersFrontEnd", stderr);
+    return 1;
+  }
+  catch (const std::exception& ex)
+  {
+    std::fprintf(stderr, "KroTiersFrontEnd: %s\n", ex.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,130 @@
+#include "FrontEndRouter.h"
+
+#include "ForwardingHandler.h"
+
+#include "KroServer/SysExceptionHolderImpl.h"
+#include "OrbLayer/PrintException.h"
+
+#include <ace/Log_Msg.h>
+
+namespace KroTiers
+{
+  namespace
+  {
+    // How often the front end looks whether the client cancelled or the
+    // back end has gone while it waits.
+    const std::chrono::milliseconds c_checkInterval(500);
+    // The front end's pool: this many operations at once at most.
+    const int c_poolThreads = 10;
+  }
+
+  FrontEndRouter::FrontEndRouter(PortableServer::POA_ptr poa, Krovane::DependentServerList* registry,
+                                 int waitSeconds)
+    : Krovane::AsynchronousDepServerRouter(poa, Krovane::IAsyncServer::_nil(), c_poolThreads, 0, registry,
+                                           nullptr),
+      m_wait(waitSeconds)
+  {
+  }
+
+  CORBA::Long FrontEndRouter::StartWork(CORBA::Long steps, Krovane::IAsyncHandler_ptr handler)
+  {
+    if (steps < 1 || steps > 1000)
+      throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+    WorkRequests::Request& request = m_requests.Add(m_poa.in(), steps, handler);
+    int id = -1;
+    try
+    {
+      id = SubmitAsynchronousOperation("StartWork", Krovane::IAsyncServer::_nil(), request.relay.in(),
+                                       &request.parameters);
+    }
+    catch (...)
+    {
+      m_requests.Forget(m_poa.in(), request);  // refused (Unavailable): nothing will use it
+      throw;
+    }
+    if (id < 0)
+    {
+      m_requests.Forget(m_poa.in(), request);
+      throw CORBA::NO_MEMORY(0, CORBA::COMPLETED_NO);
+    }
+    return id;
+  }
+
+  void FrontEndRouter::Remove()
+  {
+    Krovane::AsynchronousDepServerRouter::Remove();
+    m_requests.RetireAll(m_poa.in());
+  }
+
+  void FrontEndRouter::ExecuteOperation(const std::string&, std::vector<Halvern_Utilities::Variant>* parameters)
+  {
+    Krovane::IAsyncHandler_var client = CurrentOperationHandler();
+    Krovane::DependentServerEntry* entry = GetDepServerEntry();
+    const std::string backEndName = entry ? entry->GetServerName() : "";
+    Krovane::IAsyncServer_var dependent = GetServer();
+    KroTiers::IWorkServer_var backEnd = KroTiers::IWorkServer::_narrow(dependent.in());
+    if (CORBA::is_nil(backEnd.in()))
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: back end \"%C\" does no work\n"),
+                 backEndName.c_str()));
+      return;
+    }
+
+    ActiveForwarder forwarder(m_poa.in(), client.in());
+    const CORBA::Long backEndOperation = backEnd->StartWork(WorkRequests::Steps(parameters), forwarder.Reference());
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: operation runs on back end \"%C\"\n"),
+               backEndName.c_str()));
+    if (!WaitForBackEnd(backEnd.in(), backEndOperation, forwarder.Servant()))
+      ReportLostBackEnd(client.in(), backEndName);
+  }
+
+  bool FrontEndRouter::WaitForBackEnd(KroTiers::IWorkServer_ptr backEnd, CORBA::Long backEndOperation,
+                                      ForwardingHandler& forwarder)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + m_wait;
+    while (!forwarder.WaitForFinished(c_checkInterval))
+    {
+      try
+      {
+        ServiceCancellation();
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back end did not finish in time\n")));
+          throw Krovane::OperationCancelled();
+        }
+      }
+      catch (const Krovane::OperationCancelled&)
+      {
+        try
+        {
+          backEnd->CancelOperation(backEndOperation);
+        }
+        catch (const CORBA::Exception& ex)
+        {
+          KroOrb::PrintException(ex, "KroTiersFrontEnd: cancelling on the back end");
+        }
+        throw;
+      }
+
+      try
+      {
+        backEnd->GetOperationState(backEndOperation);  // only to see that the back end is there
+      }
+      catch (const CORBA::SystemException& ex)
+      {
+        KroOrb::PrintException(ex, "KroTiersFrontEnd: back end lost");
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void FrontEndRouter::ReportLostBackEnd(Krovane::IAsyncHandler_ptr client, const std::string& backEndName)
+  {
+    if (CORBA::is_nil(client))
+      return;
+    Krovane::IAsyncExceptionHolder_var holder =
+      CreateKroExceptionHolder(new Krovane::SysExceptionHolderImpl("back end " + backEndName + " is gone"));
+    client->Error(holder.in());
+  }
+}

@@ -1,0 +1,138 @@
+// KroTiersClient: a client of the two-tier example. It finds the front
+// end in the naming service (KroTiers/FrontEnd.factory), runs one
+// operation there and says what happens, one line per step or callback.
+//
+//   KroTiersClient [--token TEXT] [--steps N] [--timeout-seconds N]
+//                  -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
+//                  [other ORB options]
+//
+// Steps: CreateObject(token), StartWork(steps) with a handler of its own,
+// the callbacks until Finished (at most N seconds, default 60), Remove.
+// Exit status: 0 when every step worked, 1 when one failed, 2 on a usage
+// error.
+#include "ClientHandler.h"
+#include "TierDirectory.h"
+#include "UserTokenText.h"
+
+#include "OrbLayer/PrintException.h"
+#include "Tiers.hh"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+  // What the command line asks for.
+  struct ClientOptions
+  {
+    std::string token = "tiers-user";  // the user for CreateObject
+    int steps = 4;                     // the operation's length
+    int timeoutSeconds = 60;           // wait for Finished at most this long
+    std::vector<char*> orbArgs;        // argv[0], the ORB's options, then a null
+  };
+
+  // Takes our own options out of argv; the rest is for the ORB. False on a
+  // usage error.
+  bool ParseOptions(int argc, char** argv, ClientOptions& options)
+  {
+    options.orbArgs.push_back(argv[0]);
+    for (int i = 1; i < argc; ++i)
+    {
+      const bool hasValue = i + 1 < argc;
+      if (std::strcmp(argv[i], "--token") == 0 && hasValue)
+        options.token = argv[++i];
+      else if (std::strcmp(argv[i], "--steps") == 0 && hasValue)
+        options.steps = std::atoi(argv[++i]);
+      else if (std::strcmp(argv[i], "--timeout-seconds") == 0 && hasValue)
+        options.timeoutSeconds = std::atoi(argv[++i]);
+      else if (std::strncmp(argv[i], "--", 2) == 0)
+        return false;
+      else
+        options.orbArgs.push_back(argv[i]);
+    }
+    options.orbArgs.push_back(nullptr);
+    return options.timeoutSeconds > 0;
+  }
+
+  // One line on standard output.
+  void Say(const std::string& line)
+  {
+    std::printf("client: %s\n", line.c_str());
+    std::fflush(stdout);
+  }
+
+  // The session with the front end; true when every step worked.
+  bool RunSession(CORBA::ORB_ptr orb, const ClientOptions& options)
+  {
+    CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
+    PortableServer::POA_var root = PortableServer::POA::_narrow(object.in());
+    PortableServer::POAManager_var manager = root->the_POAManager();
+    manager->activate();
+
+    KroTiers::TierDirectory directory(orb);
+    Krovane::IServerFactory_var factory = directory.FrontEnd();
+    Krovane::ISyncServer_var object2 = factory->CreateObject(KroExample::TokenFromText(options.token));
+    KroTiers::IWorkServer_var server = KroTiers::IWorkServer::_narrow(object2.in());
+    if (CORBA::is_nil(server.in()))
+    {
+      Say("the front end's object does no work");
+      return false;
+    }
+    Say("object created for user " + options.token);
+
+    KroTiers::ClientHandler* handler = new KroTiers::ClientHandler;
+    PortableServer::ServantBase_var ownership = handler;
+    PortableServer::ObjectId_var handlerId = root->activate_object(handler);
+    CORBA::Object_var handlerObject = root->id_to_reference(handlerId.in());
+    Krovane::IAsyncHandler_var handlerReference = Krovane::IAsyncHandler::_narrow(handlerObject.in());
+
+    const CORBA::Long id = server->StartWork(options.steps, handlerReference.in());
+    Say("operation " + std::to_string(id) + " started, " + std::to_string(options.steps) + " steps");
+    const bool finished = handler->WaitForFinished(std::chrono::seconds(options.timeoutSeconds));
+    if (!finished)
+      Say("no Finished within " + std::to_string(options.timeoutSeconds) + " s");
+
+    server->Remove();
+    Say("object removed");
+    root->deactivate_object(handlerId.in());
+    return finished;
+  }
+}
+
+int main(int argc, char** argv)
+{
+  ClientOptions options;
+  if (!ParseOptions(argc, argv, options))
+  {
+    std::fprintf(stderr,
+                 "usage: %s [--token TEXT] [--steps N] [--timeout-seconds N]"
+                 " -ORBInitRef NameService=corbaloc::HOST:PORT/NameService [ORB options]\n",
+                 argv[0]);
+    return 2;
+  }
+
+  int status = 1;
+  int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
+  CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, options.orbArgs.data());
+  try
+  {
+    status = RunSession(orb.in(), options) ? 0 : 1;
+  }
+  catch (const CORBA::Exception& ex)
+  {
+    KroOrb::PrintException(ex, "client");
+  }
+  try
+  {
+    orb->destroy();
+  }
+  catch (const CORBA::Exception& ex)
+  {
+    KroOrb::PrintException(ex, "client at exit");
+    status = 1;
+  }
+  return status;
+}
