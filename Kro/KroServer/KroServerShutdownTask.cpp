@@ -23,6 +23,8 @@ namespace Krovane
   {
     // The argument last given to open(), for every instance.
     std::atomic<void*> s_openArgs(nullptr);
+    // Set when the task ends the process itself.
+    std::atomic<bool> s_endingProcess(false);
 
     void SleepMilliseconds(long milliseconds)
     {
@@ -44,6 +46,17 @@ namespace Krovane
   void KroServerShutdownTask::OperationCalled()
   {
     s_operationCalled = 1;
+  }
+
+  bool KroServerShutdownTask::IsEndingProcess()
+  {
+    return s_endingProcess.load();
+  }
+
+  void KroServerShutdownTask::AwaitProcessEnd()
+  {
+    for (;;)
+      ::pause();
   }
 
   int KroServerShutdownTask::open(void* args)
@@ -132,6 +145,8 @@ namespace Krovane
       return;
 
     void* args = s_openArgs.load();
+    if (args == reinterpret_cast<void*>(-1) || args == reinterpret_cast<void*>(-2))
+      s_endingProcess.store(true);
     if (args == reinterpret_cast<void*>(-1))
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exit\n")));
@@ -140,6 +155,10 @@ namespace Krovane
     if (args == reinterpret_cast<void*>(-2))
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exitting\n")));
+      // The exit handlers include omniORB's own clean-up, which waits
+      // forever for threads still inside ORB::run(): the request loop is
+      // ended first, waiting for the requests in progress.
+      KroOrb::ShutdownOrb(m_orb, true);
       std::exit(0);
     }
     if (args)

@@ -34,6 +34,15 @@ namespace Krovane
     // Marks the process as used. Any thread.
     static void OperationCalled();
 
+    // True once the task has begun to end the process itself (exit modes
+    // -1 and -2). In mode -2 it first ends the ORB's request loop, so the
+    // event threads return while exit(0) runs: a main thread that waits for
+    // them must then not end the process on its own (two exits at once):
+    // it calls AwaitProcessEnd instead.
+    static bool IsEndingProcess();
+    // Blocks the calling thread until the task's exit ends the process.
+    static void AwaitProcessEnd();
+
     // Remembers args (see above) and starts the thread. 0, or -1 (logged).
     virtual int open(void* args = 0);
     // Does nothing.

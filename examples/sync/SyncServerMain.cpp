@@ -146,6 +146,8 @@ namespace
       throw std::runtime_error("cannot start the server's threads");
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleSyncServer ready\n")));
     eventThreads.wait();
+    if (Krovane::KroServerShutdownTask::IsEndingProcess())
+      Krovane::KroServerShutdownTask::AwaitProcessEnd();  // its exit(0) ends us
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleSyncServer shutting down (signal %d)\n"),
                shutdownOnSignal.ReceivedSignal()));
   }

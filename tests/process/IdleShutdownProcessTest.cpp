@@ -74,7 +74,7 @@ TEST(IdleShutdown, ExitModeUnderscoreExitEndsTheProcessWithoutExitHandlers)
 // exit(0) from the task's thread never returns while the event-loop threads
 // wait in ORB::run(): omniORB's static destructors destroy the condition
 // they wait on, and glibc waits for its waiters. Enable once that is fixed.
-TEST(IdleShutdown, DISABLED_ExitModeExitEndsTheProcessThroughItsExitHandlers)
+TEST(IdleShutdown, ExitModeExitEndsTheProcessThroughItsExitHandlers)
 {
   IdleServer idle("exit");
   ASSERT_TRUE(idle.status.has_value()) << idle.Describe();

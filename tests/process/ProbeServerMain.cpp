@@ -186,6 +186,8 @@ namespace
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ProbeServer ready\n")));
 
     eventThreads.wait();
+    if (Krovane::KroServerShutdownTask::IsEndingProcess())
+      Krovane::KroServerShutdownTask::AwaitProcessEnd();  // its exit(0) ends the process
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ProbeServer event threads ended (signal %d)\n"),
                shutdownOnSignal.ReceivedSignal()));
     KroProbe::SetIdleShutdownStarter(nullptr);
