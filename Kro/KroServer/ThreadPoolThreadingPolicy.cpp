@@ -24,7 +24,7 @@ namespace Krovane
   std::atomic<bool> ThreadPoolThreadingPolicy::s_noThreadStarted(true);
 
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(int min, int max)
-    : m_idle(0), m_poolSize(0), m_max(max), m_min(min), m_stackSize(0),
+    : m_idle(0), m_poolSize(0), m_max(max), m_min(min), m_stackSize(0), m_leaving(0),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
     if (m_min <= 0)
@@ -37,7 +37,7 @@ namespace Krovane
 
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(const ThreadPoolThreadingPolicy& other)
     : BufferedThreadingPolicy(other), m_idle(0), m_poolSize(0), m_max(other.GetMax()),
-      m_min(other.GetMin()), m_stackSize(0),
+      m_min(other.GetMin()), m_stackSize(0), m_leaving(0),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
   }
@@ -146,6 +146,12 @@ namespace Krovane
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Creating Threadpool Threads with default stack size\n")));
     }
 
+    // ACE makes the per-thread store's key at its first use without ordering
+    // first uses by several threads: it is made here, once per process,
+    // before any pool thread can reach it.
+    static const bool storeReady = threadLocalOperation.operator->() != nullptr;
+    (void)storeReady;
+
     size_t stackSizes[1] = {static_cast<size_t>(m_stackSize)};
     // One more detached thread each time, at the platform's normal priority,
     // under ACE's thread manager (so Operation::Cancel finds it).
@@ -208,8 +214,11 @@ namespace Krovane
       ACE_GUARD_RETURN(ACE_Thread_Mutex, queueGuard, m_queueLock, nullptr);
       {
         ACE_GUARD_RETURN(ACE_Thread_Mutex, poolGuard, m_poolLock, nullptr);
-        if (m_queue.IsEmpty() && m_poolSize > m_min)
+        // Threads that have already decided to end no longer count, or
+        // several could end at once and leave the pool below its minimum.
+        if (m_queue.IsEmpty() && m_poolSize - m_leaving > m_min)
         {
+          ++m_leaving;
           keepRunning = 0;
           return nullptr;
         }
@@ -236,8 +245,15 @@ namespace Krovane
     {
       ACE_GUARD(ACE_Thread_Mutex, guard, m_poolLock);
       --m_poolSize;
+      --m_leaving;
     }
     WakeOne();
+  }
+
+  void ThreadPoolThreadingPolicy::MarkLeaving()
+  {
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_poolLock);
+    ++m_leaving;
   }
 
   int ThreadPoolThreadingPolicy::open(void*) { return 0; }
@@ -264,6 +280,7 @@ namespace Krovane
       catch (abi::__forced_unwind&)
       {
         // The thread is being ended from within the work: it leaves the pool.
+        MarkLeaving();
         decrementPoolSize();
         throw;
       }
@@ -271,6 +288,7 @@ namespace Krovane
       {
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Unknown exception dispatching Operation.\n")));
         keepRunning = 0;
+        MarkLeaving();
       }
     }
     decrementPoolSize();

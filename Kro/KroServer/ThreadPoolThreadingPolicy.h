@@ -80,7 +80,8 @@ namespace Krovane
     // The next item for the calling pool thread, or null (then ask again);
     // keepRunning becomes 0 when the thread is surplus and is to end.
     Dispatchable* GetOperation(int& keepRunning);
-    // Bookkeeping of an ending pool thread; wakes one waiting thread.
+    // Bookkeeping of an ending pool thread, once it is marked as leaving;
+    // wakes one waiting thread.
     void decrementPoolSize();
 
   protected:
@@ -94,13 +95,16 @@ namespace Krovane
     void WakeOne();
     // Waits until a wake-up is given after the one numbered seen.
     void WaitForWakeUp(unsigned long seen);
+    // Notes that the calling thread is about to end (after a failed item).
+    void MarkLeaving();
 
     int m_idle;                          // threads inside GetOperation
     int m_poolSize;                      // threads started and not yet ended
     int m_max;                           // most threads the pool may hold
     int m_min;                           // threads kept when idle
     int m_stackSize;                     // stack size of new threads; 0: the default
-    mutable ACE_Thread_Mutex m_poolLock;  // guards the five fields above
+    int m_leaving;                       // threads that have decided to end and not yet ended
+    mutable ACE_Thread_Mutex m_poolLock;  // guards the six fields above
     ACE_Thread_Mutex m_conditionLock;    // the mutex of m_condition
     // Idle threads wait on it; thread-scope, owned by the pool.
     std::unique_ptr<ACE_Condition<ACE_Thread_Mutex>> m_condition;

@@ -20,7 +20,6 @@ namespace
   const int kSubmitters = 4;
   const int kPerSubmitter = 1500;
   const int kInFlight = 50;      // most unfinished items a submitter lets wait
-  const int kFailing = 2;        // items that throw, each ending a pool thread
 
   // Counts shared by all the items of the run.
   struct Tally
@@ -68,28 +67,6 @@ namespace
     std::atomic<int> m_runs{0};
     std::atomic<bool> m_withdrawn{false};
   };
-
-  // A final item for each pool thread; each holds its thread until all hold one.
-  class Barrier : public Krovane::Operation
-  {
-  public:
-    Barrier(std::mutex* lock, std::condition_variable* changed, int* arrived)
-      : Krovane::Operation("barrier"), m_lock(lock), m_changed(changed), m_arrived(arrived)
-    {
-    }
-    void Dispatch() override
-    {
-      std::unique_lock<std::mutex> guard(*m_lock);
-      ++*m_arrived;
-      m_changed->notify_all();
-      m_changed->wait_for(guard, 30s, [this] { return *m_arrived >= kThreads; });
-    }
-
-  private:
-    std::mutex* m_lock;
-    std::condition_variable* m_changed;
-    int* m_arrived;
-  };
 }
 
 TEST(ThreadPoolStress, EveryOperationRunsOnceOrIsWithdrawn)
@@ -114,12 +91,12 @@ TEST(ThreadPoolStress, EveryOperationRunsOnceOrIsWithdrawn)
     std::mt19937 random(1234 + s);
     for (int i = 0; i < kPerSubmitter; ++i)
     {
+      // Two items fail, each ending a pool thread.
       const bool fails = s == 0 && (i == kPerSubmitter / 3 || i == 2 * kPerSubmitter / 3);
       const bool keep = fails || random() % 5 != 0;
       items[s].emplace_back(new StressItem(&tally, s, keep, fails));
     }
   }
-  static_assert(kFailing == 2, "two failing items are made above");
 
   std::atomic<bool> stalled{false};
   auto submit = [&](int s) {
@@ -171,18 +148,14 @@ TEST(ThreadPoolStress, EveryOperationRunsOnceOrIsWithdrawn)
     })) << "kept items never ran";
   }
 
-  // Once every pool thread holds a barrier item, no item of the run is
-  // running or waiting any more. Threads ended by failures are replaced.
-  std::mutex lock;
-  std::condition_variable changed;
-  int arrived = 0;
-  std::vector<std::unique_ptr<Barrier>> barriers;
+  // Once every pool thread holds a blocker, no item of the run is running or
+  // waiting any more. Threads ended by failures are replaced meanwhile.
+  std::vector<std::unique_ptr<Blocker>> blockers;
   for (int i = 0; i < kThreads; ++i)
   {
-    barriers.emplace_back(new Barrier(&lock, &changed, &arrived));
-    pool->Submit(barriers.back().get());
-    std::unique_lock<std::mutex> guard(lock);
-    ASSERT_TRUE(changed.wait_for(guard, 30s, [&] { return arrived > i; })) << "barrier " << i;
+    blockers.emplace_back(new Blocker("last"));
+    pool->Submit(blockers.back().get());
+    ASSERT_TRUE(blockers.back()->Started().Wait()) << "blocker " << i;
   }
 
   int ran = 0, withdrawn = 0;
@@ -201,4 +174,8 @@ TEST(ThreadPoolStress, EveryOperationRunsOnceOrIsWithdrawn)
   EXPECT_GT(withdrawn, 0);
   EXPECT_EQ(0, tally.lateReports.load());
   EXPECT_EQ(kThreads, pool->GetPoolSize());
+  for (auto& blocker : blockers)
+    blocker->Release();
+  for (auto& blocker : blockers)
+    EXPECT_TRUE(blocker->Done().Wait());
 }
