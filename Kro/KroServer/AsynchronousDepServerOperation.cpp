@@ -4,10 +4,7 @@
 #include "KroServer/OpnType.h"
 #include "OrbLayer/PrintException.h"
 
-#include "Dazadared/threadLocalUserPacket.h"
-
 #include <ace/Log_Msg.h>
-#include <ace/Thread.h>
 
 #include <string>
 
@@ -56,35 +53,16 @@ namespace Krovane
         return;
       }
 
-      try
-      {
-        AsynchronousDepServerRouter* router = dynamic_cast<AsynchronousDepServerRouter*>(GetRouter());
-        if (!router)
-          throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);  // not made by a dependent-server router
-        Halvern_Utilities::threadLocalUserPacket->SetToken(router->GetUserPacket().GetToken());
-        SetThreadId(static_cast<unsigned long>(ACE_Thread::self()));
-        router->ServiceCancellation();
-        if (!StartRunning())
-          throw OperationCancelled();
-        IAsyncHandler_var handler = GetHandler();
-        router->DispatchOperation(m_name, m_id, handler.in(), m_parameters);
-        SetState(Finished);
-        router->ServiceCancellation();
-      }
-      catch (const OperationCancelled&)
-      {
-        SetState(Cancelled);
-      }
-      catch (const CORBA::Exception& ex)
-      {
-        KroOrb::PrintException(ex, "AsynchronousDepServerOperation::Dispatch after narrow");
-        SetState(Finished);
-      }
-      catch (...)
-      {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsynchronousDepServerOperation::Dispatch Unknown exception.\n")));
-        SetState(Finished);
-      }
+      RunWork(GetRouter(),
+              [this] {
+                AsynchronousDepServerRouter* router = dynamic_cast<AsynchronousDepServerRouter*>(GetRouter());
+                if (!router)
+                  throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);  // not made by a dependent-server router
+                IAsyncHandler_var handler = GetHandler();
+                router->DispatchOperation(m_name, m_id, handler.in(), m_parameters);
+              },
+              "AsynchronousDepServerOperation::Dispatch after narrow",
+              ACE_TEXT("(%P|%t) ********AsynchronousDepServerOperation::Dispatch Unknown exception.\n"));
 
       GetRouter()->cleanupAsynchronousOperationLists(this);
       IAsyncHandler_var handler = GetHandler();

@@ -1,7 +1,6 @@
 #include "KroServer/AsynchronousDepServerRouter.h"
 
 #include "KroServer/AsynchronousDepServerOperation.h"
-#include "KroServer/ServerObjectTable.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "OrbLayer/PrintException.h"
 
@@ -315,22 +314,7 @@ namespace Krovane
 
   void AsynchronousDepServerRouter::Remove()
   {
-    if (m_operations)
-    {
-      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
-      if (m_operations->size() > 1)
-        throw OperationsStillActive();
-    }
-    {
-      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-      if (!m_activeOperations->empty())
-        throw OperationsStillActive();
-    }
-
-    ServerObjectTable* table = ServerObjectTable::Instance(PortableServer::POA::_nil());
-    CORBA::Object_var self = m_poa->servant_to_reference(this);
-    Krovane::ISyncServer_var reference = Krovane::ISyncServer::_narrow(self.in());
-    table->RemoveObject(reference.in());
+    LeaveTableUnlessBusy();
 
     IAsyncServer_var server = GetServer();
     if (!CORBA::is_nil(server.in()))

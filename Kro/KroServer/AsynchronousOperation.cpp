@@ -159,6 +159,36 @@ namespace Krovane
     }
   }
 
+  void AsynchronousOperation::RunWork(AsynchronousRouter* router, const std::function<void()>& work,
+                                      const char* printedText, const ACE_TCHAR* unknownText)
+  {
+    try
+    {
+      Halvern_Utilities::threadLocalUserPacket->SetToken(router->GetUserPacket().GetToken());
+      SetThreadId(static_cast<unsigned long>(ACE_Thread::self()));
+      router->ServiceCancellation();
+      if (!StartRunning())
+        throw OperationCancelled();
+      work();
+      SetState(Finished);
+      router->ServiceCancellation();
+    }
+    catch (const OperationCancelled&)
+    {
+      SetState(Cancelled);
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, printedText);
+      SetState(Finished);
+    }
+    catch (...)
+    {
+      ACE_DEBUG((LM_DEBUG, unknownText));
+      SetState(Finished);
+    }
+  }
+
   void AsynchronousOperation::Dispatch()
   {
     DispatchEnd end(this);
@@ -176,31 +206,9 @@ namespace Krovane
         return;
       }
 
-      try
-      {
-        Halvern_Utilities::threadLocalUserPacket->SetToken(router->GetUserPacket().GetToken());
-        SetThreadId(static_cast<unsigned long>(ACE_Thread::self()));
-        router->ServiceCancellation();
-        if (!StartRunning())
-          throw OperationCancelled();
-        router->ExecuteOperation(m_name, m_parameters);
-        SetState(Finished);
-        router->ServiceCancellation();
-      }
-      catch (const OperationCancelled&)
-      {
-        SetState(Cancelled);
-      }
-      catch (const CORBA::Exception& ex)
-      {
-        KroOrb::PrintException(ex, "AsynchronousOperation::Dispatch after narrow");
-        SetState(Finished);
-      }
-      catch (...)
-      {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsyncOperation::Dispatch Unknown exception.\n")));
-        SetState(Finished);
-      }
+      RunWork(router, [this, router] { router->ExecuteOperation(m_name, m_parameters); },
+              "AsynchronousOperation::Dispatch after narrow",
+              ACE_TEXT("(%P|%t) ********AsyncOperation::Dispatch Unknown exception.\n"));
 
       poa = router->_default_POA();
       router->cleanupAsynchronousOperationLists(this);

@@ -22,6 +22,7 @@
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 namespace Krovane
@@ -77,6 +78,15 @@ namespace Krovane
   protected:
     // Queued -> Running, unless the operation was cancelled while waiting.
     bool StartRunning();
+
+    // Runs work on the calling pool thread as the router's user and records
+    // how it ended: Running while it runs; Finished when it returns;
+    // Cancelled when the operation was cancelled before or during it
+    // (OperationCancelled); Finished after any other failure, which is
+    // printed with printedText (a CORBA exception) or logged as unknownText.
+    // Nothing leaves it.
+    void RunWork(AsynchronousRouter* router, const std::function<void()>& work,
+                 const char* printedText, const ACE_TCHAR* unknownText);
 
     // Ends a dispatch when it leaves scope: the thread forgets the operation,
     // then the router is let go (which may delete the operation). Declare it

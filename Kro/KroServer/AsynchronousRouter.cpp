@@ -153,7 +153,7 @@ namespace Krovane
     m_activeOperations->clear();
   }
 
-  void AsynchronousRouter::Remove()
+  void AsynchronousRouter::LeaveTableUnlessBusy()
   {
     if (m_operations)
     {
@@ -171,6 +171,11 @@ namespace Krovane
     CORBA::Object_var self = m_poa->servant_to_reference(this);
     Krovane::ISyncServer_var reference = Krovane::ISyncServer::_narrow(self.in());
     table->RemoveObject(reference.in());
+  }
+
+  void AsynchronousRouter::Remove()
+  {
+    LeaveTableUnlessBusy();
 
     PortableServer::ObjectId_var servedId = m_poa->reference_to_id(m_server.in());
     m_poa->deactivate_object(servedId.in());
