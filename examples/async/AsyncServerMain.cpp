@@ -163,6 +163,11 @@ namespace
       throw std::runtime_error("cannot start the server's threads");
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleAsyncServer ready\n")));
     eventThreads.wait();
+    // Ended by the idle-shutdown task: its thread is returning, so join it.
+    // Ended by a signal, the task may sleep for a whole interval yet: the
+    // process does not wait for it.
+    if (shutdownOnSignal.ReceivedSignal() == 0)
+      idleShutdown.wait();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleAsyncServer shutting down (signal %d)\n"),
                shutdownOnSignal.ReceivedSignal()));
   }
