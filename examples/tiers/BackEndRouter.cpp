@@ -28,12 +28,6 @@ namespace KroTiers
     return id;
   }
 
-  void BackEndRouter::Remove()
-  {
-    Krovane::AsynchronousRouter::Remove();
-    m_requests.RetireAll(m_poa.in());
-  }
-
   void BackEndRouter::ExecuteOperation(const std::string&, std::vector<Halvern_Utilities::Variant>* parameters)
   {
     const int steps = WorkRequests::Steps(parameters);

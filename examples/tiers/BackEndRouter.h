@@ -6,7 +6,8 @@
 //
 // Ownership: created by BackEndFactory, owned by its POA (reference
 // counted); it serves a session object of the same POA that holds the
-// client's user (m_server), which its Remove deactivates. Threads:
+// client's user (m_server), which its Remove deactivates. Each operation
+// retires its relay when it ends (or is withdrawn). Threads:
 // requests on ORB threads, ExecuteOperation on pool threads.
 #ifndef KRO_EXAMPLES_TIERS_BACKENDROUTER_H
 #define KRO_EXAMPLES_TIERS_BACKENDROUTER_H
@@ -30,8 +31,6 @@ namespace KroTiers
 
     // IWorkServer
     CORBA::Long StartWork(CORBA::Long steps, Krovane::IAsyncHandler_ptr handler) override;
-    // ISyncServer: as the router's, then the relays go.
-    void Remove() override;
 
     // The work: the steps, then "<name>: <steps> steps done for <user>" as Results.
     void ExecuteOperation(const std::string& name,

@@ -74,8 +74,8 @@ namespace
 
     KroTiers::TierDirectory directory(orb);
     Krovane::IServerFactory_var factory = directory.FrontEnd();
-    Krovane::ISyncServer_var object2 = factory->CreateObject(KroExample::TokenFromText(options.token));
-    KroTiers::IWorkServer_var server = KroTiers::IWorkServer::_narrow(object2.in());
+    Krovane::ISyncServer_var created = factory->CreateObject(KroExample::TokenFromText(options.token));
+    KroTiers::IWorkServer_var server = KroTiers::IWorkServer::_narrow(created.in());
     if (CORBA::is_nil(server.in()))
     {
       Say("the front end's object does no work");

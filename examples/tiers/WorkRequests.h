@@ -38,7 +38,9 @@ namespace KroTiers
     void Forget(PortableServer::POA_ptr poa, Request& request);
     // Deactivates every relay still active (errors are ignored: a relay
     // may be gone already) and drops every request. Only once no operation
-    // of the router can run any more.
+    // of the router can run any more, and only for operations that leave
+    // their relays active when they end (those of a dependent-server
+    // router).
     void RetireAll(PortableServer::POA_ptr poa);
 
     // The number of steps in an operation's parameters.
