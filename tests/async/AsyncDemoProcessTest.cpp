@@ -33,12 +33,3 @@ TEST(AsyncDemo, ClientSessionEndsWithItsSummaryAndTheServerEndsWhenIdle)
   EXPECT_TRUE(serverStatus->exited && serverStatus->code == 0) << server.Process().Describe();
   EXPECT_NE(std::string::npos, server.Process().Stderr().Text().find(")  Shutting down the KroServer\n"));
 }
-
-TEST(AsyncDemo, ClientExplainsItselfWithHelp)
-{
-  KroTest::ChildProcess client(KRO_EXAMPLE_ASYNC_CLIENT, {"--help"});
-  const auto status = client.WaitForExit(30s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_TRUE(status->exited && status->code == 0);
-  EXPECT_NE(std::string::npos, client.Stdout().Text().find("--ior-file PATH")) << client.Describe();
-}
