@@ -32,7 +32,8 @@ namespace Krovane
   SyncServerImpl::SyncServerImpl(PortableServer::POA_ptr poa, int trackOperations)
     : m_operations(trackOperations ? new OperationList : nullptr),
       m_nextOperationId(1),
-      m_poa(PortableServer::POA::_duplicate(poa))
+      m_poa(PortableServer::POA::_duplicate(poa)),
+      m_refCount(1)
   {
   }
 
@@ -151,6 +152,22 @@ namespace Krovane
     CORBA::Object_var self = m_poa->servant_to_reference(this);
     Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(self.in());
     table->RemoveObject(server.in());
+  }
+
+  void SyncServerImpl::_add_ref()
+  {
+    m_refCount.fetch_add(1, std::memory_order_relaxed);
+  }
+
+  void SyncServerImpl::_remove_ref()
+  {
+    if (m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+      delete this;
+  }
+
+  CORBA::ULong SyncServerImpl::_refcount_value()
+  {
+    return m_refCount.load();
   }
 
   PortableServer::POA_ptr SyncServerImpl::_default_POA()

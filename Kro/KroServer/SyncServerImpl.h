@@ -19,6 +19,8 @@
 
 #include <ace/Thread_Mutex.h>
 
+#include <atomic>
+
 namespace Krovane
 {
   class Operation;
@@ -51,6 +53,14 @@ namespace Krovane
     // A new reference to the POA given at construction.
     virtual PortableServer::POA_ptr _default_POA();
 
+    // The servant's reference count (1 at construction; deleted at 0). Kept
+    // here rather than inside the ORB, so that the last release, which may
+    // come from a pool thread, is ordered before the deletion in a way that
+    // thread checkers can see.
+    virtual void _add_ref();
+    virtual void _remove_ref();
+    virtual CORBA::ULong _refcount_value();
+
     void SetUserPacket(const Halvern_Utilities::UserPacket& packet);
     // Stores the token's octets, then one NUL, as the user's token.
     void SetUserToken(const Krovane::UserToken& token);
@@ -70,6 +80,9 @@ namespace Krovane
     int m_nextOperationId;                  // the next id to hand out
     Halvern_Utilities::UserPacket m_userPacket;  // the user the object works for
     PortableServer::POA_var m_poa;          // the object's POA
+
+  private:
+    std::atomic<CORBA::ULong> m_refCount;   // references to the servant
   };
 }
 
