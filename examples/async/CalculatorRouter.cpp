@@ -9,7 +9,6 @@
 #include "KroServer/OpnType.h"
 
 #include <ace/Guard_T.h>
-#include <ace/High_Res_Timer.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_sys_time.h>
 #include <ace/OS_NS_unistd.h>
