@@ -13,196 +13,40 @@
 // ORB, e.g. -ORBendPoint giop:tcp:127.0.0.1: to listen on the loopback
 // interface only. The log (ACE_DEBUG) goes to standard error.
 //
-// The steps in main are the ones every server of the family takes, in the
-// order the library expects them.
+// The steps are the ones every server of the family takes, in the order
+// the library expects them (see ServerProcess).
 #include "ExampleSyncFactory.h"
-#include "IorFile.h"
-#include "ShutdownOnSignal.h"
-
-#include "KroDazadared/KroSystem.h"
-#include "KroServer/KroServerEventHandler.h"
-#include "KroServer/KroServerInterceptor.h"
-#include "KroServer/KroServerShutdownTask.h"
-#include "KroServer/KroServer_ORBInitializer.h"
-#include "OrbLayer/PrintException.h"
-
-#include <ace/Log_Msg.h>
-#include <ace/Thread_Manager.h>
+#include "ServerObjectPOA.h"
+#include "ServerOptions.h"
+#include "ServerProcess.h"
+#include "ServingThreads.h"
 
 #include <cstdio>
-#include <cstring>
-#include <cstdlib>
-#include <exception>
-#include <stdexcept>
-#include <string>
-#include <vector>
-
-namespace
-{
-  // What the command line asks for.
-  struct ServerOptions
-  {
-    std::string iorFile;            // where to write the factory's IOR; empty: nowhere
-    bool printIor = false;          // print the IOR on standard output
-    int threads = 4;                // event-loop threads
-    int idleSeconds = 60;           // idle interval of the shutdown task
-    void* exitMode = nullptr;       // how the shutdown task ends the process
-    std::vector<char*> orbArgs;     // argv[0] and every option left for the ORB
-  };
-
-  // Takes our own options out of argv; the rest is for the ORB. False on a
-  // usage error.
-  bool ParseOptions(int argc, char** argv, ServerOptions& options)
-  {
-    options.orbArgs.push_back(argv[0]);
-    for (int i = 1; i < argc; ++i)
-    {
-      if (std::strcmp(argv[i], "--ior-file") == 0 && i + 1 < argc)
-        options.iorFile = argv[++i];
-      else if (std::strcmp(argv[i], "--print-ior") == 0)
-        options.printIor = true;
-      else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
-        options.threads = std::atoi(argv[++i]);
-      else if (std::strcmp(argv[i], "--idle-seconds") == 0 && i + 1 < argc)
-        options.idleSeconds = std::atoi(argv[++i]);
-      else if (std::strcmp(argv[i], "--exit-mode") == 0 && i + 1 < argc)
-      {
-        const std::string mode = argv[++i];
-        if (mode == "exit")
-          options.exitMode = reinterpret_cast<void*>(-2);
-        else if (mode == "_exit")
-          options.exitMode = reinterpret_cast<void*>(-1);
-        else if (mode != "orb")
-          return false;
-      }
-      else if (std::strncmp(argv[i], "--", 2) == 0)
-        return false;
-      else
-        options.orbArgs.push_back(argv[i]);
-    }
-    if (options.iorFile.empty())
-      options.printIor = true;
-    options.orbArgs.push_back(nullptr);  // argv is null-terminated
-    return true;
-  }
-
-  // The POA of the server objects. They are activated explicitly by the
-  // factory (activate_object), get system ids and live as long as the
-  // process. The library looks servants up by reference and references by
-  // servant (object table, Remove), which needs RETAIN and UNIQUE_ID;
-  // without implicit activation a removed object cannot come back to life
-  // by accident. It shares the root POA's manager, so it takes requests
-  // as soon as the root POA does.
-  PortableServer::POA_ptr CreateServerObjectPOA(PortableServer::POA_ptr root)
-  {
-    PortableServer::POAManager_var manager = root->the_POAManager();
-    CORBA::PolicyList policies;
-    policies.length(5);
-    policies[0] = root->create_servant_retention_policy(PortableServer::RETAIN);
-    policies[1] = root->create_id_uniqueness_policy(PortableServer::UNIQUE_ID);
-    policies[2] = root->create_implicit_activation_policy(PortableServer::NO_IMPLICIT_ACTIVATION);
-    policies[3] = root->create_id_assignment_policy(PortableServer::SYSTEM_ID);
-    policies[4] = root->create_lifespan_policy(PortableServer::TRANSIENT);
-    PortableServer::POA_var poa = root->create_POA("ServerObjects", manager.in(), policies);
-    for (CORBA::ULong i = 0; i < policies.length(); ++i)
-      policies[i]->destroy();
-    return poa._retn();
-  }
-
-  // Makes the factory reachable: writes its IOR to the file and/or prints it.
-  void PublishReference(CORBA::ORB_ptr orb, CORBA::Object_ptr factory, const ServerOptions& options)
-  {
-    CORBA::String_var ior = orb->object_to_string(factory);
-    if (!options.iorFile.empty())
-      KroExample::WriteIorFile(options.iorFile, ior.in());
-    if (options.printIor)
-    {
-      std::printf("%s\n", ior.in());
-      std::fflush(stdout);
-    }
-  }
-
-  // Creates the factory, publishes it and serves until the ORB is shut down.
-  void Serve(const ServerOptions& options)
-  {
-    Krovane::KroSystem* system = Krovane::KroSystem::Instance(1);
-    CORBA::ORB_var orb = system->GetOrb();
-    PortableServer::POA_var root = system->GetRootPOA();
-    PortableServer::POA_var serverObjectPOA = CreateServerObjectPOA(root.in());
-
-    // The factory lives in the root POA; the POA owns it once it is active.
-    PortableServer::ServantBase_var factory = new KroExample::ExampleSyncFactory(serverObjectPOA.in());
-    PortableServer::ObjectId_var factoryId = root->activate_object(factory.in());
-    CORBA::Object_var factoryReference = root->id_to_reference(factoryId.in());
-    PublishReference(orb.in(), factoryReference.in(), options);
-
-    KroExample::ShutdownOnSignal shutdownOnSignal(orb.in());
-
-    // The request loop in its own threads, and the task that ends the
-    // process once it has been idle long enough.
-    Krovane::KroServerEventHandler eventThreads(orb.in(), options.threads, 0);
-    Krovane::KroServerShutdownTask idleShutdown(orb.in(), ACE_Time_Value(options.idleSeconds));
-    if (eventThreads.open() != 0 || idleShutdown.open(options.exitMode) != 0)
-      throw std::runtime_error("cannot start the server's threads");
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleSyncServer ready\n")));
-    eventThreads.wait();
-    if (Krovane::KroServerShutdownTask::IsEndingProcess())
-      Krovane::KroServerShutdownTask::AwaitProcessEnd();  // its exit(0) ends us
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroExampleSyncServer shutting down (signal %d)\n"),
-               shutdownOnSignal.ReceivedSignal()));
-  }
-}
 
 int main(int argc, char** argv)
 {
   // Before any thread exists, so that only the watcher sees the signals.
-  KroExample::ShutdownOnSignal::BlockTerminationSignals();
+  KroExample::ServingThreads::PrepareProcess();
 
-  ServerOptions options;
-  if (!ParseOptions(argc, argv, options))
+  KroExample::ServerOptions options;
+  if (!options.Parse(argc, argv))
   {
     std::fprintf(stderr, "usage: %s [--ior-file PATH] [--print-ior] [--threads N] [--idle-seconds N]"
                  " [--exit-mode orb|exit|_exit] [ORB options]\n", argv[0]);
     return 2;
   }
 
-  // The idle-shutdown task may still be asleep when the server ends by a
-  // signal: the process does not wait for it at exit.
-  ACE_Thread_Manager::instance()->wait_on_exit(0);
+  KroExample::ServerProcess process("KroExampleSyncServer");
+  return process.Run(options.orbArgs, [&]()
+  {
+    // The server objects live as long as the process, in a POA of their own.
+    PortableServer::POA_var serverObjectPOA =
+      KroExample::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
 
-  int status = 0;
-  try
-  {
-    // Every request is recorded on its server object and runs as its user.
-    PortableInterceptor::ServerRequestInterceptor_var interceptor = new Krovane::KroServerInterceptor;
-    PortableInterceptor::ORBInitializer_var initializer =
-      new Krovane::KroServer_ORBInitializer(interceptor.in());
-    PortableInterceptor::register_orb_initializer(initializer.in());
-
-    int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
-    Krovane::KroSystem::Instance(1)->InitOrb(orbArgc, options.orbArgs.data());
-    Serve(options);
-  }
-  catch (const CORBA::Exception& ex)
-  {
-    KroOrb::PrintException(ex, "KroExampleSyncServer", stderr);
-    status = 1;
-  }
-  catch (const std::exception& ex)
-  {
-    std::fprintf(stderr, "KroExampleSyncServer: %s\n", ex.what());
-    status = 1;
-  }
-
-  // Destroys the POAs (and so every servant still active) and the ORB.
-  try
-  {
-    Krovane::KroSystem::Instance(1)->Destroy();
-  }
-  catch (const CORBA::Exception& ex)
-  {
-    KroOrb::PrintException(ex, "KroExampleSyncServer at exit", stderr);
-    status = 1;
-  }
-  return status;
+    // The factory lives in the root POA; the POA owns it once it is active.
+    PortableServer::ServantBase_var factory = new KroExample::ExampleSyncFactory(serverObjectPOA.in());
+    CORBA::Object_var factoryReference = process.ActivateFactory(factory.in());
+    process.Publish(factoryReference.in(), options);
+    process.Serve(options);
+  });
 }

@@ -17,11 +17,12 @@
 // reference. The log goes to standard error.
 #include "BackEndFactory.h"
 #include "TierServer.h"
+#include "TierServerOptions.h"
 
-#include "OrbLayer/PrintException.h"
+#include "ServerProcess.h"
+#include "ServingThreads.h"
 
 #include <cstdio>
-#include <exception>
 
 int main(int argc, char** argv)
 {
@@ -32,24 +33,18 @@ int main(int argc, char** argv)
     return 2;
   }
 
-  try
+  // Before any thread exists, so that only the watcher sees the signals.
+  KroExample::ServingThreads::PrepareProcess();
+
+  KroExample::ServerProcess process("KroTiersBackEnd");
+  return process.Run(options.server.orbArgs, [&]()
   {
-    KroTiers::TierServer server("KroTiersBackEnd", options, false);
+    KroTiers::TierServer server(process);
     PortableServer::ServantBase_var factory =
       new KroTiers::BackEndFactory(server.ServerObjectPOA(), options.name, options.stepMilliseconds);
     CORBA::Object_var reference = server.ActivateFactory(factory.in());
     server.Directory().BindBackEnd(options.name, reference.in());
-    server.Serve(reference.in());
-  }
-  catch (const CORBA::Exception& ex)
-  {
-    KroOrb::PrintException(ex, "KroTiersBackEnd", stderr);
-    return 1;
-  }
-  catch (const std::exception& ex)
-  {
-    std::fprintf(stderr, "KroTiersBackEnd: %s\n", ex.what());
-    return 1;
-  }
-  return 0;
+    process.Publish(reference.in(), options.server);
+    process.Serve(options.server);
+  });
 }

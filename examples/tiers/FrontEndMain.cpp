@@ -15,11 +15,12 @@
 #include "BackEndRegistry.h"
 #include "FrontEndFactory.h"
 #include "TierServer.h"
+#include "TierServerOptions.h"
 
-#include "OrbLayer/PrintException.h"
+#include "ServerProcess.h"
+#include "ServingThreads.h"
 
 #include <cstdio>
-#include <exception>
 #include <stdexcept>
 
 int main(int argc, char** argv)
@@ -31,28 +32,22 @@ int main(int argc, char** argv)
     return 2;
   }
 
-  // Before the server: the routers and pool threads use it to the end.
+  // Before any thread exists, so that only the watcher sees the signals.
+  KroExample::ServingThreads::PrepareProcess();
+
+  // Before the ORB: the routers and pool threads use it to the end.
   KroTiers::BackEndRegistry registry;
-  try
+  KroExample::ServerProcess process("KroTiersFrontEnd", KroExample::ServerProcess::kCallsOtherServers);
+  return process.Run(options.server.orbArgs, [&]()
   {
-    KroTiers::TierServer server("KroTiersFrontEnd", options, true);
+    KroTiers::TierServer server(process);
     if (registry.Load(server.Directory()) == 0)
       throw std::runtime_error("no back end is bound under KroTiers/BackEnds");
     PortableServer::ServantBase_var factory =
       new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry.List(), options.waitSeconds);
     CORBA::Object_var reference = server.ActivateFactory(factory.in());
     server.Directory().BindFrontEnd(reference.in());
-    server.Serve(reference.in());
-  }
-  catch (const CORBA::Exception& ex)
-  {
-    KroOrb::PrintException(ex, "KroTiersFrontEnd", stderr);
-    return 1;
-  }
-  catch (const std::exception& ex)
-  {
-    std::fprintf(stderr, "KroTiersFrontEnd: %s\n", ex.what());
-    return 1;
-  }
-  return 0;
+    process.Publish(reference.in(), options.server);
+    process.Serve(options.server);
+  });
 }

@@ -1,35 +1,21 @@
 #include "TierServerOptions.h"
 
-#include <cstdlib>
-#include <cstring>
-
 namespace KroTiers
 {
+  TierServerOptions::TierServerOptions()
+    : server(KroExample::ServerOptions::kIorFile | KroExample::ServerOptions::kThreads |
+             KroExample::ServerOptions::kIdleSeconds)
+  {
+    server.idleSeconds = 300;
+    server.AddValue("--name", [this](const char* value) { name = value; return true; });
+    server.AddNumber("--step-ms", stepMilliseconds);
+    server.AddNumber("--wait-seconds", waitSeconds);
+  }
+
   bool TierServerOptions::Parse(int argc, char** argv)
   {
-    orbArgs.assign(1, argv[0]);
-    for (int i = 1; i < argc; ++i)
-    {
-      const bool hasValue = i + 1 < argc;
-      if (std::strcmp(argv[i], "--name") == 0 && hasValue)
-        name = argv[++i];
-      else if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
-        iorFile = argv[++i];
-      else if (std::strcmp(argv[i], "--threads") == 0 && hasValue)
-        threads = std::atoi(argv[++i]);
-      else if (std::strcmp(argv[i], "--idle-seconds") == 0 && hasValue)
-        idleSeconds = std::atoi(argv[++i]);
-      else if (std::strcmp(argv[i], "--step-ms") == 0 && hasValue)
-        stepMilliseconds = std::atoi(argv[++i]);
-      else if (std::strcmp(argv[i], "--wait-seconds") == 0 && hasValue)
-        waitSeconds = std::atoi(argv[++i]);
-      else if (std::strncmp(argv[i], "--", 2) == 0)
-        return false;
-      else
-        orbArgs.push_back(argv[i]);
-    }
-    orbArgs.push_back(nullptr);  // argv is null-terminated
-    return threads > 0 && idleSeconds >= 0 && stepMilliseconds >= 0 && waitSeconds > 0;
+    return server.Parse(argc, argv) && server.threads > 0 && server.idleSeconds >= 0 &&
+           stepMilliseconds >= 0 && waitSeconds > 0;
   }
 
   std::string TierServerOptions::Usage(const char* program)

@@ -9,30 +9,32 @@
 //   anything else      for the ORB, e.g. -ORBendPoint giop:tcp:HOST:PORT and
 //                      -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //
-// A plain value type; main parses it once.
+// Ownership and threads: main owns one, parses it once on its own thread,
+// then only reads it.
 #ifndef KRO_EXAMPLES_TIERS_TIERSERVEROPTIONS_H
 #define KRO_EXAMPLES_TIERS_TIERSERVEROPTIONS_H
 
+#include "ServerOptions.h"
+
 #include <string>
-#include <vector>
 
 namespace KroTiers
 {
-  struct TierServerOptions
+  class TierServerOptions
   {
-    std::string name;             // the back end's name; empty for the front end
-    std::string iorFile;          // where to write the factory's IOR; empty: nowhere
-    int threads = 4;              // event-loop threads
-    int idleSeconds = 300;        // idle interval of the shutdown task
-    int stepMilliseconds = 250;   // length of one step of work (back end)
-    int waitSeconds = 120;        // bound of one forwarded operation (front end)
-    std::vector<char*> orbArgs;   // argv[0], the ORB's options, then a null
+  public:
+    TierServerOptions();
 
     // Takes our options out of argv; the rest is for the ORB. False on a
     // usage error.
     bool Parse(int argc, char** argv);
     // The usage line for program.
     static std::string Usage(const char* program);
+
+    KroExample::ServerOptions server;  // --ior-file, --threads, --idle-seconds and the ORB's options
+    std::string name;                  // the back end's name; empty for the front end
+    int stepMilliseconds = 250;        // length of one step of work (back end)
+    int waitSeconds = 120;             // bound of one forwarded operation (front end)
   };
 }
 

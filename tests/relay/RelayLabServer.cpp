@@ -9,7 +9,9 @@
 // texts of the relays go to standard output, the log to standard error.
 #include "RelayLab.hh"
 
-#include "KroDazadared/KroSystem.h"
+#include "IorFile.h"
+#include "ServerProcess.h"
+
 #include "KroServer/AsyncExceptionHolderImpl.h"
 #include "KroServer/AsyncOperationExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
@@ -17,15 +19,12 @@
 #include "KroServer/InvalidOperationIdHolderImpl.h"
 #include "KroServer/InvalidOperationStateHolderImpl.h"
 #include "KroServer/KroServerEventHandler.h"
-#include "KroServer/KroServerInterceptor.h"
-#include "KroServer/KroServer_ORBInitializer.h"
 #include "KroServer/NoSuchObjectHolderImpl.h"
 #include "KroServer/OperationCancelledHolderImpl.h"
 #include "KroServer/OperationsStillActiveHolderImpl.h"
 #include "KroServer/SysExceptionHolderImpl.h"
 #include "KroServer/UnavailableHolderImpl.h"
 #include "OrbLayer/OrbShutdown.h"
-#include "OrbLayer/PrintException.h"
 #include "OrbLayer/RoundtripTimeoutPolicy.h"
 
 #include <ace/Guard_T.h>
@@ -38,7 +37,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -301,38 +299,22 @@ namespace
     std::vector<Entry> m_relays;    // by relay number
   };
 
-  // Writes text to path through a temporary file, so that readers never see a part of it.
-  void WriteFileAtomically(const std::string& path, const std::string& text)
+  // Activates the Lab, publishes it and serves until Lab::Shutdown.
+  void Serve(KroExample::ServerProcess& process, const std::string& iorFile)
   {
-    const std::string temporary = path + ".tmp";
-    {
-      std::ofstream out(temporary);
-      out << text;
-      if (!out)
-        throw std::runtime_error("cannot write " + temporary);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0)
-      throw std::runtime_error("cannot rename " + temporary);
-  }
-
-  void Serve(const std::string& iorFile)
-  {
-    Krovane::KroSystem* system = Krovane::KroSystem::Instance(1);
-    CORBA::ORB_var orb = system->GetOrb();
-    PortableServer::POA_var root = system->GetRootPOA();
+    PortableServer::POA_ptr root = process.RootPOA();
     PortableServer::POAManager_var manager = root->the_POAManager();
     CORBA::PolicyList policies;
     policies.length(0);
     PortableServer::POA_var relayPOA = root->create_POA("Relays", manager.in(), policies);
 
-    LabImpl* lab = new LabImpl(orb.in(), relayPOA.in());
+    LabImpl* lab = new LabImpl(process.Orb(), relayPOA.in());
     PortableServer::ServantBase_var labOwner = lab;
-    PortableServer::ObjectId_var labId = root->activate_object(lab);
-    CORBA::Object_var labReference = root->id_to_reference(labId.in());
-    CORBA::String_var ior = orb->object_to_string(labReference.in());
-    WriteFileAtomically(iorFile, ior.in());
+    CORBA::Object_var labReference = process.ActivateFactory(lab);
+    CORBA::String_var ior = process.Orb()->object_to_string(labReference.in());
+    KroExample::WriteIorFile(iorFile, ior.in());
 
-    Krovane::KroServerEventHandler eventThreads(orb.in(), 4, 0);
+    Krovane::KroServerEventHandler eventThreads(process.Orb(), 4, 0);
     if (eventThreads.open() != 0)
       throw std::runtime_error("cannot start the event threads");
     eventThreads.wait();
@@ -358,35 +340,6 @@ int main(int argc, char** argv)
   }
   orbArgs.push_back(nullptr);
 
-  int status = 0;
-  try
-  {
-    PortableInterceptor::ServerRequestInterceptor_var interceptor = new Krovane::KroServerInterceptor;
-    PortableInterceptor::ORBInitializer_var initializer =
-      new Krovane::KroServer_ORBInitializer(interceptor.in());
-    PortableInterceptor::register_orb_initializer(initializer.in());
-    int orbArgc = static_cast<int>(orbArgs.size()) - 1;
-    Krovane::KroSystem::Instance(1)->InitOrb(orbArgc, orbArgs.data());
-    Serve(iorFile);
-  }
-  catch (const CORBA::Exception& ex)
-  {
-    KroOrb::PrintException(ex, "RelayLabServer", stderr);
-    status = 1;
-  }
-  catch (const std::exception& ex)
-  {
-    std::fprintf(stderr, "RelayLabServer: %s\n", ex.what());
-    status = 1;
-  }
-  try
-  {
-    Krovane::KroSystem::Instance(1)->Destroy();
-  }
-  catch (const CORBA::Exception& ex)
-  {
-    KroOrb::PrintException(ex, "RelayLabServer at exit", stderr);
-    status = 1;
-  }
-  return status;
+  KroExample::ServerProcess process("RelayLabServer");
+  return process.Run(orbArgs, [&]() { Serve(process, iorFile); });
 }

@@ -1,0 +1,26 @@
+// The POAs a server of the family keeps its objects in.
+//
+// A free function, called by main's thread while it sets the server up.
+#ifndef KRO_EXAMPLES_SERVEROBJECTPOA_H
+#define KRO_EXAMPLES_SERVEROBJECTPOA_H
+
+#include <omniORB4/CORBA.h>
+
+namespace KroExample
+{
+  // Creates a child POA of root named name, sharing root's manager (so it
+  // takes requests as soon as the root POA does), and returns it (the
+  // caller owns the reference). Its objects are activated explicitly
+  // (activate_object): without implicit activation a removed object cannot
+  // come back to life by accident. The library looks servants up by
+  // reference and references by servant (object table, Remove), which needs
+  // RETAIN and UNIQUE_ID. lifespan and ids: TRANSIENT and SYSTEM_ID for
+  // server objects that live as long as the process; PERSISTENT and USER_ID
+  // for a factory whose reference must outlive a restart.
+  PortableServer::POA_ptr CreateServerObjectPOA(
+    PortableServer::POA_ptr root, const char* name,
+    PortableServer::LifespanPolicyValue lifespan = PortableServer::TRANSIENT,
+    PortableServer::IdAssignmentPolicyValue ids = PortableServer::SYSTEM_ID);
+}
+
+#endif

@@ -1,0 +1,71 @@
+// ServingThreads: the threads a server serves with: the event-loop threads
+// (KroServerEventHandler), the idle-shutdown task (KroServerShutdownTask)
+// and the watcher that shuts the ORB down on SIGTERM or SIGINT
+// (ShutdownOnSignal).
+//
+// The server ends when the idle task shuts the ORB down (or ends the
+// process, as its exit mode says) or on a signal; Wait returns then. When
+// the idle task ends the process with exit(0), Wait does not return: the
+// task's exit ends the process, and main must not end it at the same time.
+//
+// Ownership and threads: main calls PrepareProcess first, before any other
+// thread exists. It then owns one ServingThreads, with the initialised ORB,
+// and calls Start and Wait on its own thread; OpenIdleShutdown may be
+// called from any thread. The destructor joins the idle task when that
+// task shut the ORB down (after a signal it may sleep for a whole interval
+// yet, and the process does not wait for it).
+#ifndef KRO_EXAMPLES_SERVINGTHREADS_H
+#define KRO_EXAMPLES_SERVINGTHREADS_H
+
+#include "ShutdownOnSignal.h"
+
+#include "KroServer/KroServerEventHandler.h"
+#include "KroServer/KroServerShutdownTask.h"
+
+#include <omniORB4/CORBA.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace KroExample
+{
+  class ServingThreads
+  {
+  public:
+    // Blocks SIGTERM and SIGINT, so that only the watcher sees them, and
+    // lets the process end without waiting for the idle task, which may
+    // still be asleep. Call it in main before any other thread starts.
+    static void PrepareProcess();
+
+    // threads: event-loop threads; idleSeconds and exitMode: the idle
+    // task's interval and open() argument (see KroServerShutdownTask).
+    ServingThreads(CORBA::ORB_ptr orb, int threads, int idleSeconds, void* exitMode);
+    // Joins the idle task if it shut the ORB down; stops the watcher.
+    ~ServingThreads();
+    ServingThreads(const ServingThreads&) = delete;
+    ServingThreads& operator=(const ServingThreads&) = delete;
+
+    // Starts the watcher and the event threads, and the idle task unless
+    // withIdleShutdown is false (OpenIdleShutdown starts it later). Throws
+    // std::runtime_error when a thread cannot start.
+    void Start(bool withIdleShutdown = true);
+    // Starts the idle task if it has not started yet; true if this call
+    // started it. Throws std::runtime_error when it cannot start. Any thread.
+    bool OpenIdleShutdown();
+    // Blocks until the event threads have returned; the signal that ended
+    // the server, or 0.
+    int Wait();
+
+  private:
+    CORBA::ORB_var m_orb;                                // the process ORB; our own reference
+    void* const m_exitMode;                              // the idle task's open() argument
+    Krovane::KroServerEventHandler m_eventThreads;       // the request loop
+    Krovane::KroServerShutdownTask m_idleShutdown;       // ends the server once idle
+    std::once_flag m_idleShutdownOpened;                 // the idle task starts once
+    std::atomic<bool> m_idleShutdownStarted{false};      // set once it runs; read by the destructor
+    std::unique_ptr<ShutdownOnSignal> m_shutdownOnSignal;  // the watcher, from Start on
+  };
+}
+
+#endif
