@@ -10,10 +10,4 @@ namespace KroExample
   void ClientHandler::Results(const CORBA::Any& data) { m_track.OnResults(data, m_name); }
   void ClientHandler::Finished(const CORBA::Any&) { m_track.OnFinished(m_name); }
   void ClientHandler::Error(Krovane::IAsyncExceptionHolder_ptr holder) { m_track.OnError(holder, m_name); }
-  void ClientHandler::SyncQueued(CORBA::Long position) { Queued(position); }
-  void ClientHandler::SyncStatus(const char* text) { Status(text); }
-  void ClientHandler::SyncProgress(CORBA::Double progress) { Progress(progress); }
-  void ClientHandler::SyncResults(const CORBA::Any& data) { Results(data); }
-  void ClientHandler::SyncFinished(const CORBA::Any& data) { Finished(data); }
-  void ClientHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder) { Error(holder); }
 }

@@ -10,33 +10,26 @@
 
 #include "OperationTrack.h"
 
-#include "Krovane.hh"
+#include "AsyncHandlerServant.h"
 
 #include <string>
 
 namespace KroExample
 {
-  class ClientHandler : public virtual POA_Krovane::IAsyncHandler,
-                        public virtual PortableServer::RefCountServantBase
+  class ClientHandler : public KroExample::AsyncHandlerServant
   {
   public:
     // track: where the callbacks go (not owned); name: how this handler is
     // named on the track's lines ("" for none).
     ClientHandler(OperationTrack& track, const std::string& name);
 
-    // IAsyncHandler
+    // IAsyncHandler (the Sync forms come here through AsyncHandlerServant)
     void Queued(CORBA::Long position) override;
     void Status(const char* text) override;
     void Progress(CORBA::Double progress) override;
     void Results(const CORBA::Any& data) override;
     void Finished(const CORBA::Any& data) override;
     void Error(Krovane::IAsyncExceptionHolder_ptr holder) override;
-    void SyncQueued(CORBA::Long position) override;
-    void SyncStatus(const char* text) override;
-    void SyncProgress(CORBA::Double progress) override;
-    void SyncResults(const CORBA::Any& data) override;
-    void SyncFinished(const CORBA::Any& data) override;
-    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override;
 
   private:
     OperationTrack& m_track;   // the operation's track

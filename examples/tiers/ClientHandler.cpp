@@ -65,11 +65,4 @@ namespace KroTiers
       Say("Error " + KroOrb::DescribeException(ex));
     }
   }
-
-  void ClientHandler::SyncQueued(CORBA::Long position) { Queued(position); }
-  void ClientHandler::SyncStatus(const char* text) { Status(text); }
-  void ClientHandler::SyncProgress(CORBA::Double progress) { Progress(progress); }
-  void ClientHandler::SyncResults(const CORBA::Any& data) { Results(data); }
-  void ClientHandler::SyncFinished(const CORBA::Any& data) { Finished(data); }
-  void ClientHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder) { Error(holder); }
 }

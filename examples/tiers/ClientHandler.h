@@ -8,7 +8,7 @@
 #ifndef KRO_EXAMPLES_TIERS_CLIENTHANDLER_H
 #define KRO_EXAMPLES_TIERS_CLIENTHANDLER_H
 
-#include "Krovane.hh"
+#include "AsyncHandlerServant.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -16,26 +16,19 @@
 
 namespace KroTiers
 {
-  class ClientHandler : public virtual POA_Krovane::IAsyncHandler,
-                        public virtual PortableServer::RefCountServantBase
+  class ClientHandler : public KroExample::AsyncHandlerServant
   {
   public:
     // Whether Finished came within timeout.
     bool WaitForFinished(std::chrono::milliseconds timeout);
 
-    // IAsyncHandler
+    // IAsyncHandler (the Sync forms come here through AsyncHandlerServant)
     void Queued(CORBA::Long position) override;
     void Status(const char* text) override;
     void Progress(CORBA::Double progress) override;
     void Results(const CORBA::Any& data) override;
     void Finished(const CORBA::Any& data) override;
     void Error(Krovane::IAsyncExceptionHolder_ptr holder) override;
-    void SyncQueued(CORBA::Long position) override;
-    void SyncStatus(const char* text) override;
-    void SyncProgress(CORBA::Double progress) override;
-    void SyncResults(const CORBA::Any& data) override;
-    void SyncFinished(const CORBA::Any& data) override;
-    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override;
 
   private:
     std::mutex m_lock;                          // guards m_finished

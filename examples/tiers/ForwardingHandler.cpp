@@ -49,13 +49,6 @@ namespace KroTiers
       m_client->Error(holder);
   }
 
-  void ForwardingHandler::SyncQueued(CORBA::Long position) { Queued(position); }
-  void ForwardingHandler::SyncStatus(const char* text) { Status(text); }
-  void ForwardingHandler::SyncProgress(CORBA::Double progress) { Progress(progress); }
-  void ForwardingHandler::SyncResults(const CORBA::Any& data) { Results(data); }
-  void ForwardingHandler::SyncFinished(const CORBA::Any& data) { Finished(data); }
-  void ForwardingHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder) { Error(holder); }
-
   ActiveForwarder::ActiveForwarder(PortableServer::POA_ptr poa, Krovane::IAsyncHandler_ptr client)
     : m_poa(PortableServer::POA::_duplicate(poa)), m_servant(new ForwardingHandler(client)), m_ownership(m_servant)
   {

@@ -14,7 +14,7 @@
 #ifndef KRO_EXAMPLES_TIERS_FORWARDINGHANDLER_H
 #define KRO_EXAMPLES_TIERS_FORWARDINGHANDLER_H
 
-#include "Krovane.hh"
+#include "AsyncHandlerServant.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -22,8 +22,7 @@
 
 namespace KroTiers
 {
-  class ForwardingHandler : public virtual POA_Krovane::IAsyncHandler,
-                            public virtual PortableServer::RefCountServantBase
+  class ForwardingHandler : public KroExample::AsyncHandlerServant
   {
   public:
     // client: where the callbacks go (a duplicate is kept; nil drops them).
@@ -32,19 +31,13 @@ namespace KroTiers
     // Whether the back end's Finished came within timeout.
     bool WaitForFinished(std::chrono::milliseconds timeout);
 
-    // IAsyncHandler
+    // IAsyncHandler (the Sync forms come here through AsyncHandlerServant)
     void Queued(CORBA::Long position) override;
     void Status(const char* text) override;
     void Progress(CORBA::Double progress) override;
     void Results(const CORBA::Any& data) override;
     void Finished(const CORBA::Any& data) override;
     void Error(Krovane::IAsyncExceptionHolder_ptr holder) override;
-    void SyncQueued(CORBA::Long position) override;
-    void SyncStatus(const char* text) override;
-    void SyncProgress(CORBA::Double progress) override;
-    void SyncResults(const CORBA::Any& data) override;
-    void SyncFinished(const CORBA::Any& data) override;
-    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override;
 
   private:
     const Krovane::IAsyncHandler_var m_client;  // the client's handler (its relay)

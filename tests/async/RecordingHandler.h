@@ -11,7 +11,7 @@
 #ifndef KRO_TESTS_ASYNC_RECORDINGHANDLER_H
 #define KRO_TESTS_ASYNC_RECORDINGHANDLER_H
 
-#include "Krovane.hh"
+#include "AsyncHandlerServant.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -21,8 +21,7 @@
 
 namespace KroTest
 {
-  class RecordingHandler : public virtual POA_Krovane::IAsyncHandler,
-                           public virtual PortableServer::RefCountServantBase
+  class RecordingHandler : public KroExample::AsyncHandlerServant
   {
   public:
     RecordingHandler();
@@ -42,19 +41,13 @@ namespace KroTest
     // Waits until Count(prefix) >= times, at most timeout.
     bool WaitFor(const std::string& prefix, std::chrono::milliseconds timeout, int times = 1) const;
 
-    // IAsyncHandler
+    // IAsyncHandler (the Sync forms come here through AsyncHandlerServant)
     void Queued(CORBA::Long position) override;
     void Status(const char* text) override;
     void Progress(CORBA::Double progress) override;
     void Results(const CORBA::Any& data) override;
     void Finished(const CORBA::Any& data) override;
     void Error(Krovane::IAsyncExceptionHolder_ptr holder) override;
-    void SyncQueued(CORBA::Long position) override { Queued(position); }
-    void SyncStatus(const char* text) override { Status(text); }
-    void SyncProgress(CORBA::Double progress) override { Progress(progress); }
-    void SyncResults(const CORBA::Any& data) override { Results(data); }
-    void SyncFinished(const CORBA::Any& data) override { Finished(data); }
-    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override { Error(holder); }
 
   private:
     // Records event; m_lock not held.

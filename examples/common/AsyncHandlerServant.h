@@ -1,0 +1,30 @@
+// AsyncHandlerServant: the base of a client's callback object (an
+// IAsyncHandler servant) that treats the Sync forms of the callbacks like
+// the plain ones: SyncQueued calls Queued, SyncStatus calls Status, and so
+// on. A subclass implements the six plain callbacks only.
+//
+// Ownership: reference counted; whoever activates the servant holds a
+// reference until it is deactivated. Threads: the ORB's threads call it,
+// possibly several at once; guarding its state is the subclass's job.
+#ifndef KRO_EXAMPLES_ASYNCHANDLERSERVANT_H
+#define KRO_EXAMPLES_ASYNCHANDLERSERVANT_H
+
+#include "Krovane.hh"
+
+namespace KroExample
+{
+  class AsyncHandlerServant : public virtual POA_Krovane::IAsyncHandler,
+                              public virtual PortableServer::RefCountServantBase
+  {
+  public:
+    // The Sync forms, each handed to its plain form.
+    void SyncQueued(CORBA::Long position) override;
+    void SyncStatus(const char* text) override;
+    void SyncProgress(CORBA::Double progress) override;
+    void SyncResults(const CORBA::Any& data) override;
+    void SyncFinished(const CORBA::Any& data) override;
+    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override;
+  };
+}
+
+#endif
