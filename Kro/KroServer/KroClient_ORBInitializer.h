@@ -4,27 +4,20 @@
 #ifndef KROSERVER_KROCLIENT_ORBINITIALIZER_H
 #define KROSERVER_KROCLIENT_ORBINITIALIZER_H
 
-#include "OrbLayer/LocalRefCountedObject.h"
-#include "OrbLayer/ORBInitInfo.h"
-#include "OrbLayer/ORBInitializer.h"
+#include "OrbLayer/InterceptorInitializer.h"
 
 namespace Krovane
 {
-  class KroClient_ORBInitializer : public virtual PortableInterceptor::ORBInitializer,
-                                   public virtual KroOrb::LocalRefCountedObject
+  class KroClient_ORBInitializer
+    : public KroOrb::InterceptorInitializer<PortableInterceptor::ClientRequestInterceptor,
+                                            &PortableInterceptor::ORBInitInfo::add_client_request_interceptor>
   {
   public:
     // Keeps its own reference to interceptor.
     explicit KroClient_ORBInitializer(PortableInterceptor::ClientRequestInterceptor_ptr interceptor);
 
-    void pre_init(PortableInterceptor::ORBInitInfo* info) override;
-    void post_init(PortableInterceptor::ORBInitInfo* info) override;
-
   protected:
     ~KroClient_ORBInitializer() override;
-
-  private:
-    PortableInterceptor::ClientRequestInterceptor_var m_interceptor;  // the one to install
   };
 }
 

@@ -4,27 +4,20 @@
 #ifndef KROSERVER_KROSERVER_ORBINITIALIZER_H
 #define KROSERVER_KROSERVER_ORBINITIALIZER_H
 
-#include "OrbLayer/LocalRefCountedObject.h"
-#include "OrbLayer/ORBInitInfo.h"
-#include "OrbLayer/ORBInitializer.h"
+#include "OrbLayer/InterceptorInitializer.h"
 
 namespace Krovane
 {
-  class KroServer_ORBInitializer : public virtual PortableInterceptor::ORBInitializer,
-                                   public virtual KroOrb::LocalRefCountedObject
+  class KroServer_ORBInitializer
+    : public KroOrb::InterceptorInitializer<PortableInterceptor::ServerRequestInterceptor,
+                                            &PortableInterceptor::ORBInitInfo::add_server_request_interceptor>
   {
   public:
     // Keeps its own reference to interceptor.
     explicit KroServer_ORBInitializer(PortableInterceptor::ServerRequestInterceptor_ptr interceptor);
 
-    void pre_init(PortableInterceptor::ORBInitInfo* info) override;
-    void post_init(PortableInterceptor::ORBInitInfo* info) override;
-
   protected:
     ~KroServer_ORBInitializer() override;
-
-  private:
-    PortableInterceptor::ServerRequestInterceptor_var m_interceptor;  // the one to install
   };
 }
 
