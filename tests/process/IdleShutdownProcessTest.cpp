@@ -56,7 +56,16 @@ TEST(IdleShutdown, IdleServerShutsItsOrbDownAndEndsCleanly)
   EXPECT_EQ((std::vector<std::string>{kIdleCheck, kIdleCheck, kShuttingDown}), idle.TaskLines())
     << idle.Describe();
   EXPECT_EQ(1, KroTest::CountPrefixed(idle.Log(), idle.Pid(), kThreadsEnded)) << idle.Describe();
-  EXPECT_EQ("", idle.server.Process().Stdout().Text());  // no thread of the loop failed
+  // No thread of the loop failed. With an interval of 0 the ORB may be shut
+  // down before a thread has entered its loop: that thread is told so once
+  // and ends, without a replacement.
+  std::string printed = idle.server.Process().Stdout().Text();
+  const std::string lateThread =
+    "KroServerEventHandler::svc problem: BAD_INV_ORDER (IDL:omg.org/CORBA/BAD_INV_ORDER:1.0), "
+    "minor 0x4f4d0004, completed NO\n";
+  for (std::string::size_type at = printed.find(lateThread); at != std::string::npos; at = printed.find(lateThread))
+    printed.erase(at, lateThread.size());
+  EXPECT_EQ("", printed);
 }
 
 TEST(IdleShutdown, ExitModeUnderscoreExitEndsTheProcessWithoutExitHandlers)
