@@ -21,17 +21,6 @@ namespace
   }
 }
 
-TEST(ProcessHarness, CapturesBothOutputsAndTheExitCode)
-{
-  auto child = Shell("echo to-out; echo to-err >&2; exit 3");
-  const auto status = child->WaitForExit(10s);
-  ASSERT_TRUE(status.has_value()) << child->Describe();
-  EXPECT_TRUE(status->exited);
-  EXPECT_EQ(3, status->code);
-  EXPECT_EQ("to-out\n", child->Stdout().Text());
-  EXPECT_EQ("to-err\n", child->Stderr().Text());
-}
-
 TEST(ProcessHarness, WaitsAreBoundedAndSignalsArrive)
 {
   auto child = Shell("echo started; exec sleep 60");
@@ -61,21 +50,6 @@ TEST(ProcessHarness, DestructorKillsAndReapsARunningChild)
   int status = 0;
   EXPECT_EQ(-1, waitpid(pid, &status, WNOHANG));
   EXPECT_EQ(ECHILD, errno);
-}
-
-TEST(ProcessHarness, AProgramThatCannotRunIsReportedAtOnce)
-{
-  EXPECT_THROW(ChildProcess("/nonexistent/kro-program", {}), std::runtime_error);
-}
-
-TEST(ProcessHarness, WaitForFileSeesARenamedFile)
-{
-  KroTest::TemporaryDirectory directory;
-  const std::string path = directory.File("ready");
-  auto child = Shell("echo content > '" + path + ".tmp' && mv '" + path + ".tmp' '" + path +
-                     "' && exec sleep 60");
-  ASSERT_TRUE(KroTest::WaitForFile(path, 10s, child.get())) << child->Describe();
-  EXPECT_EQ("content\n", KroTest::ReadFileText(path));
 }
 
 TEST(ProcessHarness, WaitForFileGivesUpWhenTheChildEnds)

@@ -1,22 +1,13 @@
-// The relay and the exception holders in one process: what each of the
-// twelve callbacks does with each kind of failure of the client's handler,
-// how the time-out is formed and replaced, and what the holders raise and
-// log. The client's handler here is a local servant whose failures are
+// The relay in one process: what each of the twelve callbacks does with
+// each kind of failure of the client's handler and how the time-out is
+// formed and replaced (the exception holders are tested across processes,
+// in RelayProcessTest). The client's handler here is a local servant whose failures are
 // scripted; RelayProcessTest shows the same failures arising for real.
 #include "support/LogCapture.h"
 
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/AsyncExceptionHolderImpl.h"
-#include "KroServer/AsyncOperationExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
-#include "KroServer/DatabaseConnectionFailureHolderImpl.h"
-#include "KroServer/InvalidOperationIdHolderImpl.h"
-#include "KroServer/InvalidOperationStateHolderImpl.h"
-#include "KroServer/NoSuchObjectHolderImpl.h"
-#include "KroServer/OperationCancelledHolderImpl.h"
-#include "KroServer/OperationsStillActiveHolderImpl.h"
-#include "KroServer/SysExceptionHolderImpl.h"
-#include "KroServer/UnavailableHolderImpl.h"
 #include "OrbLayer/PrintException.h"
 #include "OrbLayer/RoundtripTimeoutPolicy.h"
 
@@ -319,87 +310,4 @@ TEST(RoundtripTimeoutPolicy, IsMadeOnlyFromATimeTAndNeverBecomesNoBound)
 
   EXPECT_THROW(KroOrb::NewProxy(orb.in(), CORBA::Object::_nil()), CORBA::BAD_PARAM);
   EXPECT_THROW(KroOrb::ApplyPolicy(CORBA::Object::_nil(), policy), CORBA::BAD_PARAM);
-}
-
-namespace
-{
-  // A holder class, how to make one and what its raise() throws.
-  struct HolderKind
-  {
-    const char* name;                                                     // the class
-    std::function<Krovane::AsyncExceptionHolderImpl*(const std::string*)> make;  // with the text, or default
-    std::function<std::string(Krovane::AsyncExceptionHolderImpl&)> raise;      // the reason of its exception
-  };
-
-  template <typename Holder>
-  Krovane::AsyncExceptionHolderImpl* Make(const std::string* message)
-  {
-    return message ? new Holder(*message) : new Holder;
-  }
-
-  // Raises holder; the reason of the Exception it throws, "(other)" for any other.
-  template <typename Exception>
-  std::string ReasonOf(Krovane::AsyncExceptionHolderImpl& holder)
-  {
-    try
-    {
-      holder.raise();
-    }
-    catch (const Exception& ex)
-    {
-      return ex.reason.in();
-    }
-    catch (...)
-    {
-    }
-    return "(other)";
-  }
-
-  std::vector<HolderKind> HolderKinds()
-  {
-    using namespace Krovane;
-    return {
-      {"AsyncExceptionHolderImpl", &Make<AsyncExceptionHolderImpl>, &ReasonOf<AsyncOperationException>},
-      {"AsyncOperationExceptionHolderImpl", &Make<AsyncOperationExceptionHolderImpl>,
-       &ReasonOf<AsyncOperationException>},
-      {"DatabaseConnectionFailureHolderImpl", &Make<DatabaseConnectionFailureHolderImpl>,
-       &ReasonOf<DatabaseConnectionFailure>},
-      {"InvalidOperationIdHolderImpl", &Make<InvalidOperationIdHolderImpl>, &ReasonOf<InvalidOperationId>},
-      {"InvalidOperationStateHolderImpl", &Make<InvalidOperationStateHolderImpl>,
-       &ReasonOf<InvalidOperationState>},
-      {"NoSuchObjectHolderImpl", &Make<NoSuchObjectHolderImpl>, &ReasonOf<NoSuchObject>},
-      {"OperationCancelledHolderImpl", &Make<OperationCancelledHolderImpl>, &ReasonOf<OperationCancelled>},
-      {"OperationsStillActiveHolderImpl", &Make<OperationsStillActiveHolderImpl>,
-       &ReasonOf<OperationsStillActive>},
-      {"SysExceptionHolderImpl", &Make<SysExceptionHolderImpl>, &ReasonOf<SysException>},
-      {"UnavailableHolderImpl", &Make<UnavailableHolderImpl>, &ReasonOf<Unavailable>},
-    };
-  }
-}
-
-TEST(ExceptionHolder, RaisesItsTextUpToTheFirstNulAndLogsOnlyForSubclasses)
-{
-  const std::string message("disk full\0and more", 18);
-  for (const HolderKind& kind : HolderKinds())
-  {
-    SCOPED_TRACE(kind.name);
-    const std::string name = kind.name;
-    const bool subclass = name != "AsyncExceptionHolderImpl";
-    KroTest::LogCapture log;
-
-    PortableServer::ServantBase_var holder = kind.make(&message);
-    EXPECT_EQ("disk full", kind.raise(*dynamic_cast<Krovane::AsyncExceptionHolderImpl*>(holder.in())));
-    EXPECT_EQ("disk full", kind.raise(*dynamic_cast<Krovane::AsyncExceptionHolderImpl*>(holder.in())));
-    holder = nullptr;  // the last reference: deleted
-
-    PortableServer::ServantBase_var empty = kind.make(nullptr);
-    EXPECT_EQ("", kind.raise(*dynamic_cast<Krovane::AsyncExceptionHolderImpl*>(empty.in())));
-    empty = nullptr;
-
-    const std::string raised = "(%P|%t) " + name + "::raise(): throwing exception...\n";
-    const std::string deleted = "Deleting " + name + "\n";
-    const std::vector<std::string> expected =
-      subclass ? std::vector<std::string>{raised, raised, deleted, raised, deleted} : std::vector<std::string>{};
-    EXPECT_EQ(expected, log.Lines());
-  }
 }

@@ -62,23 +62,6 @@ namespace
   };
 }
 
-TEST_F(ClientContext, CarriesHandleTokenUpToItsFirstNulAndAZero)
-{
-  ThreadState state(std::string("ab\0cd", 5), &operation);
-  ClientRequestInfo sending("Call", contexts, true);
-  interceptor->send_request(&sending);
-  EXPECT_EQ(HandleBytes(&operation) + std::string("ab\0", 3), ContextBytes(contexts));
-  EXPECT_EQ(&operation, OperationHandles::OperationOf(OperationHandles::HandleOf(&operation)));
-}
-
-TEST_F(ClientContext, WithoutUserOrOperationIsFiveOctets)
-{
-  ThreadState state("", nullptr);
-  ClientRequestInfo sending("Call", contexts, true);
-  interceptor->send_request(&sending);
-  EXPECT_EQ(std::string(5, '\0'), ContextBytes(contexts));
-}
-
 TEST_F(ClientContext, ResendReplacesTheContext)
 {
   ThreadState state("first", &operation);
@@ -87,27 +70,6 @@ TEST_F(ClientContext, ResendReplacesTheContext)
   ThreadState::Set("second", &operation);
   interceptor->send_request(&sending);
   EXPECT_EQ(HandleBytes(&operation) + std::string("second\0", 7), ContextBytes(contexts));
-}
-
-TEST_F(ClientContext, ReplyAndExceptionGiveTheThreadItsStateBack)
-{
-  const std::string token("user\0tail", 9);
-  ThreadState state(token, &operation);
-  ClientRequestInfo sending("Call", contexts, true);
-  interceptor->send_request(&sending);
-  ClientRequestInfo received("Call", contexts, false);
-
-  // Unchanged: the token is kept whole, bytes after the NUL included.
-  interceptor->receive_reply(&received);
-  EXPECT_EQ(token, Halvern_Utilities::threadLocalUserPacket->GetToken());
-  EXPECT_EQ(&operation, Krovane::threadLocalOperation->m_operation);
-
-  // Changed meanwhile: what was sent comes back.
-  SynchronousOperation other(CORBA::Object::_nil(), "Other");
-  ThreadState::Set("someone else", &other);
-  interceptor->receive_exception(&received);
-  EXPECT_EQ("user", Halvern_Utilities::threadLocalUserPacket->GetToken());
-  EXPECT_EQ(&operation, Krovane::threadLocalOperation->m_operation);
 }
 
 TEST_F(ClientContext, HandleOfADeletedRecordMapsToNothing)

@@ -37,18 +37,6 @@ namespace
   }
 }
 
-TEST(KroSystem, OneInstancePerView)
-{
-  EXPECT_EQ(KroSystem::Instance(1), KroSystem::Instance(7));
-  EXPECT_EQ(KroSystem::Instance(0), KroSystem::Instance(0));
-  EXPECT_NE(KroSystem::Instance(0), KroSystem::Instance(1));
-}
-
-TEST(KroSystem, WithoutAnOrbStrictViewRefusesAndLenientViewAnswersNil)
-{
-  ExpectNoOrb();
-}
-
 TEST(KroSystem, OrbLifecycle)
 {
   // A process initialises its ORB once.

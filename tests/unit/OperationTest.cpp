@@ -139,17 +139,6 @@ TEST(Dispatchable, EqualWhenSameObjectOrSameThread)
   EXPECT_EQ(5u, b.GetThreadId());
 }
 
-TEST(Operation, NewRecordIsQueuedWithItsName)
-{
-  Krovane::SynchronousOperation named(CORBA::Object::_nil(), "GetMachineInfo");
-  EXPECT_EQ("GetMachineInfo", named.GetName());
-  EXPECT_EQ(Krovane::Queued, named.GetState());
-  EXPECT_EQ(0u, named.GetThreadId());
-  Operation unnamed;
-  EXPECT_EQ("", unnamed.GetName());
-  EXPECT_EQ("", Operation(nullptr).GetName());
-}
-
 TEST(Operation, CancelOutsideRunningChangesNothing)
 {
   ManagedThread thread;
