@@ -1,10 +1,9 @@
 #include "CalculatorServer.h"
 
-#include "ClientOrb.h"
-#include "support/LogCapture.h"  // NormalisePrefix
+#include "support/ClientOrb.h"
+#include "support/LogLines.h"
 
 #include <chrono>
-#include <sstream>
 #include <stdexcept>
 
 namespace KroTest
@@ -31,11 +30,7 @@ namespace KroTest
 
   Calculator::ICalculator_ptr CalculatorServer::NewCalculator(const std::string& user)
   {
-    Krovane::UserToken token;
-    token.length(static_cast<CORBA::ULong>(user.size()));
-    for (CORBA::ULong i = 0; i < token.length(); ++i)
-      token[i] = static_cast<CORBA::Octet>(user[i]);
-    Krovane::ISyncServer_var server = m_factory->CreateObject(token);
+    Krovane::ISyncServer_var server = m_factory->CreateObject(Token(user));
     Calculator::ICalculator_var calculator = Calculator::ICalculator::_narrow(server.in());
     if (CORBA::is_nil(calculator.in()))
       throw std::runtime_error("CreateObject gave no calculator");
@@ -52,11 +47,7 @@ namespace KroTest
 
   int CalculatorServer::LogCount(const std::string& line)
   {
-    std::istringstream log(Log());
-    int count = 0;
-    for (std::string logged; std::getline(log, logged);)
-      count += NormalisePrefix(logged) == line ? 1 : 0;
-    return count;
+    return CountNormalised(Log(), line);
   }
 
   bool CalculatorServer::WaitForLog(const std::string& line, int times)

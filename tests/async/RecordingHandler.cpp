@@ -1,6 +1,6 @@
 #include "RecordingHandler.h"
 
-#include "ClientOrb.h"
+#include "support/ClientOrb.h"
 
 #include <cstdio>
 

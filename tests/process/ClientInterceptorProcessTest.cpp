@@ -9,7 +9,7 @@
 // request is on its way, as nested requests served by a waiting thread would.
 // Whatever ends the call (a reply, a user exception, a time-out, a dead
 // server), the thread must find its own state again.
-#include "ProbeLog.h"
+#include "support/LogLines.h"
 #include "ProbeText.h"
 #include "support/ProcessHarness.h"
 

@@ -1,8 +1,8 @@
 // The idle-shutdown task and the event-loop task across processes: a real
 // KroProbeServer ends by itself once idle, in each of its exit modes, and
 // stays while a request runs.
-#include "ClientOrb.h"
-#include "ProbeLog.h"
+#include "support/ClientOrb.h"
+#include "support/LogLines.h"
 #include "support/ProcessHarness.h"
 
 #include "Probe.hh"

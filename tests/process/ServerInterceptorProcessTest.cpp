@@ -2,8 +2,8 @@
 // 127.0.0.1, called by this test process through its own plain ORB (no
 // interceptors of its own). The probe objects report what the interceptor
 // did to the thread that ran each request.
-#include "ClientOrb.h"
-#include "ProbeLog.h"
+#include "support/ClientOrb.h"
+#include "support/LogLines.h"
 #include "ProbeText.h"
 #include "support/ProcessHarness.h"
 

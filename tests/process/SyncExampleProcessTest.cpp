@@ -1,7 +1,8 @@
 // The synchronous example across processes: a real KroExampleSyncServer on
 // 127.0.0.1, used by this test process through its own ORB or by the real
 // KroExampleSyncClient.
-#include "ClientOrb.h"
+#include "support/ClientOrb.h"
+#include "support/LogLines.h"
 #include "support/ProcessHarness.h"
 
 #include "Krovane.hh"
@@ -15,21 +16,13 @@
 
 using namespace std::chrono_literals;
 
+using KroTest::Token;
+
 namespace
 {
   // The server's log lines this test looks for.
   const char* const kAdded = "ServerObjectTable::AddObject() Added Object";
   const char* const kRemoved = "ServerObjectTable::RemoveObject() removed object";
-
-  // A token holding the bytes of text.
-  Krovane::UserToken Token(const std::string& text)
-  {
-    Krovane::UserToken token;
-    token.length(static_cast<CORBA::ULong>(text.size()));
-    for (CORBA::ULong i = 0; i < token.length(); ++i)
-      token[i] = static_cast<CORBA::Octet>(text[i]);
-    return token;
-  }
 
   // The first line of text.
   std::string FirstLine(const std::string& text)

@@ -2,8 +2,8 @@
 // processes on 127.0.0.1: a RelayLabServer owns relays and holders, one or
 // two RelayLabClient processes own the handlers, and this test process
 // tells the server what to call and checks what each side saw.
-#include "ClientOrb.h"
-#include "support/LogCapture.h"  // NormalisePrefix
+#include "support/ClientOrb.h"
+#include "support/LogLines.h"
 #include "support/ProcessHarness.h"
 
 #include "OrbLayer/PrintException.h"
@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -101,11 +100,7 @@ namespace
     // How many lines of the server's log equal line, "(%P|%t) " standing for the prefix.
     int LogCount(const std::string& line)
     {
-      std::istringstream log(m_server.Process().Stderr().Text());
-      int count = 0;
-      for (std::string logged; std::getline(log, logged);)
-        count += KroTest::NormalisePrefix(logged) == line ? 1 : 0;
-      return count;
+      return KroTest::CountNormalised(m_server.Process().Stderr().Text(), line);
     }
 
     KroTest::TemporaryDirectory m_directory;  // the clients' reference files

@@ -5,6 +5,7 @@
 #include "KroServer/OpnType.h"
 #include "KroServer/SynchronousOperation.h"
 #include "support/LogCapture.h"
+#include "support/LogLines.h"
 
 #include <ace/Thread.h>
 
@@ -21,19 +22,11 @@ using KroTest::ActiveServant;
 using KroTest::InTable;
 using KroTest::LogCapture;
 using KroTest::OrbEnvironment;
+using KroTest::Token;
 
 namespace
 {
   const std::string kThreadNotValid = "Operation::Cancel() Thread isn't valid.\n";
-
-  Krovane::UserToken Token(const std::string& octets)
-  {
-    Krovane::UserToken token;
-    token.length(static_cast<CORBA::ULong>(octets.size()));
-    for (CORBA::ULong i = 0; i < token.length(); ++i)
-      token[i] = static_cast<CORBA::Octet>(octets[i]);
-    return token;
-  }
 
   std::string Octets(const Krovane::UserToken& token)
   {

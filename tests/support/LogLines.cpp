@@ -1,4 +1,6 @@
-#include "ProbeLog.h"
+#include "LogLines.h"
+
+#include "LogCapture.h"  // NormalisePrefix
 
 #include <cctype>
 
@@ -89,13 +91,12 @@ namespace KroTest
     return count;
   }
 
-  int IndexOfPrefixed(const std::string& log, pid_t pid, const std::string& body, int from)
+  int CountNormalised(const std::string& log, const std::string& line)
   {
-    const std::vector<std::string> lines = PrefixedLines(log, pid);
-    for (int i = from < 0 ? 0 : from; i < static_cast<int>(lines.size()); ++i)
-      if (lines[i] == body)
-        return i;
-    return -1;
+    int count = 0;
+    for (const std::string& each : Lines(log))
+      count += NormalisePrefix(each) == line ? 1 : 0;
+    return count;
   }
 
   Krovane::UserToken Token(const std::string& text)

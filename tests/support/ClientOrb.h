@@ -5,8 +5,8 @@
 // every call (so a hung server fails a test instead of stalling it);
 // destroyed by a gtest environment when the test program ends. Call from
 // the tests' thread.
-#ifndef KRO_TESTS_PROCESS_CLIENTORB_H
-#define KRO_TESTS_PROCESS_CLIENTORB_H
+#ifndef KRO_TESTS_SUPPORT_CLIENTORB_H
+#define KRO_TESTS_SUPPORT_CLIENTORB_H
 
 #include <omniORB4/CORBA.h>
 

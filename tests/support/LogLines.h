@@ -1,10 +1,10 @@
-// Reading the probe server's output in the tests.
+// Reading a server process's log in the tests, and user tokens from text.
 //
-// The server's standard error holds ACE log lines "(<pid>|<tid>) text" and
+// A server's standard error holds ACE log lines "(<pid>|<tid>) text" and
 // lines without that prefix; these helpers match whole lines exactly.
 // Free functions on text the caller owns; any thread.
-#ifndef KRO_TESTS_PROCESS_PROBELOG_H
-#define KRO_TESTS_PROCESS_PROBELOG_H
+#ifndef KRO_TESTS_SUPPORT_LOGLINES_H
+#define KRO_TESTS_SUPPORT_LOGLINES_H
 
 #include "Krovane.hh"
 
@@ -34,9 +34,9 @@ namespace KroTest
   // How many lines of text are exactly line.
   int CountLines(const std::string& text, const std::string& line);
 
-  // The index in PrefixedLines(log, pid) of the first line reading body
-  // at or after from, or -1.
-  int IndexOfPrefixed(const std::string& log, pid_t pid, const std::string& body, int from = 0);
+  // How many lines of log equal line once their prefix is written
+  // "(%P|%t)" (see NormalisePrefix).
+  int CountNormalised(const std::string& log, const std::string& line);
 
   // A token holding the octets of text.
   Krovane::UserToken Token(const std::string& text);

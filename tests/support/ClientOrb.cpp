@@ -1,4 +1,4 @@
-#include "ClientOrb.h"
+#include "support/ClientOrb.h"
 
 #include <gtest/gtest.h>
 
