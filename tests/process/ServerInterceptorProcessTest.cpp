@@ -136,6 +136,13 @@ TEST_F(ServerInterceptor, RequestRunsAsTheObjectsUserAndIsRecordedWhileItRuns)
   // The factory is no server object: its requests run as nobody.
   Settle(alice.in());
   EXPECT_EQ(2, CountLog(" ProbeFactory CreateObject: thread token \"\", current operation none")) << Describe();
+
+  // A call between objects of this process gives the caller its state back.
+  CORBA::String_var report = alice->CallOther(bob.in());
+  EXPECT_EQ("inner " + KroProbe::Hex(std::string("b\0b\0", 4)) + ", token kept, operation kept",
+            std::string(report.in()));
+  EXPECT_EQ(1, alice->NumOperationsSeen());
+  EXPECT_EQ(1, bob->NumOperationsSeen());
 }
 
 TEST_F(ServerInterceptor, PingOnlyMarksTheProcessAsUsed)
@@ -217,7 +224,7 @@ TEST_F(ServerInterceptor, RemoveOfAnObjectAlreadyDeactivatedIsReportedAndStillAn
   EXPECT_THROW(probe->ping(), CORBA::OBJECT_NOT_EXIST);
 }
 
-TEST_F(ServerInterceptor, ExceptionHolderAnswersOneRaiseAndGoes)
+TEST_F(ServerInterceptor, ExceptionHolderAnswersOneRaiseAndUserExceptionsEndTheirRecords)
 {
   KroProbe::IProbe_var probe = CreateProbe("alice");
   Krovane::IAsyncExceptionHolder_var holder = probe->CreateExceptionHolder("disk full");
@@ -237,11 +244,8 @@ TEST_F(ServerInterceptor, ExceptionHolderAnswersOneRaiseAndGoes)
   // The holder is no server object: its request ran as nobody, unrecorded.
   EXPECT_EQ(1, CountLog(" ProbeExceptionHolder raise: thread token \"\", current operation none")) << Describe();
   EXPECT_EQ(1, probe->NumOperationsSeen());
-}
 
-TEST_F(ServerInterceptor, UserExceptionOfAServerObjectEndsItsRecord)
-{
-  KroProbe::IProbe_var probe = CreateProbe("alice");
+  // A user exception of the server object ends its record all the same.
   for (int i = 0; i < 3; ++i)
     EXPECT_THROW(probe->Fail("no"), Krovane::SysException);
   EXPECT_EQ(1, probe->NumOperationsSeen());
@@ -307,16 +311,4 @@ TEST_F(ServerInterceptor, RequestsToAnObjectBeingDeactivatedEndCleanly)
   EXPECT_EQ(Ending::Returned, work.get());
   EXPECT_TRUE(WaitForLog(" ProbeObject destroyed")) << Describe();
   EXPECT_THROW(probe->ping(), CORBA::OBJECT_NOT_EXIST);
-}
-
-TEST_F(ServerInterceptor, CallBetweenObjectsOfOneProcessGivesTheCallerItsStateBack)
-{
-  KroProbe::IProbe_var alice = CreateProbe("alice");
-  KroProbe::IProbe_var bob = CreateProbe("bob");
-
-  CORBA::String_var report = alice->CallOther(bob.in());
-  EXPECT_EQ("inner " + KroProbe::Hex(std::string("bob\0", 4)) + ", token kept, operation kept",
-            std::string(report.in()));
-  EXPECT_EQ(1, alice->NumOperationsSeen());
-  EXPECT_EQ(1, bob->NumOperationsSeen());
 }

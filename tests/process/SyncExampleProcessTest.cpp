@@ -49,54 +49,46 @@ namespace
   };
 }
 
-TEST_F(SyncExample, CreatedObjectDescribesTheServersMachine)
+TEST_F(SyncExample, ObjectsServeTheirUsersAndRemoveTakesOnlyThatObjectOutOfTheTable)
 {
   ASSERT_FALSE(CORBA::is_nil(m_factory.in()));
-  Krovane::ISyncServer_var server = m_factory->CreateObject(Token("alice"));
-  ASSERT_FALSE(CORBA::is_nil(server.in()));
+  Krovane::ISyncServer_var first = m_factory->CreateObject(Token("alice"));
+  ASSERT_FALSE(CORBA::is_nil(first.in()));
   EXPECT_TRUE(ServerLog().WaitFor("ExampleSyncFactory created an object for user \"alice\"", 10s))
     << m_server.Process().Describe();
   EXPECT_EQ(1, ServerLog().Count(kAdded));
 
-  CORBA::String_var first = server->GetMachineInfo();
-  CORBA::String_var second = server->GetMachineInfo();
+  // The machine description, the same every time.
+  CORBA::String_var machine = first->GetMachineInfo();
+  CORBA::String_var again = first->GetMachineInfo();
   char host[256] = {0};
   ASSERT_EQ(0, gethostname(host, sizeof host - 1));
-  EXPECT_EQ("Host: " + std::string(host), FirstLine(first.in()));
-  EXPECT_STREQ(first.in(), second.in());  // the server keeps its first answer
-}
+  EXPECT_EQ("Host: " + std::string(host), FirstLine(machine.in()));
+  EXPECT_STREQ(machine.in(), again.in());  // the server keeps its first answer
 
-TEST_F(SyncExample, UpdateUserTokenReplacesTheObjectsUser)
-{
-  Krovane::ISyncServer_var server = m_factory->CreateObject(Token("alice"));
-  server->UpdateUserToken(Token("bob"));
+  // A new user; any octets travel, a zero included.
+  first->UpdateUserToken(Token("bob"));
   EXPECT_TRUE(ServerLog().WaitFor("user token now \"bob\"", 10s)) << m_server.Process().Describe();
-
-  // Any octets travel, a zero included.
-  server->UpdateUserToken(Token(std::string("a\0b", 3)));
+  first->UpdateUserToken(Token(std::string("a\0b", 3)));
   EXPECT_TRUE(ServerLog().WaitFor("user token now \"a\\x00b\"", 10s)) << m_server.Process().Describe();
-}
 
-TEST_F(SyncExample, RemoveTakesOnlyThatObjectOutOfTheTable)
-{
-  Krovane::ISyncServer_var first = m_factory->CreateObject(Token("alice"));
   Krovane::ISyncServer_var second = m_factory->CreateObject(Token("bob"));
   ASSERT_FALSE(first->_is_equivalent(second.in()));
   EXPECT_TRUE(ServerLog().WaitFor(kAdded, 10s, 2)) << m_server.Process().Describe();
-
   first->Remove();
   EXPECT_TRUE(ServerLog().WaitFor(kRemoved, 10s)) << m_server.Process().Describe();
 
   // The other client's object is untouched and can still be removed.
-  CORBA::String_var machine = second->GetMachineInfo();
+  machine = second->GetMachineInfo();
   EXPECT_NE(std::string(), machine.in());
   EXPECT_EQ(1, ServerLog().Count(kRemoved));
   second->Remove();
   EXPECT_TRUE(ServerLog().WaitFor(kRemoved, 10s, 2)) << m_server.Process().Describe();
 }
 
-TEST_F(SyncExample, SigtermEndsTheServerCleanlyWithObjectsAlive)
+TEST_F(SyncExample, SigtermEndsTheServerCleanlyAndTheExampleClientThenFails)
 {
+  const std::string ior = m_server.Ior();
   Krovane::ISyncServer_var server = m_factory->CreateObject(Token("alice"));
   server = Krovane::ISyncServer::_nil();
 
@@ -106,6 +98,14 @@ TEST_F(SyncExample, SigtermEndsTheServerCleanlyWithObjectsAlive)
   EXPECT_EQ(0, status->code) << m_server.Process().Describe();
   EXPECT_EQ(1, ServerLog().Count("shutting down (signal " + std::to_string(SIGTERM) + ")"));
   EXPECT_EQ(1, ServerLog().Count("ExampleSyncObject destroyed"));  // the POA let it go
+
+  // The example client, given the gone server's reference, reports failure.
+  KroTest::ChildProcess client(KRO_EXAMPLE_SYNC_CLIENT, {"--ior", ior, "--timeout-ms", "5000"});
+  const auto clientStatus = client.WaitForExit(60s);
+  ASSERT_TRUE(clientStatus.has_value()) << client.Describe();
+  EXPECT_TRUE(clientStatus->exited) << client.Describe();
+  EXPECT_EQ(1, clientStatus->code) << client.Describe();
+  EXPECT_NE(std::string::npos, client.Stdout().Text().find("client: failed: ")) << client.Describe();
 }
 
 TEST_F(SyncExample, ExampleClientRunsEveryStep)
@@ -126,17 +126,4 @@ TEST_F(SyncExample, ExampleClientRunsEveryStep)
   EXPECT_TRUE(ServerLog().WaitFor(kRemoved, 10s)) << m_server.Process().Describe();
   EXPECT_EQ(1, ServerLog().Count("for user \"carol\""));
   EXPECT_EQ(1, ServerLog().Count("user token now \"dave\""));
-}
-
-TEST_F(SyncExample, ExampleClientFailsWhenTheServerIsGone)
-{
-  const std::string ior = m_server.Ior();
-  ASSERT_TRUE(m_server.Stop(20s).has_value());
-
-  KroTest::ChildProcess client(KRO_EXAMPLE_SYNC_CLIENT, {"--ior", ior, "--timeout-ms", "5000"});
-  const auto status = client.WaitForExit(60s);
-  ASSERT_TRUE(status.has_value()) << client.Describe();
-  EXPECT_TRUE(status->exited) << client.Describe();
-  EXPECT_EQ(1, status->code) << client.Describe();
-  EXPECT_NE(std::string::npos, client.Stdout().Text().find("client: failed: ")) << client.Describe();
 }

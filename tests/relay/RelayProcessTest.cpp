@@ -117,7 +117,7 @@ namespace
   }
 }
 
-TEST_F(Relay, AnsweringClientReceivesEveryCallbackWithItsArguments)
+TEST_F(Relay, AnsweringClientReceivesEveryCallbackAndRefusalsReachTheCaller)
 {
   Client client = StartClient();
   const CORBA::Long relay = m_lab->Wrap(client.handler.in());
@@ -155,6 +155,25 @@ TEST_F(Relay, AnsweringClientReceivesEveryCallbackWithItsArguments)
             client.SaidUpTo("raised IDL:Krovane/SysException:1.0 \"system down\"\nraised again OBJECT_NOT_EXIST\n"));
   EXPECT_EQ("", Printed());
   EXPECT_TRUE(m_lab->IsAttached(relay));
+
+  // The client's user exception reaches the caller and frees the relay.
+  KroRelayLab::Outcome_var outcome = m_lab->Call(relay, "Finished", "refuse", 1, 1, kThroughRelay);
+  EXPECT_EQ(1, outcome->refused);
+  EXPECT_STREQ("IDL:Krovane/AsyncOperationException:1.0 client refuses Finished", outcome->refusal.in());
+  EXPECT_EQ("", Printed());  // Finished re-raises silently
+
+  outcome = m_lab->Call(relay, "SyncStatus", "refuse", 1, 1, kThroughRelay);
+  EXPECT_EQ(1, outcome->refused);
+  EXPECT_STREQ("IDL:Krovane/AsyncOperationException:1.0 client refuses SyncStatus", outcome->refusal.in());
+  const std::string refused =
+    PrintedAs("AsynchronousHandler::SyncStatus Exception", Krovane::AsyncOperationException("client refuses SyncStatus"));
+  EXPECT_EQ(refused, PrintedUpTo(refused));
+
+  // The lock was let go and the client is still attached: two threads get through.
+  outcome = m_lab->Call(relay, "Queued", "1", 2, 2, kThroughRelay);
+  EXPECT_EQ(2, outcome->returned);
+  EXPECT_TRUE(m_lab->IsAttached(relay));
+  EXPECT_TRUE(client.process->Stdout().WaitFor("arrive Queued 1\n", 10s, 2)) << client.Said();
 }
 
 TEST_F(Relay, SlowClientTimesOutAfterTheBoundAndStaysAttached)
@@ -163,6 +182,10 @@ TEST_F(Relay, SlowClientTimesOutAfterTheBoundAndStaysAttached)
   // The bound is kept while detached and put on the handler set later; the
   // latest bound replaces the earlier one.
   const CORBA::Long relay = m_lab->Wrap(Krovane::IAsyncHandler::_nil());
+  m_lab->SetTimeout(relay, 300);  // beyond 32 bits in 100 ns units
+  m_lab->SetProxyHandler(relay, client.handler.in());
+  EXPECT_EQ(3000000000u, m_lab->TimeoutUnits(relay));
+  m_lab->SetProxyHandler(relay, Krovane::IAsyncHandler::_nil());
   m_lab->SetTimeout(relay, 2);
   m_lab->SetTimeout(relay, 1);
   EXPECT_FALSE(m_lab->IsAttached(relay));
@@ -223,30 +246,6 @@ TEST_F(Relay, DeadClientIsDetachedUntilALiveHandlerIsSet)
   EXPECT_TRUE(m_lab->IsAttached(printing));
   Returns(printing, "Status", "back");
   EXPECT_EQ("arrive Status back\n", second.SaidUpTo("arrive Status back\n"));
-}
-
-TEST_F(Relay, ClientsUserExceptionReachesTheCallerAndFreesTheRelay)
-{
-  Client client = StartClient();
-  const CORBA::Long relay = m_lab->Wrap(client.handler.in());
-
-  KroRelayLab::Outcome_var outcome = m_lab->Call(relay, "Finished", "refuse", 1, 1, kThroughRelay);
-  EXPECT_EQ(1, outcome->refused);
-  EXPECT_STREQ("IDL:Krovane/AsyncOperationException:1.0 client refuses Finished", outcome->refusal.in());
-  EXPECT_EQ("", Printed());  // Finished re-raises silently
-
-  outcome = m_lab->Call(relay, "SyncStatus", "refuse", 1, 1, kThroughRelay);
-  EXPECT_EQ(1, outcome->refused);
-  EXPECT_STREQ("IDL:Krovane/AsyncOperationException:1.0 client refuses SyncStatus", outcome->refusal.in());
-  const std::string refused =
-    PrintedAs("AsynchronousHandler::SyncStatus Exception", Krovane::AsyncOperationException("client refuses SyncStatus"));
-  EXPECT_EQ(refused, PrintedUpTo(refused));
-
-  // The lock was let go and the client is still attached: two threads get through.
-  outcome = m_lab->Call(relay, "Queued", "1", 2, 2, kThroughRelay);
-  EXPECT_EQ(2, outcome->returned);
-  EXPECT_TRUE(m_lab->IsAttached(relay));
-  EXPECT_TRUE(client.process->Stdout().WaitFor("arrive Queued 1\n", 10s, 2)) << client.Said();
 }
 
 TEST_F(Relay, ConcurrentCallbacksThroughOneRelayNeverOverlap)
