@@ -263,6 +263,7 @@ TEST(Operation, JobOwnerCanWithdrawItsJobOnceCancelReturns)
   if (!ownerWentOn)
     JobController::Instance()->ReleaseFoundJob();  // let the owner go before failing
   EXPECT_TRUE(ownerWentOn) << "the job's owner still waits for the canceller";
+  EXPECT_EQ(0u, JobController::Instance()->NumJobs(thread.Id()));  // the guard withdrew both entries
   EXPECT_EQ(std::vector<std::string>{"job"}, stops);
   EXPECT_EQ(Krovane::Cancelled, operation.GetState());
 }

@@ -3,7 +3,6 @@
 #include "Dazadared/Exception.h"
 #include "Dazadared/Job.h"
 #include "Dazadared/JobController.h"
-#include "Dazadared/JobGuard.h"
 #include "Dazadared/MachineInfo.h"
 #include "Dazadared/UserPacket.h"
 #include "Dazadared/Variant.h"
@@ -36,7 +35,6 @@ namespace
   const unsigned long kTwiceThread = 0x7e570002UL;
   const unsigned long kReserveThread = 0x7e570003UL;
   const unsigned long kStressThread = 0x7e570004UL;
-  const unsigned long kGuardThread = 0x7e570005UL;
 }
 
 TEST(UserPacket, KeepsTokensWithEmbeddedNulsWholeThroughCopies)
@@ -248,18 +246,6 @@ TEST(JobController, UnregisterWaitsWhileAnotherThreadHoldsTheFoundJob)
   controller->ReleaseFoundJob();
   ASSERT_EQ(std::future_status::ready, unregistered.wait_for(std::chrono::seconds(10)));
   EXPECT_EQ(0u, controller->NumJobs(kReserveThread));
-}
-
-TEST(JobController, GuardRegistersForItsScope)
-{
-  JobController* controller = JobController::Instance();
-  Job job(kGuardThread);
-  {
-    Halvern_Utilities::JobGuard guard(job);
-    EXPECT_EQ(&job, controller->FindJob(kGuardThread));
-    controller->ReleaseFoundJob();
-  }
-  EXPECT_EQ(0u, controller->NumJobs(kGuardThread));
 }
 
 namespace
