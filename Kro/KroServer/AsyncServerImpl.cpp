@@ -133,9 +133,18 @@ namespace Krovane
     if (CORBA::is_nil(current.in()))
       return;
     PortableServer::ServantBase_var servant;
-    if (AsynchronousHandler* relay = RelayBehind(m_poa.in(), current.in(), servant))
+    try
     {
-      relay->setProxyHandler(handler);
+      if (AsynchronousHandler* relay = RelayBehind(m_poa.in(), current.in(), servant))
+      {
+        relay->setProxyHandler(handler);
+        return;
+      }
+    }
+    catch (const PortableServer::POA::ObjectNotActive&)
+    {
+      // The operation has just ended and retired its relay: no callback is
+      // left for a new handler.
       return;
     }
     // The operation talks to the client's object directly, not through a
