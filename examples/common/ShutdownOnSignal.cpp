@@ -1,5 +1,7 @@
 #include "ShutdownOnSignal.h"
 
+#include "OrbLayer/OrbShutdown.h"
+
 #include <pthread.h>
 #include <signal.h>
 
@@ -54,7 +56,7 @@ namespace KroExample
     m_signal = signal;
     try
     {
-      m_orb->shutdown(false);  // do not wait: the ORB threads finish on their own
+      KroOrb::ShutdownOrb(m_orb.in(), false);  // do not wait: the ORB threads finish on their own
     }
     catch (const CORBA::BAD_INV_ORDER&)
     {
