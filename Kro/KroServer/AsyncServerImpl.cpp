@@ -3,11 +3,13 @@
 #include "KroServer/AsyncExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
+#include "OrbLayer/PrintException.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace Krovane
 {
@@ -37,13 +39,31 @@ namespace Krovane
       return dynamic_cast<AsynchronousHandler*>(servant.in());
     }
 
-    void DeleteAll(AsynchronousOperationList*& list)
+    // Deletes the lists and every operation in them, each once, even one
+    // that stands in both.
+    bool IsActive(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id)
     {
-      for (AsynchronousOperation* operation : *list)
+      try
+      {
+        PortableServer::ServantBase_var servant = poa->id_to_servant(id);
+        return true;
+      }
+      catch (const PortableServer::POA::ObjectNotActive&)
+      {
+        return false;
+      }
+    }
+
+    void DeleteAll(AsynchronousOperationList*& active, AsynchronousOperationList*& finished)
+    {
+      std::unordered_set<AsynchronousOperation*> owned(active->begin(), active->end());
+      owned.insert(finished->begin(), finished->end());
+      for (AsynchronousOperation* operation : owned)
         delete operation;
-      list->clear();
-      delete list;
-      list = nullptr;
+      delete active;
+      delete finished;
+      active = nullptr;
+      finished = nullptr;
     }
   }
 
@@ -57,8 +77,7 @@ namespace Krovane
   AsyncServerImpl::~AsyncServerImpl()
   {
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-    DeleteAll(m_activeOperations);
-    DeleteAll(m_finishedOperations);
+    DeleteAll(m_activeOperations, m_finishedOperations);
   }
 
   AsynchronousOperation* AsyncServerImpl::FindActive(int operationId)
@@ -94,17 +113,12 @@ namespace Krovane
 
   void AsyncServerImpl::CancelOperation(CORBA::Long operationId)
   {
-    {
-      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-      if (AsynchronousOperation* operation = FindActive(operationId))
-      {
-        operation->Cancel();
-        m_activeOperations->remove(operation);
-        AddFinished(operation);
-        return;
-      }
-    }
-    throw InvalidOperationId();
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    AsynchronousOperation* operation = FindActive(operationId);
+    if (!operation)
+      throw InvalidOperationId();
+    FinishedOnExit finished(*this, operation);
+    operation->Cancel();
   }
 
   OperationState AsyncServerImpl::GetOperationState(CORBA::Long operationId)
@@ -158,10 +172,58 @@ namespace Krovane
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
     for (AsynchronousOperation* operation : *m_activeOperations)
     {
-      operation->Cancel();
+      CancelQuietly(operation);
       AddFinished(operation);
     }
     m_activeOperations->clear();
+  }
+
+  void AsyncServerImpl::Remove()
+  {
+    SyncServerImpl::Remove();
+    RetireExceptionHolders();
+  }
+
+  bool AsyncServerImpl::CancelQuietly(AsynchronousOperation* operation)
+  {
+    try
+    {
+      return operation->CancelWaitingOrRunning();
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsyncServerImpl::CancelAllOperations");
+    }
+    catch (...)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsyncServerImpl::CancelAllOperations Unknown exception.\n")));
+    }
+    return false;
+  }
+
+  void AsyncServerImpl::RetireExceptionHolders()
+  {
+    std::vector<PortableServer::ObjectId> holders;
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_holderLock);
+      holders.swap(m_holders);
+    }
+    PortableServer::POA_var poa = _default_POA();
+    for (const PortableServer::ObjectId& id : holders)
+    {
+      try
+      {
+        poa->deactivate_object(id);
+      }
+      catch (const PortableServer::POA::ObjectNotActive&)
+      {
+        // raised by its client, and gone since
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "AsyncServerImpl::RetireExceptionHolders");
+      }
+    }
   }
 
   bool AsyncServerImpl::RegisterWrappedAsynchronousHandlerTimeout(IAsyncHandler_ptr handler, int timeout)
@@ -181,6 +243,16 @@ namespace Krovane
     PortableServer::POA_var poa = _default_POA();
     PortableServer::ServantBase_var ownership = holder;
     PortableServer::ObjectId_var id = poa->activate_object(holder);
+    {
+      ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_holderLock, IAsyncExceptionHolder::_nil());
+      // Forget the holders its clients have raised (and so retired) since.
+      m_holders.erase(std::remove_if(m_holders.begin(), m_holders.end(),
+                                     [&poa](const PortableServer::ObjectId& held) {
+                                       return !IsActive(poa.in(), held);
+                                     }),
+                      m_holders.end());
+      m_holders.push_back(id.in());
+    }
     CORBA::Object_var reference = poa->servant_to_reference(holder);
     IAsyncExceptionHolder_var result = IAsyncExceptionHolder::_narrow(reference.in());
     if (CORBA::is_nil(result.in()))

@@ -5,7 +5,8 @@
 // operations, and two services for application code (a time-out on a
 // handler relay, and a reference for an exception holder).
 //
-// Ownership: the object owns both lists and every operation in them.
+// Ownership: the object owns both lists and every operation in them, and the
+// activations of the exception holders it made (retired when it is removed).
 // Threads: requests arrive on ORB threads; pool threads clean operations
 // up. m_asyncLock guards both lists, admits a second acquisition by its
 // holder, and is never held together with SyncServerImpl's m_lock.
@@ -16,6 +17,9 @@
 #include "KroServer/SyncServerImpl.h"
 
 #include <ace/Recursive_Thread_Mutex.h>
+#include <ace/Thread_Mutex.h>
+
+#include <vector>
 
 namespace Krovane
 {
@@ -42,6 +46,8 @@ namespace Krovane
     virtual void RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler);
     // ISyncServer
     virtual void CancelAllOperations();
+    // As SyncServerImpl's; the exception holders this object made go too.
+    virtual void Remove();
 
     // Moves operation from the active list to the finished list (once).
     void cleanupAsynchronousOperationLists(AsynchronousOperation* operation);
@@ -51,6 +57,31 @@ namespace Krovane
     IAsyncExceptionHolder_ptr CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder);
 
   protected:
+    // Moves an operation to the finished list when the scope ends, on every
+    // path: an operation cancelled from a request must leave the active list
+    // whatever its client does.
+    class FinishedOnExit
+    {
+    public:
+      FinishedOnExit(AsyncServerImpl& server, AsynchronousOperation* operation)
+        : m_server(server), m_operation(operation) {}
+      ~FinishedOnExit() { m_server.cleanupAsynchronousOperationLists(m_operation); }
+      FinishedOnExit(const FinishedOnExit&) = delete;
+      FinishedOnExit& operator=(const FinishedOnExit&) = delete;
+
+    private:
+      AsyncServerImpl& m_server;           // owns the lists
+      AsynchronousOperation* m_operation;  // the operation moved
+    };
+
+    // Cancels operation (see AsynchronousOperation::CancelWaitingOrRunning);
+    // a failure is printed, never passed on, so that one operation's fault
+    // cannot stop the cancellation of the others. True when it was waiting.
+    static bool CancelQuietly(AsynchronousOperation* operation);
+    // Deactivates the exception holders made by CreateKroExceptionHolder
+    // that are still active (a client that never raised them).
+    void RetireExceptionHolders();
+
     // The first active operation with that id, else null; m_asyncLock held.
     AsynchronousOperation* FindActive(int operationId);
     // The first finished operation with that id, else null; m_asyncLock held.
@@ -58,9 +89,14 @@ namespace Krovane
     // Appends operation to the finished list unless it stands there; m_asyncLock held.
     void AddFinished(AsynchronousOperation* operation);
 
-    ACE_Recursive_Thread_Mutex m_asyncLock;           // guards both lists
-    AsynchronousOperationList* m_activeOperations;    // submitted, not ended
-    AsynchronousOperationList* m_finishedOperations;  // ended, finished or cancelled
+    // Taken before the pool's queue lock, an operation's and a relay's lock.
+    ACE_Recursive_Thread_Mutex m_asyncLock;
+    AsynchronousOperationList* m_activeOperations;    // guarded by m_asyncLock; submitted, not ended
+    AsynchronousOperationList* m_finishedOperations;  // guarded by m_asyncLock; ended, finished or cancelled
+
+  private:
+    ACE_Thread_Mutex m_holderLock;  // taken alone
+    std::vector<PortableServer::ObjectId> m_holders;  // guarded by m_holderLock; ids of the holders made
   };
 }
 

@@ -24,21 +24,6 @@ namespace Krovane
     m_server = IAsyncServer::_duplicate(server);
   }
 
-  void AsynchronousDepServerOperation::Cancel()
-  {
-    if (m_state.load() != Queued)
-    {
-      Operation::Cancel();
-      return;
-    }
-    IAsyncHandler_var handler = GetHandler();
-    if (!CORBA::is_nil(handler.in()))
-    {
-      const std::string text = "Queued AsynchronousOperation Cancelled. OpId = " + std::to_string(m_id);
-      handler->Status(text.c_str());
-    }
-  }
-
   void AsynchronousDepServerOperation::Dispatch()
   {
     DispatchEnd end(this);

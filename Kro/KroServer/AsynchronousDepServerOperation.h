@@ -21,9 +21,6 @@ namespace Krovane
 
     // Runs the router's DispatchOperation on the calling pool thread.
     virtual void Dispatch();
-    // A waiting operation tells its client (the router sets the state); a
-    // running one is cancelled as an Operation.
-    virtual void Cancel();
     // Keeps a reference for the application (stores a duplicate).
     virtual void SetServer(IAsyncServer_ptr server);
 

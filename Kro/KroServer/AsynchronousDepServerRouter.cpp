@@ -10,6 +10,7 @@
 #include <ace/Log_Msg.h>
 #include <ace/Thread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -87,11 +88,10 @@ namespace Krovane
       ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
       if (!s_poolOpened.exchange(true))
         s_pThreadPoolThreadingPolicy->open(0);
-      if (m_activeOperations && !m_activeOperations->empty())
+      if ((m_activeOperations && !m_activeOperations->empty()) || DispatchStillRuns())
         throw Unavailable();
       id = MakeNewOperationID();
-      CORBA::Object_var self = m_poa->servant_to_reference(this);
-      Krovane::IAsyncServer_var reference = Krovane::IAsyncServer::_narrow(self.in());
+      Krovane::IAsyncServer_var reference = OwnReference<Krovane::IAsyncServer>();
       operation = new (std::nothrow)
         AsynchronousDepServerOperation(reference.in(), name.c_str(), id, handler, this, params);
       if (!operation)
@@ -100,10 +100,18 @@ namespace Krovane
       // submissions at once cannot both pass it.
       operation->SetState(Queued);
       m_activeOperations->push_back(operation);
+      m_lastOperation = operation;
     }
     operation->HoldRouter();
     s_pThreadPoolThreadingPolicy->Submit(operation);
     return id;
+  }
+
+  bool AsynchronousDepServerRouter::DispatchStillRuns() const
+  {
+    return m_lastOperation &&
+           std::find(m_finishedOperations->begin(), m_finishedOperations->end(), m_lastOperation) ==
+             m_finishedOperations->end();
   }
 
   DependentServerEntry* AsynchronousDepServerRouter::ClaimEntry(IAsyncHandler_ptr handler, int operationId,
@@ -260,15 +268,14 @@ namespace Krovane
     }
 
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-    if (AsynchronousOperation* operation = FindActive(operationId))
-    {
-      Withdrawal withdrawal(operation, m_poa.in(), false);
-      operation->Cancel();
-      if (operation->CancelIfQueued())
-        cleanupAsynchronousOperationLists(operation);
-      return;
-    }
-    throw InvalidOperationId();
+    AsynchronousOperation* operation = FindActive(operationId);
+    if (!operation)
+      throw InvalidOperationId();
+    Withdrawal withdrawal(operation, m_poa.in(), false);
+    // A running one leaves the active list when its dispatch ends, and the
+    // router stays busy until then.
+    if (operation->CancelWaitingOrRunning())
+      cleanupAsynchronousOperationLists(operation);
   }
 
   void AsynchronousDepServerRouter::CancelAllOperations()
@@ -294,32 +301,25 @@ namespace Krovane
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
       Withdrawal withdrawal(operation, m_poa.in(), false);
-      operation->Cancel();
       // A pool thread may already hold a waiting operation it has not
-      // started: it is kept (finished, cancelled), never deleted here.
-      if (operation->CancelIfQueued())
+      // started: it is kept (finished, cancelled), never deleted here. A
+      // running one enters the finished list when its dispatch ends, and
+      // the router takes no new operation until then (DispatchStillRuns).
+      if (CancelQuietly(operation))
         AddFinished(operation);
     }
     m_activeOperations->clear();
   }
 
-  void AsynchronousDepServerRouter::RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler)
-  {
-    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-    AsyncServerImpl::RegisterNewHandler(operationId, handler);
-    IAsyncServer_var server = GetServer();
-    if (!CORBA::is_nil(server.in()))
-      server->RegisterNewHandler(operationId, handler);
-  }
-
   void AsynchronousDepServerRouter::Remove()
   {
-    LeaveTableUnlessBusy();
+    RefuseWhileBusy();
+    LeaveTable();
 
     IAsyncServer_var server = GetServer();
     if (!CORBA::is_nil(server.in()))
       server->Remove();
 
-    SyncServerImpl::Remove();
+    RetireExceptionHolders();
   }
 }

@@ -5,9 +5,12 @@
 // GetServer) and runs the application's ExecuteOperation, which drives the
 // dependent server. When the operation ends the entry is freed and the
 // dependent object removed. It runs one operation at a time: a second
-// submission while one is active is refused with Unavailable.
-// Cancellation, new handlers and removal are passed on to the dependent
-// server.
+// submission is refused with Unavailable while one is active, and also
+// while a dispatch that CancelAllOperations took off the active list still
+// runs (it still uses the entry and the dependent server). Cancellation and
+// removal are passed on to the dependent server. A new handler re-points
+// this router's relay only: the dependent server's callbacks reach the
+// client through that relay, and its operation ids are not this router's.
 //
 // Ownership: the registry (s_pDSList) and its entries belong to the
 // application; the first router given a list fixes the registry for the
@@ -63,7 +66,6 @@ namespace Krovane
     // IAsyncServer / ISyncServer
     virtual void CancelOperation(CORBA::Long operationId);
     virtual void CancelAllOperations();
-    virtual void RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler);
     virtual void Remove();
 
   protected:
@@ -72,10 +74,14 @@ namespace Krovane
   private:
     // Claims the registry's first free entry for the operation; null when none.
     DependentServerEntry* ClaimEntry(IAsyncHandler_ptr handler, int operationId, unsigned long threadId);
+    // Whether the last operation submitted has yet to end (it is in neither
+    // list while it runs after CancelAllOperations); m_asyncLock held.
+    bool DispatchStillRuns() const;
     // Creates the dependent server object, retrying once on COMM_FAILURE.
     ISyncServer_ptr CreateDependentObject(IServerFactory_ptr factory, const UserToken& token);
 
     mutable ACE_Thread_Mutex m_dependentLock;  // guards m_server and m_pDepServerEntry
+    AsynchronousOperation* m_lastOperation = nullptr;  // guarded by m_asyncLock; owned by the lists
   };
 }
 

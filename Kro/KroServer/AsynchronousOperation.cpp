@@ -130,16 +130,35 @@ namespace Krovane
 
   void AsynchronousOperation::Cancel()
   {
+    CancelWaitingOrRunning();
+  }
+
+  bool AsynchronousOperation::CancelWaitingOrRunning()
+  {
     if (!CancelIfQueued())
     {
       Operation::Cancel();
-      return;
+      return false;
     }
+    ReportCancelledWhileQueued();
+    return true;
+  }
+
+  void AsynchronousOperation::ReportCancelledWhileQueued()
+  {
     IAsyncHandler_var handler = GetHandler();
-    if (!CORBA::is_nil(handler.in()))
+    if (CORBA::is_nil(handler.in()))
+      return;
+    // The operation is cancelled whatever the client makes of the news: a
+    // client that refuses it or has gone must not fail the cancellation.
+    try
     {
       const std::string text = "Queued AsynchronousOperation Cancelled. OpId = " + std::to_string(m_id);
       handler->Status(text.c_str());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousOperation::Cancel");
     }
   }
 
@@ -170,7 +189,7 @@ namespace Krovane
       if (!StartRunning())
         throw OperationCancelled();
       work();
-      SetState(Finished);
+      FinishUnlessCancelled();
       router->ServiceCancellation();
     }
     catch (const OperationCancelled&)
@@ -180,12 +199,12 @@ namespace Krovane
     catch (const CORBA::Exception& ex)
     {
       KroOrb::PrintException(ex, printedText);
-      SetState(Finished);
+      FinishUnlessCancelled();
     }
     catch (...)
     {
       ACE_DEBUG((LM_DEBUG, unknownText));
-      SetState(Finished);
+      FinishUnlessCancelled();
     }
   }
 

@@ -62,6 +62,10 @@ namespace Krovane
     // Queued -> Cancelled; false when the operation had already left Queued
     // (a dispatch started it, or it was cancelled before).
     bool CancelIfQueued();
+    // Cancel, telling which way it went: true when the operation was still
+    // waiting (now Cancelled, the client told, and it will never run), false
+    // when it was cancelled as an Operation (or had ended).
+    bool CancelWaitingOrRunning();
 
     // The router keeps its servant alive for this operation from submission
     // (HoldRouter) until the operation has left the pool for good
@@ -76,15 +80,18 @@ namespace Krovane
     void RetireHandler(PortableServer::POA_ptr poa);
 
   protected:
+    // Status to the client that the waiting operation is cancelled; nothing
+    // without a handler. The client's failure is printed, never passed on.
+    void ReportCancelledWhileQueued();
     // Queued -> Running, unless the operation was cancelled while waiting.
     bool StartRunning();
 
     // Runs work on the calling pool thread as the router's user and records
     // how it ended: Running while it runs; Finished when it returns;
-    // Cancelled when the operation was cancelled before or during it
-    // (OperationCancelled); Finished after any other failure, which is
-    // printed with printedText (a CORBA exception) or logged as unknownText.
-    // Nothing leaves it.
+    // Cancelled when the operation was cancelled before or during it, whether
+    // or not the work noticed (a state once Cancelled stays so); Finished
+    // after any other failure, which is printed with printedText (a CORBA
+    // exception) or logged as unknownText. Nothing leaves it.
     void RunWork(AsynchronousRouter* router, const std::function<void()>& work,
                  const char* printedText, const ACE_TCHAR* unknownText);
 

@@ -95,8 +95,7 @@ namespace Krovane
       if (!s_poolOpened.exchange(true))
         s_pThreadPoolThreadingPolicy->open(0);
       id = MakeNewOperationID();
-      CORBA::Object_var self = m_poa->servant_to_reference(this);
-      Krovane::IAsyncServer_var reference = Krovane::IAsyncServer::_narrow(self.in());
+      Krovane::IAsyncServer_var reference = OwnReference<Krovane::IAsyncServer>();
       operation = new (std::nothrow)
         AsynchronousOperation(reference.in(), name.c_str(), id, handler, this, parameters);
     }
@@ -116,20 +115,13 @@ namespace Krovane
   void AsynchronousRouter::CancelOperation(CORBA::Long operationId)
   {
     KeepAlive keep(this);
-    AsynchronousOperation* operation = nullptr;
-    {
-      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-      operation = FindActive(operationId);
-      if (operation)
-      {
-        Withdrawal withdrawal(operation, m_poa.in(), true);
-        operation->Cancel();
-        operation->CancelIfQueued();
-      }
-    }
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    AsynchronousOperation* operation = FindActive(operationId);
     if (!operation)
       throw InvalidOperationId();
-    cleanupAsynchronousOperationLists(operation);
+    FinishedOnExit finished(*this, operation);
+    Withdrawal withdrawal(operation, m_poa.in(), true);
+    operation->Cancel();
   }
 
   void AsynchronousRouter::CancelAllOperations()
@@ -145,41 +137,44 @@ namespace Krovane
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
       Withdrawal withdrawal(operation, m_poa.in(), true);
-      if (operation->GetState() == Queued)
+      // A running one enters the finished list when its dispatch ends.
+      if (CancelQuietly(operation))
         AddFinished(operation);
-      operation->Cancel();
-      operation->SetState(Cancelled);
+      // One whose work has already ended keeps the state it ended with.
+      operation->CancelUnlessEnded();
     }
     m_activeOperations->clear();
   }
 
-  void AsynchronousRouter::LeaveTableUnlessBusy()
+  void AsynchronousRouter::RefuseWhileBusy()
   {
-    if (m_operations)
-    {
-      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
-      if (m_operations->size() > 1)
-        throw OperationsStillActive();
-    }
-    {
-      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-      if (!m_activeOperations->empty())
-        throw OperationsStillActive();
-    }
-
-    ServerObjectTable* table = ServerObjectTable::Instance(PortableServer::POA::_nil());
-    CORBA::Object_var self = m_poa->servant_to_reference(this);
-    Krovane::ISyncServer_var reference = Krovane::ISyncServer::_narrow(self.in());
-    table->RemoveObject(reference.in());
+    RefuseWhileRequestsRun();
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    if (!m_activeOperations->empty())
+      throw OperationsStillActive();
   }
 
   void AsynchronousRouter::Remove()
   {
-    LeaveTableUnlessBusy();
-
-    PortableServer::ObjectId_var servedId = m_poa->reference_to_id(m_server.in());
-    m_poa->deactivate_object(servedId.in());
-
-    SyncServerImpl::Remove();
+    RefuseWhileBusy();
+    // Looked up before anything changes: a served object this POA cannot
+    // name fails the request whole rather than half-way.
+    const bool servesAnObject = !CORBA::is_nil(m_server.in());
+    PortableServer::ObjectId_var servedId;
+    if (servesAnObject)
+      servedId = m_poa->reference_to_id(m_server.in());
+    LeaveTable();
+    if (servesAnObject)
+    {
+      try
+      {
+        m_poa->deactivate_object(servedId.in());
+      }
+      catch (const PortableServer::POA::ObjectNotActive&)
+      {
+        // removed by its own client already
+      }
+    }
+    RetireExceptionHolders();
   }
 }

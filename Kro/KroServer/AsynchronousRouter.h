@@ -96,10 +96,9 @@ namespace Krovane
       PortableServer::ServantBase* m_servant;  // held for the scope
     };
 
-    // The first steps of removing a router: refuses (OperationsStillActive)
-    // while another request or an asynchronous operation is active, then
-    // takes the router out of the object table.
-    void LeaveTableUnlessBusy();
+    // Refuses (OperationsStillActive) while another request or an
+    // asynchronous operation is active: the first step of removing a router.
+    void RefuseWhileBusy();
 
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.

@@ -3,6 +3,7 @@
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/KroServerShutdownTask.h"
 #include "KroServer/OpnType.h"
+#include "KroServer/RequestThreads.h"
 #include "KroServer/SynchronousOperation.h"
 #include "KroServer/SyncServerImpl.h"
 #include "OrbLayer/PrintException.h"
@@ -77,6 +78,8 @@ namespace Krovane
       {
         if (!m_valid)
           return;
+        if (m_frame.record)
+          RequestThreads::Leave(m_frame.record->GetThreadId());
         delete m_frame.record;
         threadLocalOperation->m_operation = m_frame.previousOperation;
         Halvern_Utilities::threadLocalUserPacket->SetToken(m_frame.previousToken);
@@ -126,6 +129,7 @@ namespace Krovane
       frame.server = dynamic_cast<SyncServerImpl*>(frame.servant.in());
       frame.record = new SynchronousOperation(server.in(), operation);
       frame.record->SetThreadId(threadId);
+      RequestThreads::Enter(threadId);  // so that cancelling the request reaches its jobs
       if (frame.server && !Named(operation, "CancelAllOperations"))
         frame.server->AddOperation(frame.record);
       if (frame.server)

@@ -11,8 +11,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <thread>
 #include <unistd.h>
 
 namespace Krovane
@@ -23,40 +21,32 @@ namespace Krovane
   {
     // The argument last given to open(), for every instance.
     std::atomic<void*> s_openArgs(nullptr);
-    // Set when the task ends the process itself.
-    std::atomic<bool> s_endingProcess(false);
-
-    void SleepMilliseconds(long milliseconds)
-    {
-      if (milliseconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
   }
 
   KroServerShutdownTask::KroServerShutdownTask(CORBA::ORB_ptr orb, const ACE_Time_Value& interval)
-    : m_orb(CORBA::ORB::_duplicate(orb)), m_interval(interval)
+    : m_orb(CORBA::ORB::_duplicate(orb)), m_interval(interval), m_started(false), m_stopped(false)
   {
   }
 
   KroServerShutdownTask::~KroServerShutdownTask()
   {
+    // The thread uses this object to its last instruction (ACE's svc_run
+    // calls close() after svc()): it ends before the object goes.
+    if (m_started.load())
+    {
+      {
+        std::lock_guard<std::mutex> guard(m_stopLock);
+        m_stopped = true;
+      }
+      m_stopChanged.notify_all();
+      wait();
+    }
     CORBA::release(m_orb);
   }
 
   void KroServerShutdownTask::OperationCalled()
   {
     s_operationCalled = 1;
-  }
-
-  bool KroServerShutdownTask::IsEndingProcess()
-  {
-    return s_endingProcess.load();
-  }
-
-  void KroServerShutdownTask::AwaitProcessEnd()
-  {
-    for (;;)
-      ::pause();
   }
 
   int KroServerShutdownTask::open(void* args)
@@ -66,7 +56,10 @@ namespace Krovane
     {
       if (CORBA::is_nil(m_orb))
         throw ORBInitializationError("KroServerShutdownTask", "open", "Error initializing the ORB");
-      return activate(0, 1, 0, 0, -1, 0, 0, 0, 0, 0) == -1 ? -1 : 0;
+      if (activate(0, 1, 0, 0, -1, 0, 0, 0, 0, 0) == -1)
+        return -1;
+      m_started.store(true);
+      return 0;
     }
     catch (...)
     {
@@ -94,10 +87,12 @@ namespace Krovane
         s_operationCalled = 0;
         if (idleChecks == 0)
         {
-          SleepMilliseconds(seconds * 1000);
+          if (StoppedWithin(seconds * 1000))
+            return 0;
           continue;
         }
-        SleepMilliseconds((seconds / 10) * 1000);
+        if (StoppedWithin((seconds / 10) * 1000))
+          return 0;
         if (s_operationCalled.value() == 1)
           idleChecks = 0;
         continue;
@@ -125,6 +120,14 @@ namespace Krovane
     return 0;
   }
 
+  bool KroServerShutdownTask::StoppedWithin(long milliseconds)
+  {
+    std::unique_lock<std::mutex> guard(m_stopLock);
+    m_stopChanged.wait_for(guard, std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0),
+                           [this] { return m_stopped; });
+    return m_stopped;
+  }
+
   void KroServerShutdownTask::ShutDown()
   {
     try
@@ -145,8 +148,6 @@ namespace Krovane
       return;
 
     void* args = s_openArgs.load();
-    if (args == reinterpret_cast<void*>(-1) || args == reinterpret_cast<void*>(-2))
-      s_endingProcess.store(true);
     if (args == reinterpret_cast<void*>(-1))
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exit\n")));
@@ -155,11 +156,13 @@ namespace Krovane
     if (args == reinterpret_cast<void*>(-2))
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exitting\n")));
-      // The exit handlers include omniORB's own clean-up, which waits
-      // forever for threads still inside ORB::run(): the request loop is
-      // ended first, waiting for the requests in progress.
+      // No exit(0) here: main's events.wait() returns once the request
+      // loop has ended, and main then destroys the ORB and returns, which
+      // runs the exit handlers. From this thread they would run beside
+      // main's teardown (the ORB destroyed under them, static destructors
+      // twice). The requests in progress end first.
       KroOrb::ShutdownOrb(m_orb, true);
-      std::exit(0);
+      return;
     }
     if (args)
       static_cast<ACE_Task_Base*>(args)->close(0);

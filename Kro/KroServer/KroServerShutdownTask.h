@@ -7,11 +7,19 @@
 // or ends the process, as the argument of open() chose:
 //   null       shut the ORB down only
 //   (void*)-1  log "KroServer exit", then _exit(0) (no exit handlers)
-//   (void*)-2  log "KroServer exitting", then exit(0)
+//   (void*)-2  log "KroServer exitting", then shut the ORB down, waiting for
+//              the requests in progress; main's return then ends the
+//              process through exit, with its exit handlers
 //   otherwise  an ACE_Task_Base* whose close(0) is called, then the ORB is shut down
 //
+// In mode -2 the process end belongs to main: once the ORB is shut down,
+// main's events.wait() returns, main destroys the ORB and returns. An
+// exit(0) from this thread would run the exit handlers and static
+// destructors while main destroys the ORB and runs them too.
+//
 // The application creates it with the initialised ORB and calls open()
-// once; the task must outlive its thread.
+// once. The destructor stops an idle loop still waiting and joins the
+// thread, so the task may go as soon as main is done with it.
 #ifndef KROSERVER_KROSERVERSHUTDOWNTASK_H
 #define KROSERVER_KROSERVERSHUTDOWNTASK_H
 
@@ -22,6 +30,10 @@
 #include <ace/Thread_Mutex.h>
 #include <ace/Time_Value.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 namespace Krovane
 {
   class KroServerShutdownTask : public ACE_Task_Base
@@ -29,19 +41,11 @@ namespace Krovane
   public:
     // interval: the idle interval; only its whole seconds count.
     KroServerShutdownTask(CORBA::ORB_ptr orb, const ACE_Time_Value& interval);
+    // Ends the idle loop if it still waits and joins the thread.
     virtual ~KroServerShutdownTask();
 
     // Marks the process as used. Any thread.
     static void OperationCalled();
-
-    // True once the task has begun to end the process itself (exit modes
-    // -1 and -2). In mode -2 it first ends the ORB's request loop, so the
-    // event threads return while exit(0) runs: a main thread that waits for
-    // them must then not end the process on its own (two exits at once):
-    // it calls AwaitProcessEnd instead.
-    static bool IsEndingProcess();
-    // Blocks the calling thread until the task's exit ends the process.
-    static void AwaitProcessEnd();
 
     // Remembers args (see above) and starts the thread. 0, or -1 (logged).
     virtual int open(void* args = 0);
@@ -51,11 +55,18 @@ namespace Krovane
     virtual int svc();
 
   private:
+    // Waits milliseconds, or less when the destructor stops the task; true
+    // once it is stopped.
+    bool StoppedWithin(long milliseconds);
     // Ends the process or shuts the ORB down, as open() was told.
     void ShutDown();
 
     CORBA::ORB_ptr m_orb;         // own reference; may be nil
     ACE_Time_Value m_interval;    // the idle interval
+    std::atomic<bool> m_started;  // open() started the thread
+    std::mutex m_stopLock;        // taken by the thread's waits and by the destructor
+    std::condition_variable m_stopChanged;  // signalled when m_stopped is set
+    bool m_stopped;               // guarded by m_stopLock; the destructor wants the thread to end
 
     static ACE_Atomic_Op<ACE_Thread_Mutex, int> s_operationCalled;  // 1: a request came
   };

@@ -1,5 +1,7 @@
 #include "KroServer/Operation.h"
 
+#include "KroServer/RequestThreads.h"
+
 #include "Dazadared/JobController.h"
 
 #include <ace/Guard_T.h>
@@ -19,9 +21,12 @@ namespace Krovane
       ~FoundJobRelease() { Halvern_Utilities::JobController::Instance()->ReleaseFoundJob(); }
     };
 
+    // A thread that Cancel can reach: one of ACE's thread manager (the
+    // pool's), or an ORB thread while it serves a request.
     bool ThreadIsManaged(unsigned long threadId)
     {
-      return ACE_Thread_Manager::instance()->thread_within(static_cast<ACE_thread_t>(threadId)) != 0;
+      return ACE_Thread_Manager::instance()->thread_within(static_cast<ACE_thread_t>(threadId)) != 0 ||
+             RequestThreads::IsServing(threadId);
     }
   }
 
@@ -43,6 +48,21 @@ namespace Krovane
   }
 
   void Operation::SetState(OperationState state) { m_state.store(state); }
+
+  bool Operation::CancelUnlessEnded()
+  {
+    OperationState expected = Queued;
+    if (m_state.compare_exchange_strong(expected, Cancelled))
+      return true;
+    expected = Running;
+    return m_state.compare_exchange_strong(expected, Cancelled);
+  }
+
+  void Operation::FinishUnlessCancelled()
+  {
+    OperationState expected = Running;
+    m_state.compare_exchange_strong(expected, Finished);
+  }
 
   void Operation::MarkCancelled()
   {
@@ -85,7 +105,9 @@ namespace Krovane
     // ends the whole server), and the thread may be detached, so it can be
     // neither killed nor joined. It is asked to stop through the thread
     // manager's cancel flag, which it reads with ACE_Thread_Manager::testcancel,
-    // besides the jobs and the state that the rest of Cancel changes.
+    // besides the jobs and the state that the rest of Cancel changes. ACE
+    // cannot clear that flag again: a pool thread so marked leaves the pool
+    // once its operation has ended, and a fresh thread takes its place.
     ACE_Thread_Manager::instance()->cancel(static_cast<ACE_thread_t>(threadId));
   }
 
@@ -94,29 +116,9 @@ namespace Krovane
     if (m_state.load() != Running)
       return;
 
-    if (m_cooperativeCancel)
-    {
-      try
-      {
-        if (!ThreadIsManaged(GetThreadId()))
-        {
-          ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Thread isn't valid.\n")));
-          MarkCancelled();
-          return;
-        }
-        ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
-        CancelJobs(false);
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): Set state to Cancelled\n")));
-        MarkCancelled();
-      }
-      catch (...)
-      {
-        MarkCancelled();
-        throw;
-      }
-      return;
-    }
-
+    // A thread that cannot stop itself is stopped first; its jobs are
+    // cancelled either way.
+    const bool stopThread = !m_cooperativeCancel;
     try
     {
       if (!ThreadIsManaged(GetThreadId()))
@@ -125,15 +127,19 @@ namespace Krovane
         MarkCancelled();
         return;
       }
-      StopThread(GetThreadId());
+      if (stopThread)
+        StopThread(GetThreadId());
       ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
-      CancelJobs(true);
+      CancelJobs(stopThread);
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): Set state to Cancelled\n")));
       MarkCancelled();
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Unknown exception while terminating and joining thread.\n")));
+      if (stopThread)
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Unknown exception while terminating and joining thread.\n")));
+      else
+        MarkCancelled();
       throw;
     }
   }

@@ -29,6 +29,11 @@ namespace Krovane
     OperationState GetState();
     // Sets the state.
     void SetState(OperationState state);
+    // Queued or Running -> Cancelled; false when the operation had already
+    // ended (Finished or Cancelled), which then stays as it was.
+    bool CancelUnlessEnded();
+    // Running -> Finished; an operation cancelled meanwhile stays Cancelled.
+    void FinishUnlessCancelled();
 
     // Cancels a Running operation: cancels the jobs its thread registered
     // with the job controller and sets the state to Cancelled. Does nothing
@@ -49,7 +54,8 @@ namespace Krovane
     std::atomic<OperationState> m_state;  // see the transitions of OperationState
     int m_cooperativeCancel;              // 1: jobs only; 0: stop the thread as well
     std::string m_name;                   // the operation's name
-    ACE_Thread_Mutex m_lock;              // GetState and the job loop of Cancel
+    // Held across Cancel's job loop: GetState waits until the jobs are cancelled.
+    ACE_Thread_Mutex m_lock;
   };
 }
 

@@ -142,16 +142,24 @@ namespace Krovane
 
   void SyncServerImpl::Remove()
   {
-    if (m_operations)
-    {
-      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
-      if (m_operations->size() > 1)
-        throw OperationsStillActive();
-    }
+    RefuseWhileRequestsRun();
+    LeaveTable();
+  }
+
+  void SyncServerImpl::RefuseWhileRequestsRun()
+  {
+    if (!m_operations)
+      return;
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+    if (m_operations->size() > 1)
+      throw OperationsStillActive();
+  }
+
+  void SyncServerImpl::LeaveTable()
+  {
     ServerObjectTable* table = ServerObjectTable::Instance(PortableServer::POA::_nil());
-    CORBA::Object_var self = m_poa->servant_to_reference(this);
-    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(self.in());
-    table->RemoveObject(server.in());
+    Krovane::ISyncServer_var self = OwnReference<Krovane::ISyncServer>();
+    table->RemoveObject(self.in());
   }
 
   void SyncServerImpl::_add_ref()

@@ -75,6 +75,19 @@ namespace Krovane
     // The next operation id: 1, 2, 3, ... Unlocked: callers hold their own lock.
     int MakeNewOperationID();
 
+    // A new reference to this object, as Interface; the caller releases it.
+    template <typename Interface>
+    typename Interface::_ptr_type OwnReference()
+    {
+      CORBA::Object_var self = m_poa->servant_to_reference(this);
+      return Interface::_narrow(self.in());
+    }
+    // Raises OperationsStillActive while a request other than the caller's
+    // own runs in this object.
+    void RefuseWhileRequestsRun();
+    // Takes this object out of the process's object table.
+    void LeaveTable();
+
     ACE_Thread_Mutex m_lock;                // guards m_operations
     OperationList* m_operations;            // running requests, or null when not kept
     int m_nextOperationId;                  // the next id to hand out

@@ -5,6 +5,8 @@
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
+#include <ace/Thread.h>
+#include <ace/Thread_Manager.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Time_Value.h>
 
@@ -272,7 +274,7 @@ namespace Krovane
       Dispatchable* item = GetOperation(keepRunning);
       if (!item)
         continue;
-      threadLocalOperation->m_operation = dynamic_cast<SynchronousOperation*>(item);
+      CurrentOperation current(dynamic_cast<SynchronousOperation*>(item));
       try
       {
         item->Dispatch();
@@ -289,10 +291,48 @@ namespace Krovane
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Unknown exception dispatching Operation.\n")));
         keepRunning = 0;
         MarkLeaving();
+        continue;
+      }
+      if (WasStopped())
+      {
+        keepRunning = 0;
+        LeaveForAFreshThread();
       }
     }
     decrementPoolSize();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Decrementing ThreadPool size: thread exitting.\n")));
     return 0;
+  }
+
+  ThreadPoolThreadingPolicy::CurrentOperation::CurrentOperation(SynchronousOperation* operation)
+  {
+    threadLocalOperation->m_operation = operation;
+  }
+
+  ThreadPoolThreadingPolicy::CurrentOperation::~CurrentOperation()
+  {
+    // The operation may be gone once its dispatch has ended: the queue-place
+    // reports this thread makes next must not name it.
+    threadLocalOperation->m_operation = nullptr;
+  }
+
+  bool ThreadPoolThreadingPolicy::WasStopped()
+  {
+    return ACE_Thread_Manager::instance()->testcancel(ACE_Thread::self()) != 0;
+  }
+
+  void ThreadPoolThreadingPolicy::LeaveForAFreshThread()
+  {
+    bool workWaits = false;
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_queueLock);
+      workWaits = !m_queue.IsEmpty();
+    }
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_poolLock);
+    ++m_leaving;
+    // Without a replacement, work already waiting could wait for the next
+    // submission, and the pool could fall below its minimum.
+    if (workWaits || m_poolSize - m_leaving < m_min)
+      StartThread();
   }
 }

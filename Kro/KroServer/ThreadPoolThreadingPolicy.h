@@ -29,6 +29,8 @@
 
 namespace Krovane
 {
+  class SynchronousOperation;
+
   class ThreadPoolThreadingPolicy : public BufferedThreadingPolicy
   {
   public:
@@ -97,14 +99,30 @@ namespace Krovane
     void WaitForWakeUp(unsigned long seen);
     // Notes that the calling thread is about to end (after a failed item).
     void MarkLeaving();
+    // Whether an operation's cancellation stopped the calling thread (ACE's
+    // cancel flag, which cannot be cleared: the thread must end).
+    static bool WasStopped();
+    // Notes that the calling, stopped thread ends, and starts a fresh one
+    // when work waits or the pool would fall below its minimum.
+    void LeaveForAFreshThread();
 
-    int m_idle;                          // threads inside GetOperation
-    int m_poolSize;                      // threads started and not yet ended
-    int m_max;                           // most threads the pool may hold
-    int m_min;                           // threads kept when idle
-    int m_stackSize;                     // stack size of new threads; 0: the default
-    int m_leaving;                       // threads that have decided to end and not yet ended
-    mutable ACE_Thread_Mutex m_poolLock;  // guards the six fields above
+    // The calling thread's current operation for the scope of one dispatch.
+    class CurrentOperation
+    {
+    public:
+      explicit CurrentOperation(SynchronousOperation* operation);
+      ~CurrentOperation();
+      CurrentOperation(const CurrentOperation&) = delete;
+      CurrentOperation& operator=(const CurrentOperation&) = delete;
+    };
+
+    mutable ACE_Thread_Mutex m_poolLock;  // taken after m_queueLock, never before
+    int m_idle;       // guarded by m_poolLock; threads inside GetOperation
+    int m_poolSize;   // guarded by m_poolLock; threads started and not yet ended
+    int m_max;        // guarded by m_poolLock; most threads the pool may hold
+    int m_min;        // guarded by m_poolLock; threads kept when idle
+    int m_stackSize;  // guarded by m_poolLock; stack size of new threads; 0: the default
+    int m_leaving;    // guarded by m_poolLock; threads that have decided to end and not yet ended
     ACE_Thread_Mutex m_conditionLock;    // the mutex of m_condition
     // Idle threads wait on it; thread-scope, owned by the pool.
     std::unique_ptr<ACE_Condition<ACE_Thread_Mutex>> m_condition;

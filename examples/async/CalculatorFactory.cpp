@@ -1,5 +1,6 @@
 #include "CalculatorFactory.h"
 
+#include "ActiveServant.h"
 #include "CalculatorAccount.h"
 #include "CalculatorRouter.h"
 #include "UserTokenText.h"
@@ -16,26 +17,21 @@ namespace KroExample
 
   Krovane::ISyncServer_ptr CalculatorFactory::CreateObject(const Krovane::UserToken& token)
   {
-    // The POA takes its own reference to each servant on activation; ours
-    // go when this function returns.
-    CalculatorAccount* account = new CalculatorAccount(m_serverObjectPOA.in());
-    PortableServer::ServantBase_var accountOwnership = account;
-    account->SetUserToken(token);
-    PortableServer::ObjectId_var accountId = m_serverObjectPOA->activate_object(account);
-    CORBA::Object_var accountObject = m_serverObjectPOA->id_to_reference(accountId.in());
-    Krovane::IAsyncServer_var accountReference = Krovane::IAsyncServer::_narrow(accountObject.in());
-
-    CalculatorRouter* router = new CalculatorRouter(m_serverObjectPOA.in(), accountReference.in(),
-                                                    m_settings.maxThreads, m_settings.stepTime,
-                                                    m_settings.callbackTimeout);
-    PortableServer::ServantBase_var routerOwnership = router;
-    PortableServer::ObjectId_var routerId = m_serverObjectPOA->activate_object(router);
-    CORBA::Object_var routerObject = m_serverObjectPOA->id_to_reference(routerId.in());
-    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(routerObject.in());
-    AddObjectToTable(server.in());
+    // Each is deactivated again when a later step fails (the router's
+    // activation, the object table), and kept once the calculator is in
+    // the table.
+    ActiveServant<CalculatorAccount, Krovane::IAsyncServer> account(
+      m_serverObjectPOA.in(), new CalculatorAccount(m_serverObjectPOA.in()));
+    account->SetUserToken(token);  // before anyone has its reference
+    ActiveServant<CalculatorRouter, Krovane::ISyncServer> router(
+      m_serverObjectPOA.in(), new CalculatorRouter(m_serverObjectPOA.in(), account.Reference(), m_settings.maxThreads,
+                                                   m_settings.stepTime, m_settings.callbackTimeout));
+    AddObjectToTable(router.Reference());
+    account.Keep();
+    router.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CalculatorFactory created a calculator for user \"%C\"\n"),
                TokenToText(token).c_str()));
-    return server._retn();
+    return Krovane::ISyncServer::_duplicate(router.Reference());
   }
 }

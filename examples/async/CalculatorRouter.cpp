@@ -1,5 +1,6 @@
 #include "CalculatorRouter.h"
 
+#include "ActiveServant.h"
 #include "CalculatorRelay.h"
 #include "SteppedComputation.h"
 
@@ -57,29 +58,13 @@ namespace KroExample
     // The operation talks to the relay, never to the client directly: the
     // relay bounds each callback, survives a client that goes away and can
     // be given a new handler (RegisterNewHandler).
-    CalculatorRelay* relay = new CalculatorRelay(handler);
-    PortableServer::ServantBase_var relayOwnership = relay;
-    PortableServer::ObjectId_var relayId = m_poa->activate_object(relay);
-    CORBA::Object_var relayObject = m_poa->id_to_reference(relayId.in());
-    Krovane::IAsyncHandler_var relayReference = Krovane::IAsyncHandler::_narrow(relayObject.in());
-    RegisterWrappedAsynchronousHandlerTimeout(relayReference.in(), m_callbackTimeout);
-
-    int id = -1;
-    try
-    {
-      id = SubmitAsynchronousOperation("Compute", Krovane::IAsyncServer::_nil(), relayReference.in(),
-                                       KeepParameters({what, static_cast<int>(steps)}));
-    }
-    catch (...)
-    {
-      m_poa->deactivate_object(relayId.in());
-      throw;
-    }
+    ActiveRelay<CalculatorRelay> relay(m_poa.in(), new CalculatorRelay(handler));  // deactivated unless kept
+    RegisterWrappedAsynchronousHandlerTimeout(relay.Reference(), m_callbackTimeout);
+    const int id = SubmitAsynchronousOperation("Compute", Krovane::IAsyncServer::_nil(), relay.Reference(),
+                                               KeepParameters({what, static_cast<int>(steps)}));
     if (id < 0)
-    {
-      m_poa->deactivate_object(relayId.in());
       throw CORBA::NO_MEMORY();
-    }
+    relay.Keep();  // from here on the operation retires it
     relay->SetOperationId(id);
     return id;
   }

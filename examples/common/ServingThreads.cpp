@@ -20,14 +20,6 @@ namespace KroExample
   {
   }
 
-  ServingThreads::~ServingThreads()
-  {
-    // The idle task's thread is returning once it has shut the ORB down:
-    // let it end before the task goes.
-    if (m_idleShutdownStarted && m_shutdownOnSignal && m_shutdownOnSignal->ReceivedSignal() == 0)
-      m_idleShutdown.wait();
-  }
-
   void ServingThreads::Start(bool withIdleShutdown)
   {
     m_shutdownOnSignal.reset(new ShutdownOnSignal(m_orb.in()));
@@ -44,7 +36,6 @@ namespace KroExample
     {
       if (m_idleShutdown.open(m_exitMode) != 0)
         throw std::runtime_error("cannot start the idle-shutdown task");
-      m_idleShutdownStarted = true;
       opened = true;
     });
     return opened;
@@ -53,8 +44,6 @@ namespace KroExample
   int ServingThreads::Wait()
   {
     m_eventThreads.wait();
-    if (Krovane::KroServerShutdownTask::IsEndingProcess())
-      Krovane::KroServerShutdownTask::AwaitProcessEnd();  // its exit(0) ends the process
     return m_shutdownOnSignal->ReceivedSignal();
   }
 }

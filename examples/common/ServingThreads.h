@@ -3,17 +3,15 @@
 // and the watcher that shuts the ORB down on SIGTERM or SIGINT
 // (ShutdownOnSignal).
 //
-// The server ends when the idle task shuts the ORB down (or ends the
-// process, as its exit mode says) or on a signal; Wait returns then. When
-// the idle task ends the process with exit(0), Wait does not return: the
-// task's exit ends the process, and main must not end it at the same time.
+// The server ends when the idle task shuts the ORB down (in exit mode
+// _exit it ends the process at once) or on a signal; Wait returns then, and
+// the end of the process is main's.
 //
 // Ownership and threads: main calls PrepareProcess first, before any other
 // thread exists. It then owns one ServingThreads, with the initialised ORB,
 // and calls Start and Wait on its own thread; OpenIdleShutdown may be
-// called from any thread. The destructor joins the idle task when that
-// task shut the ORB down (after a signal it may sleep for a whole interval
-// yet, and the process does not wait for it).
+// called from any thread. The destructor ends the idle task (it stops the
+// task's wait when a signal ended the server) and joins it.
 #ifndef KRO_EXAMPLES_SERVINGTHREADS_H
 #define KRO_EXAMPLES_SERVINGTHREADS_H
 
@@ -24,7 +22,6 @@
 
 #include <omniORB4/CORBA.h>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -34,15 +31,16 @@ namespace KroExample
   {
   public:
     // Blocks SIGTERM and SIGINT, so that only the watcher sees them, and
-    // lets the process end without waiting for the idle task, which may
-    // still be asleep. Call it in main before any other thread starts.
+    // lets the process end without waiting for ACE's threads (the pool's
+    // wait for work to the end). Call it in main before any other thread
+    // starts.
     static void PrepareProcess();
 
     // threads: event-loop threads; idleSeconds and exitMode: the idle
     // task's interval and open() argument (see KroServerShutdownTask).
     ServingThreads(CORBA::ORB_ptr orb, int threads, int idleSeconds, void* exitMode);
-    // Joins the idle task if it shut the ORB down; stops the watcher.
-    ~ServingThreads();
+    // Ends and joins the idle task; stops the watcher.
+    ~ServingThreads() = default;
     ServingThreads(const ServingThreads&) = delete;
     ServingThreads& operator=(const ServingThreads&) = delete;
 
@@ -63,7 +61,6 @@ namespace KroExample
     Krovane::KroServerEventHandler m_eventThreads;       // the request loop
     Krovane::KroServerShutdownTask m_idleShutdown;       // ends the server once idle
     std::once_flag m_idleShutdownOpened;                 // the idle task starts once
-    std::atomic<bool> m_idleShutdownStarted{false};      // set once it runs; read by the destructor
     std::unique_ptr<ShutdownOnSignal> m_shutdownOnSignal;  // the watcher, from Start on
   };
 }

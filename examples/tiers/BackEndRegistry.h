@@ -4,7 +4,8 @@
 //
 // Ownership: owns the entries and the list; the first front-end router
 // made with List() makes it the process's registry, so it must outlive
-// every router and pool thread: main keeps it until the process ends.
+// every router and pool thread: main keeps it until the process ends (the
+// front end ends with _exit, and never destroys it).
 // Threads: Load on main's thread before any router exists; afterwards the
 // routers claim and free entries under the library's access lock.
 #ifndef KRO_EXAMPLES_TIERS_BACKENDREGISTRY_H

@@ -17,14 +17,12 @@ namespace KroTiers
   {
     if (steps < 1 || steps > 1000)
       throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
-    WorkRequests::Request& request = m_requests.Add(m_poa.in(), steps, handler);
-    const int id = SubmitAsynchronousOperation("StartWork", Krovane::IAsyncServer::_nil(), request.relay.in(),
-                                               &request.parameters);
+    WorkRequests::Pending request(m_requests, m_poa.in(), steps, handler);  // forgotten unless kept
+    const int id = SubmitAsynchronousOperation("StartWork", Krovane::IAsyncServer::_nil(), request->relay.in(),
+                                               &request->parameters);
     if (id < 0)
-    {
-      m_requests.Forget(m_poa.in(), request);
       throw CORBA::NO_MEMORY(0, CORBA::COMPLETED_NO);
-    }
+    request.Keep();
     return id;
   }
 

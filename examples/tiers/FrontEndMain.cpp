@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include <unistd.h>
+
 int main(int argc, char** argv)
 {
   KroTiers::TierServerOptions options;
@@ -35,10 +37,12 @@ int main(int argc, char** argv)
   // Before any thread exists, so that only the watcher sees the signals.
   KroExample::ServingThreads::PrepareProcess();
 
-  // Before the ORB: the routers and pool threads use it to the end.
+  // Before the ORB, and never destroyed: the pool's threads are detached
+  // and release the entry of an operation that ends after the ORB is gone,
+  // up to the end of the process (see the _exit below).
   KroTiers::BackEndRegistry registry;
   KroExample::ServerProcess process("KroTiersFrontEnd", KroExample::ServerProcess::kCallsOtherServers);
-  return process.Run(options.server.orbArgs, [&]()
+  const int status = process.Run(options.server.orbArgs, [&]()
   {
     KroTiers::TierServer server(process);
     if (registry.Load(server.Directory()) == 0)
@@ -50,4 +54,12 @@ int main(int argc, char** argv)
     process.Publish(reference.in(), options.server);
     process.Serve(options.server);
   });
+
+  // The server ends here, without returning: a return would destroy the
+  // registry under pool threads that may still release entries, and run
+  // ACE's clean-up at exit beside omniORB's detached threads that are still
+  // ending (see KroExampleAsyncServer).
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(status);
 }

@@ -30,23 +30,12 @@ namespace KroTiers
   {
     if (steps < 1 || steps > 1000)
       throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
-    WorkRequests::Request& request = m_requests.Add(m_poa.in(), steps, handler);
-    int id = -1;
-    try
-    {
-      id = SubmitAsynchronousOperation("StartWork", Krovane::IAsyncServer::_nil(), request.relay.in(),
-                                       &request.parameters);
-    }
-    catch (...)
-    {
-      m_requests.Forget(m_poa.in(), request);  // refused (Unavailable): nothing will use it
-      throw;
-    }
+    WorkRequests::Pending request(m_requests, m_poa.in(), steps, handler);  // forgotten unless kept
+    const int id = SubmitAsynchronousOperation("StartWork", Krovane::IAsyncServer::_nil(), request->relay.in(),
+                                               &request->parameters);
     if (id < 0)
-    {
-      m_requests.Forget(m_poa.in(), request);
       throw CORBA::NO_MEMORY(0, CORBA::COMPLETED_NO);
-    }
+    request.Keep();
     return id;
   }
 

@@ -1,5 +1,7 @@
 #include "WorkRequests.h"
 
+#include "ActiveServant.h"
+
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/OpnType.h"
@@ -28,14 +30,26 @@ namespace KroTiers
   {
     std::unique_ptr<Request> request(new Request);
     request->parameters.push_back(Halvern_Utilities::Variant(steps));
-    PortableServer::ServantBase_var relay = new Krovane::AsynchronousHandler(client);
-    request->relayId = poa->activate_object(relay.in());
-    CORBA::Object_var reference = poa->id_to_reference(request->relayId.in());
-    request->relay = Krovane::IAsyncHandler::_narrow(reference.in());
+    KroExample::ActiveRelay<Krovane::AsynchronousHandler> relay(poa, new Krovane::AsynchronousHandler(client));
+    request->relay = Krovane::IAsyncHandler::_duplicate(relay.Reference());
+    request->relayId = new PortableServer::ObjectId(relay.Id());
 
     std::lock_guard<std::mutex> guard(m_lock);
     m_requests.push_back(std::move(request));
+    relay.Keep();  // from here on Forget or RetireAll deactivates it
     return *m_requests.back();
+  }
+
+  WorkRequests::Pending::Pending(WorkRequests& requests, PortableServer::POA_ptr poa, int steps,
+                                 Krovane::IAsyncHandler_ptr client)
+    : m_requests(requests), m_poa(PortableServer::POA::_duplicate(poa)), m_request(&requests.Add(poa, steps, client))
+  {
+  }
+
+  WorkRequests::Pending::~Pending()
+  {
+    if (!m_kept)
+      m_requests.Forget(m_poa.in(), *m_request);
   }
 
   void WorkRequests::Forget(PortableServer::POA_ptr poa, Request& request)

@@ -31,11 +31,28 @@ namespace KroTiers
       PortableServer::ObjectId_var relayId;                 // its id in the router's POA
     };
 
-    // Keeps the parameters {steps} and a new relay to client, active in
-    // poa. The request stays until Forget or RetireAll.
-    Request& Add(PortableServer::POA_ptr poa, int steps, Krovane::IAsyncHandler_ptr client);
-    // Drops a request whose submission was refused, deactivating its relay.
-    void Forget(PortableServer::POA_ptr poa, Request& request);
+    // A request being submitted: added at construction, and forgotten
+    // again (its relay deactivated) when the scope ends before Keep(), as
+    // when the submission throws or is refused.
+    class Pending
+    {
+    public:
+      // Keeps the parameters {steps} and a new relay to client, active in poa.
+      Pending(WorkRequests& requests, PortableServer::POA_ptr poa, int steps, Krovane::IAsyncHandler_ptr client);
+      ~Pending();
+      Pending(const Pending&) = delete;
+      Pending& operator=(const Pending&) = delete;
+
+      Request* operator->() const { return m_request; }
+      // The request stays until RetireAll; its operation retires the relay.
+      void Keep() { m_kept = true; }
+
+    private:
+      WorkRequests& m_requests;        // where it was added
+      PortableServer::POA_var m_poa;   // where its relay is active
+      Request* m_request;              // owned by m_requests
+      bool m_kept = false;             // Keep() was called
+    };
     // Deactivates every relay still active (errors are ignored: a relay
     // may be gone already) and drops every request. Only once no operation
     // of the router can run any more, and only for operations that leave
@@ -47,6 +64,11 @@ namespace KroTiers
     static int Steps(const std::vector<Halvern_Utilities::Variant>* parameters);
 
   private:
+    // Keeps the parameters {steps} and a new relay to client, active in poa.
+    Request& Add(PortableServer::POA_ptr poa, int steps, Krovane::IAsyncHandler_ptr client);
+    // Drops a request whose submission failed, deactivating its relay.
+    void Forget(PortableServer::POA_ptr poa, Request& request);
+
     std::mutex m_lock;                                // guards m_requests
     std::list<std::unique_ptr<Request>> m_requests;   // every request kept
   };

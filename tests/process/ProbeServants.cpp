@@ -5,6 +5,7 @@
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/SynchronousOperation.h"
 
+#include "Dazadared/JobGuard.h"
 #include "Dazadared/threadLocalUserPacket.h"
 
 #include <ace/Log_Msg.h>
@@ -117,8 +118,20 @@ namespace KroProbe
     return NumOperations();
   }
 
+  namespace
+  {
+    // The job a Work registers for its thread: says when a canceller reaches it.
+    class WorkJob : public Halvern_Utilities::Job
+    {
+    protected:
+      void OnCancel() override { ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ProbeObject Work's job cancelled\n"))); }
+    };
+  }
+
   void ProbeObject::Work(CORBA::Long maxMilliseconds)
   {
+    WorkJob job;
+    Halvern_Utilities::JobGuard registered(job);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMilliseconds);
     std::unique_lock<std::mutex> lock(s_workLock);
     // Read before the start is told: a release that follows the news counts.

@@ -1,0 +1,65 @@
+#include "FaultChecks.h"
+
+#include <chrono>
+
+namespace KroTest
+{
+  std::string StateText(Krovane::IAsyncServer_ptr server, CORBA::Long id)
+  {
+    static const char* const names[] = {"Queued", "Running", "Finished", "Cancelled"};
+    try
+    {
+      const Krovane::OperationState state = server->GetOperationState(id);
+      return state <= Krovane::Cancelled ? names[state] : "state " + std::to_string(state);
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      return ex._name();
+    }
+  }
+
+  std::string RemoveWhenIdle(Krovane::ISyncServer_ptr server, const OutputCollector& log)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::string failure;
+    // Bounded by the deadline; between attempts, waits for the server to log something new.
+    for (int attempt = 0; attempt < 50 && std::chrono::steady_clock::now() < deadline; ++attempt)
+    {
+      const int linesBefore = log.Count("\n");
+      try
+      {
+        server->Remove();
+        return "";
+      }
+      catch (const Krovane::OperationsStillActive&)
+      {
+        failure = "OperationsStillActive";
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        return ex._name();
+      }
+      log.WaitFor("\n", std::chrono::milliseconds(500), linesBefore + 1);
+    }
+    return failure;
+  }
+
+  std::string FinishedOnceAndLast(const FaultClient& handler)
+  {
+    if (!handler.StaysAlive())
+      return "";
+    handler.WaitFor("Finished", std::chrono::seconds(15));
+    const std::vector<std::string> events = handler.Events();
+    if (handler.Count("Finished") == 1 && !events.empty() && events.back() == "Finished")
+      return "";
+    return "want Finished once and last, heard:\n" + Joined(events);
+  }
+
+  std::string Joined(const std::vector<std::string>& events)
+  {
+    std::string text;
+    for (const std::string& event : events)
+      text += "  " + event + "\n";
+    return text;
+  }
+}

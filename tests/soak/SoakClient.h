@@ -1,0 +1,104 @@
+// SoakClient: one soak client process's work for one round. Until its time
+// is up it takes calculators one after another; on each it submits a few
+// computations of random length and, at random, cancels one, attaches a
+// fresh handler to one, asks the state of one, cancels all or submits one
+// more. Then it waits until every operation of the calculator has ended and
+// checks the operations and their handlers; a calculator's states are read
+// again once the next one has ended, before it is removed.
+//
+// Checks: every operation ends Finished or Cancelled and stays so (a state
+// read Cancelled never later reads Finished, nor Finished -> Cancelled); an
+// operation never cancelled ends Finished, with exactly one Finished among
+// its handlers; no handler gets a callback after Finished, nor two
+// Finished; Remove is accepted once every operation has ended; no call fails
+// with a system exception.
+//
+// Threads: Run() on the process's main thread; the ORB's threads deliver
+// callbacks to the handlers.
+#ifndef KRO_TESTS_SOAK_SOAKCLIENT_H
+#define KRO_TESTS_SOAK_SOAKCLIENT_H
+
+#include "SoakFindings.h"
+#include "SoakHandler.h"
+
+#include "Calculator.hh"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace KroSoak
+{
+  struct ClientOptions
+  {
+    std::string name = "client";    // for messages
+    std::string ior;                 // the server's factory
+    int seconds = 30;                // how long to keep taking calculators
+    unsigned seed = 1;               // of the random choices
+    int refusingPercent = 10;        // handlers that refuse Status
+  };
+
+  // What the client did, printed at the end for the coordinator.
+  struct ClientStats
+  {
+    long calculators = 0, operations = 0, cancels = 0, reattaches = 0, queries = 0, cancelAlls = 0,
+         removes = 0;
+  };
+
+  class SoakClient
+  {
+  public:
+    SoakClient(CORBA::ORB_ptr orb, const ClientOptions& options);
+    // The client's work; the process's exit code (0: no violation).
+    int Run();
+
+  private:
+    struct OperationRecord
+    {
+      CORBA::Long id = 0;
+      bool cancelRequested = false;                      // CancelOperation or CancelAllOperations asked
+      std::vector<PortableServer::ServantBase_var> handlers;  // every SoakHandler it was given
+      std::optional<Krovane::OperationState> lastRead;   // the last state read
+      bool readCancelled = false;                        // some read gave Cancelled
+      bool readFinished = false;                         // some read gave Finished
+    };
+
+    struct CalculatorUse
+    {
+      int number = 0;                                    // in this client
+      Calculator::ICalculator_var calculator;
+      std::vector<OperationRecord> operations;
+    };
+
+    // One calculator's submissions and random requests.
+    void Drive(CalculatorUse& use);
+    void Submit(CalculatorUse& use);
+    void CancelOne(CalculatorUse& use, OperationRecord& operation);
+    void ReattachOne(CalculatorUse& use, OperationRecord& operation);
+    void CancelAll(CalculatorUse& use);
+    // Reads and checks the state; empty when the read failed.
+    std::optional<Krovane::OperationState> ReadState(CalculatorUse& use, OperationRecord& operation);
+    // Waits until every operation has ended, then checks them all.
+    void Settle(CalculatorUse& use);
+    // Reads every state again and removes the calculator.
+    void RecheckAndRemove(CalculatorUse& use);
+
+    Krovane::IAsyncHandler_ptr NewHandler(OperationRecord& operation);
+    std::string Where(const CalculatorUse& use, const OperationRecord* operation = nullptr) const;
+    int Random(int low, int high);  // uniform in [low, high]
+
+    CORBA::ORB_var m_orb;
+    PortableServer::POA_var m_root;                 // where the handlers live
+    Krovane::IServerFactory_var m_factory;
+    ClientOptions m_options;
+    std::mt19937 m_random;
+    Activity m_activity;                            // woken by every callback
+    SoakFindings m_findings;
+    ClientStats m_stats;
+  };
+}
+
+#endif

@@ -1,0 +1,182 @@
+#include "SoakCoordinator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace KroSoak
+{
+  namespace
+  {
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
+
+    const int kRounds = 2;
+    const int kKilledPerRound = 2;
+    const seconds kClientEndWait(150);  // beyond its time: the longest a client may take to finish checking
+
+    const char* const kStatNames[] = {"calculators", "operations", "cancels", "reattaches", "queries",
+                                      "cancelAlls", "removes"};
+
+    std::string VmRss(pid_t pid)
+    {
+      std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+      std::string line;
+      while (std::getline(status, line))
+        if (line.compare(0, 6, "VmRSS:") == 0)
+        {
+          std::size_t start = line.find_first_not_of(" \t", 6);
+          return start == std::string::npos ? line : line.substr(start);
+        }
+      return "unknown";
+    }
+
+    // The last lines of text, at most limit characters.
+    std::string Tail(const std::string& text, std::size_t limit = 4000)
+    {
+      return text.size() <= limit ? text : "..." + text.substr(text.size() - limit);
+    }
+  }
+
+  SoakCoordinator::SoakCoordinator(const SoakOptions& options) : m_options(options) {}
+
+  void SoakCoordinator::CheckServerOutput(KroTest::ServerProcess& server)
+  {
+    const std::string log = server.Process().Stderr().Text();
+    for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                             "runtime error:"})
+    {
+      std::size_t at = log.find(mark);
+      if (at != std::string::npos)
+        m_findings.Violation("server-sanitizer-report", "server",
+                             "\n" + log.substr(at, std::min<std::size_t>(6000, log.size() - at)));
+    }
+  }
+
+  void SoakCoordinator::RunRound(int round, KroTest::ServerProcess& server)
+  {
+    const int roundSeconds = std::max(5, m_options.seconds / kRounds);
+    std::printf("soak: round %d of %d: %d clients for %d s, %d of them killed mid-round\n", round, kRounds,
+                m_options.clients, roundSeconds, kKilledPerRound);
+    std::fflush(stdout);
+
+    // The same choices in both rounds: the rounds are identical but for timing.
+    std::mt19937 random(m_options.seed);
+    std::vector<std::unique_ptr<KroTest::ChildProcess>> clients;
+    for (int i = 0; i < m_options.clients; ++i)
+    {
+      const std::string name = "client" + std::to_string(i + 1);
+      clients.push_back(std::make_unique<KroTest::ChildProcess>(
+        m_options.self,
+        std::vector<std::string>{"--client", "--name", name, "--ior", server.Ior(), "--seconds",
+                                 std::to_string(roundSeconds), "--seed", std::to_string(m_options.seed * 100 + i),
+                                 "--refusing-percent", std::to_string(m_options.refusingPercent),
+                                 "-ORBendPoint", "giop:tcp:127.0.0.1:", "-ORBclientCallTimeOutPeriod", "30000"}));
+    }
+
+    // The last clients are killed, each at a random time in the middle of the round.
+    const int killed = std::min(kKilledPerRound, m_options.clients);
+    std::uniform_int_distribution<int> killAt(roundSeconds * 250, roundSeconds * 750);
+    std::vector<int> killTimes;
+    for (int i = 0; i < killed; ++i)
+      killTimes.push_back(killAt(random));
+    std::sort(killTimes.begin(), killTimes.end());
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < killed; ++i)
+    {
+      KroTest::ChildProcess& victim = *clients[m_options.clients - killed + i];
+      const auto when = start + milliseconds(killTimes[i]);
+      const auto left = std::chrono::duration_cast<milliseconds>(when - std::chrono::steady_clock::now());
+      // Waits for the kill time, or for the victim's early end (itself a finding).
+      if (std::optional<KroTest::ExitStatus> early = victim.WaitForExit(std::max(milliseconds(0), left)))
+      {
+        m_findings.Violation("client-ended-early", "client" + std::to_string(m_options.clients - killed + i + 1),
+                             early->Describe() + "\n" + Tail(victim.Stdout().Text()) + Tail(victim.Stderr().Text()));
+        continue;
+      }
+      victim.Kill();
+      std::printf("soak: killed client%d after %.1f s\n", m_options.clients - killed + i + 1, killTimes[i] / 1000.0);
+      std::fflush(stdout);
+    }
+
+    for (int i = 0; i < m_options.clients - killed; ++i)
+    {
+      KroTest::ChildProcess& client = *clients[i];
+      const std::string name = "client" + std::to_string(i + 1);
+      std::optional<KroTest::ExitStatus> status = client.WaitForExit(seconds(roundSeconds) + kClientEndWait);
+      const std::string output = client.Stdout().Text();
+      m_findings.AddCounts(output);
+      std::istringstream lines(output);
+      std::string line;
+      while (std::getline(lines, line))
+        if (line.compare(0, 6, "STATS ") == 0)
+          for (int s = 0; s < 7; ++s)
+          {
+            const std::string key = std::string(" ") + kStatNames[s] + "=";
+            std::size_t at = line.find(key);
+            if (at != std::string::npos)
+              m_totals[s] += std::atol(line.c_str() + at + key.size());
+          }
+      if (!status)
+      {
+        m_findings.Violation("client-hung", name, "still running " + std::to_string(kClientEndWait.count()) +
+                                                    " s after its time\n" + Tail(output));
+        client.Kill();
+      }
+      else if (!status->exited || status->code != 0)
+      {
+        std::printf("soak: %s ended with %s:\n%s%s\n", name.c_str(), status->Describe().c_str(), Tail(output).c_str(),
+                    Tail(client.Stderr().Text()).c_str());
+        if (!status->exited || status->code != 1)  // 1: its violations, counted above
+          m_findings.Violation("client-failed", name, status->Describe());
+      }
+    }
+
+    if (server.Process().HasExited())
+      m_findings.Violation("server-down", "server", "the server ended during round " + std::to_string(round) + "\n" +
+                                                      server.Process().Describe());
+    else
+      std::printf("soak: round %d done: server VmRSS %s\n", round, VmRss(server.Process().Pid()).c_str());
+    std::fflush(stdout);
+  }
+
+  int SoakCoordinator::Run()
+  {
+    const auto start = std::chrono::steady_clock::now();
+    KroTest::ServerProcess server(KRO_EXAMPLE_ASYNC_SERVER,
+                                  {"--max-threads", "8", "--threads", "8", "--step-ms", "5",
+                                   "--callback-timeout", "5", "--idle-seconds", "3600"});
+    std::printf("soak: server pid %d, VmRSS %s at start\n", static_cast<int>(server.Process().Pid()),
+                VmRss(server.Process().Pid()).c_str());
+    for (int round = 1; round <= kRounds && !server.Process().HasExited(); ++round)
+      RunRound(round, server);
+
+    if (!server.Process().HasExited())
+    {
+      std::optional<KroTest::ExitStatus> status = server.Stop(seconds(30));
+      if (!status)
+        m_findings.Violation("server-stop", "server", "still running 30 s after SIGTERM");
+      else if (!status->exited || status->code != 0)
+        m_findings.Violation("server-stop", "server", "ended with " + status->Describe() + "\n" +
+                                                        Tail(server.Process().Stderr().Text()));
+    }
+    CheckServerOutput(server);
+
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("soak: %.0f s;", elapsed);
+    for (int s = 0; s < 7; ++s)
+      std::printf(" %s %ld", kStatNames[s], m_totals[s]);
+    std::printf(" (surviving clients)\n");
+    m_findings.PrintCounts();
+    if (m_findings.Total() == 0)
+      std::printf("soak: passed, no violation\n");
+    else
+      std::printf("soak: FAILED, %d violations (counts above)\n", m_findings.Total());
+    std::fflush(stdout);
+    return m_findings.Total() == 0 ? 0 : 1;
+  }
+}

@@ -1,0 +1,49 @@
+// SoakCoordinator: the soak's parent process. It starts the asynchronous
+// example server on 127.0.0.1 and runs two identical rounds against it: in
+// each, several client processes (this program with --client) work for the
+// round's time, two of them are killed (SIGKILL) mid-round, and the rest
+// must end without a violation. After each round it checks that the server
+// is still up and prints its resident size (VmRSS); at the end it stops the
+// server and checks that it ended cleanly, without a sanitizer report.
+//
+// Threads: Run() on the main thread, which owns every child process.
+#ifndef KRO_TESTS_SOAK_SOAKCOORDINATOR_H
+#define KRO_TESTS_SOAK_SOAKCOORDINATOR_H
+
+#include "SoakFindings.h"
+
+#include "support/ProcessHarness.h"
+
+#include <random>
+#include <string>
+
+namespace KroSoak
+{
+  struct SoakOptions
+  {
+    int seconds = 120;            // the whole soak, both rounds
+    int clients = 5;              // client processes per round, two of them killed
+    unsigned seed = 1;            // of every random choice (the same in both rounds)
+    int refusingPercent = 10;     // handlers that refuse Status
+    std::string self;             // this program, to start the clients
+  };
+
+  class SoakCoordinator
+  {
+  public:
+    explicit SoakCoordinator(const SoakOptions& options);
+    // The soak; the process's exit code (0: no violation).
+    int Run();
+
+  private:
+    void RunRound(int round, KroTest::ServerProcess& server);
+    // Checks the server's output for a sanitizer report.
+    void CheckServerOutput(KroTest::ServerProcess& server);
+
+    SoakOptions m_options;
+    SoakFindings m_findings;
+    long m_totals[7] = {};        // the clients' STATS, added up
+  };
+}
+
+#endif
