@@ -1,5 +1,6 @@
 #include "KroServer/KroServerEventHandler.h"
 
+#include "KroServer/KroServerShutdownTask.h"
 #include "KroServer/ORBInitializationError.h"
 #include "Krovane.hh"
 #include "OrbLayer/OrbShutdown.h"
@@ -9,6 +10,8 @@
 
 #include <vector>
 
+#include <unistd.h>
+
 namespace Krovane
 {
   KroServerEventHandler::KroServerEventHandler(CORBA::ORB_ptr orb, int threadCount, int stackSize)
@@ -16,6 +19,15 @@ namespace Krovane
       m_threadCount(threadCount <= 0 ? 1 : (threadCount > 20 ? 20 : threadCount)),
       m_stackSize(stackSize)
   {
+  }
+
+  int KroServerEventHandler::wait()
+  {
+    const int result = ACE_Task_Base::wait();
+    if (KroServerShutdownTask::IsEndingProcess())
+      for (;;)
+        ::pause();
+    return result;
   }
 
   KroServerEventHandler::~KroServerEventHandler()

@@ -28,6 +28,10 @@ namespace Krovane
     virtual int close(u_long flags = 0);
     // One event-loop thread.
     virtual int svc();
+    // Waits for the event-loop threads. When they ended because the idle
+    // task is ending the process with exit(0), it never returns: the task's
+    // exit ends the process, and the caller must not end it a second time.
+    virtual int wait();
 
     int GetThreadCount() const { return m_threadCount; }
 

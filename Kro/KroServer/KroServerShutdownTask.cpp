@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace Krovane
@@ -21,6 +22,8 @@ namespace Krovane
   {
     // The argument last given to open(), for every instance.
     std::atomic<void*> s_openArgs(nullptr);
+    // Set when the task ends the process itself.
+    std::atomic<bool> s_endingProcess(false);
   }
 
   KroServerShutdownTask::KroServerShutdownTask(CORBA::ORB_ptr orb, const ACE_Time_Value& interval)
@@ -47,6 +50,11 @@ namespace Krovane
   void KroServerShutdownTask::OperationCalled()
   {
     s_operationCalled = 1;
+  }
+
+  bool KroServerShutdownTask::IsEndingProcess()
+  {
+    return s_endingProcess.load();
   }
 
   int KroServerShutdownTask::open(void* args)
@@ -148,6 +156,8 @@ namespace Krovane
       return;
 
     void* args = s_openArgs.load();
+    if (args == reinterpret_cast<void*>(-1) || args == reinterpret_cast<void*>(-2))
+      s_endingProcess.store(true);
     if (args == reinterpret_cast<void*>(-1))
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exit\n")));
@@ -156,13 +166,13 @@ namespace Krovane
     if (args == reinterpret_cast<void*>(-2))
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exitting\n")));
-      // No exit(0) here: main's events.wait() returns once the request
-      // loop has ended, and main then destroys the ORB and returns, which
-      // runs the exit handlers. From this thread they would run beside
-      // main's teardown (the ORB destroyed under them, static destructors
-      // twice). The requests in progress end first.
+      // The exit handlers include omniORB's own clean-up, which waits
+      // forever for threads still inside ORB::run(): the request loop is
+      // ended first, waiting for the requests in progress. The main thread,
+      // waiting for that loop, then stays in KroServerEventHandler::wait,
+      // so that this exit is the only one.
       KroOrb::ShutdownOrb(m_orb, true);
-      return;
+      std::exit(0);
     }
     if (args)
       static_cast<ACE_Task_Base*>(args)->close(0);

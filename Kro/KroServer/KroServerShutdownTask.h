@@ -7,15 +7,13 @@
 // or ends the process, as the argument of open() chose:
 //   null       shut the ORB down only
 //   (void*)-1  log "KroServer exit", then _exit(0) (no exit handlers)
-//   (void*)-2  log "KroServer exitting", then shut the ORB down, waiting for
-//              the requests in progress; main's return then ends the
-//              process through exit, with its exit handlers
+//   (void*)-2  log "KroServer exitting", shut the ORB down, waiting for the
+//              requests in progress, then exit(0)
 //   otherwise  an ACE_Task_Base* whose close(0) is called, then the ORB is shut down
 //
-// In mode -2 the process end belongs to main: once the ORB is shut down,
-// main's events.wait() returns, main destroys the ORB and returns. An
-// exit(0) from this thread would run the exit handlers and static
-// destructors while main destroys the ORB and runs them too.
+// In mode -2 the process end belongs to this task: a main thread waiting in
+// KroServerEventHandler::wait stays there rather than destroy the ORB and
+// return while exit(0) runs the exit handlers (two ends at once).
 //
 // The application creates it with the initialised ORB and calls open()
 // once. The destructor stops an idle loop still waiting and joins the
@@ -46,6 +44,8 @@ namespace Krovane
 
     // Marks the process as used. Any thread.
     static void OperationCalled();
+    // True once a task has begun to end the process itself (modes -1, -2).
+    static bool IsEndingProcess();
 
     // Remembers args (see above) and starts the thread. 0, or -1 (logged).
     virtual int open(void* args = 0);

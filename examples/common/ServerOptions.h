@@ -8,8 +8,7 @@
 //   --threads N           event-loop threads (default 4)
 //   --idle-seconds N      idle interval of the shutdown task (default 60)
 //   --exit-mode MODE      how the idle-shutdown task ends the process:
-//                         orb (the default: shut the ORB down), exit (the
-//                         same, after the requests in progress), _exit
+//                         orb (the default: shut the ORB down), exit, _exit
 // A program adds its own options with AddFlag and AddValue. Any other
 // option starting with "--" is a usage error; everything else is for the
 // ORB, e.g. -ORBendPoint giop:tcp:127.0.0.1:.

@@ -9,8 +9,7 @@
 // in N event threads (default 4) until it has been idle for two checks in a
 // row, N seconds apart (default 60; 0 checks at once), or until it receives
 // SIGTERM or SIGINT. At idle shutdown it shuts the ORB down and cleans up
-// (orb, the default; exit the same once the requests in progress have
-// ended), or ends at once with _exit(0). Options it does not know go to the
+// (orb, the default), or ends at once with exit(0) or _exit(0). Options it does not know go to the
 // ORB, e.g. -ORBendPoint giop:tcp:127.0.0.1: to listen on the loopback
 // interface only. The log (ACE_DEBUG) goes to standard error.
 //

@@ -198,12 +198,14 @@ TEST_F(AsyncFaults, CancellingARunningOperation)
       ASSERT_TRUE(handler.WaitFor("Finished", 20s));
       cancel();
     }
-    EXPECT_EQ(test.endState, stateAtCancel) << "right after the cancel";
-    EXPECT_TRUE(WaitForRelayDeleted(1, relaysBefore)) << "the operation never ended";
+    if (handler.StaysAlive())
+      EXPECT_TRUE(handler.WaitFor("Finished", 20s)) << KroTest::Joined(handler.Events());
+    else
+      EXPECT_TRUE(WaitForRelayDeleted(1, relaysBefore)) << "the operation never ended";
+    EXPECT_EQ(test.endState, stateAtCancel) << "right after the cancel; heard:\n" << KroTest::Joined(handler.Events());
     EXPECT_EQ("", KroTest::FinishedOnceAndLast(handler));
     EXPECT_EQ(test.endState, KroTest::StateText(calculator.in(), 1)) << "once it has ended";
     ExpectServerSound(calculator.in());
-    EXPECT_EQ(test.endState, stateAtCancel);
   }
 }
 
@@ -256,13 +258,25 @@ TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
       EXPECT_TRUE(second.WaitFor("Progress", 20s)) << KroTest::Joined(second.Events());
       EXPECT_NO_THROW(calculator->CancelOperation(id));
     }
-    EXPECT_TRUE(second.WaitFor("Finished", 20s)) << "state after the move " << stateAfterMove << ", second heard:\n"
-                                                  << KroTest::Joined(second.Events());
-    EXPECT_EQ("", KroTest::FinishedOnceAndLast(second));
+    // Refused by the first handler, the work may have ended before the
+    // move: then the first heard its Finished, and nothing is left to move.
+    const bool endedBeforeMove = stateAfterMove == "Finished" && first.Count("Finished") == 1;
+    if (!endedBeforeMove)
+    {
+      EXPECT_TRUE(second.WaitFor("Finished", 20s)) << "state after the move " << stateAfterMove << ", second heard:\n"
+                                                    << KroTest::Joined(second.Events());
+      EXPECT_EQ("", KroTest::FinishedOnceAndLast(second));
+      EXPECT_EQ(0, first.Count("Finished")) << KroTest::Joined(first.Events());
+    }
+    else
+    {
+      EXPECT_EQ(0u, second.Events().size()) << KroTest::Joined(second.Events());
+      EXPECT_EQ("", KroTest::FinishedOnceAndLast(first));
+    }
     if (test.waiting)
       EXPECT_EQ(1, second.Count("Results")) << KroTest::Joined(second.Events());
-    EXPECT_LE(first.Events().size(), firstHeard + 1) << KroTest::Joined(first.Events());
-    EXPECT_EQ(0, first.Count("Finished")) << KroTest::Joined(first.Events());
+    if (!endedBeforeMove)
+      EXPECT_LE(first.Events().size(), firstHeard + 1) << KroTest::Joined(first.Events());
     ExpectServerSound(calculator.in());
   }
 }

@@ -19,9 +19,9 @@
 //   --log-contexts        log the user-token service context (0xDEADBEEF) of
 //                         every request it receives, as hex octets
 //
-// The log goes to standard error. Exit handlers would write "ProbeServer
-// exit handlers ran" there; main ends with _exit, so they never run (the
-// recipe server, KroRecipeServer, is the one that returns from main).
+// The log goes to standard error. Exit handlers write "ProbeServer exit
+// handlers ran" there; they run only when the idle task ends the process
+// with exit(0): main itself ends with _exit.
 #include "ProbeServants.h"
 
 #include "ServerObjectPOA.h"
