@@ -198,3 +198,63 @@ TEST(ThreadPool, WorkStaysQueuedWhenAThreadCannotStart)
   EXPECT_EQ(1, pool->GetPoolSize());
   EXPECT_EQ((std::vector<size_t>{0, 256000, 256000}), pool->m_stackSizes);
 }
+
+namespace
+{
+  // A request-like operation whose cancellation stopped its thread while it ran.
+  class StoppedItem : public Krovane::SynchronousOperation
+  {
+  public:
+    StoppedItem() : Krovane::SynchronousOperation(CORBA::Object::_nil(), "stopped") {}
+    void Dispatch() override
+    {
+      m_thread = ACE_Thread::self();
+      ACE_Thread_Manager::instance()->cancel(m_thread);
+    }
+    ACE_thread_t m_thread{};
+  };
+
+  // Notes, at each place report, whether its thread still named an operation.
+  class PlaceWatcher : public Item
+  {
+  public:
+    PlaceWatcher() : Item("watcher") {}
+    void ReportQueuePosition(int) override
+    {
+      if (Krovane::threadLocalOperation->m_operation != nullptr)
+        ++m_staleReports;
+    }
+    std::atomic<int> m_staleReports{0};
+  };
+}
+
+// After its operation, a pool thread names no operation any more (that one
+// may be deleted), and a thread that a cancellation stopped gives way to a
+// fresh one: the next operation must not find itself stopped.
+TEST(ThreadPool, ThreadsCarryNothingOfTheirLastOperationIntoTheNext)
+{
+  ThreadPoolThreadingPolicy* pool = NewPool(1, 1);
+  Blocker busy("busy");
+  ASSERT_TRUE(Occupy(pool, busy));
+  StoppedItem stopped;
+  bool nextSawStop = true;
+  ACE_thread_t nextThread{};
+  Item next("next", nullptr, [&] {
+    nextThread = ACE_Thread::self();
+    nextSawStop = ACE_Thread_Manager::instance()->testcancel(nextThread) != 0;
+  });
+  PlaceWatcher watcher;
+  pool->Submit(&stopped);
+  pool->Submit(&next);
+  pool->Submit(&watcher);
+  LogCapture capture;
+  busy.Release();
+
+  ASSERT_TRUE(watcher.Done().Wait());
+  EXPECT_TRUE(next.Done().Wait());
+  EXPECT_FALSE(nextSawStop);
+  EXPECT_FALSE(ACE_OS::thr_equal(stopped.m_thread, nextThread));
+  EXPECT_EQ(0, watcher.m_staleReports);
+  EXPECT_TRUE(capture.WaitFor(kThreadExits));  // the stopped thread, once it has started its successor
+  EXPECT_TRUE(WaitUntil([&] { return pool->GetPoolSize() == 1 && pool->GetIdle() == 1; }));
+}
