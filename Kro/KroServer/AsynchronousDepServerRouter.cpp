@@ -10,7 +10,6 @@
 #include <ace/Log_Msg.h>
 #include <ace/Thread.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -109,9 +108,7 @@ namespace Krovane
 
   bool AsynchronousDepServerRouter::DispatchStillRuns() const
   {
-    return m_lastOperation &&
-           std::find(m_finishedOperations->begin(), m_finishedOperations->end(), m_lastOperation) ==
-             m_finishedOperations->end();
+    return m_lastOperation && !m_lastOperation->IsWorkOver();
   }
 
   DependentServerEntry* AsynchronousDepServerRouter::ClaimEntry(IAsyncHandler_ptr handler, int operationId,
@@ -303,10 +300,10 @@ namespace Krovane
       Withdrawal withdrawal(operation, m_poa.in(), false);
       // A pool thread may already hold a waiting operation it has not
       // started: it is kept (finished, cancelled), never deleted here. A
-      // running one enters the finished list when its dispatch ends, and
-      // the router takes no new operation until then (DispatchStillRuns).
-      if (CancelQuietly(operation))
-        AddFinished(operation);
+      // running one is found there too, and the router takes no new
+      // operation until its work is over (DispatchStillRuns).
+      CancelQuietly(operation);
+      AddFinished(operation);
     }
     m_activeOperations->clear();
   }

@@ -74,8 +74,8 @@ namespace Krovane
   private:
     // Claims the registry's first free entry for the operation; null when none.
     DependentServerEntry* ClaimEntry(IAsyncHandler_ptr handler, int operationId, unsigned long threadId);
-    // Whether the last operation submitted has yet to end (it is in neither
-    // list while it runs after CancelAllOperations); m_asyncLock held.
+    // Whether the work of the last operation submitted may still run (and
+    // use the entry and the dependent server); m_asyncLock held.
     bool DispatchStillRuns() const;
     // Creates the dependent server object, retrying once on COMM_FAILURE.
     ISyncServer_ptr CreateDependentObject(IServerFactory_ptr factory, const UserToken& token);

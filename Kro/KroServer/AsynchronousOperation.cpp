@@ -43,7 +43,8 @@ namespace Krovane
       m_handler(IAsyncHandler::_duplicate(handler)),
       m_router(router),
       m_parameters(parameters),
-      m_holdsRouter(false)
+      m_holdsRouter(false),
+      m_workOver(false)
   {
   }
 
@@ -125,7 +126,10 @@ namespace Krovane
   bool AsynchronousOperation::CancelIfQueued()
   {
     OperationState expected = Queued;
-    return m_state.compare_exchange_strong(expected, Cancelled);
+    if (!m_state.compare_exchange_strong(expected, Cancelled))
+      return false;
+    m_workOver.store(true);
+    return true;
   }
 
   void AsynchronousOperation::Cancel()
@@ -206,6 +210,7 @@ namespace Krovane
       ACE_DEBUG((LM_DEBUG, unknownText));
       FinishUnlessCancelled();
     }
+    m_workOver.store(true);
   }
 
   void AsynchronousOperation::Dispatch()

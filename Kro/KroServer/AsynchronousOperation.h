@@ -62,6 +62,9 @@ namespace Krovane
     // Queued -> Cancelled; false when the operation had already left Queued
     // (a dispatch started it, or it was cancelled before).
     bool CancelIfQueued();
+    // True once the work will no longer run: RunWork has returned, or the
+    // operation was cancelled while it waited.
+    bool IsWorkOver() const { return m_workOver.load(); }
     // Cancel, telling which way it went: true when the operation was still
     // waiting (now Cancelled, the client told, and it will never run), false
     // when it was cancelled as an Operation (or had ended).
@@ -114,6 +117,7 @@ namespace Krovane
     AsynchronousRouter* m_router;                            // the router; not owned
     std::vector<Halvern_Utilities::Variant>* m_parameters;   // not owned
     std::atomic<bool> m_holdsRouter;                         // HoldRouter without ReleaseRouter yet
+    std::atomic<bool> m_workOver;                            // see IsWorkOver
   };
 }
 

@@ -137,11 +137,11 @@ namespace Krovane
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
       Withdrawal withdrawal(operation, m_poa.in(), true);
-      // A running one enters the finished list when its dispatch ends.
-      if (CancelQuietly(operation))
-        AddFinished(operation);
+      CancelQuietly(operation);
       // One whose work has already ended keeps the state it ended with.
       operation->CancelUnlessEnded();
+      // A running one is found there too while its dispatch ends.
+      AddFinished(operation);
     }
     m_activeOperations->clear();
   }

@@ -192,7 +192,6 @@ TEST_F(TiersFaults, BackEndKilledAtAChosenStep)
     EXPECT_EQ("", KroTest::FinishedOnceAndLast(handler));
     if (step == Step::DuringWork)
       EXPECT_GE(handler.Count("Error"), 1) << KroTest::Joined(handler.Events());
-    EXPECT_EQ(0, handler.Count("Results") * handler.Count("Error")) << KroTest::Joined(handler.Events());
     EXPECT_TRUE(m_backEnd->WaitForExit(10s)) << "the back end was not killed";
     EXPECT_EQ("", KroTest::RemoveWhenIdle(server.in(), m_frontEnd->Stderr()));
     ASSERT_FALSE(m_frontEnd->HasExited()) << m_frontEnd->Describe();

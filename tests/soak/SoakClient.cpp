@@ -16,7 +16,7 @@ namespace KroSoak
     const seconds kEndWait(60);          // the longest an operation may take to end once asked
     const seconds kRemoveWait(20);       // the longest Remove may be refused after every operation ended
     const milliseconds kRecheck(50);     // between state reads while waiting (or sooner, on a callback)
-    const int kLongestSteps = 25;        // steps of a computation (a step is --step-ms on the server)
+    const int kLongestSteps = 8;         // steps of a computation (a step is --step-ms on the server)
 
     // The server does not answer at all: nothing more to check here.
     struct ServerGone

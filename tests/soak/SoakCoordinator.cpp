@@ -148,7 +148,7 @@ namespace KroSoak
   {
     const auto start = std::chrono::steady_clock::now();
     KroTest::ServerProcess server(KRO_EXAMPLE_ASYNC_SERVER,
-                                  {"--max-threads", "8", "--threads", "8", "--step-ms", "5",
+                                  {"--max-threads", "8", "--threads", "8", "--step-ms", "20",
                                    "--callback-timeout", "5", "--idle-seconds", "3600"});
     std::printf("soak: server pid %d, VmRSS %s at start\n", static_cast<int>(server.Process().Pid()),
                 VmRss(server.Process().Pid()).c_str());
