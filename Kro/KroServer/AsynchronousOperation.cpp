@@ -30,8 +30,9 @@ namespace Krovane
 
   AsynchronousOperation::DispatchEnd::~DispatchEnd()
   {
-    if (threadLocalOperation->m_operation == m_operation)
-      threadLocalOperation->m_operation = nullptr;
+    OpnType* current = threadLocalOperation.ts_object();
+    if (current && current->m_operation == m_operation)
+      current->m_operation = nullptr;
     m_operation->ReleaseRouter();
   }
 

@@ -1,6 +1,7 @@
 #include "KroServer/Operation.h"
 
 #include "KroServer/RequestThreads.h"
+#include "KroServer/StoppedThreads.h"
 
 #include "Dazadared/JobController.h"
 
@@ -108,6 +109,7 @@ namespace Krovane
     // besides the jobs and the state that the rest of Cancel changes. ACE
     // cannot clear that flag again: a pool thread so marked leaves the pool
     // once its operation has ended, and a fresh thread takes its place.
+    StoppedThreads::Mark(threadId);
     ACE_Thread_Manager::instance()->cancel(static_cast<ACE_thread_t>(threadId));
   }
 

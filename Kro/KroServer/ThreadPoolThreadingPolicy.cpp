@@ -1,12 +1,12 @@
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroServer/Operation.h"
 #include "KroServer/OpnType.h"
+#include "KroServer/StoppedThreads.h"
 #include "KroServer/SynchronousOperation.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
 #include <ace/Thread.h>
-#include <ace/Thread_Manager.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Time_Value.h>
 
@@ -312,13 +312,15 @@ namespace Krovane
   ThreadPoolThreadingPolicy::CurrentOperation::~CurrentOperation()
   {
     // The operation may be gone once its dispatch has ended: the queue-place
-    // reports this thread makes next must not name it.
-    threadLocalOperation->m_operation = nullptr;
+    // reports this thread makes next must not name it. The store itself is
+    // gone when the process ends under a running pool thread.
+    if (OpnType* current = threadLocalOperation.ts_object())
+      current->m_operation = nullptr;
   }
 
   bool ThreadPoolThreadingPolicy::WasStopped()
   {
-    return ACE_Thread_Manager::instance()->testcancel(ACE_Thread::self()) != 0;
+    return StoppedThreads::Take(static_cast<unsigned long>(ACE_Thread::self()));
   }
 
   void ThreadPoolThreadingPolicy::LeaveForAFreshThread()

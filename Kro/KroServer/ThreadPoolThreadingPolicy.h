@@ -100,7 +100,7 @@ namespace Krovane
     // Notes that the calling thread is about to end (after a failed item).
     void MarkLeaving();
     // Whether an operation's cancellation stopped the calling thread (ACE's
-    // cancel flag, which cannot be cleared: the thread must end).
+    // cancel flag is set, and cannot be cleared: the thread must end).
     static bool WasStopped();
     // Notes that the calling, stopped thread ends, and starts a fresh one
     // when work waits or the pool would fall below its minimum.

@@ -204,7 +204,12 @@ namespace KroSoak
       else if (choice < 45)
         ReattachOne(use, operation);
       else if (choice < 80)
-        ReadState(use, operation);
+      {
+        // A running operation is often cancelled at once: its work may end
+        // before the next cancellation point, the path that must keep Cancelled.
+        if (ReadState(use, operation) == Krovane::Running && Random(0, 1) == 0)
+          CancelOne(use, operation);
+      }
       else if (choice < 85)
         CancelAll(use);
       else

@@ -201,15 +201,18 @@ TEST(ThreadPool, WorkStaysQueuedWhenAThreadCannotStart)
 
 namespace
 {
-  // A request-like operation whose cancellation stopped its thread while it ran.
+  // An operation that cannot stop itself, cancelled while it runs: the
+  // cancellation stops its thread.
   class StoppedItem : public Krovane::SynchronousOperation
   {
   public:
-    StoppedItem() : Krovane::SynchronousOperation(CORBA::Object::_nil(), "stopped") {}
+    StoppedItem() : Krovane::SynchronousOperation(CORBA::Object::_nil(), "stopped") { m_cooperativeCancel = 0; }
     void Dispatch() override
     {
       m_thread = ACE_Thread::self();
-      ACE_Thread_Manager::instance()->cancel(m_thread);
+      SetThreadId(static_cast<unsigned long>(m_thread));
+      SetState(Krovane::Running);
+      Cancel();
     }
     ACE_thread_t m_thread{};
   };
