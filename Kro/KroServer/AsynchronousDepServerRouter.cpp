@@ -1,6 +1,7 @@
 #include "KroServer/AsynchronousDepServerRouter.h"
 
 #include "KroServer/AsynchronousDepServerOperation.h"
+#include "KroServer/SysExceptionHolderImpl.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "OrbLayer/PrintException.h"
 
@@ -182,7 +183,16 @@ namespace Krovane
       ServiceCancellation();
       std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
-      ISyncServer_var object = CreateDependentObject(factory.in(), token);
+      ISyncServer_var object;
+      try
+      {
+        object = CreateDependentObject(factory.in(), token);
+      }
+      catch (const CORBA::SystemException& ex)
+      {
+        ReportUnreachable(handler, entry->GetServerName(), ex);
+        throw;
+      }
       IAsyncServer_var dependent = Krovane::IAsyncServer::_narrow(object.in());
       SetServer(dependent.in());
 
@@ -204,6 +214,23 @@ namespace Krovane
     {
       cleanUpOnce();
       throw;
+    }
+  }
+
+  void AsynchronousDepServerRouter::ReportUnreachable(IAsyncHandler_ptr handler, const std::string& serverName,
+                                                      const CORBA::SystemException& failure)
+  {
+    if (CORBA::is_nil(handler))
+      return;
+    try
+    {
+      IAsyncExceptionHolder_var holder = CreateKroExceptionHolder(new SysExceptionHolderImpl(
+        "dependent server \"" + serverName + "\" cannot be reached (" + failure._name() + ")"));
+      handler->Error(holder.in());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousDepServerRouter::DispatchOperation reporting an unreachable server");
     }
   }
 

@@ -27,6 +27,8 @@
 
 #include <ace/Thread_Mutex.h>
 
+#include <string>
+
 namespace Krovane
 {
   class AsynchronousDepServerRouter : public AsynchronousRouter
@@ -77,6 +79,11 @@ namespace Krovane
     // Whether the work of the last operation submitted may still run (and
     // use the entry and the dependent server); m_asyncLock held.
     bool DispatchStillRuns() const;
+    // Tells the client (Error, a SysException holder) that the dependent
+    // server could not be reached, so that the operation's end is not taken
+    // for success. Its own failures are printed.
+    void ReportUnreachable(IAsyncHandler_ptr handler, const std::string& serverName,
+                           const CORBA::SystemException& failure);
     // Creates the dependent server object, retrying once on COMM_FAILURE.
     ISyncServer_ptr CreateDependentObject(IServerFactory_ptr factory, const UserToken& token);
 
