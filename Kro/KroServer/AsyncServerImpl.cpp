@@ -39,8 +39,7 @@ namespace Krovane
       return dynamic_cast<AsynchronousHandler*>(servant.in());
     }
 
-    // Deletes the lists and every operation in them, each once, even one
-    // that stands in both.
+    // Whether the POA still has an object of that id.
     bool IsActive(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id)
     {
       try
@@ -54,6 +53,8 @@ namespace Krovane
       }
     }
 
+    // Deletes the lists and every operation in them, each once, even one
+    // that stands in both.
     void DeleteAll(AsynchronousOperationList*& active, AsynchronousOperationList*& finished)
     {
       std::unordered_set<AsynchronousOperation*> owned(active->begin(), active->end());
