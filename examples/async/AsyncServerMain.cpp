@@ -4,13 +4,15 @@
 //
 //   KroExampleAsyncServer [--ior-file PATH] [--print-ior] [--threads N]
 //                         [--idle-seconds N] [--exit-mode orb|exit|_exit]
-//                         [--max-threads N] [--step-ms N]
+//                         [--max-threads N] [--min-threads N] [--step-ms N]
 //                         [--callback-timeout N] [ORB options]
 //
 // It publishes the reference of its factory (in PATH, and/or on standard
 // output; on standard output when no file is given) and serves requests in
 // N event threads (default 4). Operations run on at most --max-threads pool
-// threads (default 2; 1 to 100); each step of work takes at least --step-ms
+// threads (default 2; 1 to 100); the pool keeps --min-threads of them once
+// started (default 1; at most --max-threads), so that steady work does not
+// wait for it to grow again. Each step of work takes at least --step-ms
 // milliseconds (default 250); a client's handler has --callback-timeout
 // seconds per callback (default 10). The process ends once it has been idle
 // for two checks in a row, --idle-seconds apart (default 60), or on SIGTERM
@@ -25,6 +27,9 @@
 #include "ServerProcess.h"
 #include "ServingThreads.h"
 
+#include "KroServer/AsynchronousRouter.h"
+#include "KroServer/ThreadPoolThreadingPolicy.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +40,7 @@ namespace
 {
   const char* const kUsage =
     "usage: %s [--ior-file PATH] [--print-ior] [--threads N] [--idle-seconds N]\n"
-    "       [--exit-mode orb|exit|_exit] [--max-threads N] [--step-ms N]\n"
+    "       [--exit-mode orb|exit|_exit] [--max-threads N] [--min-threads N] [--step-ms N]\n"
     "       [--callback-timeout N] [ORB options]\n";
 }
 
@@ -57,9 +62,19 @@ int main(int argc, char** argv)
   KroExample::ServerOptions options;
   KroExample::CalculatorSettings calculators;
   options.AddNumber("--max-threads", calculators.maxThreads);
+  int minThreads = 0;  // 0: the pool's own minimum
+  options.AddNumber("--min-threads", minThreads);
   options.AddValue("--step-ms", [&](const char* ms) { calculators.stepTime.msec(std::atol(ms)); return true; });
   options.AddNumber("--callback-timeout", calculators.callbackTimeout);
   if (!options.Parse(argc, argv))
+  {
+    std::fprintf(stderr, kUsage, argv[0]);
+    return 2;
+  }
+
+  // The pool's minimum is set before the first calculator sets its maximum,
+  // which may not be below it.
+  if (minThreads > 0 && !Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy->setMin(minThreads))
   {
     std::fprintf(stderr, kUsage, argv[0]);
     return 2;

@@ -1,7 +1,8 @@
 // Dependent-server routers in one process: which registry entry an
 // operation claims and how it is freed, the operation's life when no entry
 // is free, failures of the dependent server's factory and of its Remove,
-// and cancellation of a waiting operation. The dependent servers are local
+// cancellation of a waiting operation, and the router kept busy by a
+// running operation that CancelAllOperations took off its list. The dependent servers are local
 // stand-ins (DepServerLab); TiersProcessTest does the same across
 // processes with a naming service.
 #include "DepServerLab.h"
@@ -238,5 +239,36 @@ namespace
     EXPECT_EQ(cancelledOne->Executions() + cancelledAll->Executions(), 0);
     EXPECT_EQ(waitingHandler->FinishedCount(), 0);
     EXPECT_EQ(factory->Calls(), 1);
+  }
+
+  // CancelAllOperations takes a running operation off the active list; its
+  // work still holds the router's one entry and dependent server, so the
+  // router takes no other operation until that work is over.
+  TEST_F(DependentRouterTest, AfterCancelAllTheRouterTakesNoWorkUntilItsRunningWorkIsOver)
+  {
+    Active<TestFactory> factory(Root(), new TestFactory);
+    Active<RecordingHandler> firstHandler(Root(), new RecordingHandler);
+    Active<RecordingHandler> nextHandler(Root(), new RecordingHandler);
+    std::unique_ptr<DependentServerEntry> entry(NewEntry("only", factory.Object(), true));
+    DependentServerList registry;
+    registry.push_back(entry.get());
+    Active<TestRouter> router(Routers(), new TestRouter(&registry));
+
+    router->Hold();
+    const int first = router->Submit(firstHandler.Object());
+    ASSERT_TRUE(router->WaitUntilWorking());
+    router->CancelAllOperations();
+    EXPECT_EQ(router->GetOperationState(first), Krovane::Cancelled);
+    EXPECT_FALSE(router->IsActive(first));
+    EXPECT_THROW(router->Submit(nextHandler.Object()), Krovane::Unavailable);
+
+    router->Release();
+    ASSERT_TRUE(firstHandler->WaitForFinished());
+    EXPECT_EQ(router->GetOperationState(first), Krovane::Cancelled);
+    const int next = router->Submit(nextHandler.Object());
+    ASSERT_TRUE(nextHandler->WaitForFinished());
+    EXPECT_EQ(router->GetOperationState(next), Krovane::Finished);
+    EXPECT_EQ(router->Executions(), 2);
+    EXPECT_TRUE(StateOf(*entry).available);
   }
 }

@@ -21,6 +21,58 @@ namespace KroSoak
   {
   }
 
+  void SoakHandler::Arm(Calculator::ICalculator_ptr calculator, CORBA::Long id, CancelPoint point)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_calculator = Calculator::ICalculator::_duplicate(calculator);
+    m_id = id;
+    m_cancelPoint = point;
+  }
+
+  void SoakHandler::CancelAt(CancelPoint point)
+  {
+    Calculator::ICalculator_var calculator;
+    CORBA::Long id = 0;
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      if (m_cancelPoint != point || point == CancelPoint::None)
+        return;
+      m_cancelPoint = CancelPoint::None;
+      m_seen.cancelled = true;
+      calculator = m_calculator;
+      id = m_id;
+    }
+    // The server's pool thread waits for this callback meanwhile: the
+    // cancel meets the work exactly here.
+    std::optional<Krovane::OperationState> state;
+    std::string failure;
+    try
+    {
+      try
+      {
+        if (point == CancelPoint::LastProgressAll)
+          calculator->CancelAllOperations();
+        else
+          calculator->CancelOperation(id);
+      }
+      catch (const Krovane::InvalidOperationId&)
+      {
+      }
+      state = calculator->GetOperationState(id);
+    }
+    catch (const CORBA::SystemException& ex)
+    {
+      failure = std::string(ex._name()) + " (minor " + std::to_string(ex.minor()) + ")";
+    }
+    catch (const CORBA::UserException& ex)
+    {
+      failure = ex._name();
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_seen.stateAfterCancel = state;
+    m_seen.cancelFailure = failure;
+  }
+
   SoakHandler::Seen SoakHandler::Read() const
   {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -49,8 +101,23 @@ namespace KroSoak
       throw Krovane::AsyncOperationException("the soak's handler refuses Status");
   }
 
-  void SoakHandler::Progress(CORBA::Double) { Record("Progress"); }
-  void SoakHandler::Results(const CORBA::Any&) { Record("Results"); }
+  void SoakHandler::Progress(CORBA::Double progress)
+  {
+    Record("Progress");
+    CancelAt(CancelPoint::FirstProgress);
+    if (progress >= 1.0)
+    {
+      CancelAt(CancelPoint::LastProgress);
+      CancelAt(CancelPoint::LastProgressAll);
+    }
+  }
+
+  void SoakHandler::Results(const CORBA::Any&)
+  {
+    Record("Results");
+    CancelAt(CancelPoint::Results);
+  }
+
   void SoakHandler::Finished(const CORBA::Any&) { Record("Finished"); }
   void SoakHandler::Error(Krovane::IAsyncExceptionHolder_ptr) { Record("Error"); }
 }
