@@ -2,9 +2,9 @@
 // operation claims and how it is freed, the operation's life when no entry
 // is free, failures of the dependent server's factory and of its Remove,
 // cancellation of a waiting operation, and the router kept busy by a
-// running operation that CancelAllOperations took off its list. The dependent servers are local
-// stand-ins (DepServerLab); TiersProcessTest does the same across
-// processes with a naming service.
+// running operation that CancelAllOperations took off its list. The
+// dependent servers are local stand-ins (DepServerLab); TiersProcessTest
+// does the same across processes with a naming service.
 #include "DepServerLab.h"
 
 #include "support/LogCapture.h"
