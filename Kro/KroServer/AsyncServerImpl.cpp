@@ -3,6 +3,7 @@
 #include "KroServer/AsyncExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
+#include "KroServer/UnguessableObjectIds.h"
 #include "OrbLayer/PrintException.h"
 
 #include <ace/Guard_T.h>
@@ -243,7 +244,7 @@ namespace Krovane
   {
     PortableServer::POA_var poa = _default_POA();
     PortableServer::ServantBase_var ownership = holder;
-    PortableServer::ObjectId_var id = poa->activate_object(holder);
+    PortableServer::ObjectId_var id = UnguessableObjectIds::Activate(poa.in(), holder);
     {
       ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_holderLock, IAsyncExceptionHolder::_nil());
       // Forget the holders its clients have raised (and so retired) since.

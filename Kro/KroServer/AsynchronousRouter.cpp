@@ -3,6 +3,7 @@
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
+#include "KroServer/UserLimits.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
@@ -88,6 +89,7 @@ namespace Krovane
                                                       IAsyncHandler_ptr handler,
                                                       std::vector<Halvern_Utilities::Variant>* parameters)
   {
+    RefuseBeyondQueueLimit();
     AsynchronousOperation* operation = nullptr;
     int id = -1;
     {
@@ -110,6 +112,30 @@ namespace Krovane
     operation->HoldRouter();
     s_pThreadPoolThreadingPolicy->Submit(operation);
     return id;
+  }
+
+  int AsynchronousRouter::NumQueuedOperations()
+  {
+    int queued = 0;
+    ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, 0);
+    for (AsynchronousOperation* operation : *m_activeOperations)
+      if (operation->GetState() == Queued)
+        ++queued;
+    return queued;
+  }
+
+  void AsynchronousRouter::RefuseBeyondQueueLimit()
+  {
+    const int maxQueued = UserLimits::MaxQueuedOperationsPerUser();
+    if (maxQueued <= 0)
+      return;
+    const std::string user = UserName();
+    // Counted through the table: the user's other objects queue work too.
+    if (ServerObjectTable::Instance(PortableServer::POA::_nil())->QueuedOperationsOf(user) < maxQueued)
+      return;
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousRouter: user \"%C\" has %d operations waiting, the limit; "
+                                  "another refused\n"), user.c_str(), maxQueued));
+    throw CORBA::IMP_LIMIT(0, CORBA::COMPLETED_NO);
   }
 
   void AsynchronousRouter::CancelOperation(CORBA::Long operationId)

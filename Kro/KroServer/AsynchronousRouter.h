@@ -52,10 +52,13 @@ namespace Krovane
     // none could be created. handler: the client's callback object, normally
     // a relay (the operation takes its own reference); parameters: not
     // copied, kept alive by the caller until the operation has ended;
-    // server: not used.
+    // server: not used. CORBA::IMP_LIMIT (logged) when the user already
+    // has UserLimits::MaxQueuedOperationsPerUser() operations waiting.
     virtual int SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr server,
                                             IAsyncHandler_ptr handler,
                                             std::vector<Halvern_Utilities::Variant>* parameters);
+    // Active operations still waiting in the queue.
+    virtual int NumQueuedOperations();
 
     // IAsyncServer / ISyncServer
     virtual void CancelOperation(CORBA::Long operationId);
@@ -99,6 +102,8 @@ namespace Krovane
     // Refuses (OperationsStillActive) while another request or an
     // asynchronous operation is active: the first step of removing a router.
     void RefuseWhileBusy();
+    // IMP_LIMIT (logged) when this object's user may queue no more operations.
+    void RefuseBeyondQueueLimit();
 
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.

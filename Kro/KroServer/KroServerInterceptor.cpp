@@ -133,7 +133,10 @@ namespace Krovane
       if (frame.server && !Named(operation, "CancelAllOperations"))
         frame.server->AddOperation(frame.record);
       if (frame.server)
+      {
+        frame.server->MarkUsed();  // its client is still there
         Halvern_Utilities::threadLocalUserPacket->SetToken(frame.server->GetUserPacket().GetToken());
+      }
       threadLocalOperation->m_operation = frame.record;
       frame.record->SetState(Running);
     }

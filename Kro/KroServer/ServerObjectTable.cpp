@@ -1,12 +1,14 @@
 #include "KroServer/ServerObjectTable.h"
 
 #include "KroServer/SyncServerImpl.h"
+#include "KroServer/UserLimits.h"
 #include "OrbLayer/PrintException.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
 
 #include <atomic>
+#include <vector>
 
 namespace Krovane
 {
@@ -55,9 +57,23 @@ namespace Krovane
   int ServerObjectTable::AddObject(Krovane::ISyncServer_ptr object)
   {
     PortableServer::ObjectId_var id = IdOf(object);
+    const int maxObjects = UserLimits::MaxObjectsPerUser();
+    std::string user;
+    if (maxObjects > 0)
+    {
+      PortableServer::ServantBase_var holder;
+      if (SyncServerImpl* server = ServerOf(object, holder))
+        user = server->UserName();
+    }
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
     if (find(id.in()) != end())
       return 0;
+    if (maxObjects > 0 && CountObjectsOf(user) >= maxObjects)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: user \"%C\" has %d server objects, the limit; "
+                                    "another refused\n"), user.c_str(), maxObjects));
+      throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
+    }
     insert(value_type(id.in(), Krovane::ISyncServer::_duplicate(object)));
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable::AddObject() Added Object\n")));
     return 1;
@@ -96,6 +112,120 @@ namespace Krovane
     {
       KroOrb::PrintException(ex, "Problem in ServerObjectTable::NumObjectsAndActiveOperations()\n");
     }
+  }
+
+  SyncServerImpl* ServerObjectTable::ServerOf(CORBA::Object_ptr reference, PortableServer::ServantBase_var& holder)
+  {
+    holder = m_poa->reference_to_servant(reference);
+    return dynamic_cast<SyncServerImpl*>(holder.in());
+  }
+
+  int ServerObjectTable::CountObjectsOf(const std::string& user)
+  {
+    int count = 0;
+    for (iterator entry = begin(); entry != end(); ++entry)
+    {
+      try
+      {
+        PortableServer::ServantBase_var holder;
+        SyncServerImpl* server = ServerOf(entry->second.in(), holder);
+        if (server && server->UserName() == user)
+          ++count;
+      }
+      catch (const CORBA::Exception&)
+      {
+        // deactivated while still in the table: it no longer counts
+      }
+    }
+    return count;
+  }
+
+  int ServerObjectTable::QueuedOperationsOf(const std::string& user)
+  {
+    int queued = 0;
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
+    for (iterator entry = begin(); entry != end(); ++entry)
+    {
+      try
+      {
+        PortableServer::ServantBase_var holder;
+        SyncServerImpl* server = ServerOf(entry->second.in(), holder);
+        if (server && server->UserName() == user)
+          queued += server->NumQueuedOperations();
+      }
+      catch (const CORBA::Exception&)
+      {
+        // deactivated while still in the table: nothing of it waits
+      }
+    }
+    return queued;
+  }
+
+  int ServerObjectTable::ReclaimIdleObjects(long long idleMilliseconds)
+  {
+    // Chosen under the table lock, removed without it: an object's Remove
+    // takes it out of the table itself.
+    struct Candidate
+    {
+      PortableServer::ObjectId id;
+      PortableServer::ServantBase_var holder;  // keeps the servant while it is removed
+      SyncServerImpl* server;
+    };
+    std::vector<Candidate> idle;
+    {
+      ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
+      for (iterator entry = begin(); entry != end(); ++entry)
+      {
+        try
+        {
+          Candidate candidate{entry->first, PortableServer::ServantBase_var(), nullptr};
+          candidate.server = ServerOf(entry->second.in(), candidate.holder);
+          if (!candidate.server)
+            continue;
+          if (candidate.server->NumOperations() > 0)
+            candidate.server->MarkUsed();
+          else if (candidate.server->IdleMilliseconds() >= idleMilliseconds)
+            idle.push_back(std::move(candidate));
+        }
+        catch (const CORBA::Exception&)
+        {
+          // deactivated while still in the table: its Remove takes it out
+        }
+      }
+    }
+
+    int reclaimed = 0;
+    for (Candidate& candidate : idle)
+    {
+      SyncServerImpl* server = candidate.server;
+      // A request may have come since it was chosen.
+      if (server->NumOperations() > 0 || server->IdleMilliseconds() < idleMilliseconds)
+        continue;
+      const std::string user = server->UserName();
+      const long long idleSeconds = server->IdleMilliseconds() / 1000;
+      try
+      {
+        server->Remove();
+        m_poa->deactivate_object(candidate.id);
+      }
+      catch (const Krovane::OperationsStillActive&)
+      {
+        continue;  // in use again
+      }
+      catch (const PortableServer::POA::ObjectNotActive&)
+      {
+        // removed by its client meanwhile
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "ServerObjectTable::ReclaimIdleObjects\n");
+        continue;
+      }
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: reclaimed a server object of user \"%C\", "
+                                    "idle for %d s\n"), user.c_str(), static_cast<int>(idleSeconds)));
+      ++reclaimed;
+    }
+    return reclaimed;
   }
 
   void ServerObjectTable::CleanUp()

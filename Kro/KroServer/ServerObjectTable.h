@@ -12,9 +12,12 @@
 #include <ace/Thread_Mutex.h>
 
 #include <map>
+#include <string>
 
 namespace Krovane
 {
+  class SyncServerImpl;
+
   class ServerObjectTable
     : public std::map<PortableServer::ObjectId, Krovane::ISyncServer_var, Krovane::ObjectIdComparer>
   {
@@ -25,6 +28,8 @@ namespace Krovane
 
     // 1 when added, 0 when its id is already present. The table keeps its
     // own reference. POA errors (a reference it did not make) reach the caller.
+    // CORBA::NO_RESOURCES (logged) when the object's user already has
+    // UserLimits::MaxObjectsPerUser() objects here.
     int AddObject(Krovane::ISyncServer_ptr object);
     // 1 when removed, 0 when absent.
     int RemoveObject(Krovane::ISyncServer_ptr object);
@@ -33,6 +38,16 @@ namespace Krovane
     // Deactivates every object and empties the table.
     void CleanUp();
 
+    // The asynchronous operations waiting in the queue for the objects of
+    // user (SyncServerImpl::NumQueuedOperations), summed; walks the table.
+    int QueuedOperationsOf(const std::string& user);
+    // Takes out of the table and deactivates (through the object's own
+    // Remove, then the POA) every object with neither a request nor an
+    // operation for idleMilliseconds: its client has gone. Logs each one;
+    // returns how many went. An object in use is marked used, so that its
+    // idle time counts from the end of its last operation.
+    int ReclaimIdleObjects(long long idleMilliseconds);
+
     virtual ~ServerObjectTable();
 
   private:
@@ -40,10 +55,15 @@ namespace Krovane
     ServerObjectTable(const ServerObjectTable&) = delete;
     ServerObjectTable& operator=(const ServerObjectTable&) = delete;
 
+    // Objects of user in the table; m_lock held.
+    int CountObjectsOf(const std::string& user);
+    // The server object behind reference, held by holder; null for other servants.
+    SyncServerImpl* ServerOf(CORBA::Object_ptr reference, PortableServer::ServantBase_var& holder);
+
     // The id of object in m_poa; unlocked.
     PortableServer::ObjectId* IdOf(Krovane::ISyncServer_ptr object);
 
-    ACE_Thread_Mutex m_lock;          // guards the map
+    ACE_Thread_Mutex m_lock;          // guards the map; taken before any server object's locks
     PortableServer::POA_var m_poa;    // the POA of the server objects
   };
 }

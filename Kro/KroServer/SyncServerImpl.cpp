@@ -4,11 +4,13 @@
 #include "KroServer/OpnType.h"
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/SynchronousOperation.h"
+#include "KroServer/UserVerifier.h"
 
 #include "Dazadared/MachineInfo.h"
 
 #include <ace/Guard_T.h>
 
+#include <chrono>
 #include <string>
 
 namespace Krovane
@@ -22,6 +24,12 @@ namespace Krovane
       std::string text;       // empty until filled
     };
 
+    long long SteadyMilliseconds()
+    {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+
     MachineInfoCache& Cache()
     {
       static MachineInfoCache* cache = new MachineInfoCache;  // lives to process end
@@ -33,7 +41,8 @@ namespace Krovane
     : m_operations(trackOperations ? new OperationList : nullptr),
       m_nextOperationId(1),
       m_poa(PortableServer::POA::_duplicate(poa)),
-      m_refCount(1)
+      m_refCount(1),
+      m_lastUsed(SteadyMilliseconds())
   {
   }
 
@@ -86,9 +95,31 @@ namespace Krovane
 
   void SyncServerImpl::SetUserToken(const Krovane::UserToken& token)
   {
+    UserVerifier::Check(token);
     std::string text(reinterpret_cast<const char*>(token.get_buffer()), token.length());
     text.push_back('\0');
     m_userPacket.SetToken(text);
+  }
+
+  std::string SyncServerImpl::UserName() const
+  {
+    // The stored token ends in a NUL; the user is named by what comes before.
+    return UserVerifier::UserOf(GetUserPacket().GetToken().c_str());
+  }
+
+  void SyncServerImpl::MarkUsed()
+  {
+    m_lastUsed.store(SteadyMilliseconds(), std::memory_order_relaxed);
+  }
+
+  long long SyncServerImpl::IdleMilliseconds() const
+  {
+    return SteadyMilliseconds() - m_lastUsed.load(std::memory_order_relaxed);
+  }
+
+  int SyncServerImpl::NumQueuedOperations()
+  {
+    return 0;
   }
 
   Krovane::UserToken* SyncServerImpl::GetUserToken()

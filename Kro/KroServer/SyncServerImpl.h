@@ -20,6 +20,7 @@
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
+#include <string>
 
 namespace Krovane
 {
@@ -62,14 +63,27 @@ namespace Krovane
     virtual CORBA::ULong _refcount_value();
 
     void SetUserPacket(const Halvern_Utilities::UserPacket& packet);
-    // Stores the token's octets, then one NUL, as the user's token.
+    // Stores the token's octets, then one NUL, as the user's token, once
+    // the process's UserVerifier (if any) accepts it for the caller of this
+    // request; CORBA::NO_PERMISSION when it refuses.
     void SetUserToken(const Krovane::UserToken& token);
+    // The user the object works for, as UserVerifier::UserOf names it.
+    std::string UserName() const;
     // The user's token as octets, followed by one 0 octet; the caller owns it.
     Krovane::UserToken* GetUserToken();
 
     // For the work of an operation, at points where it can stop: raises
     // OperationCancelled when the thread's current operation was cancelled.
     void ServiceCancellation();
+
+    // Notes that the object is in use now (a request came, an operation
+    // runs). Any thread.
+    void MarkUsed();
+    // Milliseconds since the object was built or last marked used.
+    long long IdleMilliseconds() const;
+    // Asynchronous operations of this object waiting in the pool's queue;
+    // 0 here.
+    virtual int NumQueuedOperations();
 
   protected:
     // The next operation id: 1, 2, 3, ... Unlocked: callers hold their own lock.
@@ -96,6 +110,7 @@ namespace Krovane
 
   private:
     std::atomic<CORBA::ULong> m_refCount;   // references to the servant
+    std::atomic<long long> m_lastUsed;      // steady-clock milliseconds of the last use
   };
 }
 

@@ -3,7 +3,8 @@
 // and one line per callback.
 //
 //   KroExampleAsyncClient (--ior-file PATH | --ior IOR) [--token TEXT]
-//                         [--timeout-ms N] [--wait-seconds N] [ORB options]
+//                         [--timeout-ms N] [--wait-seconds N] [TLS options]
+//                         [ORB options]
 //   KroExampleAsyncClient --help
 //
 // It asks for six computations, more than the server's pool (two threads by
@@ -21,6 +22,7 @@
 
 #include "Calculator.hh"
 #include "OrbLayer/PrintException.h"
+#include "TlsOptions.h"
 
 #include <omniORB4/omniORB.h>
 
@@ -51,7 +53,9 @@ namespace
     "  --ior IOR          or take it from the command line\n"
     "  --token TEXT       the user to work for (default example-user)\n"
     "  --timeout-ms N     bound of every call to the server (default 10000)\n"
-    "  --wait-seconds N   bound of the whole session (default 120)\n";
+    "  --wait-seconds N   bound of the whole session (default 120)\n"
+    "  --tls-...          TLS, as the servers take it (README, section TLS); the\n"
+    "                     handlers then need -ORBendPoint giop:ssl:HOST:\n";
 
   // What the command line asks for.
   struct ClientOptions
@@ -61,6 +65,7 @@ namespace
     std::string token = "example-user";  // the user for CreateObject
     unsigned long timeoutMs = 10000;  // bound of every call
     int waitSeconds = 120;            // bound of the whole session
+    KroExample::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
     std::vector<char*> orbArgs;       // argv[0] and every option left for the ORB
   };
 
@@ -72,7 +77,13 @@ namespace
     for (int i = 1; i < argc; ++i)
     {
       const bool hasValue = i + 1 < argc;
-      if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
+      bool badTls = false;
+      if (options.tls.Take(argc, argv, i, badTls))
+      {
+        if (badTls)
+          return false;
+      }
+      else if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
         options.iorFile = argv[++i];
       else if (std::strcmp(argv[i], "--ior") == 0 && hasValue)
         options.ior = argv[++i];
@@ -88,6 +99,9 @@ namespace
         options.orbArgs.push_back(argv[i]);
     }
     options.orbArgs.push_back(nullptr);  // argv is null-terminated
+    if (!options.tls.Valid())
+      return false;
+    options.tls.Apply(options.orbArgs);
     return options.iorFile.empty() != options.ior.empty();  // exactly one source
   }
 

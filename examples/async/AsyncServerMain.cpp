@@ -5,7 +5,7 @@
 //   KroExampleAsyncServer [--ior-file PATH] [--print-ior] [--threads N]
 //                         [--idle-seconds N] [--exit-mode orb|exit|_exit]
 //                         [--max-threads N] [--min-threads N] [--step-ms N]
-//                         [--callback-timeout N] [ORB options]
+//                         [--callback-timeout N] [user safeguards] [ORB options]
 //
 // It publishes the reference of its factory (in PATH, and/or on standard
 // output; on standard output when no file is given) and serves requests in
@@ -16,7 +16,9 @@
 // milliseconds (default 250); a client's handler has --callback-timeout
 // seconds per callback (default 10). The process ends once it has been idle
 // for two checks in a row, --idle-seconds apart (default 60), or on SIGTERM
-// or SIGINT. The log (ACE_DEBUG) goes to standard error; exceptions the
+// or SIGINT. The user safeguards (--token-key FILE, --user-from-cert,
+// --max-objects-per-user N, --max-queued-per-user N, --reclaim-seconds N,
+// --reclaim-interval N) are those of UserSafeguards. The log (ACE_DEBUG) goes to standard error; exceptions the
 // library handles are printed on standard output.
 //
 // The steps are those of every server of the family, in the order the
@@ -26,6 +28,7 @@
 #include "ServerOptions.h"
 #include "ServerProcess.h"
 #include "ServingThreads.h"
+#include "UserSafeguards.h"
 
 #include "KroServer/AsynchronousRouter.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
@@ -41,7 +44,9 @@ namespace
   const char* const kUsage =
     "usage: %s [--ior-file PATH] [--print-ior] [--threads N] [--idle-seconds N]\n"
     "       [--exit-mode orb|exit|_exit] [--max-threads N] [--min-threads N] [--step-ms N]\n"
-    "       [--callback-timeout N] [ORB options]\n";
+    "       [--callback-timeout N] [--token-key FILE | --user-from-cert]\n"
+    "       [--max-objects-per-user N] [--max-queued-per-user N]\n"
+    "       [--reclaim-seconds N] [--reclaim-interval N] [ORB options]\n";
 }
 
 int main(int argc, char** argv)
@@ -66,6 +71,8 @@ int main(int argc, char** argv)
   options.AddNumber("--min-threads", minThreads);
   options.AddValue("--step-ms", [&](const char* ms) { calculators.stepTime.msec(std::atol(ms)); return true; });
   options.AddNumber("--callback-timeout", calculators.callbackTimeout);
+  KroExample::UserSafeguards safeguards;
+  safeguards.AddOptions(options);
   if (!options.Parse(argc, argv))
   {
     std::fprintf(stderr, kUsage, argv[0]);
@@ -83,6 +90,7 @@ int main(int argc, char** argv)
   KroExample::ServerProcess process("KroExampleAsyncServer");
   const int status = process.Run(options.orbArgs, [&]()
   {
+    safeguards.Apply();
     // The server objects (accounts and calculators) and the relays of their
     // operations live in a POA of their own.
     PortableServer::POA_var serverObjectPOA =
@@ -92,6 +100,7 @@ int main(int argc, char** argv)
     PortableServer::ServantBase_var factory =
       new KroExample::CalculatorFactory(serverObjectPOA.in(), calculators);
     CORBA::Object_var factoryReference = process.ActivateFactory(factory.in());
+    std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = safeguards.StartReclaim();
     process.Publish(factoryReference.in(), options);
     // Ends once no request has come and no operation has been active for
     // two checks in a row, or on a signal.

@@ -1,7 +1,8 @@
 // ActiveServant: a servant active in a POA for a scope, deactivated when the
 // scope ends unless Keep() handed it on (to an operation that retires it,
 // to the object table). A request that fails half-way then leaves nothing
-// active behind it.
+// active behind it. Its id cannot be guessed (Krovane::UnguessableObjectIds):
+// the reference is the only way in.
 //
 //   ActiveRelay<CalculatorRelay> relay(m_poa.in(), new CalculatorRelay(handler));
 //   const int id = SubmitAsynchronousOperation(..., relay.Reference(), ...);
@@ -14,6 +15,7 @@
 #define KRO_EXAMPLES_ACTIVESERVANT_H
 
 #include "Krovane.hh"
+#include "KroServer/UnguessableObjectIds.h"
 
 #include <omniORB4/CORBA.h>
 
@@ -31,7 +33,7 @@ namespace KroExample
     ActiveServant(PortableServer::POA_ptr poa, Servant* servant)
       : m_poa(PortableServer::POA::_duplicate(poa)), m_servant(servant), m_ownership(servant)
     {
-      m_id = m_poa->activate_object(servant);
+      m_id = Krovane::UnguessableObjectIds::Activate(m_poa.in(), servant);
       CORBA::Object_var object = m_poa->id_to_reference(m_id.in());
       m_reference = Interface::_narrow(object.in());
     }

@@ -51,7 +51,13 @@ namespace KroExample
     {
       const std::string argument = argv[i];
       const Option* option = Find(argument);
-      if (option && !option->hasValue)
+      bool badTls = false;
+      if ((m_offered & kTls) && tls.Take(argc, argv, i, badTls))
+      {
+        if (badTls)
+          return false;
+      }
+      else if (option && !option->hasValue)
         option->take(nullptr);
       else if (option && i + 1 < argc)
       {
@@ -66,6 +72,9 @@ namespace KroExample
     if ((m_offered & kPrintIor) && iorFile.empty())
       printIor = true;
     orbArgs.push_back(nullptr);  // argv is null-terminated
+    if (!tls.Valid())
+      return false;
+    tls.Apply(orbArgs);
     return true;
   }
 

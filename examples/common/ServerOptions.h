@@ -9,6 +9,8 @@
 //   --idle-seconds N      idle interval of the shutdown task (default 60)
 //   --exit-mode MODE      how the idle-shutdown task ends the process:
 //                         orb (the default: shut the ORB down), exit, _exit
+//   --tls-...             TLS (see TlsOptions.h); Parse hands them to the
+//                         ORB layer, for the ORB that starts next
 // A program adds its own options with AddFlag and AddValue. Any other
 // option starting with "--" is a usage error; everything else is for the
 // ORB, e.g. -ORBendPoint giop:tcp:127.0.0.1:.
@@ -18,6 +20,8 @@
 // into main's argv.
 #ifndef KRO_EXAMPLES_SERVEROPTIONS_H
 #define KRO_EXAMPLES_SERVEROPTIONS_H
+
+#include "TlsOptions.h"
 
 #include <functional>
 #include <string>
@@ -36,7 +40,8 @@ namespace KroExample
       kThreads = 4,       // --threads N
       kIdleSeconds = 8,   // --idle-seconds N
       kExitMode = 16,     // --exit-mode orb|exit|_exit
-      kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode
+      kTls = 32,          // --tls-ca FILE ... (TlsOptions)
+      kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode | kTls
     };
 
     // offered: the standard options this program takes.
@@ -61,6 +66,7 @@ namespace KroExample
     int threads = 4;              // event-loop threads
     int idleSeconds = 60;         // idle interval of the shutdown task
     void* exitMode = nullptr;     // the idle-shutdown task's open() argument
+    TlsOptions tls;               // TLS settings; off unless --tls-ca is given
     std::vector<char*> orbArgs;   // argv[0], the ORB's options, then a null (after Parse)
 
   private:

@@ -3,6 +3,8 @@
 #include "ExampleSyncObject.h"
 #include "UserTokenText.h"
 
+#include "KroServer/UnguessableObjectIds.h"
+
 #include <ace/Log_Msg.h>
 
 namespace KroExample
@@ -20,7 +22,7 @@ namespace KroExample
     PortableServer::ServantBase_var ownership = object;
     object->SetUserToken(token);
 
-    PortableServer::ObjectId_var id = m_serverObjectPOA->activate_object(object);
+    PortableServer::ObjectId_var id = Krovane::UnguessableObjectIds::Activate(m_serverObjectPOA.in(), object);
     CORBA::Object_var reference = m_serverObjectPOA->id_to_reference(id.in());
     Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(reference.in());
     AddObjectToTable(server.in());

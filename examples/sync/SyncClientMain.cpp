@@ -2,7 +2,8 @@
 // beginning to end and says what happens, one line per step.
 //
 //   KroExampleSyncClient (--ior-file PATH | --ior IOR) [--token TEXT]
-//                        [--new-token TEXT] [--timeout-ms N] [ORB options]
+//                        [--new-token TEXT] [--timeout-ms N] [TLS options]
+//                        [ORB options]
 //
 // Steps: reach the factory, CreateObject(token), GetMachineInfo,
 // UpdateUserToken(new token), Remove. Exit status: 0 when every step
@@ -12,6 +13,7 @@
 
 #include "Krovane.hh"
 #include "OrbLayer/PrintException.h"
+#include "TlsOptions.h"
 
 #include <omniORB4/omniORB.h>
 
@@ -33,6 +35,7 @@ namespace
     std::string token = "example-user";        // the user for CreateObject
     std::string newToken = "example-user-2";   // the user for UpdateUserToken
     unsigned long timeoutMs = 10000;  // bound of every call
+    KroExample::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
     std::vector<char*> orbArgs;       // argv[0] and every option left for the ORB
   };
 
@@ -44,7 +47,13 @@ namespace
     for (int i = 1; i < argc; ++i)
     {
       const bool hasValue = i + 1 < argc;
-      if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
+      bool badTls = false;
+      if (options.tls.Take(argc, argv, i, badTls))
+      {
+        if (badTls)
+          return false;
+      }
+      else if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
         options.iorFile = argv[++i];
       else if (std::strcmp(argv[i], "--ior") == 0 && hasValue)
         options.ior = argv[++i];
@@ -60,6 +69,9 @@ namespace
         options.orbArgs.push_back(argv[i]);
     }
     options.orbArgs.push_back(nullptr);  // argv is null-terminated
+    if (!options.tls.Valid())
+      return false;
+    options.tls.Apply(options.orbArgs);
     return options.iorFile.empty() != options.ior.empty();  // exactly one source
   }
 
@@ -128,8 +140,8 @@ int main(int argc, char** argv)
   {
     std::fprintf(stderr,
                  "usage: %s (--ior-file PATH | --ior IOR) [--token TEXT] [--new-token TEXT]"
-                 " [--timeout-ms N] [ORB options]\n",
-                 argv[0]);
+                 " [--timeout-ms N] %s [ORB options]\n",
+                 argv[0], KroExample::TlsOptions::Usage());
     return 2;
   }
 

@@ -1,5 +1,6 @@
 #include "ForwardingHandler.h"
 
+#include "KroServer/UnguessableObjectIds.h"
 #include "OrbLayer/PrintException.h"
 
 namespace KroTiers
@@ -52,7 +53,7 @@ namespace KroTiers
   ActiveForwarder::ActiveForwarder(PortableServer::POA_ptr poa, Krovane::IAsyncHandler_ptr client)
     : m_poa(PortableServer::POA::_duplicate(poa)), m_servant(new ForwardingHandler(client)), m_ownership(m_servant)
   {
-    m_id = m_poa->activate_object(m_servant);
+    m_id = Krovane::UnguessableObjectIds::Activate(m_poa.in(), m_servant);
     CORBA::Object_var object = m_poa->id_to_reference(m_id.in());
     m_reference = Krovane::IAsyncHandler::_narrow(object.in());
   }

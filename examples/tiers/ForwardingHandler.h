@@ -46,7 +46,8 @@ namespace KroTiers
     bool m_finished = false;                    // the back end said Finished
   };
 
-  // A ForwardingHandler active in a POA for a scope, then deactivated.
+  // A ForwardingHandler active in a POA for a scope, under an id that cannot
+  // be guessed (the back end alone is given its reference), then deactivated.
   class ActiveForwarder
   {
   public:

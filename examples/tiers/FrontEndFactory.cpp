@@ -3,6 +3,8 @@
 #include "FrontEndRouter.h"
 #include "UserTokenText.h"
 
+#include "KroServer/UnguessableObjectIds.h"
+
 #include <ace/Log_Msg.h>
 
 namespace KroTiers
@@ -18,7 +20,7 @@ namespace KroTiers
     FrontEndRouter* router = new FrontEndRouter(m_serverObjectPOA.in(), m_registry, m_waitSeconds);
     PortableServer::ServantBase_var ownership = router;
     router->SetUserToken(token);
-    PortableServer::ObjectId_var id = m_serverObjectPOA->activate_object(router);
+    PortableServer::ObjectId_var id = Krovane::UnguessableObjectIds::Activate(m_serverObjectPOA.in(), router);
     CORBA::Object_var reference = m_serverObjectPOA->id_to_reference(id.in());
     Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(reference.in());
     AddObjectToTable(server.in());

@@ -4,7 +4,7 @@ namespace KroTiers
 {
   TierServerOptions::TierServerOptions()
     : server(KroExample::ServerOptions::kIorFile | KroExample::ServerOptions::kThreads |
-             KroExample::ServerOptions::kIdleSeconds)
+             KroExample::ServerOptions::kIdleSeconds | KroExample::ServerOptions::kTls)
   {
     server.idleSeconds = 300;
     server.AddValue("--name", [this](const char* value) { name = value; return true; });
@@ -22,7 +22,7 @@ namespace KroTiers
   {
     return std::string("usage: ") + program +
            " [--name NAME] [--ior-file PATH] [--threads N] [--idle-seconds N] [--step-ms N]"
-           " [--wait-seconds N] -ORBInitRef NameService=corbaloc::HOST:PORT/NameService"
-           " [other ORB options]";
+           " [--wait-seconds N] " + KroExample::TlsOptions::Usage() +
+           " -ORBInitRef NameService=corbaloc::HOST:PORT/NameService [other ORB options]";
   }
 }

@@ -6,6 +6,7 @@
 //   --idle-seconds N   idle interval of the shutdown task (default 300)
 //   --step-ms N        how long one step of work takes (back end; default 250)
 //   --wait-seconds N   bound of one forwarded operation (front end; default 120)
+//   --tls-...          TLS (see TlsOptions.h)
 //   anything else      for the ORB, e.g. -ORBendPoint giop:tcp:HOST:PORT and
 //                      -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //

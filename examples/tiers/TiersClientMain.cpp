@@ -2,7 +2,7 @@
 // end in the naming service (KroTiers/FrontEnd.factory), runs one
 // operation there and says what happens, one line per step or callback.
 //
-//   KroTiersClient [--token TEXT] [--steps N] [--timeout-seconds N]
+//   KroTiersClient [--token TEXT] [--steps N] [--timeout-seconds N] [TLS options]
 //                  -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                  [other ORB options]
 //
@@ -12,6 +12,7 @@
 // error.
 #include "ClientHandler.h"
 #include "TierDirectory.h"
+#include "TlsOptions.h"
 #include "UserTokenText.h"
 
 #include "OrbLayer/PrintException.h"
@@ -31,6 +32,7 @@ namespace
     std::string token = "tiers-user";  // the user for CreateObject
     int steps = 4;                     // the operation's length
     int timeoutSeconds = 60;           // wait for Finished at most this long
+    KroExample::TlsOptions tls;        // TLS settings; off unless --tls-ca is given
     std::vector<char*> orbArgs;        // argv[0], the ORB's options, then a null
   };
 
@@ -42,7 +44,13 @@ namespace
     for (int i = 1; i < argc; ++i)
     {
       const bool hasValue = i + 1 < argc;
-      if (std::strcmp(argv[i], "--token") == 0 && hasValue)
+      bool badTls = false;
+      if (options.tls.Take(argc, argv, i, badTls))
+      {
+        if (badTls)
+          return false;
+      }
+      else if (std::strcmp(argv[i], "--token") == 0 && hasValue)
         options.token = argv[++i];
       else if (std::strcmp(argv[i], "--steps") == 0 && hasValue)
         options.steps = std::atoi(argv[++i]);
@@ -54,6 +62,9 @@ namespace
         options.orbArgs.push_back(argv[i]);
     }
     options.orbArgs.push_back(nullptr);
+    if (!options.tls.Valid())
+      return false;
+    options.tls.Apply(options.orbArgs);
     return options.timeoutSeconds > 0;
   }
 
@@ -108,9 +119,9 @@ int main(int argc, char** argv)
   if (!ParseOptions(argc, argv, options))
   {
     std::fprintf(stderr,
-                 "usage: %s [--token TEXT] [--steps N] [--timeout-seconds N]"
+                 "usage: %s [--token TEXT] [--steps N] [--timeout-seconds N] %s"
                  " -ORBInitRef NameService=corbaloc::HOST:PORT/NameService [ORB options]\n",
-                 argv[0]);
+                 argv[0], KroExample::TlsOptions::Usage());
     return 2;
   }
 

@@ -63,10 +63,11 @@ namespace
       ASSERT_FALSE(m_server.Server().Process().HasExited()) << m_server.Server().Process().Describe();
 
       FaultClient bystander({});
-      CORBA::Long id = 0;
+      const CORBA::Long id = ++m_bystanderOperations;
+      const int relaysBefore = RelaysDeleted(id);
       try
       {
-        id = m_bystander->Compute("e", 2, bystander.Reference());
+        ASSERT_EQ(id, m_bystander->Compute("e", 2, bystander.Reference()));
       }
       catch (const CORBA::Exception& ex)
       {
@@ -77,10 +78,14 @@ namespace
       EXPECT_EQ(1, bystander.Count("Results")) << KroTest::Joined(bystander.Events());
       EXPECT_EQ("", KroTest::FinishedOnceAndLast(bystander));
       EXPECT_EQ("Finished", KroTest::StateText(m_bystander.in(), id));
+      // Its relay goes after its Finished: waited for here, so that the
+      // next case, whose operation may have the same id, counts only its own.
+      EXPECT_TRUE(WaitForRelayDeleted(id, relaysBefore)) << "the bystander's relay stayed";
     }
 
     KroTest::CalculatorServer m_server;      // one server for every case
     Calculator::ICalculator_var m_bystander;  // another client's calculator
+    CORBA::Long m_bystanderOperations = 0;    // submitted on m_bystander so far
   };
 }
 
@@ -114,7 +119,7 @@ TEST_F(AsyncFaults, CancellingAWaitingOperationWhoseHandlerFails)
         ADD_FAILURE() << "cancel raised " << ex._name();
       }
       EXPECT_EQ("Cancelled", KroTest::StateText(calculator.in(), waitingId));
-      EXPECT_TRUE(waiting.WaitFor("Status", 5s)) << waiting.Describe();
+      EXPECT_TRUE(waiting.WaitFor("Status", 20s)) << waiting.Describe();
       EXPECT_EQ(0, waiting.Count("Finished")) << KroTest::Joined(waiting.Events());
 
       if (!all)
@@ -214,9 +219,12 @@ TEST_F(AsyncFaults, CancellingARunningOperation)
 }
 
 // RegisterNewHandler moves a running operation (and a waiting one) from a
-// handler that failed (blocked past the bound, vanished, exited, refused)
-// to a new one, which hears the rest, Finished included; the first hears
-// nothing after the move but the callback under way.
+// handler that failed (blocked past the bound, vanished, exited) to a new
+// one, which hears the rest, Finished included; the first hears nothing
+// after the move but the callback under way. A handler that refuses a
+// Progress ends the work (the refusal reaches the computation): a new
+// handler given after that end is accepted and hears nothing, the first
+// having heard Finished.
 TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
 {
   struct Case
@@ -233,12 +241,16 @@ TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
   {
     const std::string user = "new-handler-" + test.name;
     SCOPED_TRACE(user);
+    const bool refusalEndsWork = !test.faults.empty() && test.faults[0].action == Action::Raise;
     Calculator::ICalculator_var calculator = m_server.NewCalculator(user);
+    // Holds the one pool thread until the move is done, so that the
+    // operation moved is still waiting then.
     FaultClient blocker({});
     CORBA::Long id = 1;
     if (test.waiting)
     {
-      ASSERT_EQ(1, calculator->Compute("e", 3, blocker.Reference()));
+      ASSERT_EQ(1, calculator->Compute("e", KroTest::kEndless, blocker.Reference()));
+      ASSERT_TRUE(blocker.WaitFor("Progress", 20s));
       id = 2;
     }
     FaultClient first(test.faults);
@@ -246,7 +258,9 @@ TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
     ASSERT_EQ(id, calculator->Compute("pi", test.waiting ? 3 : KroTest::kEndless, first.Reference()));
     if (!test.waiting)
       ASSERT_TRUE(first.WaitFor("Progress", 20s, 2)) << first.Describe();
-    const size_t firstHeard = first.Events().size();
+    if (refusalEndsWork)
+      ASSERT_TRUE(first.WaitFor("Finished", 20s)) << "the refused Progress did not end the work:\n"
+                                                  << KroTest::Joined(first.Events());
 
     try
     {
@@ -256,9 +270,28 @@ TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
     {
       ADD_FAILURE() << "RegisterNewHandler raised " << ex._name();
     }
+    // Whatever the first hears from here on came after the move.
+    const size_t firstHeard = first.Events().size();
     const std::string stateAfterMove = KroTest::StateText(calculator.in(), id);
-    if (!test.waiting && stateAfterMove == "Running")
+
+    if (refusalEndsWork)
     {
+      EXPECT_EQ("Finished", stateAfterMove);
+      EXPECT_EQ(0u, second.Events().size()) << KroTest::Joined(second.Events());
+      EXPECT_EQ("", KroTest::FinishedOnceAndLast(first));
+      ExpectServerSound(calculator.in());
+      continue;
+    }
+
+    if (test.waiting)
+    {
+      EXPECT_EQ("Queued", stateAfterMove);
+      EXPECT_NO_THROW(calculator->CancelOperation(1));
+      EXPECT_EQ("", KroTest::FinishedOnceAndLast(blocker));
+    }
+    else
+    {
+      EXPECT_EQ("Running", stateAfterMove);
       EXPECT_TRUE(second.WaitFor("Progress", 20s)) << KroTest::Joined(second.Events());
       try
       {
@@ -269,25 +302,14 @@ TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
         ADD_FAILURE() << "CancelOperation after the move raised " << ex._name();
       }
     }
-    // Refused by the first handler, the work may have ended before the
-    // move: then the first heard its Finished, and nothing is left to move.
-    const bool endedBeforeMove = stateAfterMove == "Finished" && first.Count("Finished") == 1;
-    if (!endedBeforeMove)
-    {
-      EXPECT_TRUE(second.WaitFor("Finished", 20s)) << "state after the move " << stateAfterMove << ", second heard:\n"
-                                                    << KroTest::Joined(second.Events());
-      EXPECT_EQ("", KroTest::FinishedOnceAndLast(second));
-      EXPECT_EQ(0, first.Count("Finished")) << KroTest::Joined(first.Events());
-    }
-    else
-    {
-      EXPECT_EQ(0u, second.Events().size()) << KroTest::Joined(second.Events());
-      EXPECT_EQ("", KroTest::FinishedOnceAndLast(first));
-    }
+    EXPECT_TRUE(second.WaitFor("Finished", 20s)) << "state after the move " << stateAfterMove << ", second heard:\n"
+                                                  << KroTest::Joined(second.Events());
+    EXPECT_EQ("", KroTest::FinishedOnceAndLast(second));
+    EXPECT_EQ(0, first.Count("Finished")) << KroTest::Joined(first.Events());
     if (test.waiting)
       EXPECT_EQ(1, second.Count("Results")) << KroTest::Joined(second.Events());
-    if (!endedBeforeMove)
-      EXPECT_LE(first.Events().size(), firstHeard + 1) << KroTest::Joined(first.Events());
+    EXPECT_LE(first.Events().size(), firstHeard + 1) << KroTest::Joined(first.Events());
+    EXPECT_EQ(test.waiting ? "Finished" : "Cancelled", KroTest::StateText(calculator.in(), id));
     ExpectServerSound(calculator.in());
   }
 }
@@ -304,23 +326,31 @@ TEST_F(AsyncFaults, DispatchSurvivesEveryFailingCallback)
       const std::string user = std::string("dispatch-") + KroTest::NameOf(callback) + "-" + KroTest::NameOf(action);
       SCOPED_TRACE(user);
       Calculator::ICalculator_var calculator = m_server.NewCalculator(user);
-      // A Queued place is told to the second one waiting.
+      // Places are told when the pool thread takes the next operation:
+      // the front one holds the thread until both others wait, and its
+      // cancellation lets behind run and tells the handler's operation,
+      // now first in line, its place.
       FaultClient front({}), behind({});
       CORBA::Long id = 1;
       if (callback == Callback::Queued)
       {
-        calculator->Compute("e", 3, front.Reference());
-        calculator->Compute("e", 2, behind.Reference());
+        ASSERT_EQ(1, calculator->Compute("e", KroTest::kEndless, front.Reference()));
+        ASSERT_TRUE(front.WaitFor("Progress", 20s));
+        ASSERT_EQ(2, calculator->Compute("e", 2, behind.Reference()));
         id = 3;
       }
       const int relaysBefore = RelaysDeleted(id);
       FaultClient handler({{callback, 1, action, {}}});
       ASSERT_EQ(id, calculator->Compute(callback == Callback::Error ? "sqrt2" : "e", 3, handler.Reference()));
+      if (callback == Callback::Queued)
+        EXPECT_NO_THROW(calculator->CancelOperation(1));
 
       EXPECT_TRUE(WaitForRelayDeleted(id, relaysBefore)) << "the operation never ended:\n"
                                                          << KroTest::Joined(handler.Events()) << handler.Describe();
-      EXPECT_GE(handler.Count(KroTest::NameOf(callback)), 1) << "the fault never fired:\n"
-                                                             << KroTest::Joined(handler.Events());
+      // A handler in a process of its own is read from its output, which
+      // may come in after the server has ended the operation.
+      EXPECT_TRUE(handler.WaitFor(KroTest::NameOf(callback), 10s)) << "the fault never fired:\n"
+                                                                   << KroTest::Joined(handler.Events());
       EXPECT_EQ("", KroTest::FinishedOnceAndLast(handler));
       EXPECT_EQ("Finished", KroTest::StateText(calculator.in(), id));
       ExpectServerSound(calculator.in());

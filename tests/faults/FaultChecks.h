@@ -19,7 +19,7 @@ namespace KroTest
   std::string StateText(Krovane::IAsyncServer_ptr server, CORBA::Long id);
 
   // Remove, retried while OperationsStillActive and log (the server's
-  // standard error) still grows, for at most 5 s. Empty once accepted,
+  // standard error) still grows, for at most 20 s. Empty once accepted,
   // otherwise what the last attempt raised.
   std::string RemoveWhenIdle(Krovane::ISyncServer_ptr server, const OutputCollector& log);
 

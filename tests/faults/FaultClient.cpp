@@ -82,6 +82,13 @@ namespace KroTest
     return events;
   }
 
+  Krovane::IAsyncExceptionHolder_ptr FaultClient::Holder() const
+  {
+    if (const RecordingHandler* handler = dynamic_cast<const RecordingHandler*>(m_local.in()))
+      return handler->Holder();
+    return Krovane::IAsyncExceptionHolder::_nil();
+  }
+
   int FaultClient::Count(const std::string& prefix) const
   {
     int count = 0;

@@ -35,6 +35,9 @@ namespace KroTest
     Krovane::IAsyncHandler_ptr Reference() const;
     // Every callback so far, in order.
     std::vector<std::string> Events() const;
+    // The holder of the last Error a local handler heard (nil when none,
+    // and for a handler host); a new reference.
+    Krovane::IAsyncExceptionHolder_ptr Holder() const;
     // How many events begin with prefix.
     int Count(const std::string& prefix) const;
     // Waits until Count(prefix) >= times, at most timeout.

@@ -1,10 +1,12 @@
 // Faults through the two tiers (examples/tiers) across processes: a front
 // end forwarding to one back end (B1, on a fixed port so that it can be
 // started again), both found through a naming service, and this test
-// process as the client, with FaultyHandlers. One set of servers serves
-// every case: a new handler through the tiers (ids 1 and 2), and the back
-// end killed at a chosen step (before its claim, during the work, at
-// Finished); after each case the front end must still forward new work.
+// process as the client, with FaultyHandlers. One set of servers per test
+// serves every case of it: a new handler through the tiers (ids 1 and 2),
+// the back end killed at a chosen step (before its claim, during the work,
+// at Finished), and, on a front end whose pool has one thread, a waiting
+// operation cancelled while its handler fails; after each case the front
+// end must still take and forward new work.
 #include "FaultChecks.h"
 
 #include "support/ClientOrb.h"
@@ -17,6 +19,8 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <iostream>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -30,14 +34,40 @@ using KroTest::FaultClient;
 
 namespace
 {
+  // What the holder of handler's last Error raises: "SysException: <reason>",
+  // or the name of whatever else comes of it.
+  std::string RaisedBy(const FaultClient& handler)
+  {
+    Krovane::IAsyncExceptionHolder_var holder = handler.Holder();
+    if (CORBA::is_nil(holder.in()))
+      return "no holder";
+    try
+    {
+      holder->raise();
+      return "raise() returned";
+    }
+    catch (const Krovane::SysException& ex)
+    {
+      return std::string("SysException: ") + ex.reason.in();
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      return ex._name();
+    }
+  }
+
   class TiersFaults : public ::testing::Test
   {
   protected:
-    TiersFaults() : m_port(std::to_string(KroTest::FreeLoopbackPort()))
+    TiersFaults() : TiersFaults(KRO_TIERS_FRONT_END) {}
+
+    // frontEnd: the front end's program.
+    explicit TiersFaults(const std::string& frontEnd) : m_port(std::to_string(KroTest::FreeLoopbackPort()))
     {
       StartBackEnd();
-      m_frontEnd = Start(KRO_TIERS_FRONT_END, {"--wait-seconds", "30"}, "");
-      CORBA::Object_var object = KroTest::ObjectFromIor(m_frontEndIor);
+      std::string ior;
+      m_frontEnd = Start(frontEnd, {"--wait-seconds", "30"}, "", &ior);
+      CORBA::Object_var object = KroTest::ObjectFromIor(ior);
       m_factory = Krovane::IServerFactory::_narrow(object.in());
     }
 
@@ -46,9 +76,10 @@ namespace
       EXPECT_FALSE(m_frontEnd->HasExited()) << m_frontEnd->Describe();
     }
 
-    // A tier server; returns once its factory is bound (its IOR written).
+    // A tier server; returns once its factory is bound (its IOR written),
+    // and gives that IOR to ior when asked.
     std::unique_ptr<ChildProcess> Start(const std::string& program, std::vector<std::string> args,
-                                        const std::string& port)
+                                        const std::string& port, std::string* ior = nullptr)
     {
       const std::string iorFile = m_files.File("server" + std::to_string(++m_started) + ".ior");
       args.insert(args.end(), {"--ior-file", iorFile, "-ORBendPoint", "giop:tcp:127.0.0.1:" + port});
@@ -57,9 +88,11 @@ namespace
       auto server = std::make_unique<ChildProcess>(program, args);
       if (!KroTest::WaitForFile(iorFile, 20s, server.get()))
         throw std::runtime_error("no IOR from " + server->Describe());
-      const std::string ior = KroTest::ReadFileText(iorFile);
-      if (program == KRO_TIERS_FRONT_END)
-        m_frontEndIor = ior.substr(0, ior.find_first_of("\r\n"));
+      if (ior)
+      {
+        const std::string text = KroTest::ReadFileText(iorFile);
+        *ior = text.substr(0, text.find_first_of("\r\n"));
+      }
       return server;
     }
 
@@ -101,6 +134,12 @@ namespace
       EXPECT_EQ("", KroTest::RemoveWhenIdle(server.in(), m_frontEnd->Stderr()));
     }
 
+    // How many times B1 (the latest one) has logged work of steps steps.
+    int BackEndRuns(int steps)
+    {
+      return m_backEnd->Stderr().Count(") KroTiersBackEnd B1: " + std::to_string(steps) + " steps for ");
+    }
+
     KroTest::NamingService m_names;            // started first, reaped last
     KroTest::TemporaryDirectory m_files;       // the IOR files
     const std::string m_port;                  // B1's port
@@ -108,8 +147,15 @@ namespace
     std::unique_ptr<ChildProcess> m_backEnd;   // B1 (the latest one)
     std::atomic<pid_t> m_backEndPid{0};        // its pid, for hooks
     std::unique_ptr<ChildProcess> m_frontEnd;  // the front end
-    std::string m_frontEndIor;                 // its factory
     Krovane::IServerFactory_var m_factory;     // the front end's factory
+  };
+
+  // The same with a front end whose pool has one thread: while one
+  // operation runs, any other waits.
+  class TiersFaultsOnePoolThread : public TiersFaults
+  {
+  protected:
+    TiersFaultsOnePoolThread() : TiersFaults(KRO_FAULTS_FRONT_END) {}
   };
 }
 
@@ -126,7 +172,8 @@ TEST_F(TiersFaults, NewHandlerThroughTheTiers)
     if (vanishing)
       faults.push_back({Callback::Progress, 2, Action::Vanish, {}});
     FaultClient first(faults), second({});
-    const CORBA::Long id = server->StartWork(400, first.Reference());
+    // Long enough to outlast a slow (sanitized, loaded) test: it is cancelled.
+    const CORBA::Long id = server->StartWork(1000, first.Reference());
     EXPECT_EQ(vanishing ? 1 : 2, id);
     ASSERT_TRUE(first.WaitFor("Progress", 20s, 2)) << m_frontEnd->Describe();
     try
@@ -138,7 +185,7 @@ TEST_F(TiersFaults, NewHandlerThroughTheTiers)
       ADD_FAILURE() << "RegisterNewHandler(" << id << ") raised " << ex._name();
     }
     const size_t firstHeard = first.Events().size();
-    EXPECT_TRUE(second.WaitFor("Progress", 10s)) << "second heard nothing:\n" << KroTest::Joined(second.Events());
+    EXPECT_TRUE(second.WaitFor("Progress", 20s)) << "second heard nothing:\n" << KroTest::Joined(second.Events());
     try
     {
       server->CancelOperation(id);
@@ -192,6 +239,15 @@ TEST_F(TiersFaults, BackEndKilledAtAChosenStep)
     EXPECT_EQ("", KroTest::FinishedOnceAndLast(handler));
     if (step == Step::DuringWork)
       EXPECT_GE(handler.Count("Error"), 1) << KroTest::Joined(handler.Events());
+    if (step == Step::BeforeClaim)
+    {
+      // No dependent object could be made: the client hears why before the end.
+      const std::vector<std::string> events = handler.Events();
+      const auto error = std::find(events.begin(), events.end(), "Error");
+      EXPECT_TRUE(error < std::find(events.begin(), events.end(), "Finished")) << KroTest::Joined(events);
+      EXPECT_NE(std::string::npos, RaisedBy(handler).find("SysException: dependent server \"B1\" cannot be reached"))
+        << RaisedBy(handler);
+    }
     EXPECT_TRUE(m_backEnd->WaitForExit(10s)) << "the back end was not killed";
     EXPECT_EQ("", KroTest::RemoveWhenIdle(server.in(), m_frontEnd->Stderr()));
     ASSERT_FALSE(m_frontEnd->HasExited()) << m_frontEnd->Describe();
@@ -199,4 +255,100 @@ TEST_F(TiersFaults, BackEndKilledAtAChosenStep)
     StartBackEnd();
     ExpectFrontEndForwards("after-" + name);
   }
+}
+
+// A waiting operation of a front-end object (the one pool thread busy with
+// another object's operation) cancelled (CancelOperation,
+// CancelAllOperations) while its handler fails the Status that tells it so
+// (refuses it, holds it, has vanished or exits): the call succeeds, the
+// operation reads Cancelled and never runs, and it leaves the active list:
+// the object's next submission is accepted, runs in full once the thread is
+// free, and the object can be removed.
+TEST_F(TiersFaultsOnePoolThread, CancellingAWaitingOperationWhoseHandlerFails)
+{
+  KroTiers::IWorkServer_var busy = NewObject("holds-the-pool-thread");
+  for (const bool all : {false, true})
+    for (const Action action : {Action::Raise, Action::Block, Action::Vanish, Action::Exit})
+    {
+      const std::string user = std::string(all ? "cancel-all-waiting-" : "cancel-waiting-") + KroTest::NameOf(action);
+      SCOPED_TRACE(user);
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      KroTiers::IWorkServer_var server = NewObject(user);
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      FaultClient running({});
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      const CORBA::Long runningId = busy->StartWork(1000, running.Reference());
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      ASSERT_TRUE(running.WaitFor("Progress", 20s)) << m_frontEnd->Describe();
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      // The front end bounds no callback: a Block holds the cancel this long.
+      FaultClient waiting({{Callback::Status, 1, action, {}}}, 1500ms);
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      const CORBA::Long waitingId = server->StartWork(3, waiting.Reference());
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      EXPECT_EQ("Queued", KroTest::StateText(server.in(), waitingId));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+
+      try
+      {
+        if (all)
+          server->CancelAllOperations();
+      //fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+        else
+          server->CancelOperation(waitingId);
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        ADD_FAILURE() << "cancel raised " << ex._name();
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      }
+      EXPECT_EQ("Cancelled", KroTest::StateText(server.in(), waitingId));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      EXPECT_TRUE(waiting.WaitFor("Status", 20s)) << waiting.Describe();
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+
+      FaultClient next({});
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      CORBA::Long nextId = 0;
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      try
+      {
+        nextId = server->StartWork(2, next.Reference());
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        ADD_FAILURE() << "the next submission raised " << ex._name();
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      }
+      EXPECT_NO_THROW(busy->CancelOperation(runningId));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      EXPECT_EQ("", KroTest::FinishedOnceAndLast(running));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      if (nextId != 0)
+      {
+        EXPECT_TRUE(next.WaitFor("Finished", 30s)) << KroTest::Joined(next.Events()) << m_frontEnd->Describe();
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+        EXPECT_EQ(1, next.Count("Results")) << "the next operation ran no work:\n" << KroTest::Joined(next.Events());
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+        EXPECT_EQ("", KroTest::FinishedOnceAndLast(next));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+        EXPECT_EQ("Finished", KroTest::StateText(server.in(), nextId));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      }
+      EXPECT_EQ("Cancelled", KroTest::StateText(server.in(), waitingId));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      EXPECT_EQ(std::vector<std::string>{"Status Queued AsynchronousOperation Cancelled. OpId = 1"},
+                waiting.Events());
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      EXPECT_EQ(0, BackEndRuns(3)) << "the cancelled operation ran";
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      EXPECT_EQ("", KroTest::RemoveWhenIdle(server.in(), m_frontEnd->Stderr()));
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      ASSERT_FALSE(m_frontEnd->HasExited()) << m_frontEnd->Describe();
+      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+    }
+  EXPECT_EQ("", KroTest::RemoveWhenIdle(busy.in(), m_frontEnd->Stderr()));
+  std::cerr << m_frontEnd->Stderr().Text() << m_frontEnd->Stdout().Text() << "=====BACK\n" << m_backEnd->Stderr().Text();
 }

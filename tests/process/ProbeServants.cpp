@@ -4,6 +4,7 @@
 #include "KroServer/OpnType.h"
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/SynchronousOperation.h"
+#include "KroServer/UnguessableObjectIds.h"
 
 #include "Dazadared/JobGuard.h"
 #include "Dazadared/threadLocalUserPacket.h"
@@ -62,7 +63,7 @@ namespace KroProbe
     ProbeObject* object = new ProbeObject(m_serverObjectPOA.in());
     PortableServer::ServantBase_var ownership = object;
     object->SetUserToken(token);
-    PortableServer::ObjectId_var id = m_serverObjectPOA->activate_object(object);
+    PortableServer::ObjectId_var id = Krovane::UnguessableObjectIds::Activate(m_serverObjectPOA.in(), object);
     CORBA::Object_var reference = m_serverObjectPOA->id_to_reference(id.in());
     Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(reference.in());
     AddObjectToTable(server.in());

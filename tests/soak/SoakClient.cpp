@@ -14,9 +14,10 @@ namespace KroSoak
     using std::chrono::seconds;
 
     const seconds kEndWait(60);          // the longest an operation may take to end once asked
-    const seconds kRemoveWait(20);       // the longest Remove may be refused after every operation ended
+    const seconds kRemoveWait(10);       // the longest Remove may be refused after every operation ended
     const milliseconds kRecheck(50);     // between state reads while waiting (or sooner, on a callback)
     const int kLongestSteps = 8;         // steps of a computation (a step is --step-ms on the server)
+    const milliseconds kLongestPause(15);  // between two random requests
 
     // The server does not answer at all: nothing more to check here.
     struct ServerGone
@@ -97,6 +98,11 @@ namespace KroSoak
     }
   }
 
+  SoakHandler& SoakClient::HandlerAt(OperationRecord& operation, std::size_t index) const
+  {
+    return *dynamic_cast<SoakHandler*>(operation.handlers[index].in());
+  }
+
   Krovane::IAsyncHandler_ptr SoakClient::NewHandler(OperationRecord& operation)
   {
     SoakHandler* handler = new SoakHandler(m_activity, Random(0, 99) < m_options.refusingPercent);
@@ -118,6 +124,15 @@ namespace KroSoak
                 [&] { operation.id = use.calculator->Compute(what, steps, handler.in()); }))
     {
       ++m_stats.operations;
+      // Some cancel themselves where the cancel meets the end of the work.
+      const int point = Random(0, 99);
+      const CancelPoint cancelPoint = point < 12   ? CancelPoint::LastProgress
+                                      : point < 20 ? CancelPoint::Results
+                                      : point < 25 ? CancelPoint::FirstProgress
+                                      : point < 28 ? CancelPoint::LastProgressAll
+                                                   : CancelPoint::None;
+      if (cancelPoint != CancelPoint::None)
+        HandlerAt(operation, 0).Arm(use.calculator.in(), operation.id, cancelPoint);
       use.operations.push_back(std::move(operation));
     }
   }
@@ -125,11 +140,11 @@ namespace KroSoak
   void SoakClient::CancelOne(CalculatorUse& use, OperationRecord& operation)
   {
     ++m_stats.cancels;
+    operation.cancelRequested = true;  // asked, whatever the answer
     Checked(m_findings, Where(use, &operation), "CancelOperation", [&] {
       try
       {
         use.calculator->CancelOperation(operation.id);
-        operation.cancelRequested = true;
       }
       catch (const Krovane::InvalidOperationId&)
       {
@@ -162,8 +177,65 @@ namespace KroSoak
     Checked(m_findings, Where(use), "CancelAllOperations", [&] { use.calculator->CancelAllOperations(); });
   }
 
+  void SoakClient::Vanish(OperationRecord& operation)
+  {
+    ++m_stats.vanished;
+    operation.vanished = true;
+    try
+    {
+      PortableServer::ObjectId_var id = m_root->servant_to_id(operation.handlers.back().in());
+      m_root->deactivate_object(id.in());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      m_findings.Violation("soak-setup", m_options.name, std::string("deactivating a handler raised ") + ex._name());
+    }
+  }
+
+  void SoakClient::MergeCallbackCancels(CalculatorUse& use, OperationRecord& operation)
+  {
+    for (; operation.merged < operation.handlers.size(); ++operation.merged)
+    {
+      const SoakHandler::Seen seen = HandlerAt(operation, operation.merged).Read();
+      if (!seen.cancelled)
+        continue;
+      if (!seen.stateAfterCancel && seen.cancelFailure.empty())
+        return;  // still cancelling: taken in later
+      ++m_stats.callbackCancels;
+      operation.cancelRequested = true;
+      if (seen.cancelledAll)
+        for (OperationRecord& other : use.operations)
+          other.cancelRequested = true;
+      if (!seen.cancelFailure.empty())
+        m_findings.Violation("call-raised", Where(use, &operation),
+                             "a cancel from inside a callback raised " + seen.cancelFailure);
+      // That read came before the work went on: a Finished read since is later.
+      if (seen.stateAfterCancel == Krovane::Cancelled && operation.lastRead == Krovane::Finished)
+      {
+        m_findings.Violation("cancelled-then-finished", Where(use, &operation),
+                             "read Cancelled right after a cancel from inside a callback, later Finished");
+        operation.readCancelled = true;
+      }
+      else if (seen.stateAfterCancel)
+        Observe(use, operation, *seen.stateAfterCancel);
+    }
+  }
+
+  void SoakClient::Observe(CalculatorUse& use, OperationRecord& operation, Krovane::OperationState state)
+  {
+    if (operation.lastRead && Ended(*operation.lastRead) && state != *operation.lastRead)
+      m_findings.Violation(operation.readCancelled && state == Krovane::Finished ? "cancelled-then-finished"
+                                                                                  : "ended-state-changed",
+                           Where(use, &operation),
+                           std::string("read ") + StateName(*operation.lastRead) + ", later " + StateName(state));
+    operation.lastRead = state;
+    operation.readCancelled = operation.readCancelled || state == Krovane::Cancelled;
+    operation.readFinished = operation.readFinished || state == Krovane::Finished;
+  }
+
   std::optional<Krovane::OperationState> SoakClient::ReadState(CalculatorUse& use, OperationRecord& operation)
   {
+    MergeCallbackCancels(use, operation);
     ++m_stats.queries;
     std::optional<Krovane::OperationState> state;
     Checked(m_findings, Where(use, &operation), "GetOperationState", [&] {
@@ -176,42 +248,47 @@ namespace KroSoak
         m_findings.Violation("unknown-id", Where(use, &operation), "GetOperationState raised InvalidOperationId");
       }
     });
-    if (!state)
-      return state;
-    if (operation.lastRead && Ended(*operation.lastRead) && *state != *operation.lastRead)
-      m_findings.Violation(operation.readCancelled && *state == Krovane::Finished ? "cancelled-then-finished"
-                                                                                   : "ended-state-changed",
-                           Where(use, &operation),
-                           std::string("read ") + StateName(*operation.lastRead) + ", later " + StateName(*state));
-    operation.lastRead = state;
-    operation.readCancelled = operation.readCancelled || *state == Krovane::Cancelled;
-    operation.readFinished = operation.readFinished || *state == Krovane::Finished;
+    if (state)
+      Observe(use, operation, *state);
     return state;
   }
 
   void SoakClient::Drive(CalculatorUse& use)
   {
-    for (int i = Random(2, 5); i > 0; --i)
+    // Several at once: with every client doing so, some wait in the queue.
+    for (int i = Random(3, 6); i > 0; --i)
       Submit(use);
-    for (int requests = Random(3, 12); requests > 0 && !use.operations.empty(); --requests)
+    for (int requests = Random(4, 14); requests > 0 && !use.operations.empty(); --requests)
     {
       // Pacing of the random work, not a wait for anything.
-      std::this_thread::sleep_for(milliseconds(Random(0, 40)));
+      std::this_thread::sleep_for(milliseconds(Random(0, static_cast<int>(kLongestPause.count()))));
       OperationRecord& operation = use.operations[Random(0, static_cast<int>(use.operations.size()) - 1)];
       const int choice = Random(0, 99);
-      if (choice < 25)
+      if (choice < 15)
         CancelOne(use, operation);
-      else if (choice < 45)
+      else if (choice < 27)
         ReattachOne(use, operation);
-      else if (choice < 80)
+      else if (choice < 62)
       {
-        // A running operation is often cancelled at once: its work may end
-        // before the next cancellation point, the path that must keep Cancelled.
-        if (ReadState(use, operation) == Krovane::Running && Random(0, 1) == 0)
+        // Cancelled at once once it reads Queued (a waiting operation leaves
+        // the queue, its handler told so) or Running (its work may end before
+        // the next cancellation point); read again at once.
+        const std::optional<Krovane::OperationState> state = ReadState(use, operation);
+        if ((state == Krovane::Queued || state == Krovane::Running) && Random(0, 1) == 0)
+        {
           CancelOne(use, operation);
+          ReadState(use, operation);
+        }
       }
-      else if (choice < 85)
+      else if (choice < 70)
+      {
+        // Some operations wait and some run: every one is read at once after.
         CancelAll(use);
+        for (OperationRecord& cancelled : use.operations)
+          ReadState(use, cancelled);
+      }
+      else if (choice < 74 && !operation.vanished)
+        Vanish(operation);
       else
         Submit(use);
     }
@@ -233,8 +310,11 @@ namespace KroSoak
         int finished = 0;
         for (const PortableServer::ServantBase_var& handler : operation.handlers)
           finished += dynamic_cast<SoakHandler*>(handler.in())->Read().finished;
-        // One never cancelled has ended when its Finished has arrived too.
-        ended[i] = state && Ended(*state) && (operation.cancelRequested || *state == Krovane::Cancelled || finished > 0);
+        // One never cancelled has ended when its Finished has arrived too
+        // (unless its handler vanished).
+        // One whose state cannot be read (reported) is not waited for.
+        ended[i] = !state || (Ended(*state) && (operation.cancelRequested || operation.vanished ||
+                                                *state == Krovane::Cancelled || finished > 0));
         all = all && ended[i];
       }
       if (all)
@@ -258,6 +338,9 @@ namespace KroSoak
 
   void SoakClient::RecheckAndRemove(CalculatorUse& use)
   {
+    // A cancel-all from a callback of one operation cancelled the others too.
+    for (OperationRecord& operation : use.operations)
+      MergeCallbackCancels(use, operation);
     for (OperationRecord& operation : use.operations)
     {
       ReadState(use, operation);
@@ -278,7 +361,7 @@ namespace KroSoak
                              "its handlers got Finished " + std::to_string(finished) + " times");
       if (!operation.cancelRequested && operation.lastRead == Krovane::Cancelled)
         m_findings.Violation("cancelled-uncancelled", Where(use, &operation), "Cancelled though never cancelled");
-      if (!operation.cancelRequested && operation.lastRead == Krovane::Finished && finished == 0)
+      if (!operation.cancelRequested && !operation.vanished && operation.lastRead == Krovane::Finished && finished == 0)
         m_findings.Violation("finished-lost", Where(use, &operation), "Finished, but no handler got Finished");
     }
 
@@ -306,6 +389,19 @@ namespace KroSoak
         m_findings.Violation("remove-refused", Where(use),
                              "Remove refused with OperationsStillActive for " + std::to_string(kRemoveWait.count()) +
                                " s after every operation ended");
+        // A client that must leave cancels everything and tries once more.
+        CancelAll(use);
+        Checked(m_findings, Where(use), "Remove after CancelAllOperations", [&] {
+          try
+          {
+            use.calculator->Remove();
+            ++m_stats.removes;
+          }
+          catch (const Krovane::OperationsStillActive&)
+          {
+            m_findings.Violation("remove-refused", Where(use), "Remove refused after CancelAllOperations too");
+          }
+        });
         return;
       }
       m_activity.WaitFor(kRecheck);
@@ -340,9 +436,10 @@ namespace KroSoak
     catch (const ServerGone&)
     {
     }
-    std::printf("STATS calculators=%ld operations=%ld cancels=%ld reattaches=%ld queries=%ld cancelAlls=%ld removes=%ld\n",
+    std::printf("STATS calculators=%ld operations=%ld cancels=%ld reattaches=%ld queries=%ld cancelAlls=%ld removes=%ld"
+                " callbackCancels=%ld vanished=%ld\n",
                 m_stats.calculators, m_stats.operations, m_stats.cancels, m_stats.reattaches, m_stats.queries,
-                m_stats.cancelAlls, m_stats.removes);
+                m_stats.cancelAlls, m_stats.removes, m_stats.callbackCancels, m_stats.vanished);
     m_findings.PrintCounts();
     return m_findings.Total() == 0 ? 0 : 1;
   }

@@ -1,10 +1,16 @@
 // SoakClient: one soak client process's work for one round. Until its time
-// is up it takes calculators one after another; on each it submits a few
-// computations of random length and, at random, cancels one, attaches a
-// fresh handler to one, asks the state of one, cancels all or submits one
-// more. Then it waits until every operation of the calculator has ended and
-// checks the operations and their handlers; a calculator's states are read
-// again once the next one has ended, before it is removed.
+// is up it takes calculators one after another; on each it submits several
+// computations of random length at once (more than the server's pool runs,
+// so that some wait while others run) and, at random, cancels one, attaches
+// a fresh handler to one, asks the state of one (and cancels it at once
+// when it reads Queued or Running), cancels all, lets a handler vanish or
+// submits one more; some handlers refuse Status, and some cancel their
+// operation from inside a callback (see SoakHandler). Then it waits until
+// every operation of the calculator has ended and checks the operations and
+// their handlers; a calculator's states are read again once the next one
+// has ended, before it is removed. A Remove still refused after its bound
+// is reported, then tried once more after CancelAllOperations, as a client
+// that must leave would.
 //
 // Checks: every operation ends Finished or Cancelled and stays so (a state
 // read Cancelled never later reads Finished, nor Finished -> Cancelled); an
@@ -38,14 +44,14 @@ namespace KroSoak
     std::string ior;                 // the server's factory
     int seconds = 30;                // how long to keep taking calculators
     unsigned seed = 1;               // of the random choices
-    int refusingPercent = 10;        // handlers that refuse Status
+    int refusingPercent = 25;        // handlers that refuse Status
   };
 
   // What the client did, printed at the end for the coordinator.
   struct ClientStats
   {
     long calculators = 0, operations = 0, cancels = 0, reattaches = 0, queries = 0, cancelAlls = 0,
-         removes = 0;
+         removes = 0, callbackCancels = 0, vanished = 0;
   };
 
   class SoakClient
@@ -64,6 +70,8 @@ namespace KroSoak
       std::optional<Krovane::OperationState> lastRead;   // the last state read
       bool readCancelled = false;                        // some read gave Cancelled
       bool readFinished = false;                         // some read gave Finished
+      bool vanished = false;                             // its current handler was deactivated
+      std::size_t merged = 0;                            // handlers whose callback cancel is taken in
     };
 
     struct CalculatorUse
@@ -79,6 +87,13 @@ namespace KroSoak
     void CancelOne(CalculatorUse& use, OperationRecord& operation);
     void ReattachOne(CalculatorUse& use, OperationRecord& operation);
     void CancelAll(CalculatorUse& use);
+    // Deactivates the operation's current handler: a client gone from under it.
+    void Vanish(OperationRecord& operation);
+    // Takes in the cancels the operation's handlers made from their
+    // callbacks, and the states they read right after.
+    void MergeCallbackCancels(CalculatorUse& use, OperationRecord& operation);
+    // Checks a state read against the earlier ones and keeps it.
+    void Observe(CalculatorUse& use, OperationRecord& operation, Krovane::OperationState state);
     // Reads and checks the state; empty when the read failed.
     std::optional<Krovane::OperationState> ReadState(CalculatorUse& use, OperationRecord& operation);
     // Waits until every operation has ended, then checks them all.
@@ -87,6 +102,7 @@ namespace KroSoak
     void RecheckAndRemove(CalculatorUse& use);
 
     Krovane::IAsyncHandler_ptr NewHandler(OperationRecord& operation);
+    SoakHandler& HandlerAt(OperationRecord& operation, std::size_t index) const;
     std::string Where(const CalculatorUse& use, const OperationRecord* operation = nullptr) const;
     int Random(int low, int high);  // uniform in [low, high]
 

@@ -19,8 +19,12 @@ namespace KroSoak
     const int kKilledPerRound = 2;
     const seconds kClientEndWait(150);  // beyond its time: the longest a client may take to finish checking
 
+    const int kPoolThreads = 4;         // fewer than the operations the clients keep in flight
+    const char* const kStepMs = "10";   // a computation takes at most 8 steps
+
     const char* const kStatNames[] = {"calculators", "operations", "cancels", "reattaches", "queries",
-                                      "cancelAlls", "removes"};
+                                      "cancelAlls", "removes", "callbackCancels", "vanished"};
+    const int kStats = sizeof kStatNames / sizeof kStatNames[0];
 
     std::string VmRss(pid_t pid)
     {
@@ -114,7 +118,7 @@ namespace KroSoak
       std::string line;
       while (std::getline(lines, line))
         if (line.compare(0, 6, "STATS ") == 0)
-          for (int s = 0; s < 7; ++s)
+          for (int s = 0; s < kStats; ++s)
           {
             const std::string key = std::string(" ") + kStatNames[s] + "=";
             std::size_t at = line.find(key);
@@ -144,14 +148,35 @@ namespace KroSoak
     std::fflush(stdout);
   }
 
+  std::vector<std::string> SoakCoordinator::ServerArguments()
+  {
+    const std::string pool = std::to_string(kPoolThreads);
+    std::vector<std::string> arguments = {"--max-threads", pool, "--threads", "8", "--step-ms", kStepMs,
+                                          "--callback-timeout", "5", "--idle-seconds", "3600"};
+    // A server that lets its pool shrink whenever the queue empties grows it
+    // back one thread a second: the pool is kept whole where it can be.
+    KroTest::ChildProcess help(m_options.server, {"--help"});
+    if (help.WaitForExit(seconds(20)) && help.Stdout().Text().find("--min-threads") != std::string::npos)
+    {
+      arguments.push_back("--min-threads");
+      arguments.push_back(pool);
+    }
+    else
+      std::printf("soak: %s has no --min-threads: its pool may shrink between operations\n",
+                  m_options.server.c_str());
+    return arguments;
+  }
+
   int SoakCoordinator::Run()
   {
     const auto start = std::chrono::steady_clock::now();
-    KroTest::ServerProcess server(KRO_EXAMPLE_ASYNC_SERVER,
-                                  {"--max-threads", "8", "--threads", "8", "--step-ms", "20",
-                                   "--callback-timeout", "5", "--idle-seconds", "3600"});
-    std::printf("soak: server pid %d, VmRSS %s at start\n", static_cast<int>(server.Process().Pid()),
-                VmRss(server.Process().Pid()).c_str());
+    const std::vector<std::string> arguments = ServerArguments();
+    KroTest::ServerProcess server(m_options.server, arguments);
+    std::string shown;
+    for (const std::string& argument : arguments)
+      shown += " " + argument;
+    std::printf("soak: server %s%s\nsoak: server pid %d, VmRSS %s at start\n", m_options.server.c_str(),
+                shown.c_str(), static_cast<int>(server.Process().Pid()), VmRss(server.Process().Pid()).c_str());
     for (int round = 1; round <= kRounds && !server.Process().HasExited(); ++round)
       RunRound(round, server);
 
@@ -168,7 +193,7 @@ namespace KroSoak
 
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("soak: %.0f s;", elapsed);
-    for (int s = 0; s < 7; ++s)
+    for (int s = 0; s < kStats; ++s)
       std::printf(" %s %ld", kStatNames[s], m_totals[s]);
     std::printf(" (surviving clients)\n");
     m_findings.PrintCounts();

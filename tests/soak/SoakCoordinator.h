@@ -5,6 +5,9 @@
 // must end without a violation. After each round it checks that the server
 // is still up and prints its resident size (VmRSS); at the end it stops the
 // server and checks that it ended cleanly, without a sanitizer report.
+// The server runs a small pool kept at its full size (--min-threads, when
+// the server offers it) and short steps, so that the clients' operations
+// keep it busy: some wait while others run.
 //
 // Threads: Run() on the main thread, which owns every child process.
 #ifndef KRO_TESTS_SOAK_SOAKCOORDINATOR_H
@@ -16,6 +19,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 namespace KroSoak
 {
@@ -24,8 +28,9 @@ namespace KroSoak
     int seconds = 120;            // the whole soak, both rounds
     int clients = 5;              // client processes per round, two of them killed
     unsigned seed = 1;            // of every random choice (the same in both rounds)
-    int refusingPercent = 10;     // handlers that refuse Status
+    int refusingPercent = 25;     // handlers that refuse Status
     std::string self;             // this program, to start the clients
+    std::string server;           // the asynchronous example server to soak
   };
 
   class SoakCoordinator
@@ -39,10 +44,12 @@ namespace KroSoak
     void RunRound(int round, KroTest::ServerProcess& server);
     // Checks the server's output for a sanitizer report.
     void CheckServerOutput(KroTest::ServerProcess& server);
+    // The server's options: a small pool kept grown, short steps.
+    std::vector<std::string> ServerArguments();
 
     SoakOptions m_options;
     SoakFindings m_findings;
-    long m_totals[7] = {};        // the clients' STATS, added up
+    long m_totals[9] = {};        // the clients' STATS, added up
   };
 }
 

@@ -39,6 +39,7 @@ namespace KroSoak
         return;
       m_cancelPoint = CancelPoint::None;
       m_seen.cancelled = true;
+      m_seen.cancelledAll = point == CancelPoint::LastProgressAll;
       calculator = m_calculator;
       id = m_id;
     }

@@ -59,6 +59,7 @@ namespace KroSoak
       int finished = 0;              // Finished callbacks
       std::string afterFinished;     // the first callback after a Finished, if any
       bool cancelled = false;        // cancelled from inside a callback (accepted or not)
+      bool cancelledAll = false;     // that cancel was CancelAllOperations
       std::optional<Krovane::OperationState> stateAfterCancel;  // read right after that cancel
       std::string cancelFailure;     // a system exception of that cancel or read
     };

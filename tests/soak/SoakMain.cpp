@@ -2,9 +2,11 @@
 // and SoakClient).
 //
 //   KroSoak [--minutes N | --seconds N] [--clients N] [--seed N] [--refusing-percent N]
+//           [--server PATH]
 //
 // runs two identical rounds against a server it starts (default 2 minutes
-// in all) and ends non-zero on any violation, each named with its check,
+// in all; the example server of this build unless --server names another
+// build of it) and ends non-zero on any violation, each named with its check,
 // client, calculator and operation. With --client it is one of the soak's
 // client processes (started by the soak itself).
 #include "SoakClient.h"
@@ -25,7 +27,8 @@ namespace
 {
   const char* const kUsage =
     "usage: %s [--minutes N | --seconds N] [--clients N] [--seed N] [--refusing-percent N]\n"
-    "  Soaks the asynchronous example server: two identical rounds of client processes\n"
+    "          [--server PATH]\n"
+    "  Soaks the asynchronous example server (this build's, or PATH): two identical rounds of client processes\n"
     "  (default 5, two killed mid-round) with random submissions, cancels, re-attaches,\n"
     "  CancelAllOperations, state queries and Remove; default 2 minutes in all.\n"
     "  Exit status 0 when no check was violated.\n";
@@ -68,6 +71,7 @@ int main(int argc, char** argv)
 {
   bool client = false;
   KroSoak::SoakOptions soak;
+  soak.server = KRO_EXAMPLE_ASYNC_SERVER;
   KroSoak::ClientOptions clientOptions;
   std::vector<char*> orbArgs = {argv[0]};
   for (int i = 1; i < argc; ++i)
@@ -91,6 +95,8 @@ int main(int argc, char** argv)
       soak.seed = clientOptions.seed = static_cast<unsigned>(number), ++i;
     else if (std::strcmp(argv[i], "--refusing-percent") == 0 && (number = ToNumber(value, 0, 100)) >= 0)
       soak.refusingPercent = clientOptions.refusingPercent = number, ++i;
+    else if (!client && std::strcmp(argv[i], "--server") == 0 && *value)
+      soak.server = argv[++i];
     else if (client && std::strcmp(argv[i], "--name") == 0 && *value)
       clientOptions.name = argv[++i];
     else if (client && std::strcmp(argv[i], "--ior") == 0 && *value)

@@ -1,0 +1,52 @@
+#include "KroServer/UserVerifier.h"
+
+#include <ace/Log_Msg.h>
+
+#include <atomic>
+
+namespace Krovane
+{
+  namespace
+  {
+    // The process's verifier; read with atomic loads, replaced whole.
+    std::shared_ptr<UserVerifier> s_verifier;
+  }
+
+  UserVerifier::~UserVerifier() {}
+
+  std::string UserVerifier::UserName(const std::string& tokenText) const
+  {
+    return tokenText;
+  }
+
+  void UserVerifier::InstallForProcess(std::shared_ptr<UserVerifier> verifier)
+  {
+    if (verifier)
+      KroOrb::CallerIdentity::Install();
+    std::atomic_store(&s_verifier, std::move(verifier));
+  }
+
+  std::shared_ptr<UserVerifier> UserVerifier::Installed()
+  {
+    return std::atomic_load(&s_verifier);
+  }
+
+  void UserVerifier::Check(const Krovane::UserToken& token)
+  {
+    std::shared_ptr<UserVerifier> verifier = Installed();
+    if (!verifier)
+      return;
+    const KroOrb::CallerIdentity caller = KroOrb::CallerIdentity::OfThisRequest();
+    if (verifier->Verify(token, caller))
+      return;
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused for caller \"%C\"\n"),
+               static_cast<unsigned>(token.length()), caller.address.c_str()));
+    throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);
+  }
+
+  std::string UserVerifier::UserOf(const std::string& tokenText)
+  {
+    std::shared_ptr<UserVerifier> verifier = Installed();
+    return verifier ? verifier->UserName(tokenText) : tokenText;
+  }
+}

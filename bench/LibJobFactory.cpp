@@ -1,0 +1,30 @@
+#include "LibJobFactory.h"
+
+#include "LibJobRouter.h"
+
+#include "ActiveServant.h"
+
+#include "KroServer/AsyncServerImpl.h"
+
+namespace KroBench
+{
+  LibJobFactory::LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout)
+    : Krovane::ServerFactoryImpl(serverObjectPOA), m_maxThreads(maxThreads), m_callbackTimeout(callbackTimeout)
+  {
+  }
+
+  Krovane::ISyncServer_ptr LibJobFactory::CreateObject(const Krovane::UserToken& token)
+  {
+    // Both are deactivated again if a later step fails.
+    KroExample::ActiveServant<Krovane::AsyncServerImpl, Krovane::IAsyncServer> account(
+      m_serverObjectPOA.in(), new Krovane::AsyncServerImpl(m_serverObjectPOA.in(), 0));
+    account->SetUserToken(token);
+    KroExample::ActiveServant<LibJobRouter, Krovane::ISyncServer> router(
+      m_serverObjectPOA.in(),
+      new LibJobRouter(m_serverObjectPOA.in(), account.Reference(), m_maxThreads, m_callbackTimeout));
+    AddObjectToTable(router.Reference());
+    account.Keep();
+    router.Keep();
+    return Krovane::ISyncServer::_duplicate(router.Reference());
+  }
+}

@@ -1,0 +1,30 @@
+// LibJobFactory: the benchmark server's factory. CreateObject gives each
+// client a LibJobRouter serving an account (an AsyncServerImpl holding the
+// user's token), both active in the server-object POA; the router is
+// entered in the object table and returned.
+//
+// Owned by the root POA once activated; any ORB request thread may call it.
+#ifndef KRO_BENCH_LIBJOBFACTORY_H
+#define KRO_BENCH_LIBJOBFACTORY_H
+
+#include "KroServer/ServerFactoryImpl.h"
+
+namespace KroBench
+{
+  class LibJobFactory : public Krovane::ServerFactoryImpl
+  {
+  public:
+    // maxThreads: the pool's maximum (the first router sets it);
+    // callbackTimeout: seconds a client's handler may take per callback.
+    LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout);
+
+    // IServerFactory: a new KroBench::IJobs for token; the caller owns it.
+    Krovane::ISyncServer_ptr CreateObject(const Krovane::UserToken& token) override;
+
+  private:
+    const int m_maxThreads;       // the pool's maximum
+    const int m_callbackTimeout;  // seconds per callback
+  };
+}
+
+#endif
