@@ -113,7 +113,7 @@ start_server bare bare; BARE_PID=$SERVER_PID; BARE_IOR=$SERVER_IOR
 
 # The library's pool grows one thread at a time: load until it has all of them.
 timeout 60 "$BIN/KroBenchClient" --ior-file "$LIB_IOR" --target lib --clients 8 --steps 10 \
-  --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null || true
+  --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
 
 for round in $(seq "$ROUNDS"); do
   for steps in "${STEPS[@]}"; do

@@ -44,7 +44,17 @@ namespace Krovane
     {
       try
       {
-        table->ReclaimIdleObjects(m_idleMilliseconds);
+        // The counts before and after: the objects of a vanished client
+        // count until the pass that reclaims them.
+        int objectsBefore = 0, operationsBefore = 0, objectsAfter = 0, operationsAfter = 0;
+        table->NumObjectsAndActiveOperations(objectsBefore, operationsBefore);
+        const int reclaimed = table->ReclaimIdleObjects(m_idleMilliseconds);
+        if (reclaimed == 0)
+          continue;
+        table->NumObjectsAndActiveOperations(objectsAfter, operationsAfter);
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectReclaimTask: reclaimed %d; Objects(%d) Active Operations(%d) "
+                                      "before, Objects(%d) Active Operations(%d) after\n"),
+                   reclaimed, objectsBefore, operationsBefore, objectsAfter, operationsAfter));
       }
       catch (const CORBA::Exception& ex)
       {

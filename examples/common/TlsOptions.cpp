@@ -56,7 +56,7 @@ namespace KroExample
     for (const std::string& host : plainTo)
     {
       m_orbArgs.push_back("-ORBclientTransportRule");
-      m_orbArgs.push_back(host + " tcp");
+      m_orbArgs.push_back(host + " ssl,tcp");
     }
     for (const std::string& option : KroOrb::TlsTransport::OrbOptions(settings))
       m_orbArgs.push_back(option);

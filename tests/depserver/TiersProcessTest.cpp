@@ -3,15 +3,12 @@
 // under KroTiers/BackEnds, a front end whose registry comes from there,
 // and clients of the front end. A back end killed in the middle of an
 // operation must leave the front end serving, with the entry free again.
+#include "support/NamingService.h"
 #include "support/ProcessHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <stdlib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <stdexcept>
@@ -23,59 +20,6 @@ using namespace std::chrono_literals;
 namespace
 {
   using KroTest::ChildProcess;
-
-  // A TCP port of 127.0.0.1 that nobody listens on at the moment.
-  int FreeLoopbackPort()
-  {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-      throw std::runtime_error("socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    close(fd);
-    if (!bound)
-      throw std::runtime_error("no free port");
-    return ntohs(address.sin_port);
-  }
-
-  // omniNames on a loopback port, with its data in a directory of its own.
-  class NamingService
-  {
-  public:
-    NamingService()
-    {
-      // Another process may take the port between the probe and the start:
-      // then try another one.
-      for (int attempt = 0; attempt < 3 && !m_process; ++attempt)
-      {
-        m_port = FreeLoopbackPort();
-        const std::string port = std::to_string(m_port);
-        auto process = std::make_unique<ChildProcess>(
-          "/usr/bin/omniNames",
-          std::vector<std::string>{"-start", port, "-always", "-datadir", m_data.Path(), "-ORBendPoint",
-                                   "giop:tcp:127.0.0.1:" + port});
-        if (process->Stderr().WaitFor("Root context is", 20s))
-          m_process = std::move(process);
-      }
-      if (!m_process)
-        throw std::runtime_error("omniNames did not start");
-    }
-
-    // The ORB option that makes it every tier's "NameService".
-    std::vector<std::string> InitRef() const
-    {
-      return {"-ORBInitRef", "NameService=corbaloc::127.0.0.1:" + std::to_string(m_port) + "/NameService"};
-    }
-
-  private:
-    KroTest::TemporaryDirectory m_data;       // its data files
-    int m_port = 0;                           // where it listens
-    std::unique_ptr<ChildProcess> m_process;  // omniNames
-  };
 
   // A naming service and the tier processes of one test, all reaped with it.
   class TiersTest : public ::testing::Test
@@ -137,7 +81,7 @@ namespace
       return status && status->exited && status->code == 0;
     }
 
-    NamingService m_names;                               // started first, reaped last
+    KroTest::NamingService m_names;                      // started first, reaped last
     KroTest::TemporaryDirectory m_files;                 // the IOR files
     std::vector<std::unique_ptr<ChildProcess>> m_servers;  // back ends and front end
     std::vector<std::unique_ptr<ChildProcess>> m_clients;  // the clients
@@ -189,7 +133,7 @@ TEST_F(TiersTest, FrontEndForwardsEachClientToAFreeBackEnd)
 TEST_F(TiersTest, BackEndKilledMidOperationLeavesTheFrontEndServing)
 {
   // A fixed port: the back end's factory reference survives a restart.
-  const std::string port = std::to_string(FreeLoopbackPort());
+  const std::string port = std::to_string(KroTest::FreeLoopbackPort());
   ChildProcess& backEnd = StartBackEnd("B1", port);
   ChildProcess& frontEnd = StartFrontEnd();
 

@@ -20,7 +20,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <iostream>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -263,92 +262,86 @@ TEST_F(TiersFaults, BackEndKilledAtAChosenStep)
 // (refuses it, holds it, has vanished or exits): the call succeeds, the
 // operation reads Cancelled and never runs, and it leaves the active list:
 // the object's next submission is accepted, runs in full once the thread is
-// free, and the object can be removed.
+// free, and the object can be removed. Every case waits behind the same
+// busy operation; their next operations run one after another once it is
+// cancelled.
 TEST_F(TiersFaultsOnePoolThread, CancellingAWaitingOperationWhoseHandlerFails)
 {
+  struct Case
+  {
+    std::string user;
+    KroTiers::IWorkServer_var server;      // the case's own object
+    std::unique_ptr<FaultClient> waiting;  // fails the Status of the cancel
+    std::unique_ptr<FaultClient> next;     // of the next submission
+    CORBA::Long waitingId = 0;
+    CORBA::Long nextId = 0;                // 0 when refused
+  };
+  std::vector<Case> cases;
+  cases.reserve(8);
+
   KroTiers::IWorkServer_var busy = NewObject("holds-the-pool-thread");
+  FaultClient running({});
+  const CORBA::Long runningId = busy->StartWork(1000, running.Reference());
+  ASSERT_TRUE(running.WaitFor("Progress", 20s)) << m_frontEnd->Describe();
+
   for (const bool all : {false, true})
     for (const Action action : {Action::Raise, Action::Block, Action::Vanish, Action::Exit})
     {
-      const std::string user = std::string(all ? "cancel-all-waiting-" : "cancel-waiting-") + KroTest::NameOf(action);
-      SCOPED_TRACE(user);
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      KroTiers::IWorkServer_var server = NewObject(user);
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      FaultClient running({});
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      const CORBA::Long runningId = busy->StartWork(1000, running.Reference());
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      ASSERT_TRUE(running.WaitFor("Progress", 20s)) << m_frontEnd->Describe();
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      cases.emplace_back();
+      Case& test = cases.back();
+      test.user = std::string(all ? "cancel-all-waiting-" : "cancel-waiting-") + KroTest::NameOf(action);
+      SCOPED_TRACE(test.user);
+      test.server = NewObject(test.user);
       // The front end bounds no callback: a Block holds the cancel this long.
-      FaultClient waiting({{Callback::Status, 1, action, {}}}, 1500ms);
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      const CORBA::Long waitingId = server->StartWork(3, waiting.Reference());
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      EXPECT_EQ("Queued", KroTest::StateText(server.in(), waitingId));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-
+      test.waiting = std::make_unique<FaultClient>(std::vector<KroTest::Fault>{{Callback::Status, 1, action, {}}},
+                                                   1500ms);
+      test.waitingId = test.server->StartWork(3, test.waiting->Reference());
+      EXPECT_EQ("Queued", KroTest::StateText(test.server.in(), test.waitingId));
       try
       {
         if (all)
-          server->CancelAllOperations();
-      //fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+          test.server->CancelAllOperations();
         else
-          server->CancelOperation(waitingId);
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+          test.server->CancelOperation(test.waitingId);
       }
       catch (const CORBA::Exception& ex)
       {
         ADD_FAILURE() << "cancel raised " << ex._name();
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
       }
-      EXPECT_EQ("Cancelled", KroTest::StateText(server.in(), waitingId));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      EXPECT_TRUE(waiting.WaitFor("Status", 20s)) << waiting.Describe();
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      EXPECT_EQ("Cancelled", KroTest::StateText(test.server.in(), test.waitingId));
+      EXPECT_TRUE(test.waiting->WaitFor("Status", 20s)) << test.waiting->Describe();
 
-      FaultClient next({});
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      CORBA::Long nextId = 0;
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+      test.next = std::make_unique<FaultClient>(std::vector<KroTest::Fault>{});
       try
       {
-        nextId = server->StartWork(2, next.Reference());
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
+        test.nextId = test.server->StartWork(2, test.next->Reference());
       }
       catch (const CORBA::Exception& ex)
       {
         ADD_FAILURE() << "the next submission raised " << ex._name();
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
       }
-      EXPECT_NO_THROW(busy->CancelOperation(runningId));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      EXPECT_EQ("", KroTest::FinishedOnceAndLast(running));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      if (nextId != 0)
-      {
-        EXPECT_TRUE(next.WaitFor("Finished", 30s)) << KroTest::Joined(next.Events()) << m_frontEnd->Describe();
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-        EXPECT_EQ(1, next.Count("Results")) << "the next operation ran no work:\n" << KroTest::Joined(next.Events());
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-        EXPECT_EQ("", KroTest::FinishedOnceAndLast(next));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-        EXPECT_EQ("Finished", KroTest::StateText(server.in(), nextId));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      }
-      EXPECT_EQ("Cancelled", KroTest::StateText(server.in(), waitingId));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      EXPECT_EQ(std::vector<std::string>{"Status Queued AsynchronousOperation Cancelled. OpId = 1"},
-                waiting.Events());
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      EXPECT_EQ(0, BackEndRuns(3)) << "the cancelled operation ran";
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      EXPECT_EQ("", KroTest::RemoveWhenIdle(server.in(), m_frontEnd->Stderr()));
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
-      ASSERT_FALSE(m_frontEnd->HasExited()) << m_frontEnd->Describe();
-      fprintf(stderr, "T %ld %d\n", (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count()%100000, __LINE__);
     }
+
+  EXPECT_NO_THROW(busy->CancelOperation(runningId));
+  EXPECT_EQ("", KroTest::FinishedOnceAndLast(running));
+  for (Case& test : cases)
+  {
+    SCOPED_TRACE(test.user);
+    if (test.nextId != 0)
+    {
+      EXPECT_TRUE(test.next->WaitFor("Finished", 30s)) << KroTest::Joined(test.next->Events())
+                                                       << m_frontEnd->Describe();
+      EXPECT_EQ(1, test.next->Count("Results")) << "the next operation ran no work:\n"
+                                                << KroTest::Joined(test.next->Events());
+      EXPECT_EQ("", KroTest::FinishedOnceAndLast(*test.next));
+      EXPECT_EQ("Finished", KroTest::StateText(test.server.in(), test.nextId));
+    }
+    EXPECT_EQ("Cancelled", KroTest::StateText(test.server.in(), test.waitingId));
+    EXPECT_EQ(std::vector<std::string>{"Status Queued AsynchronousOperation Cancelled. OpId = 1"},
+              test.waiting->Events());
+    EXPECT_EQ("", KroTest::RemoveWhenIdle(test.server.in(), m_frontEnd->Stderr()));
+  }
+  EXPECT_EQ(0, BackEndRuns(3)) << "a cancelled operation ran";
   EXPECT_EQ("", KroTest::RemoveWhenIdle(busy.in(), m_frontEnd->Stderr()));
-  std::cerr << m_frontEnd->Stderr().Text() << m_frontEnd->Stdout().Text() << "=====BACK\n" << m_backEnd->Stderr().Text();
+  ASSERT_FALSE(m_frontEnd->HasExited()) << m_frontEnd->Describe();
 }

@@ -2,8 +2,8 @@
 // in use, until it is killed:
 //   SecurityObjectHolder IOR USER COUNT [ORB options]
 // creates COUNT calculators for USER, prints "holding COUNT", and asks each
-// for its machine description twice a second (a live client), for at most
-// ten minutes.
+// for its machine description twice a second (a live client), printing
+// "used for N s" each second, for at most ten minutes.
 #include "support/ClientOrb.h"
 #include "support/LogLines.h"
 
@@ -35,6 +35,11 @@ int main(int argc, char** argv)
     {
       for (Krovane::ISyncServer_var& server : held)
         CORBA::String_var info = server->GetMachineInfo();
+      if (round % 2 == 1)
+      {
+        std::printf("used for %d s\n", (round + 1) / 2);
+        std::fflush(stdout);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the pace of a live client
     }
   }
