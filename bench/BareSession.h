@@ -5,7 +5,8 @@
 #ifndef KRO_BENCH_BARESESSION_H
 #define KRO_BENCH_BARESESSION_H
 
-#include "BareJobHandlers.h"
+#include "BareOnewayHandler.h"
+#include "BareTwoWayHandler.h"
 #include "ClientSession.h"
 #include "JobCompletion.h"
 

@@ -1,0 +1,30 @@
+// BareTwoWayHandler: the benchmark client's two-way callback object for the
+// bare baseline; it hands Progress and Finished to the thread's
+// JobCompletion.
+//
+// Ownership: reference counted, active in the client's root POA.
+// Threads: the client ORB's threads.
+#ifndef KRO_BENCH_BARETWOWAYHANDLER_H
+#define KRO_BENCH_BARETWOWAYHANDLER_H
+
+#include "JobCompletion.h"
+
+#include "BareJobs.hh"
+
+namespace KroBench
+{
+  class BareTwoWayHandler : public virtual POA_BareBench::TwoWayHandler,
+                            public virtual PortableServer::RefCountServantBase
+  {
+  public:
+    explicit BareTwoWayHandler(JobCompletion& completion) : m_completion(completion) {}
+    void Queued(CORBA::Long) override {}
+    void Progress(CORBA::Double) override { m_completion.OnProgress(); }
+    void Finished() override { m_completion.OnFinished(); }
+
+  private:
+    JobCompletion& m_completion;  // the client thread's; outlives the activation
+  };
+}
+
+#endif
