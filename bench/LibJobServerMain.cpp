@@ -41,9 +41,7 @@ int main(int argc, char** argv)
   Krovane::ThreadPoolThreadingPolicy* pool = Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy;
   pool->setMax(poolThreads);
   pool->setMin(poolThreads);
-  // TODO(lead): set the pause after each new pool thread to 0 here once the
-  // pool has its setter (issue 12); until then the pool grows one thread a
-  // second and the benchmark's warm-up waits for it.
+  pool->setStartPause(0);
 
   KroExample::ServerProcess process("KroBenchLibServer");
   const int status = process.Run(options.orbArgs, [&]()

@@ -27,6 +27,7 @@ namespace Krovane
 
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(int min, int max)
     : m_idle(0), m_poolSize(0), m_max(max), m_min(min), m_stackSize(0), m_leaving(0),
+      m_startPauseMs(kDefaultStartPauseMs),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
     if (m_min <= 0)
@@ -39,7 +40,7 @@ namespace Krovane
 
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(const ThreadPoolThreadingPolicy& other)
     : BufferedThreadingPolicy(other), m_idle(0), m_poolSize(0), m_max(other.GetMax()),
-      m_min(other.GetMin()), m_stackSize(0), m_leaving(0),
+      m_min(other.GetMin()), m_stackSize(0), m_leaving(0), m_startPauseMs(other.GetStartPause()),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
   }
@@ -101,6 +102,21 @@ namespace Krovane
   {
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
     return m_stackSize;
+  }
+
+  int ThreadPoolThreadingPolicy::setStartPause(int milliseconds)
+  {
+    if (milliseconds < 0)
+      return 0;
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    m_startPauseMs = milliseconds;
+    return 1;
+  }
+
+  int ThreadPoolThreadingPolicy::GetStartPause() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
+    return m_startPauseMs;
   }
 
   int ThreadPoolThreadingPolicy::GetPoolSize() const
@@ -169,8 +185,10 @@ namespace Krovane
       return false;
     }
     ++m_poolSize;
-    // Growth is throttled to one thread a second; submissions wait meanwhile.
-    ACE_OS::sleep(ACE_Time_Value(1));
+    // Growth is throttled (one thread a second unless set otherwise);
+    // submissions wait meanwhile.
+    if (m_startPauseMs > 0)
+      ACE_OS::sleep(ACE_Time_Value(0, static_cast<suseconds_t>(m_startPauseMs) * 1000));
     return true;
   }
 

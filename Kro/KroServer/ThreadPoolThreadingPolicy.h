@@ -2,11 +2,12 @@
 // take operations from the queue one at a time and run them.
 //
 // The pool grows by one thread per Submit, and only when no thread is
-// looking for work; each new thread is followed by a one-second pause that
-// throttles growth. Threads that find nothing to do while the pool is above
-// its minimum end one after another; the threads at the minimum wait for
-// work until the process ends. While an item waits it is told its place in
-// line whenever that place changes.
+// looking for work; each new thread is followed by a pause (one second
+// unless setStartPause says otherwise) that throttles growth. Threads that
+// find nothing to do while the pool is above its minimum end one after
+// another; the threads at the minimum wait for work until the process ends.
+// While an item waits it is told its place in line whenever that place
+// changes.
 //
 // Ownership: the pool never owns a work item; the submitter keeps each one
 // alive until it has run or has been removed. The pool owns its condition.
@@ -51,7 +52,12 @@ namespace Krovane
     // below that 128000 is stored, above it n is stored, and 0 is returned.
     int setStackSize(int n);
 
+    // The pause after each new thread, in milliseconds (1000 unless set;
+    // 0: none): 1 and the change when milliseconds >= 0, else 0.
+    int setStartPause(int milliseconds);
+
     // The settings and counters, each read under m_poolLock.
+    int GetStartPause() const;
     int GetMin() const;
     int GetMax() const;
     int GetStackSize() const;
@@ -123,6 +129,8 @@ namespace Krovane
     int m_min;        // guarded by m_poolLock; threads kept when idle
     int m_stackSize;  // guarded by m_poolLock; stack size of new threads; 0: the default
     int m_leaving;    // guarded by m_poolLock; threads that have decided to end and not yet ended
+    int m_startPauseMs;  // guarded by m_poolLock; pause after starting a thread
+    static const int kDefaultStartPauseMs = 1000;
     ACE_Thread_Mutex m_conditionLock;    // the mutex of m_condition
     // Idle threads wait on it; thread-scope, owned by the pool.
     std::unique_ptr<ACE_Condition<ACE_Thread_Mutex>> m_condition;

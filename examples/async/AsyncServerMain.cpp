@@ -4,15 +4,17 @@
 //
 //   KroExampleAsyncServer [--ior-file PATH] [--print-ior] [--threads N]
 //                         [--idle-seconds N] [--exit-mode orb|exit|_exit]
-//                         [--max-threads N] [--min-threads N] [--step-ms N]
-//                         [--callback-timeout N] [user safeguards] [ORB options]
+//                         [--max-threads N] [--min-threads N] [--start-pause-ms N]
+//                         [--step-ms N] [--callback-timeout N] [user safeguards]
+//                         [ORB options]
 //
 // It publishes the reference of its factory (in PATH, and/or on standard
 // output; on standard output when no file is given) and serves requests in
 // N event threads (default 4). Operations run on at most --max-threads pool
 // threads (default 2; 1 to 100); the pool keeps --min-threads of them once
 // started (default 1; at most --max-threads), so that steady work does not
-// wait for it to grow again. Each step of work takes at least --step-ms
+// wait for it to grow again, and pauses --start-pause-ms after starting each
+// (default 1000; 0: none). Each step of work takes at least --step-ms
 // milliseconds (default 250); a client's handler has --callback-timeout
 // seconds per callback (default 10). The process ends once it has been idle
 // for two checks in a row, --idle-seconds apart (default 60), or on SIGTERM
@@ -43,8 +45,8 @@ namespace
 {
   const char* const kUsage =
     "usage: %s [--ior-file PATH] [--print-ior] [--threads N] [--idle-seconds N]\n"
-    "       [--exit-mode orb|exit|_exit] [--max-threads N] [--min-threads N] [--step-ms N]\n"
-    "       [--callback-timeout N] [--token-key FILE | --user-from-cert]\n"
+    "       [--exit-mode orb|exit|_exit] [--max-threads N] [--min-threads N] [--start-pause-ms N]\n"
+    "       [--step-ms N] [--callback-timeout N] [--token-key FILE | --user-from-cert]\n"
     "       [--max-objects-per-user N] [--max-queued-per-user N]\n"
     "       [--reclaim-seconds N] [--reclaim-interval N] [ORB options]\n";
 }
@@ -69,6 +71,8 @@ int main(int argc, char** argv)
   options.AddNumber("--max-threads", calculators.maxThreads);
   int minThreads = 0;  // 0: the pool's own minimum
   options.AddNumber("--min-threads", minThreads);
+  int startPauseMs = -1;  // -1: the pool's own pause
+  options.AddNumber("--start-pause-ms", startPauseMs);
   options.AddValue("--step-ms", [&](const char* ms) { calculators.stepTime.msec(std::atol(ms)); return true; });
   options.AddNumber("--callback-timeout", calculators.callbackTimeout);
   KroExample::UserSafeguards safeguards;
@@ -81,7 +85,8 @@ int main(int argc, char** argv)
 
   // The pool's minimum is set before the first calculator sets its maximum,
   // which may not be below it.
-  if (minThreads > 0 && !Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy->setMin(minThreads))
+  Krovane::ThreadPoolThreadingPolicy* pool = Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy;
+  if ((minThreads > 0 && !pool->setMin(minThreads)) || (startPauseMs != -1 && !pool->setStartPause(startPauseMs)))
   {
     std::fprintf(stderr, kUsage, argv[0]);
     return 2;

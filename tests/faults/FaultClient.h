@@ -6,8 +6,8 @@
 // "Progress", "Results", "Error", "Finished") and waits for them.
 //
 // Ownership and threads: one per case, created, used and destroyed by the
-// test's thread. The destructor ends any Block, deactivates a local
-// handler that is still active and kills and reaps a host.
+// test's thread. The destructor ends any Block and kills and reaps a host;
+// a local handler stays (active, unless it vanished) to the program's end.
 #ifndef KRO_TESTS_FAULTS_FAULTCLIENT_H
 #define KRO_TESTS_FAULTS_FAULTCLIENT_H
 

@@ -1,9 +1,13 @@
-// Linked into the fault tests' front end (KroFaultsFrontEnd: the example's
-// front end with a pool of one thread, so that a second operation of the
-// process waits). The pool's maximum is fixed by the first router built in
-// the process, and the example's routers ask for ten: a throw-away router
-// asking for one is built here, before main, and goes again at once.
+// KroFaultsFrontEnd: the example's front end (KroTiersFrontEnd, its own
+// sources and main) with a pool of one thread, so that while one operation
+// runs any other waits. The pool's maximum is fixed by the first router
+// built in the process, and the example's routers ask for ten: a throw-away
+// router asking for one is built first, here, and goes again at once.
+// Takes the example's command line.
 #include "KroServer/AsynchronousRouter.h"
+
+// The example's main, renamed in this program's build.
+int KroTiersFrontEndMain(int argc, char** argv);
 
 namespace
 {
@@ -14,13 +18,13 @@ namespace
 
     void ExecuteOperation(const std::string&, std::vector<Halvern_Utilities::Variant>*) override {}
   };
+}
 
-  // Built during the program's static initialisation, after the library's
-  // pool (a shared library is initialised before the program); no thread
-  // is started.
-  const bool s_poolOfOne = []
+int main(int argc, char** argv)
+{
   {
+    // Starts no thread: the example's main still comes before any.
     PortableServer::ServantBase_var router = new PoolOfOne;
-    return true;
-  }();
+  }
+  return KroTiersFrontEndMain(argc, argv);
 }

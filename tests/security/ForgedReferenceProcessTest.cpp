@@ -38,7 +38,7 @@ namespace
 
   // Reads the IIOP profile of reference the way any client can: decodes the
   // stringified IOR. The key of a transient POA's object is 0xff, the POA's
-  // name, 0xfe, 8 octets of POA instance, then the object id.
+  // name, 0xfe, 8 octets of POA instance, 0x00, then the object id.
   Address AddressOf(CORBA::Object_ptr reference)
   {
     CORBA::ORB_var orb = KroTest::ClientOrb();
@@ -63,8 +63,9 @@ namespace
         size_t end = 1;
         while (end < address.key.size() && address.key[end] != 0xfe)
           ++end;
-        address.idAt = end + 1 + 8;
-        if (address.key.empty() || address.key[0] != 0xff || address.idAt > address.key.size())
+        address.idAt = end + 1 + 8 + 1;
+        if (address.key.empty() || address.key[0] != 0xff || address.idAt > address.key.size() ||
+            address.key[address.idAt - 1] != 0x00)
           throw std::runtime_error("unexpected object key layout");
         return address;
       }
@@ -275,8 +276,9 @@ TEST_F(ForgedReferences, EveryRequestOnAForgedNeighbourEndsInObjectNotExistAndOt
   EXPECT_EQ(Krovane::Running, after.calculator->GetOperationState(1));
   for (Victim* victim : {&before, &after})
   {
-    ASSERT_TRUE(victim->handler.WaitFor("Finished", 60s));
+    ASSERT_TRUE(victim->handler.WaitFor("Finished", 30s));
     const std::vector<std::string> events = victim->handler.Events();
+    ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(Victim::kSteps, victim->handler.Count("Progress"));
     EXPECT_EQ(Victim::kSteps, victim->handler.Count("Status"));
     EXPECT_EQ(1, victim->handler.Count("Results"));

@@ -68,6 +68,8 @@ TEST(UserLimits, AKilledClientsObjectsAreReclaimedALiveClientsAreNot)
   // Once she is gone they still count, until the reclaim time is over.
   carol.Kill();
   ASSERT_TRUE(server.WaitForLog("(%P|%t) account of \"carol\" deleted", 2)) << server.Log();
+  ASSERT_TRUE(server.Server().Process().Stderr().WaitFor("Objects(1) Active Operations(1) after\n", 20000ms))
+    << server.Log();
   const std::string log = server.Log();
   // Reclaimed in one pass, or in two when her last requests straddled one.
   const std::string pass = ") ServerObjectReclaimTask: reclaimed ";

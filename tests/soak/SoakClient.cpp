@@ -36,6 +36,19 @@ namespace KroSoak
       return "?";
     }
 
+    const char* PointName(CancelPoint point)
+    {
+      switch (point)
+      {
+      case CancelPoint::None: return "none";
+      case CancelPoint::FirstProgress: return "first Progress";
+      case CancelPoint::LastProgress: return "last Progress";
+      case CancelPoint::LastProgressAll: return "last Progress (all)";
+      case CancelPoint::Results: return "Results";
+      }
+      return "?";
+    }
+
     bool Ended(Krovane::OperationState state)
     {
       return state == Krovane::Finished || state == Krovane::Cancelled;
@@ -69,6 +82,36 @@ namespace KroSoak
     if (operation)
       where += " operation " + std::to_string(operation->id);
     return where;
+  }
+
+  void SoakClient::Note(OperationRecord& operation, const std::string& event) const
+  {
+    const long long ms = std::chrono::duration_cast<milliseconds>(Clock::now() - m_started).count();
+    operation.timeline += "\n    " + std::to_string(ms) + " ms " + event;
+  }
+
+  std::string SoakClient::Timeline(CalculatorUse& use, const OperationRecord& operation) const
+  {
+    auto at = [this](const std::optional<Clock::time_point>& when) {
+      return when ? std::to_string(std::chrono::duration_cast<milliseconds>(*when - m_started).count()) + " ms"
+                  : std::string("-");
+    };
+    std::string text = "\n  timeline (client's clock):" + operation.timeline;
+    text += "\n    submitted at " + at(operation.submitted);
+    text += "\n  callback cancels of this calculator:";
+    for (OperationRecord& other : use.operations)
+      for (std::size_t i = 0; i < other.handlers.size(); ++i)
+      {
+        const SoakHandler::Seen seen = HandlerAt(other, i).Read();
+        if (seen.armed == CancelPoint::None)
+          continue;
+        text += "\n    operation " + std::to_string(other.id) + " handler " + std::to_string(i) + " armed at " +
+                PointName(seen.armed) + (seen.cancelled ? ", fired " + at(seen.cancelStarted) + " .. " +
+                                                            at(seen.cancelReturned)
+                                                        : std::string(", not fired")) +
+                (i < other.taken.size() && other.taken[i] ? ", taken in" : "");
+      }
+    return text;
   }
 
   // Runs call; a system exception is a violation (the server being
@@ -120,6 +163,7 @@ namespace KroSoak
     const char* what = kinds[Random(0, 2)];
     // Now and then a bad request: reported through Error, then Finished.
     const CORBA::Long steps = Random(0, 99) < 5 ? 0 : Random(1, kLongestSteps);
+    operation.submitted = Clock::now();
     if (Checked(m_findings, Where(use), "Compute",
                 [&] { operation.id = use.calculator->Compute(what, steps, handler.in()); }))
     {
@@ -133,6 +177,8 @@ namespace KroSoak
                                                    : CancelPoint::None;
       if (cancelPoint != CancelPoint::None)
         HandlerAt(operation, 0).Arm(use.calculator.in(), operation.id, cancelPoint);
+      Note(operation, "Compute returned id " + std::to_string(operation.id) + " (" + std::to_string(steps) +
+                        " steps), handler armed at " + PointName(cancelPoint));
       use.operations.push_back(std::move(operation));
     }
   }
@@ -141,6 +187,7 @@ namespace KroSoak
   {
     ++m_stats.cancels;
     operation.cancelRequested = true;  // asked, whatever the answer
+    Note(operation, "CancelOperation");
     Checked(m_findings, Where(use, &operation), "CancelOperation", [&] {
       try
       {
@@ -173,7 +220,10 @@ namespace KroSoak
   {
     ++m_stats.cancelAlls;
     for (OperationRecord& operation : use.operations)
+    {
       operation.cancelRequested = true;
+      Note(operation, "CancelAllOperations");
+    }
     Checked(m_findings, Where(use), "CancelAllOperations", [&] { use.calculator->CancelAllOperations(); });
   }
 
@@ -194,18 +244,29 @@ namespace KroSoak
 
   void SoakClient::MergeCallbackCancels(CalculatorUse& use, OperationRecord& operation)
   {
-    for (; operation.merged < operation.handlers.size(); ++operation.merged)
+    operation.taken.resize(operation.handlers.size(), false);
+    for (std::size_t i = 0; i < operation.handlers.size(); ++i)
     {
-      const SoakHandler::Seen seen = HandlerAt(operation, operation.merged).Read();
-      if (!seen.cancelled)
+      if (operation.taken[i])
         continue;
-      if (!seen.stateAfterCancel && seen.cancelFailure.empty())
-        return;  // still cancelling: taken in later
-      ++m_stats.callbackCancels;
+      const SoakHandler::Seen seen = HandlerAt(operation, i).Read();
+      if (!seen.cancelled)
+        continue;  // not (yet): looked at again on the next read
+      if (!operation.cancelRequested)
+        Note(operation, "cancelled from inside a callback");
       operation.cancelRequested = true;
       if (seen.cancelledAll)
         for (OperationRecord& other : use.operations)
-          other.cancelRequested = true;
+          if (!seen.cancelReturned || other.submitted < *seen.cancelReturned)
+          {
+            if (!other.cancelRequested)
+              Note(other, "cancelled by a cancel-all from a callback of operation " + std::to_string(operation.id));
+            other.cancelRequested = true;
+          }
+      if (!seen.stateAfterCancel && seen.cancelFailure.empty())
+        continue;  // still cancelling: its read is taken in later
+      operation.taken[i] = true;
+      ++m_stats.callbackCancels;
       if (!seen.cancelFailure.empty())
         m_findings.Violation("call-raised", Where(use, &operation),
                              "a cancel from inside a callback raised " + seen.cancelFailure);
@@ -223,6 +284,8 @@ namespace KroSoak
 
   void SoakClient::Observe(CalculatorUse& use, OperationRecord& operation, Krovane::OperationState state)
   {
+    if (operation.lastRead != state)
+      Note(operation, std::string("read ") + StateName(state));
     if (operation.lastRead && Ended(*operation.lastRead) && state != *operation.lastRead)
       m_findings.Violation(operation.readCancelled && state == Krovane::Finished ? "cancelled-then-finished"
                                                                                   : "ended-state-changed",
@@ -360,7 +423,8 @@ namespace KroSoak
         m_findings.Violation("operation-finished-twice", Where(use, &operation),
                              "its handlers got Finished " + std::to_string(finished) + " times");
       if (!operation.cancelRequested && operation.lastRead == Krovane::Cancelled)
-        m_findings.Violation("cancelled-uncancelled", Where(use, &operation), "Cancelled though never cancelled");
+        m_findings.Violation("cancelled-uncancelled", Where(use, &operation),
+                             "Cancelled though never cancelled" + Timeline(use, operation));
       if (!operation.cancelRequested && !operation.vanished && operation.lastRead == Krovane::Finished && finished == 0)
         m_findings.Violation("finished-lost", Where(use, &operation), "Finished, but no handler got Finished");
     }

@@ -71,7 +71,9 @@ namespace KroSoak
       bool readCancelled = false;                        // some read gave Cancelled
       bool readFinished = false;                         // some read gave Finished
       bool vanished = false;                             // its current handler was deactivated
-      std::size_t merged = 0;                            // handlers whose callback cancel is taken in
+      std::vector<bool> taken;                           // per handler: its callback cancel is taken in
+      std::chrono::steady_clock::time_point submitted;   // just before its Compute was sent
+      std::string timeline;                              // what the client did and saw, for a violation's report
     };
 
     struct CalculatorUse
@@ -90,7 +92,12 @@ namespace KroSoak
     // Deactivates the operation's current handler: a client gone from under it.
     void Vanish(OperationRecord& operation);
     // Takes in the cancels the operation's handlers made from their
-    // callbacks, and the states they read right after.
+    // callbacks, and the states they read right after. A handler armed to
+    // cancel may fire at any later callback: each is looked at again until
+    // its cancel is in. An operation counts as cancelled from the moment
+    // the cancel went out (it may take effect on the server before its
+    // answer arrives); a cancel-all from a callback counts for every
+    // operation whose Compute was sent before that cancel-all returned.
     void MergeCallbackCancels(CalculatorUse& use, OperationRecord& operation);
     // Checks a state read against the earlier ones and keeps it.
     void Observe(CalculatorUse& use, OperationRecord& operation, Krovane::OperationState state);
@@ -104,6 +111,10 @@ namespace KroSoak
     Krovane::IAsyncHandler_ptr NewHandler(OperationRecord& operation);
     SoakHandler& HandlerAt(OperationRecord& operation, std::size_t index) const;
     std::string Where(const CalculatorUse& use, const OperationRecord* operation = nullptr) const;
+    // Adds an event to the operation's timeline (milliseconds since the client started).
+    void Note(OperationRecord& operation, const std::string& event) const;
+    // The operation's timeline and every callback cancel of its calculator, for a report.
+    std::string Timeline(CalculatorUse& use, const OperationRecord& operation) const;
     int Random(int low, int high);  // uniform in [low, high]
 
     CORBA::ORB_var m_orb;
@@ -114,6 +125,7 @@ namespace KroSoak
     Activity m_activity;                            // woken by every callback
     SoakFindings m_findings;
     ClientStats m_stats;
+    const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
   };
 }
 

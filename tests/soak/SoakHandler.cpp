@@ -27,6 +27,7 @@ namespace KroSoak
     m_calculator = Calculator::ICalculator::_duplicate(calculator);
     m_id = id;
     m_cancelPoint = point;
+    m_seen.armed = point;
   }
 
   void SoakHandler::CancelAt(CancelPoint point)
@@ -40,6 +41,7 @@ namespace KroSoak
       m_cancelPoint = CancelPoint::None;
       m_seen.cancelled = true;
       m_seen.cancelledAll = point == CancelPoint::LastProgressAll;
+      m_seen.cancelStarted = std::chrono::steady_clock::now();
       calculator = m_calculator;
       id = m_id;
     }
@@ -59,6 +61,10 @@ namespace KroSoak
       catch (const Krovane::InvalidOperationId&)
       {
       }
+      {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_seen.cancelReturned = std::chrono::steady_clock::now();
+      }
       state = calculator->GetOperationState(id);
     }
     catch (const CORBA::SystemException& ex)
@@ -70,6 +76,8 @@ namespace KroSoak
       failure = ex._name();
     }
     std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_seen.cancelReturned)  // the cancel itself failed
+      m_seen.cancelReturned = std::chrono::steady_clock::now();
     m_seen.stateAfterCancel = state;
     m_seen.cancelFailure = failure;
   }

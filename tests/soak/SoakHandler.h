@@ -62,6 +62,9 @@ namespace KroSoak
       bool cancelledAll = false;     // that cancel was CancelAllOperations
       std::optional<Krovane::OperationState> stateAfterCancel;  // read right after that cancel
       std::string cancelFailure;     // a system exception of that cancel or read
+      CancelPoint armed = CancelPoint::None;  // where it was armed to cancel (kept once fired)
+      // Around the cancel call itself: its effect on the server lies between.
+      std::optional<std::chrono::steady_clock::time_point> cancelStarted, cancelReturned;
     };
 
     SoakHandler(Activity& activity, bool refuseStatus);

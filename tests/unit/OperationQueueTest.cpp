@@ -178,6 +178,11 @@ TEST(ThreadPoolSettings, SettersRefuseValuesOutOfRange)
   EXPECT_EQ(2, pool.GetMin());
   EXPECT_EQ(1, pool.setMin(50));  // no comparison with the maximum
   EXPECT_EQ(50, pool.GetMin());
+
+  EXPECT_EQ(1000, pool.GetStartPause());
+  EXPECT_EQ(0, pool.setStartPause(-1));
+  EXPECT_EQ(1, pool.setStartPause(0));  // no pause at all
+  EXPECT_EQ(0, ThreadPoolThreadingPolicy(pool).GetStartPause());
 }
 
 TEST(ThreadPoolSettings, StackSizeIsRaisedToItsFloorAndLargeOnesAreLogged)
