@@ -51,8 +51,9 @@ namespace Krovane
 
     // Moves operation from the active list to the finished list (once).
     void cleanupAsynchronousOperationLists(AsynchronousOperation* operation);
-    // Activates holder in this object's POA and returns its reference (the
-    // caller owns it; nil, logged, if it cannot be narrowed). Takes over the
+    // Activates holder in this object's POA under an unguessable id
+    // (UnguessableObjectIds) and returns its reference (the caller owns it;
+    // nil, logged, if it cannot be narrowed). Takes over the
     // caller's reference to holder: the caller must not use it afterwards.
     IAsyncExceptionHolder_ptr CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder);
 
