@@ -5,8 +5,7 @@
 #ifndef KRO_BENCH_BARESESSION_H
 #define KRO_BENCH_BARESESSION_H
 
-#include "BareOnewayHandler.h"
-#include "BareTwoWayHandler.h"
+#include "BareHandler.h"
 #include "ClientSession.h"
 #include "JobCompletion.h"
 

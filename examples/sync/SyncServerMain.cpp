@@ -2,16 +2,20 @@
 //
 //   KroExampleSyncServer [--ior-file PATH] [--print-ior] [--threads N]
 //                        [--idle-seconds N] [--exit-mode orb|exit|_exit]
-//                        [ORB options]
+//                        [user safeguards] [ORB options]
 //
 // It publishes the reference of its factory (in PATH, and/or on standard
 // output; on standard output when no file is given), then serves requests
 // in N event threads (default 4) until it has been idle for two checks in a
 // row, N seconds apart (default 60; 0 checks at once), or until it receives
 // SIGTERM or SIGINT. At idle shutdown it shuts the ORB down and cleans up
-// (orb, the default), or ends at once with exit(0) or _exit(0). Options it does not know go to the
-// ORB, e.g. -ORBendPoint giop:tcp:127.0.0.1: to listen on the loopback
-// interface only. The log (ACE_DEBUG) goes to standard error.
+// (orb, the default), or ends at once with exit(0) or _exit(0). The user
+// safeguards (--token-key FILE, --user-from-cert, --max-objects-per-user N,
+// --reclaim-seconds N, --reclaim-interval N) are those of UserSafeguards;
+// --max-queued-per-user is refused, as this server queues no operations.
+// Options it does not know go to the ORB, e.g. -ORBendPoint
+// giop:tcp:127.0.0.1: to listen on the loopback interface only. The log
+// (ACE_DEBUG) goes to standard error.
 //
 // The steps are the ones every server of the family takes, in the order
 // the library expects them (see ServerProcess).
@@ -20,8 +24,12 @@
 #include "ServerOptions.h"
 #include "ServerProcess.h"
 #include "ServingThreads.h"
+#include "UserSafeguards.h"
+
+#include "KroServer/UserLimits.h"
 
 #include <cstdio>
+#include <stdexcept>
 
 int main(int argc, char** argv)
 {
@@ -29,16 +37,23 @@ int main(int argc, char** argv)
   KroExample::ServingThreads::PrepareProcess();
 
   KroExample::ServerOptions options;
+  KroExample::UserSafeguards safeguards;
+  safeguards.AddOptions(options);
   if (!options.Parse(argc, argv))
   {
     std::fprintf(stderr, "usage: %s [--ior-file PATH] [--print-ior] [--threads N] [--idle-seconds N]"
-                 " [--exit-mode orb|exit|_exit] [ORB options]\n", argv[0]);
+                 " [--exit-mode orb|exit|_exit] [--token-key FILE | --user-from-cert]"
+                 " [--max-objects-per-user N] [--reclaim-seconds N] [--reclaim-interval N] [ORB options]\n",
+                 argv[0]);
     return 2;
   }
 
   KroExample::ServerProcess process("KroExampleSyncServer");
   return process.Run(options.orbArgs, [&]()
   {
+    safeguards.Apply();
+    if (Krovane::UserLimits::MaxQueuedOperationsPerUser() > 0)
+      throw std::runtime_error("--max-queued-per-user does not apply: this server queues no operations");
     // The server objects live as long as the process, in a POA of their own.
     PortableServer::POA_var serverObjectPOA =
       KroExample::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
@@ -46,6 +61,7 @@ int main(int argc, char** argv)
     // The factory lives in the root POA; the POA owns it once it is active.
     PortableServer::ServantBase_var factory = new KroExample::ExampleSyncFactory(serverObjectPOA.in());
     CORBA::Object_var factoryReference = process.ActivateFactory(factory.in());
+    std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = safeguards.StartReclaim();
     process.Publish(factoryReference.in(), options);
     process.Serve(options);
   });

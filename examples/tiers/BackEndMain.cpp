@@ -3,7 +3,7 @@
 // KroTiers/BackEnds/<name>.factory.
 //
 //   KroTiersBackEnd --name NAME [--ior-file PATH] [--step-ms N] [--threads N]
-//                   [--idle-seconds N]
+//                   [--idle-seconds N] [TLS options] [user safeguards]
 //                   -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                   [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
 //
@@ -14,7 +14,10 @@
 // is down by then): a front end leaves out back ends that do not answer,
 // and a back end restarted on the same fixed endpoint port
 // (-ORBendPoint giop:tcp:HOST:PORT) is reached again through the same
-// reference. The log goes to standard error.
+// reference. The user safeguards are those of UserSafeguards but
+// --user-from-cert, which it refuses: its caller is the front end, which
+// passes the client's token on (with --token-key, front end and back ends
+// share the key). The log goes to standard error.
 #include "BackEndFactory.h"
 #include "TierServer.h"
 #include "TierServerOptions.h"
@@ -22,7 +25,11 @@
 #include "ServerProcess.h"
 #include "ServingThreads.h"
 
+#include "KroKit/CertificateUserVerifier.h"
+
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
 
 int main(int argc, char** argv)
 {
@@ -39,10 +46,14 @@ int main(int argc, char** argv)
   KroExample::ServerProcess process("KroTiersBackEnd");
   return process.Run(options.server.orbArgs, [&]()
   {
+    options.safeguards.Apply();
+    if (std::dynamic_pointer_cast<KroKit::CertificateUserVerifier>(Krovane::UserVerifier::Installed()))
+      throw std::runtime_error("--user-from-cert does not apply: a back end's caller is the front end");
     KroTiers::TierServer server(process);
     PortableServer::ServantBase_var factory =
       new KroTiers::BackEndFactory(server.ServerObjectPOA(), options.name, options.stepMilliseconds);
     CORBA::Object_var reference = server.ActivateFactory(factory.in());
+    std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = options.safeguards.StartReclaim();
     server.Directory().BindBackEnd(options.name, reference.in());
     process.Publish(reference.in(), options.server);
     process.Serve(options.server);

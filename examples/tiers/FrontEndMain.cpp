@@ -4,14 +4,16 @@
 // KroTiers/FrontEnd.factory.
 //
 //   KroTiersFrontEnd [--ior-file PATH] [--wait-seconds N] [--threads N]
-//                    [--idle-seconds N]
+//                    [--idle-seconds N] [TLS options] [user safeguards]
 //                    -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                    [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
 //
 // At start it builds its registry of dependent servers from the back ends
 // bound under KroTiers/BackEnds that answer (one entry each, in name
 // order; back ends bound later are not seen) and refuses to start without
-// any. Then as a back end: binds, writes the IOR if asked, serves.
+// any. Then as a back end: binds, writes the IOR if asked, serves. The
+// user safeguards are those of UserSafeguards; the client's token goes on
+// to the back ends as it came.
 #include "BackEndRegistry.h"
 #include "FrontEndFactory.h"
 #include "TierServer.h"
@@ -21,6 +23,7 @@
 #include "ServingThreads.h"
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -44,12 +47,14 @@ int main(int argc, char** argv)
   KroExample::ServerProcess process("KroTiersFrontEnd", KroExample::ServerProcess::kCallsOtherServers);
   const int status = process.Run(options.server.orbArgs, [&]()
   {
+    options.safeguards.Apply();
     KroTiers::TierServer server(process);
     if (registry.Load(server.Directory()) == 0)
       throw std::runtime_error("no back end is bound under KroTiers/BackEnds");
     PortableServer::ServantBase_var factory =
       new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry.List(), options.waitSeconds);
     CORBA::Object_var reference = server.ActivateFactory(factory.in());
+    std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = options.safeguards.StartReclaim();
     server.Directory().BindFrontEnd(reference.in());
     process.Publish(reference.in(), options.server);
     process.Serve(options.server);

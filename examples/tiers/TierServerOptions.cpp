@@ -10,6 +10,7 @@ namespace KroTiers
     server.AddValue("--name", [this](const char* value) { name = value; return true; });
     server.AddNumber("--step-ms", stepMilliseconds);
     server.AddNumber("--wait-seconds", waitSeconds);
+    safeguards.AddOptions(server);
   }
 
   bool TierServerOptions::Parse(int argc, char** argv)
@@ -23,6 +24,8 @@ namespace KroTiers
     return std::string("usage: ") + program +
            " [--name NAME] [--ior-file PATH] [--threads N] [--idle-seconds N] [--step-ms N]"
            " [--wait-seconds N] " + KroExample::TlsOptions::Usage() +
+           " [--token-key FILE | --user-from-cert (front end)] [--max-objects-per-user N]"
+           " [--max-queued-per-user N] [--reclaim-seconds N] [--reclaim-interval N]"
            " -ORBInitRef NameService=corbaloc::HOST:PORT/NameService [other ORB options]";
   }
 }

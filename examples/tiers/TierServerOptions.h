@@ -7,15 +7,22 @@
 //   --step-ms N        how long one step of work takes (back end; default 250)
 //   --wait-seconds N   bound of one forwarded operation (front end; default 120)
 //   --tls-...          TLS (see TlsOptions.h)
+//   --token-key FILE, --user-from-cert, --max-objects-per-user N,
+//   --max-queued-per-user N, --reclaim-seconds N, --reclaim-interval N
+//                      the user safeguards (see UserSafeguards.h); a back
+//                      end's caller is the front end, so --user-from-cert
+//                      is for the front end only
 //   anything else      for the ORB, e.g. -ORBendPoint giop:tcp:HOST:PORT and
 //                      -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //
 // Ownership and threads: main owns one, parses it once on its own thread,
-// then only reads it.
+// then only reads it, but for the safeguards' Apply and StartReclaim (on
+// that thread, inside ServerProcess::Run).
 #ifndef KRO_EXAMPLES_TIERS_TIERSERVEROPTIONS_H
 #define KRO_EXAMPLES_TIERS_TIERSERVEROPTIONS_H
 
 #include "ServerOptions.h"
+#include "UserSafeguards.h"
 
 #include <string>
 
@@ -36,6 +43,7 @@ namespace KroTiers
     std::string name;                  // the back end's name; empty for the front end
     int stepMilliseconds = 250;        // length of one step of work (back end)
     int waitSeconds = 120;             // bound of one forwarded operation (front end)
+    KroExample::UserSafeguards safeguards;  // verified users, per-user bounds, reclaim
   };
 }
 

@@ -1,7 +1,7 @@
 // TLS across processes: the asynchronous example server on omniORB's SSL
 // transport, with the example clients as its callers, and a CA of the
 // test's own making (the openssl command, in a temporary directory).
-#include "support/ProcessHarness.h"
+#include "TlsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,73 +12,10 @@ using namespace std::chrono_literals;
 
 namespace
 {
-  using Arguments = std::vector<std::string>;
-
-  // Runs the openssl command to its end; fails the test when it fails.
-  void OpenSsl(const Arguments& args)
-  {
-    KroTest::ChildProcess openssl(KRO_OPENSSL, args);
-    const auto status = openssl.WaitForExit(60s);
-    ASSERT_TRUE(status && status->exited && status->code == 0) << openssl.Describe();
-  }
-
-  // A certificate authority and certificates signed by it, made in a
-  // temporary directory that goes with the object.
-  class TestAuthority
-  {
-  public:
-    explicit TestAuthority(const std::string& name) : m_name(name)
-    {
-      OpenSsl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=" + name,
-               "-keyout", File("ca.key"), "-out", CaFile()});
-    }
-
-    std::string CaFile() const { return File("ca.pem"); }
-
-    // Makes name's certificate (name.pem) and unencrypted key (name.key).
-    void Issue(const std::string& name)
-    {
-      OpenSsl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + name, "-keyout", File(name + ".key"),
-               "-out", File(name + ".csr")});
-      OpenSsl({"x509", "-req", "-days", "2", "-in", File(name + ".csr"), "-CA", CaFile(), "-CAkey", File("ca.key"),
-               "-CAcreateserial", "-out", File(name + ".pem")});
-    }
-
-    // The options that present name's certificate.
-    Arguments Identity(const std::string& name) const
-    {
-      return {"--tls-cert", File(name + ".pem"), "--tls-key", File(name + ".key")};
-    }
-
-  private:
-    std::string File(const std::string& file) const { return m_directory.File(m_name + "-" + file); }
-
-    KroTest::TemporaryDirectory m_directory;  // the keys and certificates
-    const std::string m_name;                 // the authority's name, in every file name
-  };
-
-  Arguments Joined(Arguments first, const Arguments& second)
-  {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-  }
-
-  // Runs the synchronous example client to its end; its exit status and output.
-  struct ClientRun
-  {
-    int code;
-    std::string output;
-  };
-
-  ClientRun RunSyncClient(const std::string& iorFile, const Arguments& args)
-  {
-    KroTest::ChildProcess client(KRO_EXAMPLE_SYNC_CLIENT,
-                                 Joined({"--ior-file", iorFile, "--timeout-ms", "10000"}, args));
-    const auto status = client.WaitForExit(60s);
-    if (!status || !status->exited)
-      return {-1, client.Describe()};
-    return {status->code, client.Stdout().Text() + client.Stderr().Text()};
-  }
+  using KroTest::Arguments;
+  using KroTest::ClientRun;
+  using KroTest::Joined;
+  using KroTest::RunSyncClient;
 
   const std::string kCreated = "CalculatorFactory created a calculator for user";
   const Arguments kSslEndpoint = {"-ORBendPoint", "giop:ssl:127.0.0.1:"};
@@ -101,8 +38,8 @@ namespace
       return name.empty() ? trust : Joined(trust, m_ca.Identity(name));
     }
 
-    TestAuthority m_ca{"kro-test-ca"};             // trusted by the servers and clients
-    TestAuthority m_stranger{"kro-stranger-ca"};   // trusted by nobody
+    KroTest::TestAuthority m_ca{"kro-test-ca"};            // trusted by the servers and clients
+    KroTest::TestAuthority m_stranger{"kro-stranger-ca"};  // trusted by nobody
   };
 }
 
