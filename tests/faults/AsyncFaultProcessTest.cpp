@@ -59,7 +59,9 @@ namespace
       const std::string removal = KroTest::RemoveWhenIdle(calculator, Log());
       EXPECT_EQ("", removal) << "Remove once nothing runs";
       if (removal.empty())
+      {
         EXPECT_TRUE(Log().WaitFor(") calculator deleted\n", 10s, deletedBefore + 1)) << "calculator never deleted";
+      }
       ASSERT_FALSE(m_server.Server().Process().HasExited()) << m_server.Server().Process().Describe();
 
       FaultClient bystander({});
@@ -123,7 +125,9 @@ TEST_F(AsyncFaults, CancellingAWaitingOperationWhoseHandlerFails)
       EXPECT_EQ(0, waiting.Count("Finished")) << KroTest::Joined(waiting.Events());
 
       if (!all)
+      {
         EXPECT_NO_THROW(calculator->CancelOperation(runningId));
+      }
       EXPECT_EQ("", KroTest::FinishedOnceAndLast(running));
       EXPECT_EQ("Cancelled", KroTest::StateText(calculator.in(), runningId));
       ExpectServerSound(calculator.in());
@@ -257,10 +261,14 @@ TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
     FaultClient second({});
     ASSERT_EQ(id, calculator->Compute("pi", test.waiting ? 3 : KroTest::kEndless, first.Reference()));
     if (!test.waiting)
+    {
       ASSERT_TRUE(first.WaitFor("Progress", 20s, 2)) << first.Describe();
+    }
     if (refusalEndsWork)
+    {
       ASSERT_TRUE(first.WaitFor("Finished", 20s)) << "the refused Progress did not end the work:\n"
                                                   << KroTest::Joined(first.Events());
+    }
 
     try
     {
@@ -307,7 +315,9 @@ TEST_F(AsyncFaults, NewHandlerTakesOverFromAFailedOne)
     EXPECT_EQ("", KroTest::FinishedOnceAndLast(second));
     EXPECT_EQ(0, first.Count("Finished")) << KroTest::Joined(first.Events());
     if (test.waiting)
+    {
       EXPECT_EQ(1, second.Count("Results")) << KroTest::Joined(second.Events());
+    }
     EXPECT_LE(first.Events().size(), firstHeard + 1) << KroTest::Joined(first.Events());
     EXPECT_EQ(test.waiting ? "Finished" : "Cancelled", KroTest::StateText(calculator.in(), id));
     ExpectServerSound(calculator.in());
@@ -343,7 +353,9 @@ TEST_F(AsyncFaults, DispatchSurvivesEveryFailingCallback)
       FaultClient handler({{callback, 1, action, {}}});
       ASSERT_EQ(id, calculator->Compute(callback == Callback::Error ? "sqrt2" : "e", 3, handler.Reference()));
       if (callback == Callback::Queued)
+      {
         EXPECT_NO_THROW(calculator->CancelOperation(1));
+      }
 
       EXPECT_TRUE(WaitForRelayDeleted(id, relaysBefore)) << "the operation never ended:\n"
                                                          << KroTest::Joined(handler.Events()) << handler.Describe();
@@ -356,6 +368,8 @@ TEST_F(AsyncFaults, DispatchSurvivesEveryFailingCallback)
       ExpectServerSound(calculator.in());
       for (const FaultClient* other : {&front, &behind})
         if (callback == Callback::Queued)
+        {
           EXPECT_EQ("", KroTest::FinishedOnceAndLast(*other));
+        }
     }
 }

@@ -237,7 +237,9 @@ TEST_F(TiersFaults, BackEndKilledAtAChosenStep)
     EXPECT_TRUE(handler.WaitFor("Finished", 40s)) << KroTest::Joined(handler.Events()) << m_frontEnd->Describe();
     EXPECT_EQ("", KroTest::FinishedOnceAndLast(handler));
     if (step == Step::DuringWork)
+    {
       EXPECT_GE(handler.Count("Error"), 1) << KroTest::Joined(handler.Events());
+    }
     if (step == Step::BeforeClaim)
     {
       // No dependent object could be made: the client hears why before the end.
