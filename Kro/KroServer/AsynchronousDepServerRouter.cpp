@@ -82,6 +82,7 @@ namespace Krovane
                                                                IAsyncHandler_ptr handler,
                                                                std::vector<Halvern_Utilities::Variant>* params)
   {
+    RefuseBeyondQueueLimit();
     AsynchronousDepServerOperation* operation = nullptr;
     int id = -1;
     {
