@@ -48,10 +48,12 @@ TEST(CertificateUsers, ACallerIsServedAsItsCertificatesCommonNameAndAsNoOtherUse
     return Joined({"--tls-ca", ca.CaFile(), "--tls-only"}, ca.Identity(name));
   };
 
+  // The example session counts on the server's default pace (its cancels
+  // aim at operations that still wait or run).
   KroTest::ServerProcess server(
-    KRO_EXAMPLE_ASYNC_SERVER, Joined(Joined(tls("server"), {"--tls-require-client-cert", "--user-from-cert",
-                                                            "--step-ms", "20", "--idle-seconds", "300"}),
-                                     kSslEndpoint));
+    KRO_EXAMPLE_ASYNC_SERVER,
+    Joined(Joined(tls("server"), {"--tls-require-client-cert", "--user-from-cert", "--idle-seconds", "300"}),
+           kSslEndpoint));
   const KroTest::OutputCollector& log = server.Process().Stderr();
 
   // alice's whole example session: its computations run as alice.
