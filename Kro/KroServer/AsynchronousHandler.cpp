@@ -27,17 +27,33 @@ namespace Krovane
   }
 
   AsynchronousHandler::AsynchronousHandler()
-    : m_proxy(Krovane::IAsyncHandler::_nil()), m_timeout(0)
+    : m_proxy(Krovane::IAsyncHandler::_nil()), m_timeout(0), m_refCount(1)
   {
   }
 
   AsynchronousHandler::AsynchronousHandler(Krovane::IAsyncHandler_ptr handler)
-    : m_proxy(Krovane::IAsyncHandler::_duplicate(handler)), m_timeout(0)
+    : m_proxy(Krovane::IAsyncHandler::_duplicate(handler)), m_timeout(0), m_refCount(1)
   {
   }
 
   AsynchronousHandler::~AsynchronousHandler()
   {
+  }
+
+  void AsynchronousHandler::_add_ref()
+  {
+    m_refCount.fetch_add(1, std::memory_order_relaxed);
+  }
+
+  void AsynchronousHandler::_remove_ref()
+  {
+    if (m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+      delete this;
+  }
+
+  CORBA::ULong AsynchronousHandler::_refcount_value()
+  {
+    return m_refCount.load();
   }
 
   void AsynchronousHandler::setProxyHandler(Krovane::IAsyncHandler_ptr handler)

@@ -28,6 +28,8 @@
 
 #include <ace/Thread_Mutex.h>
 
+#include <atomic>
+
 namespace Krovane
 {
   class AsynchronousHandler : public virtual POA_Krovane::IAsyncHandler,
@@ -47,6 +49,15 @@ namespace Krovane
     void setProxyHandler(Krovane::IAsyncHandler_ptr handler);
     // A new reference to the client's handler, nil when detached; the caller releases it.
     Krovane::IAsyncHandler_ptr getProxyHandler();
+
+    // The servant's reference count (1 at construction; deleted at 0). Kept
+    // here rather than inside the ORB, so that the last release, which may
+    // come from a pool thread retiring the relay while a request thread lets
+    // go of its own look-up, is ordered before the deletion in a way that
+    // thread checkers can see.
+    virtual void _add_ref();
+    virtual void _remove_ref();
+    virtual CORBA::ULong _refcount_value();
     // Bounds every later callback to seconds (> 0), now and for each handler
     // set later. 0 or less is only logged. Errors of the set-up propagate.
     void setTimeout(int seconds);
@@ -83,6 +94,7 @@ namespace Krovane
     Krovane::IAsyncHandler_var m_proxy;  // the client's handler; nil when detached
     ACE_Thread_Mutex m_lock;             // guards m_proxy and m_timeout; held across each callback
     int m_timeout;                       // the time-out in seconds; 0 when none was set
+    std::atomic<CORBA::ULong> m_refCount;  // references to the servant
   };
 }
 

@@ -35,6 +35,21 @@ namespace Krovane
       return servant && servant->_is_a(Krovane::ISyncServer::_PD_repoId);
     }
 
+    // Whether the interceptor has anything to do for this upcall: requests
+    // on server objects, and exception holders (which go after a raise).
+    // Decided from the upcall's servant alone, the same way when the request
+    // arrives and when it ends, so that the upcalls of every other object
+    // (relays above all: several per operation) cost next to nothing. A
+    // servant the test cannot see is taken the long way.
+    bool Concerns(PortableInterceptor::ServerRequestInfo_ptr info, const char* operation)
+    {
+      if (Named(operation, "ping"))
+        return false;
+      PortableServer::Servant servant = info->upcall_servant();
+      return !servant || dynamic_cast<POA_Krovane::ISyncServer*>(servant) ||
+             dynamic_cast<POA_Krovane::IAsyncExceptionHolder*>(servant);
+    }
+
     // What a request changed on its thread, to be undone when it ends.
     struct RequestFrame
     {
@@ -106,7 +121,7 @@ namespace Krovane
   {
     KroServerShutdownTask::OperationCalled();
     const char* operation = info->operation_name();
-    if (Named(operation, "ping"))
+    if (!Concerns(info, operation))
       return;
     PushFrame();
     RequestFrame& frame = requestFrames->back();
@@ -153,7 +168,7 @@ namespace Krovane
   void KroServerInterceptor::send_reply(PortableInterceptor::ServerRequestInfo_ptr info)
   {
     const char* operation = info->operation_name();
-    if (Named(operation, "ping"))
+    if (!Concerns(info, operation))
       return;
     FrameEnd end;
     RequestFrame& frame = end.frame();
@@ -179,7 +194,7 @@ namespace Krovane
   void KroServerInterceptor::send_exception(PortableInterceptor::ServerRequestInfo_ptr info)
   {
     const char* operation = info->operation_name();
-    if (Named(operation, "ping"))
+    if (!Concerns(info, operation))
       return;
     FrameEnd end;
     RequestFrame& frame = end.frame();

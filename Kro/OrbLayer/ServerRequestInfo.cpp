@@ -28,4 +28,9 @@ namespace PortableInterceptor
   CORBA::Object_ptr ServerRequestInfo::target() const { return Current()->get_reference(); }
 
   PortableServer::Servant ServerRequestInfo::servant() const { return Current()->get_servant(); }
+
+  PortableServer::Servant ServerRequestInfo::upcall_servant() const
+  {
+    return dynamic_cast<PortableServer::ServantBase*>(m_servant);
+  }
 }

@@ -28,6 +28,10 @@ namespace PortableInterceptor
     PortableServer::ObjectId* object_id() const;
     CORBA::Object_ptr target() const;
     PortableServer::Servant servant() const;
+    // The servant of the upcall, without asking the POA current: no new
+    // reference, valid for the upcall; null when the ORB's servant is no
+    // PortableServer servant.
+    PortableServer::Servant upcall_servant() const;
 
     // In send_exception: the exception being sent (a servant's C++
     // exception appears as CORBA::UNKNOWN); null elsewhere.
