@@ -17,6 +17,7 @@
 #include "ClientHandler.h"
 #include "Console.h"
 #include "IorFile.h"
+#include "OperationStateName.h"
 #include "OperationTrack.h"
 #include "UserTokenText.h"
 
@@ -190,18 +191,6 @@ namespace
     return "raise() returned without an exception";
   }
 
-  const char* StateName(Krovane::OperationState state)
-  {
-    switch (state)
-    {
-      case Krovane::Queued: return "Queued";
-      case Krovane::Running: return "Running";
-      case Krovane::Finished: return "Finished";
-      case Krovane::Cancelled: return "Cancelled";
-    }
-    return "?";
-  }
-
   std::string Seconds(Clock::duration duration)
   {
     char text[32];
@@ -277,7 +266,7 @@ namespace
     for (const auto& track : tracks)
     {
       const Krovane::OperationState state = calculator->GetOperationState(track->Id());
-      Say("GetOperationState(" + std::to_string(track->Id()) + ") -> " + StateName(state));
+      Say("GetOperationState(" + std::to_string(track->Id()) + ") -> " + KroExample::OperationStateName(state));
       Krovane::IAsyncExceptionHolder_var failure = track->Failure();
       if (state == Krovane::Cancelled)
         ++cancelled;

@@ -1,16 +1,16 @@
 #include "FaultChecks.h"
 
+#include "OperationStateName.h"
+
 #include <chrono>
 
 namespace KroTest
 {
   std::string StateText(Krovane::IAsyncServer_ptr server, CORBA::Long id)
   {
-    static const char* const names[] = {"Queued", "Running", "Finished", "Cancelled"};
     try
     {
-      const Krovane::OperationState state = server->GetOperationState(id);
-      return state <= Krovane::Cancelled ? names[state] : "state " + std::to_string(state);
+      return KroExample::OperationStateName(server->GetOperationState(id));
     }
     catch (const CORBA::Exception& ex)
     {

@@ -1,5 +1,6 @@
 #include "SoakClient.h"
 
+#include "OperationStateName.h"
 #include "UserTokenText.h"
 
 #include <cstdio>
@@ -23,18 +24,6 @@ namespace KroSoak
     struct ServerGone
     {
     };
-
-    const char* StateName(Krovane::OperationState state)
-    {
-      switch (state)
-      {
-      case Krovane::Queued: return "Queued";
-      case Krovane::Running: return "Running";
-      case Krovane::Finished: return "Finished";
-      case Krovane::Cancelled: return "Cancelled";
-      }
-      return "?";
-    }
 
     const char* PointName(CancelPoint point)
     {
@@ -285,12 +274,12 @@ namespace KroSoak
   void SoakClient::Observe(CalculatorUse& use, OperationRecord& operation, Krovane::OperationState state)
   {
     if (operation.lastRead != state)
-      Note(operation, std::string("read ") + StateName(state));
+      Note(operation, std::string("read ") + KroExample::OperationStateName(state));
     if (operation.lastRead && Ended(*operation.lastRead) && state != *operation.lastRead)
       m_findings.Violation(operation.readCancelled && state == Krovane::Finished ? "cancelled-then-finished"
                                                                                   : "ended-state-changed",
                            Where(use, &operation),
-                           std::string("read ") + StateName(*operation.lastRead) + ", later " + StateName(state));
+                           std::string("read ") + KroExample::OperationStateName(*operation.lastRead) + ", later " + KroExample::OperationStateName(state));
     operation.lastRead = state;
     operation.readCancelled = operation.readCancelled || state == Krovane::Cancelled;
     operation.readFinished = operation.readFinished || state == Krovane::Finished;
@@ -389,7 +378,7 @@ namespace KroSoak
           {
             const OperationRecord& operation = use.operations[i];
             m_findings.Violation("never-ended", Where(use, &operation),
-                                 std::string("still ") + (operation.lastRead ? StateName(*operation.lastRead) : "unread") +
+                                 std::string("still ") + (operation.lastRead ? KroExample::OperationStateName(*operation.lastRead) : "unread") +
                                    (operation.cancelRequested ? " after a cancel" : "") + " after " +
                                    std::to_string(kEndWait.count()) + " s");
           }
