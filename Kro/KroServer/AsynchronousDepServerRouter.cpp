@@ -320,20 +320,9 @@ namespace Krovane
     }
 
     SyncServerImpl::CancelAllOperations();
-
-    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-    for (AsynchronousOperation* operation : *m_activeOperations)
-    {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
-      Withdrawal withdrawal(operation, m_poa.in(), false);
-      // A pool thread may already hold a waiting operation it has not
-      // started: it is kept (finished, cancelled), never deleted here. A
-      // running one is found there too, and the router takes no new
-      // operation until its work is over (DispatchStillRuns).
-      CancelQuietly(operation);
-      AddFinished(operation);
-    }
-    m_activeOperations->clear();
+    // The application retires this router's relays; a running operation
+    // keeps the router busy until its work is over (DispatchStillRuns).
+    CancelEachActive(false);
   }
 
   void AsynchronousDepServerRouter::Remove()

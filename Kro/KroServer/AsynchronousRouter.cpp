@@ -157,16 +157,22 @@ namespace Krovane
       served->CancelAllOperations();
 
     SyncServerImpl::CancelAllOperations();
+    CancelEachActive(true);
+  }
 
+  void AsynchronousRouter::CancelEachActive(bool retireHandlers)
+  {
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
     for (AsynchronousOperation* operation : *m_activeOperations)
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
-      Withdrawal withdrawal(operation, m_poa.in(), true);
+      Withdrawal withdrawal(operation, m_poa.in(), retireHandlers);
       CancelQuietly(operation);
       // One whose work has already ended keeps the state it ended with.
       operation->CancelUnlessEnded();
-      // A running one is found there too while its dispatch ends.
+      // Kept, never deleted here: a pool thread may hold a waiting one it
+      // has not started, and a running one is found there while its
+      // dispatch ends.
       AddFinished(operation);
     }
     m_activeOperations->clear();

@@ -99,6 +99,10 @@ namespace Krovane
       PortableServer::ServantBase* m_servant;  // held for the scope
     };
 
+    // Cancels every active operation, each whatever befalls another, takes
+    // the waiting ones out of the pool (retiring their relays when asked)
+    // and moves them all to the finished list.
+    void CancelEachActive(bool retireHandlers);
     // Refuses (OperationsStillActive) while another request or an
     // asynchronous operation is active: the first step of removing a router.
     void RefuseWhileBusy();

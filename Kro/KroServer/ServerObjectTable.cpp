@@ -8,6 +8,7 @@
 #include <ace/Log_Msg.h>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 namespace Krovane
@@ -68,7 +69,7 @@ namespace Krovane
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
     if (find(id.in()) != end())
       return 0;
-    if (maxObjects > 0 && CountObjectsOf(user) >= maxObjects)
+    if (maxObjects > 0 && SumOverObjectsOf(user, [](SyncServerImpl&) { return 1; }) >= maxObjects)
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: user \"%C\" has %d server objects, the limit; "
                                     "another refused\n"), user.c_str(), maxObjects));
@@ -120,9 +121,10 @@ namespace Krovane
     return dynamic_cast<SyncServerImpl*>(holder.in());
   }
 
-  int ServerObjectTable::CountObjectsOf(const std::string& user)
+  int ServerObjectTable::SumOverObjectsOf(const std::string& user,
+                                          const std::function<int(SyncServerImpl&)>& measure)
   {
-    int count = 0;
+    int sum = 0;
     for (iterator entry = begin(); entry != end(); ++entry)
     {
       try
@@ -130,35 +132,20 @@ namespace Krovane
         PortableServer::ServantBase_var holder;
         SyncServerImpl* server = ServerOf(entry->second.in(), holder);
         if (server && server->UserName() == user)
-          ++count;
+          sum += measure(*server);
       }
       catch (const CORBA::Exception&)
       {
         // deactivated while still in the table: it no longer counts
       }
     }
-    return count;
+    return sum;
   }
 
   int ServerObjectTable::QueuedOperationsOf(const std::string& user)
   {
-    int queued = 0;
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
-    for (iterator entry = begin(); entry != end(); ++entry)
-    {
-      try
-      {
-        PortableServer::ServantBase_var holder;
-        SyncServerImpl* server = ServerOf(entry->second.in(), holder);
-        if (server && server->UserName() == user)
-          queued += server->NumQueuedOperations();
-      }
-      catch (const CORBA::Exception&)
-      {
-        // deactivated while still in the table: nothing of it waits
-      }
-    }
-    return queued;
+    return SumOverObjectsOf(user, [](SyncServerImpl& server) { return server.NumQueuedOperations(); });
   }
 
   int ServerObjectTable::ReclaimIdleObjects(long long idleMilliseconds)

@@ -11,6 +11,7 @@
 
 #include <ace/Thread_Mutex.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -55,8 +56,9 @@ namespace Krovane
     ServerObjectTable(const ServerObjectTable&) = delete;
     ServerObjectTable& operator=(const ServerObjectTable&) = delete;
 
-    // Objects of user in the table; m_lock held.
-    int CountObjectsOf(const std::string& user);
+    // measure summed over the objects of user in the table (an object no
+    // longer active counts nothing); m_lock held.
+    int SumOverObjectsOf(const std::string& user, const std::function<int(SyncServerImpl&)>& measure);
     // The server object behind reference, held by holder; null for other servants.
     SyncServerImpl* ServerOf(CORBA::Object_ptr reference, PortableServer::ServantBase_var& holder);
 
