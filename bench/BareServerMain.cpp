@@ -7,7 +7,7 @@
 #include "BareFactoryServant.h"
 #include "BareWorkerPool.h"
 
-#include "IorFile.h"
+#include "KroKit/IorFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
     PortableServer::ObjectId_var id = root->activate_object(factory.in());
     CORBA::Object_var reference = root->id_to_reference(id.in());
     CORBA::String_var ior = orb->object_to_string(reference.in());
-    KroExample::WriteIorFile(iorFile, ior.in());
+    KroKit::WriteIorFile(iorFile, ior.in());
     PortableServer::POAManager_var manager = root->the_POAManager();
     manager->activate();
     orb->run();

@@ -9,7 +9,7 @@
 #include "ClientSession.h"
 #include "JobCompletion.h"
 
-#include "ActiveServant.h"
+#include "KroKit/ActiveServant.h"
 
 #include "BareJobs.hh"
 
@@ -29,8 +29,8 @@ namespace KroBench
     const Mode m_mode;            // which callbacks, or ping
     JobCompletion m_completion;   // what the handler heard
     BareBench::Jobs_var m_jobs;   // our server object
-    KroExample::ActiveServant<BareTwoWayHandler, BareBench::TwoWayHandler> m_twoWay;  // callback objects
-    KroExample::ActiveServant<BareOnewayHandler, BareBench::OnewayHandler> m_oneway;
+    KroKit::ActiveServant<BareTwoWayHandler, BareBench::TwoWayHandler> m_twoWay;  // callback objects
+    KroKit::ActiveServant<BareOnewayHandler, BareBench::OnewayHandler> m_oneway;
   };
 }
 

@@ -17,7 +17,7 @@
 #include "LoadRun.h"
 #include "ProcessUsage.h"
 
-#include "IorFile.h"
+#include "KroKit/IorFile.h"
 
 #include <omniORB4/CORBA.h>
 #include <omniORB4/omniORB.h>
@@ -126,7 +126,7 @@ int main(int argc, char** argv)
     PortableServer::POA_var root = PortableServer::POA::_narrow(object.in());
     PortableServer::POAManager_var manager = root->the_POAManager();
     manager->activate();
-    CORBA::Object_var factory = orb->string_to_object(KroExample::ReadIorFile(options.iorFile).c_str());
+    CORBA::Object_var factory = orb->string_to_object(KroKit::ReadIorFile(options.iorFile).c_str());
 
     const KroBench::BareSession::Mode bareMode =
       options.ping ? KroBench::BareSession::kPing

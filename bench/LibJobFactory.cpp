@@ -2,7 +2,7 @@
 
 #include "LibJobRouter.h"
 
-#include "ActiveServant.h"
+#include "KroKit/ActiveServant.h"
 
 #include "KroServer/AsyncServerImpl.h"
 
@@ -16,10 +16,10 @@ namespace KroBench
   Krovane::ISyncServer_ptr LibJobFactory::CreateObject(const Krovane::UserToken& token)
   {
     // Both are deactivated again if a later step fails.
-    KroExample::ActiveServant<Krovane::AsyncServerImpl, Krovane::IAsyncServer> account(
+    KroKit::ActiveServant<Krovane::AsyncServerImpl, Krovane::IAsyncServer> account(
       m_serverObjectPOA.in(), new Krovane::AsyncServerImpl(m_serverObjectPOA.in(), 0));
     account->SetUserToken(token);
-    KroExample::ActiveServant<LibJobRouter, Krovane::ISyncServer> router(
+    KroKit::ActiveServant<LibJobRouter, Krovane::ISyncServer> router(
       m_serverObjectPOA.in(),
       new LibJobRouter(m_serverObjectPOA.in(), account.Reference(), m_maxThreads, m_callbackTimeout));
     AddObjectToTable(router.Reference());

@@ -1,27 +1,15 @@
 #include "LibJobRouter.h"
 
-#include "ActiveServant.h"
+#include "KroKit/ActiveServant.h"
 
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
-#include "KroServer/OpnType.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 
 #include <ace/Guard_T.h>
 
 namespace KroBench
 {
-  namespace
-  {
-    // The handler (relay) of the operation the calling pool thread runs; a
-    // new reference, nil when there is none.
-    Krovane::IAsyncHandler_ptr CurrentHandler()
-    {
-      auto* operation = dynamic_cast<Krovane::AsynchronousOperation*>(Krovane::threadLocalOperation->m_operation);
-      return operation ? operation->GetHandler() : Krovane::IAsyncHandler::_nil();
-    }
-  }
-
   LibJobRouter::LibJobRouter(PortableServer::POA_ptr poa, Krovane::IAsyncServer_ptr account, int maxThreads,
                              int callbackTimeout)
     : Krovane::AsynchronousRouter(poa, account, maxThreads, 0), m_callbackTimeout(callbackTimeout)
@@ -41,7 +29,7 @@ namespace KroBench
   {
     // As the calculator example does: the operation talks to a relay that
     // bounds each callback and survives a vanished client.
-    KroExample::ActiveRelay<Krovane::AsynchronousHandler> relay(m_poa.in(), new Krovane::AsynchronousHandler(handler));
+    KroKit::ActiveRelay<Krovane::AsynchronousHandler> relay(m_poa.in(), new Krovane::AsynchronousHandler(handler));
     RegisterWrappedAsynchronousHandlerTimeout(relay.Reference(), m_callbackTimeout);
     const int id = SubmitAsynchronousOperation("Job", Krovane::IAsyncServer::_nil(), relay.Reference(),
                                                ParametersFor(static_cast<int>(steps)));
@@ -60,13 +48,12 @@ namespace KroBench
 
   void LibJobRouter::ExecuteOperation(const std::string&, std::vector<Halvern_Utilities::Variant>* parameters)
   {
-    Krovane::IAsyncHandler_var handler = CurrentHandler();
+    const Krovane::RelayLink relay = Krovane::AsynchronousOperation::CurrentRelay();
     const long steps = parameters && !parameters->empty() ? static_cast<long>((*parameters)[0].AsInteger()) : 0;
     for (long step = 1; step <= steps; ++step)
     {
       ServiceCancellation();
-      if (!CORBA::is_nil(handler.in()))
-        handler->Progress(static_cast<double>(step) / static_cast<double>(steps));
+      relay.Progress(static_cast<double>(step) / static_cast<double>(steps));
     }
   }
 }

@@ -8,11 +8,12 @@
 // once started.
 #include "LibJobFactory.h"
 
-#include "ServerObjectPOA.h"
-#include "ServerOptions.h"
-#include "ServerProcess.h"
-#include "ServingThreads.h"
+#include "KroKit/ServerObjectPOA.h"
+#include "KroKit/ServerOptions.h"
+#include "KroKit/ServerProcess.h"
+#include "KroKit/ServingThreads.h"
 
+#include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousRouter.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 
@@ -22,17 +23,19 @@
 
 int main(int argc, char** argv)
 {
-  KroExample::ServingThreads::PrepareProcess();
+  KroKit::ServingThreads::PrepareProcess();
 
-  KroExample::ServerOptions options(KroExample::ServerOptions::kIorFile | KroExample::ServerOptions::kThreads |
-                                    KroExample::ServerOptions::kIdleSeconds);
+  KroKit::ServerOptions options(KroKit::ServerOptions::kIorFile | KroKit::ServerOptions::kThreads |
+                                    KroKit::ServerOptions::kIdleSeconds);
   options.idleSeconds = 3600;
   int poolThreads = 5;
   options.AddNumber("--pool-threads", poolThreads);
+  bool nonWaitingRelays = false;  // relays' non-waiting delivery (the lib-async column)
+  options.AddFlag("--non-waiting-relays", nonWaitingRelays);
   if (!options.Parse(argc, argv) || poolThreads < 1)
   {
     std::fprintf(stderr, "usage: %s --ior-file PATH [--threads N] [--idle-seconds N] [--pool-threads N]"
-                 " [ORB options]\n", argv[0]);
+                 " [--non-waiting-relays] [ORB options]\n", argv[0]);
     return 2;
   }
 
@@ -42,12 +45,14 @@ int main(int argc, char** argv)
   pool->setMax(poolThreads);
   pool->setMin(poolThreads);
   pool->setStartPause(0);
+  if (nonWaitingRelays)
+    Krovane::AsynchronousHandler::SetDefaultDelivery(Krovane::AsynchronousHandler::Delivery::kNonWaiting);
 
-  KroExample::ServerProcess process("KroBenchLibServer");
+  KroKit::ServerProcess process("KroBenchLibServer");
   const int status = process.Run(options.orbArgs, [&]()
   {
     PortableServer::POA_var serverObjectPOA =
-      KroExample::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
+      KroKit::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
     PortableServer::ServantBase_var factory =
       new KroBench::LibJobFactory(serverObjectPOA.in(), poolThreads, 10);
     CORBA::Object_var factoryReference = process.ActivateFactory(factory.in());

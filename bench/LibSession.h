@@ -9,7 +9,7 @@
 #include "JobCompletion.h"
 #include "LibJobHandler.h"
 
-#include "ActiveServant.h"
+#include "KroKit/ActiveServant.h"
 
 #include "KroBenchJobs.hh"
 
@@ -31,7 +31,7 @@ namespace KroBench
     const bool m_ping;            // ping instead of jobs
     JobCompletion m_completion;   // what the handler heard
     KroBench::IJobs_var m_jobs;   // our server object
-    KroExample::ActiveServant<LibJobHandler, Krovane::IAsyncHandler> m_handler;  // our callback object
+    KroKit::ActiveServant<LibJobHandler, Krovane::IAsyncHandler> m_handler;  // our callback object
   };
 }
 

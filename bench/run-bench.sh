@@ -4,7 +4,8 @@
 #   bench/run-bench.sh [--build-dir DIR] [--seconds S] [--runs R] [--smoke]
 #
 # Runs the job (submit returns an id, queue places, one Progress per step,
-# Finished; 5 pool threads; steps do no work) on the library server and on
+# Finished; 5 pool threads; steps do no work) on the library server, on the
+# library server with its relays' non-waiting delivery (lib-async), and on
 # the two bare omniORB baselines (two-way and oneway callbacks), server and
 # client in separate processes on 127.0.0.1, for steps {0, 10} x clients
 # {1, 8, 32}, interleaved (library, two-way, oneway, library, ...), S measured
@@ -59,14 +60,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_server lib|bare NAME: starts a server, waits (at most 10 s) for its
+# start_server lib|libasync|bare NAME: starts a server, waits (at most 10 s) for its
 # IOR file, and sets SERVER_PID and SERVER_IOR.
 start_server() {
   local kind=$1 name=$2
   SERVER_IOR=$WORK/$name.ior
   rm -f "$SERVER_IOR"
-  if [ "$kind" = lib ]; then
-    "$BIN/KroBenchLibServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${ENDPOINT[@]}" \
+  if [ "$kind" = lib ] || [ "$kind" = libasync ]; then
+    local mode=()
+    if [ "$kind" = libasync ]; then mode=(--non-waiting-relays); fi
+    "$BIN/KroBenchLibServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${mode[@]}" "${ENDPOINT[@]}" \
       >"$WORK/$name.out" 2>"$WORK/$name.err" &
   else
     "$BIN/KroBenchBareServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${ENDPOINT[@]}" \
@@ -95,33 +98,41 @@ stop_server() {
 }
 
 # client IOR PID ARGS...: runs the client (bounded), appends its RESULT line
-# to the results file.
+# to the results file (with target=$LABEL instead of target=lib when LABEL is set).
 client() {
   local ior=$1 pid=$2; shift 2
+  local label=${LABEL:-lib}
   local out
   if ! out=$(timeout 300 "$BIN/KroBenchClient" --ior-file "$ior" --server-pid "$pid" "$@" "${ENDPOINT[@]}" 2>&1); then
     echo "bench: client failed: $*" >&2; echo "$out" >&2
     FAILED=1
   fi
-  echo "$out" | grep '^RESULT' >>"$WORK/results" || true
+  echo "$out" | grep '^RESULT' | sed "s/ target=lib / target=$label /" >>"$WORK/results" || true
 }
 
 FAILED=0
 : >"$WORK/results"
 start_server lib lib; LIB_PID=$SERVER_PID; LIB_IOR=$SERVER_IOR
+start_server libasync libasync; ASYNC_PID=$SERVER_PID; ASYNC_IOR=$SERVER_IOR
 start_server bare bare; BARE_PID=$SERVER_PID; BARE_IOR=$SERVER_IOR
 
 # The library's pool grows one thread at a time: load until it has all of them.
-timeout 60 "$BIN/KroBenchClient" --ior-file "$LIB_IOR" --target lib --clients 8 --steps 10 \
-  --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
+for ior in "$LIB_IOR" "$ASYNC_IOR"; do
+  timeout 60 "$BIN/KroBenchClient" --ior-file "$ior" --target lib --clients 8 --steps 10 \
+    --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
+done
 
 for round in $(seq "$ROUNDS"); do
   for steps in "${STEPS[@]}"; do
     for clients in "${CLIENTS[@]}"; do
-      for target in lib twoway oneway; do
-        if [ $target = lib ]; then ior=$LIB_IOR pid=$LIB_PID; else ior=$BARE_IOR pid=$BARE_PID; fi
-        client "$ior" "$pid" --target $target --clients "$clients" --steps "$steps" \
-          --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
+      for target in lib libasync twoway oneway; do
+        case $target in
+          lib) ior=$LIB_IOR pid=$LIB_PID ;;
+          libasync) ior=$ASYNC_IOR pid=$ASYNC_PID ;;
+          *) ior=$BARE_IOR pid=$BARE_PID ;;
+        esac
+        LABEL=$target client "$ior" "$pid" --target "${target/libasync/lib}" --clients "$clients" \
+          --steps "$steps" --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
       done
     done
   done
@@ -129,6 +140,7 @@ for round in $(seq "$ROUNDS"); do
   client "$BARE_IOR" "$BARE_PID" --target twoway --ping --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
 done
 stop_server "$LIB_PID"
+stop_server "$ASYNC_PID"
 stop_server "$BARE_PID"
 
 # A fresh library server: 8 clients, each its first job.
@@ -175,15 +187,21 @@ awk -v failed=$FAILED '
   $1 == "RESULT" && field("first_ops_ms") != "" { first = field("first_ops_ms") }
   $1 == "RESULT" && field("bytes_per_op") != "" { kept = field("bytes_per_op"); keptOps = field("kept_ops") }
   END {
-    printf "| %-8s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %-13s | %-13s |\n", "steps,N",
-           "lib op/s", "p50 us", "p99 us", "cpu us", "2way", "p50", "p99", "cpu", "1way", "p50", "p99", "cpu",
-           "lib/2way op,cpu", "lib/1way op,cpu"
+    printf "| %-8s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %-15s | %-15s | %-17s | %-9s |\n",
+           "steps,N", "lib op/s", "p50 us", "p99 us", "cpu us", "lib-async", "p50", "p99", "cpu",
+           "2way", "p50", "p99", "cpu", "1way", "p50", "p99", "cpu",
+           "lib/2way op,cpu", "lib/1way op,cpu", "async/1way op,cpu", "lib N/N8"
     for (r = 1; r <= rows; ++r) {
       row = order[r]
-      lib = row SUBSEP "lib"; two = row SUBSEP "twoway"; one = row SUBSEP "oneway"
-      printf "| %-8s |%s%s%s %-15s | %-15s |\n", row, cell(row, "lib"), cell(row, "twoway"), cell(row, "oneway"),
+      lib = row SUBSEP "lib"; async = row SUBSEP "libasync"; two = row SUBSEP "twoway"; one = row SUBSEP "oneway"
+      split(row, rc, ",")
+      n8 = rc[1] ",8" SUBSEP "lib"
+      printf "| %-8s |%s%s%s%s %-15s | %-15s | %-17s | %-9s |\n", row, cell(row, "lib"), cell(row, "libasync"),
+             cell(row, "twoway"), cell(row, "oneway"),
              ratio(median(lib SUBSEP "ops"), median(two SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(two SUBSEP "cpu")),
-             ratio(median(lib SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(one SUBSEP "cpu"))
+             ratio(median(lib SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(one SUBSEP "cpu")),
+             ratio(median(async SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(async SUBSEP "cpu"), median(one SUBSEP "cpu")),
+             row == "ping" ? "-" : ratio(median(lib SUBSEP "ops"), median(n8 SUBSEP "ops"))
     }
     print "ping: synchronous request on a server object (library, through its server interceptor) against bare omniORB (2way columns); 1 client"
     printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first

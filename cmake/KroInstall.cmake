@@ -4,13 +4,13 @@
 #   target_link_libraries(myserver PRIVATE Kro::KroServer17)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS KroOrbLayer17 KroDazadared17 Dazadared17 KroServer17 KroKit17 KroMintToken
+install(TARGETS KroOrbLayer17 KroDazadared17 Dazadared17 KroServer17 KroStatus17 KroKit17 KroClient17 KroMintToken
   EXPORT KroServerTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-foreach(dir OrbLayer KroDazadared Dazadared KroServer KroKit)
+foreach(dir OrbLayer KroDazadared Dazadared KroServer KroStatus KroKit KroClient)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/Kro/${dir}/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kro/${dir}
     FILES_MATCHING PATTERN "*.h")
@@ -31,3 +31,9 @@ install(FILES
   ${PROJECT_BINARY_DIR}/KroServerConfigVersion.cmake
   ${PROJECT_SOURCE_DIR}/cmake/KroIdl.cmake
   DESTINATION ${config_dir})
+
+# pkg-config beside the CMake package: pkg-config --cflags --libs KroServer.
+string(JOIN " " KRO_PC_SANITIZE_COMPILE ${KRO_SANITIZE_COMPILE_OPTIONS})
+string(JOIN " " KRO_PC_SANITIZE_LINK ${KRO_SANITIZE_LINK_OPTIONS})
+configure_file(${PROJECT_SOURCE_DIR}/cmake/KroServer.pc.in ${PROJECT_BINARY_DIR}/KroServer.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/KroServer.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -4,8 +4,9 @@
 # Starts the CORBA Naming Service (omniNames) on a free port of 127.0.0.1
 # with its data in a temporary folder, two back ends (B1, B2) that bind
 # their factories as KroTiers/BackEnds/B1 and B2, and the front end, which
-# builds its registry of dependent servers from those bindings and binds
-# itself as KroTiers/FrontEnd. Then two clients run at once (each
+# builds its registry of dependent servers from those bindings (and keeps
+# it in step with them) and binds itself as KroTiers/FrontEnds/F1. Then
+# two clients run at once (each
 # operation holds a back end of its own) and a third after them. Shows what
 # each client saw and every server's log, and stops every process on
 # every path (SIGTERM, SIGKILL at a deadline). Exits 0 when every client
@@ -145,8 +146,8 @@ done
 
 echo
 echo "== Front end =="
-start front-end "KroTiersFrontEnd ready" "$front_end" -ORBendPoint giop:tcp:127.0.0.1: "${names_ref[@]}"
-echo "front end: factory bound as KroTiers/FrontEnd.factory; its registry:"
+start front-end "KroTiersFrontEnd ready" "$front_end" --name F1 -ORBendPoint giop:tcp:127.0.0.1: "${names_ref[@]}"
+echo "front end: factory bound as KroTiers/FrontEnds/F1.factory; its registry:"
 grep -o 'back end "[^"]*" in the registry' "$work/front-end.log" | sed 's/^/  /'
 if command -v nameclt >/dev/null; then
   echo "nameclt list KroTiers/BackEnds:"

@@ -1,13 +1,18 @@
 #include "KroServer/AsynchronousHandler.h"
 
 #include "KroDazadared/KroSystem.h"
+#include "KroServer/OperationRegistry.h"
 #include "OrbLayer/PrintException.h"
+#include "KroServer/RelayDelivery.h"
+#include "KroServer/ServerMetrics.h"
 #include "OrbLayer/RoundtripTimeoutPolicy.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
 
 #include <exception>
+#include <string>
+#include <utility>
 
 namespace Krovane
 {
@@ -24,16 +29,51 @@ namespace Krovane
   {
     // A report the callback does not make.
     const char* const kNoText = nullptr;
+
+    // Queued callbacks beyond which a caller sends the outbox itself.
+    const std::size_t kOutboxBound = 256;
+    // Callbacks a delivery thread sends from one relay before it serves another.
+    const std::size_t kDrainBound = 64;
+
+    std::atomic<AsynchronousHandler::Delivery> s_defaultDelivery{AsynchronousHandler::Delivery::kWaiting};
+
+    // A callback's argument as the outbox keeps it (Kept) and hands it back (Used).
+    template <typename T>
+    T Kept(T value) { return value; }
+    std::string Kept(const char* text) { return text ? text : ""; }
+    CORBA::Any Kept(const CORBA::Any& data) { return data; }
+    IAsyncExceptionHolder_var Kept(IAsyncExceptionHolder_ptr holder)
+    {
+      return IAsyncExceptionHolder::_duplicate(holder);
+    }
+    template <typename T>
+    const T& Used(const T& value) { return value; }
+    const char* Used(const std::string& text) { return text.c_str(); }
+    IAsyncExceptionHolder_ptr Used(const IAsyncExceptionHolder_var& holder) { return holder.in(); }
+
+    ServerMetrics& Metrics() { return ServerMetrics::Instance(); }
+  }
+
+  void AsynchronousHandler::SetDefaultDelivery(Delivery delivery)
+  {
+    s_defaultDelivery.store(delivery);
   }
 
   AsynchronousHandler::AsynchronousHandler()
-    : m_proxy(Krovane::IAsyncHandler::_nil()), m_timeout(0), m_refCount(1)
+    : m_proxy(Krovane::IAsyncHandler::_nil()), m_timeout(0), m_refCount(1),
+      m_delivery(s_defaultDelivery.load()), m_scheduled(false)
   {
   }
 
   AsynchronousHandler::AsynchronousHandler(Krovane::IAsyncHandler_ptr handler)
-    : m_proxy(Krovane::IAsyncHandler::_duplicate(handler)), m_timeout(0), m_refCount(1)
+    : m_proxy(Krovane::IAsyncHandler::_duplicate(handler)), m_timeout(0), m_refCount(1),
+      m_delivery(s_defaultDelivery.load()), m_scheduled(false)
   {
+  }
+
+  void AsynchronousHandler::setDelivery(Delivery delivery)
+  {
+    m_delivery.store(delivery);
   }
 
   AsynchronousHandler::~AsynchronousHandler()
@@ -59,6 +99,9 @@ namespace Krovane
   void AsynchronousHandler::setProxyHandler(Krovane::IAsyncHandler_ptr handler)
   {
     ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+    // Callbacks queued until now belong to the handler they were made for
+    // (or to none, when detached).
+    DrainOutbox(kOutboxBound + 1);
     if (CORBA::is_nil(handler))
       m_proxy = Krovane::IAsyncHandler::_nil();
     else if (m_timeout > 0)
@@ -112,63 +155,155 @@ namespace Krovane
   }
 
   template <typename Call>
-  void AsynchronousHandler::Forward(const CallTexts& texts, Call call)
+  std::exception_ptr AsynchronousHandler::Deliver(const CallTexts& texts, const Call& call)
   {
-    std::exception_ptr refused;  // the client's user exception, raised once the lock is free
+    if (CORBA::is_nil(m_proxy.in()))
+      return nullptr;
+    std::exception_ptr refused;  // the client's user exception
+    try
     {
-      ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
-      if (CORBA::is_nil(m_proxy.in()))
-        return;
       try
       {
-        try
-        {
-          call(m_proxy.in());
-        }
-        catch (const CORBA::TIMEOUT& ex)
-        {
-          // Slow, not gone: the next callback tries again.
-          KroOrb::PrintException(ex, texts.timedOut);
-        }
-        catch (const CORBA::SystemException& ex)
-        {
-          // The client has gone or failed: it is not called again until a new handler is set.
-          if (texts.systemFailure)
-            KroOrb::PrintException(ex, texts.systemFailure);
-          m_proxy = Krovane::IAsyncHandler::_nil();
-        }
-        catch (const CORBA::Exception& ex)
-        {
-          if (texts.userFailure)
-            KroOrb::PrintException(ex, texts.userFailure);
-          refused = std::current_exception();
-        }
+        call(m_proxy.in());
+        Metrics().CountCallback(ServerMetrics::CallbackOutcome::kSent);
+      }
+      catch (const CORBA::TIMEOUT& ex)
+      {
+        // Slow, not gone: the next callback tries again.
+        Metrics().CountCallback(ServerMetrics::CallbackOutcome::kTimedOut);
+        KroOrb::PrintException(ex, texts.timedOut);
       }
       catch (const CORBA::SystemException& ex)
       {
-        if (texts.escaped)
-          KroOrb::PrintException(ex, texts.escaped);
-        throw;
+        // The client has gone or failed: it is not called again until a new handler is set.
+        Metrics().CountCallback(ServerMetrics::CallbackOutcome::kFailed);
+        if (texts.systemFailure)
+          KroOrb::PrintException(ex, texts.systemFailure);
+        m_proxy = Krovane::IAsyncHandler::_nil();
+        Metrics().CountClientDetached();
       }
-      catch (const CORBA::Exception&)
+      catch (const CORBA::Exception& ex)
       {
+        Metrics().CountCallback(ServerMetrics::CallbackOutcome::kFailed);
+        if (texts.userFailure)
+          KroOrb::PrintException(ex, texts.userFailure);
+        refused = std::current_exception();
+      }
+    }
+    catch (const CORBA::SystemException& ex)
+    {
+      if (texts.escaped)
+        KroOrb::PrintException(ex, texts.escaped);
+      throw;
+    }
+    catch (const CORBA::Exception&)
+    {
+      throw;
+    }
+    catch (...)
+    {
+      if (!texts.swallowOther)
         throw;
-      }
-      catch (...)
-      {
-        if (!texts.swallowOther)
-          throw;
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsyncHandler::Status Unknown exception.\n")));
-      }
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsyncHandler::Status Unknown exception.\n")));
+    }
+    return refused;
+  }
+
+  template <typename Operation, typename Argument>
+  void AsynchronousHandler::Forward(const CallTexts& texts, Operation operation, const Argument& argument)
+  {
+    if (m_delivery.load(std::memory_order_relaxed) == Delivery::kNonWaiting)
+    {
+      Post(QueuedCallback{&texts, [operation, kept = Kept(argument)](Krovane::IAsyncHandler_ptr proxy) {
+                            (proxy->*operation)(Used(kept));
+                          }});
+      return;
+    }
+    std::exception_ptr refused;
+    {
+      ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+      // Callbacks queued before a switch to waiting go first.
+      DrainOutbox(kOutboxBound + 1);
+      refused = Deliver(texts, [operation, &argument](Krovane::IAsyncHandler_ptr proxy) {
+        (proxy->*operation)(argument);
+      });
     }
     if (refused)
       std::rethrow_exception(refused);
   }
 
+  void AsynchronousHandler::Post(QueuedCallback callback)
+  {
+    std::exception_ptr failure;  // an earlier callback's, raised to this caller
+    bool schedule = false;
+    bool full = false;
+    {
+      ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
+      full = m_outbox.size() >= kOutboxBound;
+      m_outbox.push_back(std::move(callback));
+      if (!m_scheduled && !full)
+        m_scheduled = schedule = true;
+      std::swap(failure, m_pendingFailure);
+    }
+    if (full)
+    {
+      // The client falls behind: this caller sends what is queued itself.
+      ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+      DrainOutbox(kOutboxBound + 1);
+    }
+    if (schedule)
+      RelayDelivery::Instance().Schedule(this);
+    if (failure)
+      std::rethrow_exception(failure);
+  }
+
+  void AsynchronousHandler::DrainOutbox(std::size_t limit)
+  {
+    for (std::size_t sent = 0; sent < limit; ++sent)
+    {
+      QueuedCallback callback;
+      {
+        ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
+        if (m_outbox.empty())
+          return;
+        callback = std::move(m_outbox.front());
+        m_outbox.pop_front();
+      }
+      std::exception_ptr failure;
+      try
+      {
+        failure = Deliver(*callback.texts, callback.call);
+      }
+      catch (...)
+      {
+        failure = std::current_exception();
+      }
+      if (failure)
+      {
+        ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
+        if (!m_pendingFailure)
+          m_pendingFailure = failure;
+      }
+    }
+  }
+
+  bool AsynchronousHandler::DeliverQueued(std::size_t limit)
+  {
+    {
+      ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+      DrainOutbox(limit < kDrainBound ? limit : kDrainBound);
+    }
+    ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
+    if (!m_outbox.empty())
+      return true;
+    m_scheduled = false;
+    return false;
+  }
+
   void AsynchronousHandler::Queued(CORBA::Long position)
   {
     static const CallTexts texts = {"Queued method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [position](Krovane::IAsyncHandler_ptr proxy) { proxy->Queued(position); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Queued, position);
   }
 
   void AsynchronousHandler::Status(const char* text)
@@ -176,7 +311,8 @@ namespace Krovane
     static const CallTexts texts = {"Status method timed out\n", "m_proxy->Status",
                                     "AsynchronousHandler::Status Exception",
                                     "AsynchronousHandler::Status SystemException", true};
-    Forward(texts, [text](Krovane::IAsyncHandler_ptr proxy) { proxy->Status(text); });
+    OperationRegistry::NoteStatusOfCurrent(text);
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Status, text);
   }
 
   void AsynchronousHandler::Progress(CORBA::Double progress)
@@ -184,31 +320,32 @@ namespace Krovane
     static const CallTexts texts = {"Progress method timed out\n", "m_proxy->Progress",
                                     "AsynchronousHandler::Progress Exception",
                                     "AsynchronousHandler::Progress SystemException", false};
-    Forward(texts, [progress](Krovane::IAsyncHandler_ptr proxy) { proxy->Progress(progress); });
+    OperationRegistry::NoteProgressOfCurrent(progress);
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Progress, progress);
   }
 
   void AsynchronousHandler::Results(const CORBA::Any& data)
   {
     static const CallTexts texts = {"Results method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [&data](Krovane::IAsyncHandler_ptr proxy) { proxy->Results(data); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Results, data);
   }
 
   void AsynchronousHandler::Finished(const CORBA::Any& data)
   {
     static const CallTexts texts = {"Finished method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [&data](Krovane::IAsyncHandler_ptr proxy) { proxy->Finished(data); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Finished, data);
   }
 
   void AsynchronousHandler::Error(Krovane::IAsyncExceptionHolder_ptr holder)
   {
     static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [holder](Krovane::IAsyncHandler_ptr proxy) { proxy->Error(holder); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Error, holder);
   }
 
   void AsynchronousHandler::SyncQueued(CORBA::Long position)
   {
     static const CallTexts texts = {"SyncQueued method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [position](Krovane::IAsyncHandler_ptr proxy) { proxy->SyncQueued(position); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncQueued, position);
   }
 
   void AsynchronousHandler::SyncStatus(const char* text)
@@ -216,7 +353,7 @@ namespace Krovane
     static const CallTexts texts = {"SyncStatus method timed out\n", "m_proxy->SyncStatus",
                                     "AsynchronousHandler::SyncStatus Exception",
                                     "AsynchronousHandler::SyncStatus SystemException", true};
-    Forward(texts, [text](Krovane::IAsyncHandler_ptr proxy) { proxy->SyncStatus(text); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncStatus, text);
   }
 
   void AsynchronousHandler::SyncProgress(CORBA::Double progress)
@@ -224,24 +361,24 @@ namespace Krovane
     static const CallTexts texts = {"SyncProgress method timed out\n", "m_proxy->SyncProgress",
                                     "AsynchronousHandler::SyncProgress Exception",
                                     "AsynchronousHandler::SyncProgress SystemException", false};
-    Forward(texts, [progress](Krovane::IAsyncHandler_ptr proxy) { proxy->SyncProgress(progress); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncProgress, progress);
   }
 
   void AsynchronousHandler::SyncResults(const CORBA::Any& data)
   {
     static const CallTexts texts = {"SyncResults method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [&data](Krovane::IAsyncHandler_ptr proxy) { proxy->SyncResults(data); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncResults, data);
   }
 
   void AsynchronousHandler::SyncFinished(const CORBA::Any& data)
   {
     static const CallTexts texts = {"SyncFinished method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [&data](Krovane::IAsyncHandler_ptr proxy) { proxy->SyncFinished(data); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncFinished, data);
   }
 
   void AsynchronousHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder)
   {
     static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false};
-    Forward(texts, [holder](Krovane::IAsyncHandler_ptr proxy) { proxy->SyncError(holder); });
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncError, holder);
   }
 }

@@ -17,10 +17,21 @@
 // the library reaches it through reference_to_servant. The relay owns one
 // reference to the client's handler.
 //
+// Delivery: by default each callback returns once the client has answered
+// (waiting). In the non-waiting mode (opt-in, setDelivery) a callback is
+// put in the relay's outbox and returns at once; RelayDelivery's threads
+// send the outbox in order, one callback at a time, with the same time-out,
+// detach and error rules. A client's failure that the caller would have
+// seen (a user exception, or an exception that escapes the handling) is
+// raised to whoever makes the relay's next callback, after that callback
+// has been queued. A full outbox makes the caller send it itself, so a
+// client slower than its operation costs bounded memory.
+//
 // Threads: any thread may call everything. m_lock serialises the callbacks
 // and guards m_proxy and m_timeout; it is held across each remote call, so a
 // client that blocks holds up the relay's other callers until the time-out,
-// if one is set, ends its call.
+// if one is set, ends its call. m_outboxLock is taken inside m_lock or
+// alone, never held across a remote call.
 #ifndef KROSERVER_ASYNCHRONOUSHANDLER_H
 #define KROSERVER_ASYNCHRONOUSHANDLER_H
 
@@ -29,6 +40,10 @@
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
 
 namespace Krovane
 {
@@ -36,6 +51,12 @@ namespace Krovane
                               public virtual PortableServer::RefCountServantBase
   {
   public:
+    // When a callback returns: once the client answered, or once queued.
+    enum class Delivery { kWaiting, kNonWaiting };
+
+    // The delivery of relays constructed from now on (kWaiting unless set).
+    static void SetDefaultDelivery(Delivery delivery);
+
     // Detached: no client handler, no time-out.
     AsynchronousHandler();
     // Attached to handler (a duplicate is kept; nil leaves it detached); no time-out.
@@ -61,6 +82,14 @@ namespace Krovane
     // Bounds every later callback to seconds (> 0), now and for each handler
     // set later. 0 or less is only logged. Errors of the set-up propagate.
     void setTimeout(int seconds);
+    // Switches the delivery of later callbacks; callbacks already queued are
+    // still sent in order before any later one.
+    void setDelivery(Delivery delivery);
+
+    // For RelayDelivery's threads: sends the queued callbacks in order, at
+    // most limit of them; true when more are left (the relay stays
+    // scheduled), false when the outbox was found empty (it no longer is).
+    bool DeliverQueued(std::size_t limit);
 
     // IAsyncHandler: each is forwarded to the same operation of the client's handler.
     virtual void Queued(CORBA::Long position);
@@ -83,10 +112,32 @@ namespace Krovane
     // How one callback reports what befalls its forwarded call.
     struct CallTexts;
 
-    // Forwards one callback: call(m_proxy) under m_lock, its failures
-    // handled as texts says. Call is a function object taking the proxy.
+    // A callback on the client's handler, as queued.
+    typedef std::function<void(Krovane::IAsyncHandler_ptr)> ProxyCall;
+    struct QueuedCallback
+    {
+      const CallTexts* texts;  // static, per callback
+      ProxyCall call;          // owns its argument
+    };
+
+    // Forwards one callback, operation(argument) on the client's handler,
+    // now or through the outbox as the delivery mode says.
+    template <typename Operation, typename Argument>
+    void Forward(const CallTexts& texts, Operation operation, const Argument& argument);
+
+    // Makes call(m_proxy), its failures handled as texts says; nothing when
+    // detached. Caller holds m_lock. Returns the client's user exception,
+    // for the caller to raise once the lock is free; other failures that
+    // texts lets through propagate.
     template <typename Call>
-    void Forward(const CallTexts& texts, Call call);
+    std::exception_ptr Deliver(const CallTexts& texts, const Call& call);
+
+    // Non-waiting: queues callback and schedules the relay; raises a failure
+    // kept from an earlier callback.
+    void Post(QueuedCallback callback);
+    // Sends at most limit queued callbacks, in order; failures are kept for
+    // the next caller. Caller holds m_lock.
+    void DrainOutbox(std::size_t limit);
 
     // A new reference to handler bounded by m_timeout seconds. Caller holds m_lock.
     Krovane::IAsyncHandler_ptr BoundedProxy(Krovane::IAsyncHandler_ptr handler) const;
@@ -95,6 +146,12 @@ namespace Krovane
     ACE_Thread_Mutex m_lock;             // guards m_proxy and m_timeout; held across each callback
     int m_timeout;                       // the time-out in seconds; 0 when none was set
     std::atomic<CORBA::ULong> m_refCount;  // references to the servant
+    std::atomic<Delivery> m_delivery;      // how callbacks are delivered
+
+    ACE_Thread_Mutex m_outboxLock;             // taken inside m_lock or alone
+    std::deque<QueuedCallback> m_outbox;       // guarded by m_outboxLock; oldest first
+    bool m_scheduled;                          // guarded by m_outboxLock; handed to RelayDelivery
+    std::exception_ptr m_pendingFailure;       // guarded by m_outboxLock; for the next caller
   };
 }
 

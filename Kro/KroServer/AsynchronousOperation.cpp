@@ -11,6 +11,7 @@
 #include <ace/Thread.h>
 
 #include <string>
+#include <utility>
 
 namespace Krovane
 {
@@ -47,6 +48,8 @@ namespace Krovane
       m_holdsRouter(false),
       m_workOver(false)
   {
+    TrackFor(router, id);  // for operators, when the OperationRegistry is on
+    m_relay = LinkTo(handler);
   }
 
   AsynchronousOperation::~AsynchronousOperation() {}
@@ -61,10 +64,43 @@ namespace Krovane
 
   void AsynchronousOperation::SetHandler(IAsyncHandler_ptr handler)
   {
+    IAsyncHandler_var adopted = handler;
+    RelayLink link = LinkTo(handler);
+    // The old handler and link go after the lock is left (declared before
+    // the guard): releasing a relay's servant may delete it.
     IAsyncHandler_var old;
+    RelayLink oldLink;
     ACE_GUARD(ACE_Thread_Mutex, guard, m_handlerLock);
     old = m_handler._retn();
-    m_handler = handler;
+    m_handler = adopted._retn();
+    oldLink = std::move(m_relay);
+    m_relay = std::move(link);
+  }
+
+  RelayLink AsynchronousOperation::Relay() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_handlerLock, RelayLink());
+    return m_relay;
+  }
+
+  RelayLink AsynchronousOperation::LinkTo(IAsyncHandler_ptr handler) const
+  {
+    if (CORBA::is_nil(handler))
+      return RelayLink();
+    PortableServer::POA_var poa = m_router ? m_router->_default_POA() : PortableServer::POA::_nil();
+    return RelayLink(handler, poa.in());
+  }
+
+  AsynchronousOperation* AsynchronousOperation::Current()
+  {
+    OpnType* current = threadLocalOperation.ts_object();
+    return current ? dynamic_cast<AsynchronousOperation*>(current->m_operation) : nullptr;
+  }
+
+  RelayLink AsynchronousOperation::CurrentRelay()
+  {
+    AsynchronousOperation* operation = Current();
+    return operation ? operation->Relay() : RelayLink();
   }
 
   AsynchronousRouter* AsynchronousOperation::GetRouter() const { return m_router; }
@@ -94,14 +130,14 @@ namespace Krovane
 
   void AsynchronousOperation::ReportQueuePosition(int position)
   {
-    IAsyncHandler_var handler = GetHandler();
-    if (CORBA::is_nil(handler.in()))
+    const RelayLink relay = Relay();
+    if (relay.IsEmpty())
       return;
     // Runs on a pool thread that holds the queue lock: a client's failure
     // must not leave here.
     try
     {
-      handler->Queued(position);
+      relay.Queued(position);
     }
     catch (const CORBA::Exception& ex)
     {
@@ -151,15 +187,15 @@ namespace Krovane
 
   void AsynchronousOperation::ReportCancelledWhileQueued()
   {
-    IAsyncHandler_var handler = GetHandler();
-    if (CORBA::is_nil(handler.in()))
+    const RelayLink relay = Relay();
+    if (relay.IsEmpty())
       return;
     // The operation is cancelled whatever the client makes of the news: a
     // client that refuses it or has gone must not fail the cancellation.
     try
     {
       const std::string text = "Queued AsynchronousOperation Cancelled. OpId = " + std::to_string(m_id);
-      handler->Status(text.c_str());
+      relay.Status(text.c_str());
     }
     catch (const CORBA::Exception& ex)
     {
@@ -237,19 +273,20 @@ namespace Krovane
 
       poa = router->_default_POA();
       router->cleanupAsynchronousOperationLists(this);
-      IAsyncHandler_var handler = GetHandler();
-      if (!CORBA::is_nil(handler.in()))
-        handler->Finished(CORBA::Any());
+      const RelayLink relay = Relay();
+      IAsyncHandler_ptr handler = relay.Reference();
+      if (!relay.IsEmpty())
+        relay.Finished(CORBA::Any());
 
       if (CORBA::is_nil(poa.in()))
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousOperation::Dispatch() defaultPOA is nil\n")));
-      else if (CORBA::is_nil(handler.in()))
+      else if (CORBA::is_nil(handler))
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousOperation::Dispatch() IAsyncHandler is nil\n")));
       else
       {
         try
         {
-          DeactivateHandler(poa.in(), handler.in());
+          DeactivateHandler(poa.in(), handler);
         }
         catch (const CORBA::Exception& ex)
         {

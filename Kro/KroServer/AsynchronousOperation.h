@@ -9,12 +9,19 @@
 // reference to its router's servant, so that the router (and with it the
 // operation) outlives every dispatch, whatever the client does meanwhile.
 //
+// Callbacks: the operation reaches its handler through a RelayLink, made
+// once per handler: straight to the relay's servant when the handler is a
+// relay active in the router's POA, through the reference otherwise.
+// Application code reaches the link of the operation its pool thread runs
+// through CurrentRelay().
+//
 // Threads: a pool thread runs Dispatch and reports queue positions; request
-// threads cancel it and swap its handler. The handler reference is guarded
-// by its own lock; calls on it are made outside that lock.
+// threads cancel it and swap its handler. The handler reference and its
+// link are guarded by their own lock; calls on them are made outside it.
 #ifndef KROSERVER_ASYNCHRONOUSOPERATION_H
 #define KROSERVER_ASYNCHRONOUSOPERATION_H
 
+#include "KroServer/RelayLink.h"
 #include "KroServer/SynchronousOperation.h"
 
 #include "Dazadared/Variant.h"
@@ -57,7 +64,23 @@ namespace Krovane
     IAsyncHandler_ptr GetHandler() const;
     // Adopts handler (no duplicate is taken) and releases the old one.
     void SetHandler(IAsyncHandler_ptr handler);
+    // The way to the handler's callbacks (empty after the operation ended).
+    RelayLink Relay() const;
+
+    // The asynchronous operation the calling pool thread runs, or null
+    // (another thread, or a synchronous request's record).
+    static AsynchronousOperation* Current();
+    // Current()'s relay link; empty when there is no current operation. For
+    // application code inside ExecuteOperation: CurrentRelay().Progress(0.5).
+    static RelayLink CurrentRelay();
     std::vector<Halvern_Utilities::Variant>* GetParameters() const;
+    // Takes parameters over for the operation's life, GetParameters then
+    // pointing at them; called before the operation is submitted.
+    void OwnParameters(std::vector<Halvern_Utilities::Variant> parameters)
+    {
+      m_ownedParameters = std::move(parameters);
+      m_parameters = &m_ownedParameters;
+    }
 
     // Queued -> Cancelled; false when the operation had already left Queued
     // (a dispatch started it, or it was cancelled before).
@@ -112,10 +135,15 @@ namespace Krovane
     };
 
     int m_id;                                                // given by the router
-    IAsyncHandler_var m_handler;                             // the client's callback object
-    mutable ACE_Thread_Mutex m_handlerLock;                  // guards m_handler
+    // The link to handler, found in the router's POA.
+    RelayLink LinkTo(IAsyncHandler_ptr handler) const;
+
+    mutable ACE_Thread_Mutex m_handlerLock;                  // guards m_handler and m_relay
+    IAsyncHandler_var m_handler;                             // guarded by m_handlerLock; the client's callback object
+    RelayLink m_relay;                                       // guarded by m_handlerLock; the way to m_handler
     AsynchronousRouter* m_router;                            // the router; not owned
-    std::vector<Halvern_Utilities::Variant>* m_parameters;   // not owned
+    std::vector<Halvern_Utilities::Variant>* m_parameters;   // not owned, or m_ownedParameters
+    std::vector<Halvern_Utilities::Variant> m_ownedParameters;  // the parameters when owned (OwnParameters)
     std::atomic<bool> m_holdsRouter;                         // HoldRouter without ReleaseRouter yet
     std::atomic<bool> m_workOver;                            // see IsWorkOver
   };

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace Krovane
@@ -51,6 +52,16 @@ namespace Krovane
     m_operation->ReleaseRouter();
   }
 
+  bool AsynchronousRouter::ConfigurePool(int minThreads, int maxThreads, int stackSize, int startPauseMs)
+  {
+    s_poolConfigured = true;
+    ThreadPoolThreadingPolicy* pool = s_pThreadPoolThreadingPolicy;
+    // The maximum first: the minimum may not exceed it.
+    return pool->setMax(maxThreads) && (minThreads <= 0 || pool->setMin(minThreads)) &&
+           (stackSize <= 0 || pool->setStackSize(stackSize)) &&
+           (startPauseMs < 0 || pool->setStartPause(startPauseMs));
+  }
+
   AsynchronousRouter::AsynchronousRouter(PortableServer::POA_ptr poa, IAsyncServer_ptr server,
                                          int maxThreads, int stackSize)
     : AsyncServerImpl(poa, 1), m_server(Krovane::IAsyncServer::_duplicate(server))
@@ -89,6 +100,19 @@ namespace Krovane
                                                       IAsyncHandler_ptr handler,
                                                       std::vector<Halvern_Utilities::Variant>* parameters)
   {
+    return Submit(name, handler, parameters, nullptr);
+  }
+
+  int AsynchronousRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncHandler_ptr handler,
+                                                      std::vector<Halvern_Utilities::Variant> parameters)
+  {
+    return Submit(name, handler, nullptr, &parameters);
+  }
+
+  int AsynchronousRouter::Submit(const std::string& name, IAsyncHandler_ptr handler,
+                                 std::vector<Halvern_Utilities::Variant>* parameters,
+                                 std::vector<Halvern_Utilities::Variant>* owned)
+  {
     RefuseBeyondQueueLimit();
     AsynchronousOperation* operation = nullptr;
     int id = -1;
@@ -103,6 +127,8 @@ namespace Krovane
     }
     if (!operation)
       return -1;
+    if (owned)
+      operation->OwnParameters(std::move(*owned));
 
     operation->SetState(Queued);
     {

@@ -33,10 +33,18 @@ namespace Krovane
     // The process's thread pool, (1, 5) until the first router configures it.
     static ThreadPoolThreadingPolicy* s_pThreadPoolThreadingPolicy;
 
+    // Sizes the pool in one place, before the first router: minThreads (0:
+    // keep), maxThreads, stackSize in bytes (0: keep) and the pause after
+    // each new thread in milliseconds (-1: keep). Routers made later leave
+    // the pool as it is. False, with the values accepted so far kept, when
+    // the pool refuses one.
+    static bool ConfigurePool(int minThreads, int maxThreads, int stackSize, int startPauseMs);
+
     // poa: the POA of the router and of server; server: the object served
-    // (own reference). The first router of the process sets the pool's
-    // maximum to maxThreads (a refused value keeps 5) and, when stackSize > 0,
-    // the pool threads' stack size.
+    // (own reference; nil: the router serves no other object and works as
+    // its own user). Unless ConfigurePool was called, the first router of
+    // the process sets the pool's maximum to maxThreads (a refused value
+    // keeps 5) and, when stackSize > 0, the pool threads' stack size.
     AsynchronousRouter(PortableServer::POA_ptr poa, IAsyncServer_ptr server, int maxThreads,
                        int stackSize);
     virtual ~AsynchronousRouter();
@@ -57,6 +65,10 @@ namespace Krovane
     virtual int SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr server,
                                             IAsyncHandler_ptr handler,
                                             std::vector<Halvern_Utilities::Variant>* parameters);
+    // The same, the operation owning parameters: they live as long as it
+    // does and go with it.
+    int SubmitAsynchronousOperation(const std::string& name, IAsyncHandler_ptr handler,
+                                    std::vector<Halvern_Utilities::Variant> parameters);
     // Active operations still waiting in the queue.
     virtual int NumQueuedOperations();
 
@@ -115,6 +127,12 @@ namespace Krovane
     IAsyncServer_var m_server;  // the object served
 
   private:
+    // Queues a new operation; owned: the parameters it takes over (null: it
+    // uses parameters, not owned).
+    int Submit(const std::string& name, IAsyncHandler_ptr handler,
+               std::vector<Halvern_Utilities::Variant>* parameters,
+               std::vector<Halvern_Utilities::Variant>* owned);
+
     mutable ACE_Thread_Mutex m_servedLock;                  // guards m_servedServant
     mutable PortableServer::ServantBase_var m_servedServant;  // m_server's servant, once looked up
   };

@@ -27,12 +27,13 @@ namespace Krovane
       return std::strcmp(operation, name) == 0;
     }
 
-    // Whether the target is a server object. The servant tells: narrowing
-    // the reference would ask the target itself, an upcall that passes
-    // through this interceptor again.
+    // Whether the target is a server object. The servant tells, by its
+    // skeleton's type: narrowing the reference would ask the target itself,
+    // an upcall that passes through this interceptor again, and _is_a walks
+    // the interface's repository ids as strings.
     bool IsSyncServer(PortableServer::Servant servant)
     {
-      return servant && servant->_is_a(Krovane::ISyncServer::_PD_repoId);
+      return dynamic_cast<POA_Krovane::ISyncServer*>(servant) != nullptr;
     }
 
     // Whether the interceptor has anything to do for this upcall: requests
@@ -136,7 +137,14 @@ namespace Krovane
       CORBA::Object_var target = frame.poa->id_to_reference(frame.id.in());
       const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
 
-      frame.servant = frame.poa->id_to_servant(frame.id.in());
+      // The upcall's own servant, held while the request runs: the same the
+      // POA would answer for the id, without a look-up in its table.
+      PortableServer::Servant servant = info->upcall_servant();
+      if (servant)
+        servant->_add_ref();
+      else
+        servant = frame.poa->id_to_servant(frame.id.in());
+      frame.servant = servant;
       if (!IsSyncServer(frame.servant.in()))
         return;
       Krovane::ISyncServer_var server = Krovane::ISyncServer::_unchecked_narrow(target.in());

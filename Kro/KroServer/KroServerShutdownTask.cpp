@@ -2,6 +2,7 @@
 
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/ORBInitializationError.h"
+#include "KroServer/ServerMetrics.h"
 #include "KroServer/ServerObjectTable.h"
 #include "OrbLayer/OrbShutdown.h"
 #include "OrbLayer/PrintException.h"
@@ -138,6 +139,7 @@ namespace Krovane
 
   void KroServerShutdownTask::ShutDown()
   {
+    ServerMetrics::Instance().NoteShuttingDown();
     try
     {
       PortableServer::POA_var root = KroSystem::Instance(1)->GetRootPOA();

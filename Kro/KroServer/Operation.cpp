@@ -1,5 +1,6 @@
 #include "KroServer/Operation.h"
 
+#include "KroServer/OperationRegistry.h"
 #include "KroServer/RequestThreads.h"
 #include "KroServer/StoppedThreads.h"
 
@@ -31,6 +32,19 @@ namespace Krovane
     }
   }
 
+  void TrackedState::Note(OperationState state)
+  {
+    m_record->NoteState(state);
+    if (state == Finished || state == Cancelled)
+      OperationRegistry::Instance().Ended(m_record);
+  }
+
+  void TrackedState::EndTracking()
+  {
+    if (m_record)
+      OperationRegistry::Instance().Ended(m_record);
+  }
+
   Operation::Operation() : m_state(Queued), m_cooperativeCancel(1) {}
 
   Operation::Operation(const char* name)
@@ -38,7 +52,26 @@ namespace Krovane
   {
   }
 
-  Operation::~Operation() {}
+  // Deleted before it ended (its object went first): ended now.
+  Operation::~Operation() { m_state.EndTracking(); }
+
+  void Operation::TrackFor(SyncServerImpl* object, int id)
+  {
+    if (OperationRegistry::Enabled())
+      m_state.Track(OperationRegistry::Instance().Track(object, id, m_name));
+  }
+
+  void Operation::NoteProgress(double progress)
+  {
+    if (OperationRecord* record = m_state.Record())
+      record->NoteProgress(progress);
+  }
+
+  void Operation::NoteStatus(const char* text)
+  {
+    if (OperationRecord* record = m_state.Record())
+      record->NoteStatus(text);
+  }
 
   std::string Operation::GetName() { return m_name; }
 

@@ -2,7 +2,9 @@
 //
 // The state is written by the thread that runs the work and by cancelling
 // threads; it is atomic, so any thread may read or write it. Cancel is
-// called from threads other than the operation's own.
+// called from threads other than the operation's own. An operation the
+// OperationRegistry tracks tells its record of every change of state,
+// progress and status text.
 #ifndef KROSERVER_OPERATION_H
 #define KROSERVER_OPERATION_H
 
@@ -12,10 +14,51 @@
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 namespace Krovane
 {
+  class OperationRecord;
+  class SyncServerImpl;
+
+  // An operation's state, with the calls of std::atomic that operations use,
+  // telling the operation's record (when one is tracked) of each change.
+  class TrackedState
+  {
+  public:
+    explicit TrackedState(OperationState initial) : m_value(initial) {}
+
+    OperationState load() const { return m_value.load(); }
+    void store(OperationState state)
+    {
+      m_value.store(state);
+      if (m_record)
+        Note(state);
+    }
+    bool compare_exchange_strong(OperationState& expected, OperationState desired)
+    {
+      if (!m_value.compare_exchange_strong(expected, desired))
+        return false;
+      if (m_record)
+        Note(desired);
+      return true;
+    }
+
+    // Set once, before the operation is shared with other threads.
+    void Track(std::shared_ptr<OperationRecord> record) { m_record = std::move(record); }
+    OperationRecord* Record() const { return m_record.get(); }
+    // The record leaves the registry's live set (once), whatever the state.
+    void EndTracking();
+
+  private:
+    // Tells the record; an ended state ends the tracking.
+    void Note(OperationState state);
+
+    std::atomic<OperationState> m_value;         // the state
+    std::shared_ptr<OperationRecord> m_record;   // null when untracked; see Track
+  };
+
   class Operation : public Dispatchable
   {
   public:
@@ -41,7 +84,16 @@ namespace Krovane
     // through SyncServerImpl::ServiceCancellation.
     virtual void Cancel();
 
+    // For operators (OperationRegistry): the progress (0..1) and status text
+    // reported. Nothing when untracked.
+    void NoteProgress(double progress);
+    void NoteStatus(const char* text);
+
   protected:
+    // Starts tracking in the OperationRegistry as operation id of object,
+    // when the registry is on. Call from the constructor.
+    void TrackFor(SyncServerImpl* object, int id);
+
     // Running -> Cancelled, unless the work has ended (or was cancelled) in
     // the meantime: a finished operation never becomes Cancelled.
     void MarkCancelled();
@@ -51,7 +103,7 @@ namespace Krovane
     // Stops a thread that cannot stop itself (m_cooperativeCancel clear).
     void StopThread(unsigned long threadId);
 
-    std::atomic<OperationState> m_state;  // see the transitions of OperationState
+    TrackedState m_state;                 // see the transitions of OperationState
     int m_cooperativeCancel;              // 1: jobs only; 0: stop the thread as well
     std::string m_name;                   // the operation's name
     // Held across Cancel's job loop: GetState waits until the jobs are cancelled.

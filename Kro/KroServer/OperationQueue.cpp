@@ -34,12 +34,14 @@ namespace Krovane
 
   int OperationQueue::IsEmpty() { return empty() ? 1 : 0; }
 
-  Dispatchable* OperationQueue::Dequeue()
+  Dispatchable* OperationQueue::Dequeue(std::chrono::steady_clock::time_point* enqueuedAt)
   {
     if (empty())
       return nullptr;
     std::unique_ptr<OperationQueueEntry> entry(front());
     pop_front();
+    if (enqueuedAt)
+      *enqueuedAt = entry->m_enqueuedAt;
     return entry->m_item;
   }
 
@@ -78,6 +80,21 @@ namespace Krovane
         {
           ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********OperationQueue::ReportPositions Unknown exception reporting a queue position.\n")));
         }
+      }
+      ++position;
+    }
+  }
+
+  void OperationQueue::CollectChangedPlaces(std::vector<QueuePlace>& changed)
+  {
+    changed.clear();
+    int32_t position = 1;
+    for (OperationQueueEntry* entry : *this)
+    {
+      if (entry->m_position != position)
+      {
+        entry->m_position = position;
+        changed.push_back(QueuePlace{entry->m_item, position});
       }
       ++position;
     }

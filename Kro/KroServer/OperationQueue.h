@@ -8,11 +8,20 @@
 
 #include "KroServer/OperationQueueEntry.h"
 
+#include <chrono>
 #include <list>
+#include <vector>
 
 namespace Krovane
 {
   class Dispatchable;
+
+  // A waiting item's new place in line (1 = next).
+  struct QueuePlace
+  {
+    Dispatchable* item;
+    int place;
+  };
 
   class OperationQueue : public std::list<OperationQueueEntry*>
   {
@@ -31,7 +40,8 @@ namespace Krovane
     // Nonzero when no entry waits.
     int IsEmpty();
     // Takes the front entry out and returns its item; null when empty.
-    Dispatchable* Dequeue();
+    // enqueuedAt, when given, becomes the time the entry was queued.
+    Dispatchable* Dequeue(std::chrono::steady_clock::time_point* enqueuedAt = nullptr);
     // Takes out the front-most entry of work and returns work; null when
     // work is null or not queued.
     Dispatchable* Extract(Dispatchable* work);
@@ -39,6 +49,10 @@ namespace Krovane
     // it was last told. An item whose report fails is skipped; the others
     // are still told.
     void ReportPositions();
+    // Notes each place that has changed since it was last noted, as
+    // ReportPositions does, and hands the changes over in changed (cleared
+    // first) instead of telling the items.
+    void CollectChangedPlaces(std::vector<QueuePlace>& changed);
   };
 }
 

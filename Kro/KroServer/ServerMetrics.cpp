@@ -64,6 +64,16 @@ namespace Krovane
     m_runTime.Record(ran);
   }
 
+  void ServerMetrics::NoteShuttingDown()
+  {
+    m_shuttingDown.store(true, std::memory_order_relaxed);
+  }
+
+  bool ServerMetrics::ShuttingDown() const
+  {
+    return m_shuttingDown.load(std::memory_order_relaxed);
+  }
+
   ServerMetrics::Snapshot ServerMetrics::Read() const
   {
     Snapshot snapshot;

@@ -54,6 +54,10 @@ namespace Krovane
     void RecordQueueWait(std::chrono::nanoseconds waited);
     // From the start of the run to its end.
     void RecordRunTime(std::chrono::nanoseconds ran);
+    // The server has begun to shut down (its idle task decided so, or it
+    // was told to): health checks fail from here on.
+    void NoteShuttingDown();
+    bool ShuttingDown() const;
 
     struct Snapshot
     {
@@ -73,6 +77,7 @@ namespace Krovane
     std::atomic<std::uint64_t> m_callbacksFailed{0};
     std::atomic<std::uint64_t> m_callbacksTimedOut{0};
     std::atomic<std::uint64_t> m_clientsDetached{0};
+    std::atomic<bool> m_shuttingDown{false};
     DurationHistogram m_queueWait;
     DurationHistogram m_runTime;
   };

@@ -31,6 +31,11 @@ namespace Krovane
     CleanUp();
   }
 
+  ServerObjectTable* ServerObjectTable::Existing()
+  {
+    return s_table.load(std::memory_order_acquire);
+  }
+
   ServerObjectTable* ServerObjectTable::Instance(PortableServer::POA_ptr poa)
   {
     ServerObjectTable* table = s_table.load(std::memory_order_acquire);

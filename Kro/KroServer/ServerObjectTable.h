@@ -26,6 +26,9 @@ namespace Krovane
     // The process's table. The POA is taken only when the table is created;
     // later callers pass nil.
     static ServerObjectTable* Instance(PortableServer::POA_ptr poa);
+    // The process's table, or null while no factory has created it (for
+    // readers that must not create it without its POA).
+    static ServerObjectTable* Existing();
 
     // 1 when added, 0 when its id is already present. The table keeps its
     // own reference. POA errors (a reference it did not make) reach the caller.

@@ -1,6 +1,7 @@
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroServer/Operation.h"
 #include "KroServer/OpnType.h"
+#include "KroServer/ServerMetrics.h"
 #include "KroServer/StoppedThreads.h"
 #include "KroServer/SynchronousOperation.h"
 
@@ -21,13 +22,16 @@ namespace Krovane
     const int kSmallestStack = 128000;       // smaller stack sizes are raised to this
     const int kLargeStack = 20000000;        // larger stack sizes are logged
     const char* const kCancelAll = "CancelAllOperations";  // runs before all waiting work
+    const ThreadPoolThreadingPolicy::PlaceReports kDefaultPlaceReports =
+      ThreadPoolThreadingPolicy::PlaceReports::kLatest;
   }
 
   std::atomic<bool> ThreadPoolThreadingPolicy::s_noThreadStarted(true);
 
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(int min, int max)
     : m_idle(0), m_poolSize(0), m_max(max), m_min(min), m_stackSize(0), m_leaving(0),
-      m_startPauseMs(kDefaultStartPauseMs),
+      m_startPauseMs(kDefaultStartPauseMs), m_placeReports(kDefaultPlaceReports), m_submitted(false),
+      m_reporter(new OperationQueueReporter), m_waiting(0),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
     if (m_min <= 0)
@@ -41,6 +45,8 @@ namespace Krovane
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(const ThreadPoolThreadingPolicy& other)
     : BufferedThreadingPolicy(other), m_idle(0), m_poolSize(0), m_max(other.GetMax()),
       m_min(other.GetMin()), m_stackSize(0), m_leaving(0), m_startPauseMs(other.GetStartPause()),
+      m_placeReports(const_cast<ThreadPoolThreadingPolicy&>(other).GetPlaceReports()), m_submitted(false),
+      m_reporter(new OperationQueueReporter), m_waiting(0),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
   }
@@ -131,6 +137,34 @@ namespace Krovane
     return m_idle;
   }
 
+  PoolSnapshot ThreadPoolThreadingPolicy::Snapshot() const
+  {
+    PoolSnapshot snapshot;
+    snapshot.waiting = m_waiting.load(std::memory_order_relaxed);
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, snapshot);
+    snapshot.threads = m_poolSize;
+    snapshot.idle = m_idle;
+    snapshot.min = m_min;
+    snapshot.max = m_max;
+    return snapshot;
+  }
+
+  int ThreadPoolThreadingPolicy::setPlaceReports(PlaceReports mode)
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_queueLock, 0);
+    // Places posted in one mode and told in the other could overtake each other.
+    if (m_submitted)
+      return 0;
+    m_placeReports = mode;
+    return 1;
+  }
+
+  ThreadPoolThreadingPolicy::PlaceReports ThreadPoolThreadingPolicy::GetPlaceReports()
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_queueLock, m_placeReports);
+    return m_placeReports;
+  }
+
   int ThreadPoolThreadingPolicy::CanDispatchNow() { return 1; }
 
   void ThreadPoolThreadingPolicy::Submit(Dispatchable* work)
@@ -141,10 +175,12 @@ namespace Krovane
     {
       const bool cancelAll = operation->GetName() == kCancelAll;
       ACE_GUARD(ACE_Thread_Mutex, guard, m_queueLock);
+      m_submitted = true;
       if (cancelAll)
         m_queue.EnqueueFront(work);
       else
         m_queue.Enqueue(work);
+      NoteQueueLength();
     }
     {
       ACE_GUARD(ACE_Thread_Mutex, guard, m_poolLock);
@@ -205,9 +241,17 @@ namespace Krovane
     {
       ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_queueLock, 0);
       removed = m_queue.Extract(work);
+      if (removed)
+      {
+        NoteQueueLength();
+        if (m_placeReports == PlaceReports::kLatest)
+          m_reporter->Drop(removed);
+      }
     }
     if (!removed)
       return 0;
+    // The withdrawer may free it, or tell its client it was cancelled.
+    m_reporter->AwaitIdle(removed);
     WakeOne();
     return 1;
   }
@@ -228,7 +272,15 @@ namespace Krovane
 
   Dispatchable* ThreadPoolThreadingPolicy::GetOperation(int& keepRunning)
   {
+    std::chrono::steady_clock::time_point startedAt;
+    return TakeNext(keepRunning, startedAt);
+  }
+
+  Dispatchable* ThreadPoolThreadingPolicy::TakeNext(int& keepRunning,
+                                                    std::chrono::steady_clock::time_point& startedAt)
+  {
     Dispatchable* item = nullptr;
+    std::chrono::steady_clock::time_point enqueuedAt;
     unsigned long seen = 0;
     {
       ACE_GUARD_RETURN(ACE_Thread_Mutex, queueGuard, m_queueLock, nullptr);
@@ -248,16 +300,43 @@ namespace Krovane
       // queued later, and its wake-up is counted later still.
       seen = m_wakeUps.load();
       if (CanDispatchNow())
-        item = m_queue.Dequeue();
-      m_queue.ReportPositions();
+        item = m_queue.Dequeue(&enqueuedAt);
+      UpdatePlaces(item);
     }
-    if (!item)
+    if (item)
+    {
+      // Its run must not begin while its client still hears a place.
+      m_reporter->AwaitIdle(item);
+      startedAt = std::chrono::steady_clock::now();
+      ServerMetrics::Instance().RecordQueueWait(startedAt - enqueuedAt);
+    }
+    else
       WaitForWakeUp(seen);
     {
       ACE_GUARD_RETURN(ACE_Thread_Mutex, poolGuard, m_poolLock, item);
       --m_idle;
     }
     return item;
+  }
+
+  void ThreadPoolThreadingPolicy::UpdatePlaces(Dispatchable* left)
+  {
+    if (left)
+      NoteQueueLength();
+    if (m_placeReports == PlaceReports::kEveryChange)
+    {
+      m_queue.ReportPositions();
+      return;
+    }
+    if (left)
+      m_reporter->Drop(left);
+    m_queue.CollectChangedPlaces(m_changedPlaces);
+    m_reporter->Post(m_changedPlaces);
+  }
+
+  void ThreadPoolThreadingPolicy::NoteQueueLength()
+  {
+    m_waiting.store(static_cast<int>(m_queue.size()), std::memory_order_relaxed);
   }
 
   void ThreadPoolThreadingPolicy::decrementPoolSize()
@@ -289,13 +368,17 @@ namespace Krovane
     int keepRunning = 1;
     while (keepRunning)
     {
-      Dispatchable* item = GetOperation(keepRunning);
+      std::chrono::steady_clock::time_point startedAt;
+      Dispatchable* item = TakeNext(keepRunning, startedAt);
       if (!item)
         continue;
       CurrentOperation current(dynamic_cast<SynchronousOperation*>(item));
       try
       {
         item->Dispatch();
+        // The item may be gone by now (it is not touched); a run that
+        // failed is not timed, as its thread ends.
+        ServerMetrics::Instance().RecordRunTime(std::chrono::steady_clock::now() - startedAt);
       }
       catch (abi::__forced_unwind&)
       {

@@ -6,31 +6,49 @@
 // unless setStartPause says otherwise) that throttles growth. Threads that
 // find nothing to do while the pool is above its minimum end one after
 // another; the threads at the minimum wait for work until the process ends.
-// While an item waits it is told its place in line whenever that place
-// changes.
+// While an item waits it is told its place in line (see PlaceReports): each
+// change under the queue's lock, or the latest place from the reporter's
+// thread outside it. The queue wait and run time of each item go to
+// ServerMetrics.
 //
 // Ownership: the pool never owns a work item; the submitter keeps each one
-// alive until it has run or has been removed. The pool owns its condition.
+// alive until it has run or has been removed. The pool owns its condition
+// and its place reporter.
 // A pool thread uses the pool until it ends, so a pool must outlive its
 // threads; threads are started through ACE's thread manager and are detached.
 //
 // Threads: Submit, Remove, the setters and getters may be called from any
 // thread; GetOperation, decrementPoolSize and svc run only on pool threads.
-// Lock order: m_queueLock before m_poolLock; m_conditionLock is taken alone.
+// Lock order: m_queueLock before m_poolLock, and before the reporter's lock;
+// m_conditionLock is taken alone.
 #ifndef KROSERVER_THREADPOOLTHREADINGPOLICY_H
 #define KROSERVER_THREADPOOLTHREADINGPOLICY_H
 
 #include "KroServer/BufferedThreadingPolicy.h"
+#include "KroServer/OperationQueueReporter.h"
 
 #include <ace/Condition_Thread_Mutex.h>
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <vector>
 
 namespace Krovane
 {
   class SynchronousOperation;
+
+  // What operators see of a pool at one moment (each field read once; the
+  // queue length may be a few items apart from the thread counts).
+  struct PoolSnapshot
+  {
+    int threads = 0;  // started and not yet ended
+    int idle = 0;     // looking for or waiting for work
+    int min = 0;      // kept when idle
+    int max = 0;      // most the pool may hold
+    int waiting = 0;  // items in the queue
+  };
 
   class ThreadPoolThreadingPolicy : public BufferedThreadingPolicy
   {
@@ -65,6 +83,22 @@ namespace Krovane
     int GetPoolSize() const;
     // Threads looking for or waiting for work.
     int GetIdle() const;
+    // Threads, settings and queue length for operators; one short lock,
+    // never the queue's, so it does not wait for queue traffic.
+    PoolSnapshot Snapshot() const;
+
+    // How waiting items learn their places in line. Places are worked out
+    // each time a pool thread takes an item (or looks for one).
+    enum class PlaceReports
+    {
+      kEveryChange,  // every change, told under the queue's lock by the pool thread
+      kLatest        // the latest place, told outside the lock by the reporter's thread;
+                     // a place superseded before it was sent is dropped, and none is
+                     // sent once the item has left the queue or its operation Queued
+    };
+    // 1 when set; 0 once work has been submitted (the mode is fixed from then on).
+    int setPlaceReports(PlaceReports mode);
+    PlaceReports GetPlaceReports();
 
     // Queues an Operation ("CancelAllOperations" in front, others at the
     // back), starts a thread when none is idle and the pool is below its
@@ -86,7 +120,8 @@ namespace Krovane
     virtual int svc() override;
 
     // The next item for the calling pool thread, or null (then ask again);
-    // keepRunning becomes 0 when the thread is surplus and is to end.
+    // keepRunning becomes 0 when the thread is surplus and is to end. No
+    // place is being told to the item when it is returned.
     Dispatchable* GetOperation(int& keepRunning);
     // Bookkeeping of an ending pool thread, once it is marked as leaving;
     // wakes one waiting thread.
@@ -97,6 +132,15 @@ namespace Krovane
     virtual int CanDispatchNow() override;
 
   private:
+    // GetOperation, giving also the time the item left the queue (its wait
+    // is recorded).
+    Dispatchable* TakeNext(int& keepRunning, std::chrono::steady_clock::time_point& startedAt);
+    // Works out the places of the waiting items and tells them or posts them
+    // to the reporter (see PlaceReports), after left was taken out of the
+    // queue (null: none was); m_queueLock held.
+    void UpdatePlaces(Dispatchable* left);
+    // The queue length for Snapshot; m_queueLock held.
+    void NoteQueueLength();
     // Starts one thread; m_poolLock held. Returns whether it did.
     bool StartThread();
     // Lets one waiting thread go (or the next one about to wait).
@@ -131,6 +175,14 @@ namespace Krovane
     int m_leaving;    // guarded by m_poolLock; threads that have decided to end and not yet ended
     int m_startPauseMs;  // guarded by m_poolLock; pause after starting a thread
     static const int kDefaultStartPauseMs = 1000;
+    PlaceReports m_placeReports;  // guarded by m_queueLock
+    bool m_submitted;             // guarded by m_queueLock; fixes m_placeReports
+    std::vector<QueuePlace> m_changedPlaces;  // guarded by m_queueLock; reused by UpdatePlaces
+    // Tells places in the kLatest mode (its thread starts with the first
+    // post); an item out of the queue is awaited there in either mode,
+    // which costs an uncontended lock when nothing was posted.
+    std::unique_ptr<OperationQueueReporter> m_reporter;
+    std::atomic<int> m_waiting;  // written under m_queueLock; the queue length for Snapshot
     ACE_Thread_Mutex m_conditionLock;    // the mutex of m_condition
     // Idle threads wait on it; thread-scope, owned by the pool.
     std::unique_ptr<ACE_Condition<ACE_Thread_Mutex>> m_condition;

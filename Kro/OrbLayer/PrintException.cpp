@@ -1,5 +1,7 @@
 #include "OrbLayer/PrintException.h"
 
+#include <omniORB4/minorCode.h>
+
 #include <cstring>
 
 namespace KroOrb
@@ -17,6 +19,18 @@ namespace KroOrb
     }
   }
 
+  const char* MinorCodeName(const CORBA::SystemException& ex)
+  {
+    // omniORB keeps one table of names per system exception.
+    const char* const name = ex._name();
+#define KRO_MINOR_NAME_FROM(exception)                                   \
+    if (name && std::strcmp(name, #exception) == 0)                      \
+      return omni::minorCode2String(omni::exception##_LookupTable, ex.minor());
+    OMNIORB_FOR_EACH_SYS_EXCEPTION(KRO_MINOR_NAME_FROM)
+#undef KRO_MINOR_NAME_FROM
+    return nullptr;
+  }
+
   std::string DescribeException(const CORBA::Exception& ex)
   {
     std::string text = ex._name() ? ex._name() : "(unnamed)";
@@ -25,10 +39,14 @@ namespace KroOrb
     text += ")";
     if (const CORBA::SystemException* sys = CORBA::SystemException::_downcast(&ex))
     {
-      char minor[64];
-      std::snprintf(minor, sizeof minor, ", minor 0x%lx, completed %s",
-                    static_cast<unsigned long>(sys->minor()),
-                    CompletionText(sys->completed()));
+      char minor[160];
+      const char* const minorName = MinorCodeName(*sys);
+      if (minorName)
+        std::snprintf(minor, sizeof minor, ", minor %s (0x%lx), completed %s", minorName,
+                      static_cast<unsigned long>(sys->minor()), CompletionText(sys->completed()));
+      else
+        std::snprintf(minor, sizeof minor, ", minor 0x%lx, completed %s",
+                      static_cast<unsigned long>(sys->minor()), CompletionText(sys->completed()));
       text += minor;
     }
     return text;

@@ -12,9 +12,15 @@
 
 namespace KroOrb
 {
-  // "<name> (<repository id>)", plus ", minor 0x<code>, completed <YES|NO|MAYBE>"
-  // for a system exception.
+  // "<name> (<repository id>)", plus ", minor <code>, completed <YES|NO|MAYBE>"
+  // for a system exception, where <code> is omniORB's name of the minor
+  // code and the number, e.g. "TRANSIENT_ConnectFailed (0x41540002)", or
+  // the number alone ("0x0") when omniORB has no name for it.
   std::string DescribeException(const CORBA::Exception& ex);
+
+  // omniORB's name of ex's minor code (e.g. "TRANSIENT_ConnectFailed"), or
+  // null when it has none.
+  const char* MinorCodeName(const CORBA::SystemException& ex);
 
   // Writes info, then ": ", then DescribeException(ex) and a line end, to
   // stream (standard output unless told otherwise), and flushes it. Where

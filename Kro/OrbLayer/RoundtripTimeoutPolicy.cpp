@@ -71,8 +71,13 @@ namespace KroOrb
     CheckOrbNotShutDown(orb);
     // A proxy of its own: a bound put on it must not reach the holders of
     // target, and nobody else calls through it while the bound is put on it.
-    CORBA::String_var ior = orb->object_to_string(target);
-    return orb->string_to_object(ior.in());
+    // Made from target's IOR as the ORB keeps it (what string_to_object
+    // would make, without writing the IOR out and parsing it back).
+    omniIOR* ior = target->_PR_getobj()->_getIOR();  // consumed by createObjRef
+    omniObjRef* proxy = omni::createObjRef(CORBA::Object::_PD_repoId, ior, false);
+    if (!proxy)
+      throw CORBA::INV_OBJREF(0, CORBA::COMPLETED_NO);
+    return static_cast<CORBA::Object_ptr>(proxy->_ptrToObjRef(CORBA::Object::_PD_repoId));
   }
 
   void ApplyPolicy(CORBA::Object_ptr reference, const RoundtripTimeoutPolicy& policy)

@@ -61,7 +61,8 @@ namespace KroOrb
                                       const CORBA::Any& value);
 
   // A new reference to target's object, a proxy of its own that carries no
-  // bound. A nil target raises CORBA::BAD_PARAM. The caller owns the result.
+  // bound, made from target's IOR without a string. A nil target raises
+  // CORBA::BAD_PARAM. The caller owns the result.
   CORBA::Object_ptr NewProxy(CORBA::ORB_ptr orb, CORBA::Object_ptr target);
 
   // Puts policy's bound on reference, replacing any bound it had. Only for

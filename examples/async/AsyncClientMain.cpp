@@ -14,16 +14,16 @@
 // the state of every operation; removes its calculator; and ends with a
 // one-line summary. Exit status: 0 when the session went through, 1 when a
 // step failed, 2 on a usage error.
-#include "ClientHandler.h"
 #include "Console.h"
-#include "IorFile.h"
+#include "KroKit/IorFile.h"
 #include "OperationStateName.h"
 #include "OperationTrack.h"
-#include "UserTokenText.h"
+#include "KroKit/UserTokenText.h"
 
 #include "Calculator.hh"
+#include "KroClient/KroClient.h"
 #include "OrbLayer/PrintException.h"
-#include "TlsOptions.h"
+#include "KroKit/TlsOptions.h"
 
 #include <omniORB4/omniORB.h>
 
@@ -66,7 +66,7 @@ namespace
     std::string token = "example-user";  // the user for CreateObject
     unsigned long timeoutMs = 10000;  // bound of every call
     int waitSeconds = 120;            // bound of the whole session
-    KroExample::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
+    KroKit::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
     std::vector<char*> orbArgs;       // argv[0] and every option left for the ORB
   };
 
@@ -123,74 +123,6 @@ namespace
   const int kCancelWhileRunning = 2;   // cancelled a quarter of the way
   const int kNewHandler = 1;           // gets a new handler half-way
 
-  // The client's ORB, with its root POA taking requests (the handlers' callbacks).
-  class ClientOrb
-  {
-  public:
-    ClientOrb(int& argc, char** argv) : m_orb(CORBA::ORB_init(argc, argv))
-    {
-      CORBA::Object_var object = m_orb->resolve_initial_references("RootPOA");
-      m_root = PortableServer::POA::_narrow(object.in());
-      PortableServer::POAManager_var manager = m_root->the_POAManager();
-      manager->activate();
-    }
-    // Destroys the ORB, and with it every handler still active.
-    ~ClientOrb()
-    {
-      try { m_orb->destroy(); } catch (const CORBA::Exception&) {}
-    }
-    CORBA::ORB_ptr Orb() const { return m_orb.in(); }
-    PortableServer::POA_ptr Root() const { return m_root.in(); }
-
-  private:
-    CORBA::ORB_var m_orb;              // the process's ORB
-    PortableServer::POA_var m_root;    // where the handlers live
-  };
-
-  // The handlers of the session, active in the root POA; deactivated when
-  // the session ends, before the tracks they report to.
-  class Handlers
-  {
-  public:
-    explicit Handlers(PortableServer::POA_ptr poa) : m_poa(PortableServer::POA::_duplicate(poa)) {}
-    ~Handlers()
-    {
-      for (const auto& id : m_ids)
-        try { m_poa->deactivate_object(id.in()); } catch (const CORBA::Exception&) {}
-    }
-
-    // A new handler reporting to track, named name on its lines.
-    Krovane::IAsyncHandler_ptr Create(KroExample::OperationTrack& track, const std::string& name)
-    {
-      PortableServer::ServantBase_var handler = new KroExample::ClientHandler(track, name);
-      m_ids.emplace_back(m_poa->activate_object(handler.in()));
-      CORBA::Object_var object = m_poa->id_to_reference(m_ids.back().in());
-      return Krovane::IAsyncHandler::_narrow(object.in());
-    }
-
-  private:
-    PortableServer::POA_var m_poa;                     // the client's root POA
-    std::vector<PortableServer::ObjectId_var> m_ids;   // every handler activated
-  };
-
-  // The failure an operation reported, raised: its exception as text.
-  std::string RaiseFailure(Krovane::IAsyncExceptionHolder_ptr holder)
-  {
-    try
-    {
-      holder->raise();
-    }
-    catch (const Krovane::AsyncOperationException& ex)
-    {
-      return std::string("Krovane::AsyncOperationException: ") + ex.reason.in();
-    }
-    catch (const CORBA::Exception& ex)
-    {
-      return KroOrb::DescribeException(ex);
-    }
-    return "raise() returned without an exception";
-  }
-
   std::string Seconds(Clock::duration duration)
   {
     char text[32];
@@ -199,16 +131,12 @@ namespace
   }
 
   // The steps of the session, each reported as it is done. Returns the summary line.
-  std::string RunSession(ClientOrb& orb, const ClientOptions& options)
+  std::string RunSession(KroClient::ClientOrb& orb, const ClientOptions& options)
   {
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.waitSeconds);
-    const std::string ior = options.ior.empty() ? KroExample::ReadIorFile(options.iorFile) : options.ior;
-    CORBA::Object_var object = orb.Orb()->string_to_object(ior.c_str());
-    Krovane::IServerFactory_var factory = Krovane::IServerFactory::_narrow(object.in());
-    if (CORBA::is_nil(factory.in()))
-      throw std::runtime_error("the reference is not a Krovane::IServerFactory");
-
-    Krovane::ISyncServer_var server = factory->CreateObject(KroExample::TokenFromText(options.token));
+    const std::string ior = options.ior.empty() ? KroKit::ReadIorFile(options.iorFile) : options.ior;
+    Krovane::IServerFactory_var factory = orb.Resolve<Krovane::IServerFactory>(ior);
+    Krovane::ISyncServer_var server = factory->CreateObject(KroKit::TokenFromText(options.token));
     Calculator::ICalculator_var calculator = Calculator::ICalculator::_narrow(server.in());
     if (CORBA::is_nil(calculator.in()))
       throw std::runtime_error("CreateObject returned no Calculator::ICalculator");
@@ -216,66 +144,78 @@ namespace
 
     // Every computation at once: the first ones start at once (the pool
     // starts a thread for each, pausing a second after each new thread),
-    // the others wait in line.
+    // the others wait in line. The tracks outlive the operations.
     std::vector<std::unique_ptr<KroExample::OperationTrack>> tracks;
-    Handlers handlers(orb.Root());
+    KroClient::AsyncClient client(orb.Poa());
+    std::vector<KroClient::Operation> operations;
     for (const Request& request : kRequests)
     {
       tracks.push_back(std::make_unique<KroExample::OperationTrack>(static_cast<int>(tracks.size()) + 1,
                                                                      request.what, request.steps));
-      KroExample::OperationTrack& track = *tracks.back();
-      Krovane::IAsyncHandler_var handler = handlers.Create(track, "");
       const std::string call = "Compute(\"" + std::string(request.what) + "\", " + std::to_string(request.steps) + ")";
       Say(call + " ...");
       const Clock::time_point start = Clock::now();
-      const CORBA::Long id = calculator->Compute(request.what, request.steps, handler.in());
+      operations.push_back(client.Submit(calculator.in(), [&](Krovane::IAsyncHandler_ptr handler) {
+        return calculator->Compute(request.what, request.steps, handler);
+      }, tracks.back()->Lines("")));
+      const CORBA::Long id = operations.back().Id();
       Say(call + " -> operation id " + std::to_string(id) + " (in " + Seconds(Clock::now() - start) + ")");
-      if (id != track.Id())
-        throw std::runtime_error("expected operation id " + std::to_string(track.Id()));
+      if (id != tracks.back()->Id())
+        throw std::runtime_error("expected operation id " + std::to_string(tracks.back()->Id()));
     }
 
     Say("CancelOperation(" + std::to_string(kCancelWhileWaiting) + ") while it waits in line");
-    calculator->CancelOperation(kCancelWhileWaiting);
+    operations[kCancelWhileWaiting - 1].Cancel();
 
-    KroExample::OperationTrack& moved = *tracks[kNewHandler - 1];
-    if (moved.WaitForProgress(0.5, deadline))
+    if (operations[kNewHandler - 1].WaitForProgress(0.5, deadline))
     {
-      Krovane::IAsyncHandler_var handler = handlers.Create(moved, "new handler");
-      calculator->RegisterNewHandler(kNewHandler, handler.in());
+      // The old handler is deactivated once the new one has taken over.
+      operations[kNewHandler - 1] =
+        client.Reattach(calculator.in(), kNewHandler, tracks[kNewHandler - 1]->Lines("new handler"));
       Say("RegisterNewHandler(" + std::to_string(kNewHandler) + ", a new handler): its later callbacks come there");
     }
 
-    if (tracks[kCancelWhileRunning - 1]->WaitForProgress(0.25, deadline))
+    if (operations[kCancelWhileRunning - 1].WaitForProgress(0.25, deadline))
     {
       Say("CancelOperation(" + std::to_string(kCancelWhileRunning) + ") while it runs");
-      calculator->CancelOperation(kCancelWhileRunning);
+      operations[kCancelWhileRunning - 1].Cancel();
     }
 
-    for (const auto& track : tracks)
-      if (!track->WaitForEnd(deadline))
-        throw std::runtime_error(track->Label() + " has not ended within " + std::to_string(options.waitSeconds) + " s");
+    for (std::size_t i = 0; i < operations.size(); ++i)
+      if (operations[i].WaitForEnd(deadline) == KroClient::Outcome::Pending)
+        throw std::runtime_error(tracks[i]->Label() + " has not ended within " + std::to_string(options.waitSeconds) + " s");
     Say("every operation has ended");
 
     int finished = 0, cancelled = 0, failed = 0;
-    for (const auto& track : tracks)
+    for (std::size_t i = 0; i < operations.size(); ++i)
     {
-      Krovane::IAsyncExceptionHolder_var failure = track->Failure();
-      if (!CORBA::is_nil(failure.in()))
-        Say(track->Label() + " failed: raise() -> " + RaiseFailure(failure.in()));
+      // Wait throws a failed operation's failure as its own exception.
+      try
+      {
+        operations[i].Wait(deadline);
+      }
+      catch (const Krovane::AsyncOperationException& ex)
+      {
+        Say(tracks[i]->Label() + " failed: raise() -> Krovane::AsyncOperationException: " + ex.reason.in());
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        Say(tracks[i]->Label() + " failed: raise() -> " + KroOrb::DescribeException(ex));
+      }
     }
-    for (const auto& track : tracks)
+    for (std::size_t i = 0; i < operations.size(); ++i)
     {
-      const Krovane::OperationState state = calculator->GetOperationState(track->Id());
-      Say("GetOperationState(" + std::to_string(track->Id()) + ") -> " + KroExample::OperationStateName(state));
-      Krovane::IAsyncExceptionHolder_var failure = track->Failure();
-      if (state == Krovane::Cancelled)
-        ++cancelled;
-      else if (!CORBA::is_nil(failure.in()))
-        ++failed;
-      else if (state == Krovane::Finished)
-        ++finished;
+      const Krovane::OperationState state = calculator->GetOperationState(operations[i].Id());
+      Say("GetOperationState(" + std::to_string(operations[i].Id()) + ") -> " + KroExample::OperationStateName(state));
+      switch (operations[i].Now())
+      {
+        case KroClient::Outcome::Finished: ++finished; break;
+        case KroClient::Outcome::Cancelled: ++cancelled; break;
+        case KroClient::Outcome::Failed: ++failed; break;
+        case KroClient::Outcome::Pending: break;
+      }
     }
-    const CORBA::Long unknown = static_cast<CORBA::Long>(tracks.size()) + 1;
+    const CORBA::Long unknown = static_cast<CORBA::Long>(operations.size()) + 1;
     try
     {
       calculator->GetOperationState(unknown);
@@ -312,7 +252,7 @@ int main(int argc, char** argv)
   try
   {
     int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
-    ClientOrb orb(orbArgc, options.orbArgs.data());
+    KroClient::ClientOrb orb(orbArgc, options.orbArgs.data());
     omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(options.timeoutMs));
     const std::string summary = RunSession(orb, options);
     Say(summary);

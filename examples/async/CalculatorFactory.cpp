@@ -1,9 +1,9 @@
 #include "CalculatorFactory.h"
 
-#include "ActiveServant.h"
+#include "KroKit/ActiveServant.h"
 #include "CalculatorAccount.h"
 #include "CalculatorRouter.h"
-#include "UserTokenText.h"
+#include "KroKit/UserTokenText.h"
 
 #include <ace/Log_Msg.h>
 
@@ -20,10 +20,10 @@ namespace KroExample
     // Each is deactivated again when a later step fails (the router's
     // activation, the object table), and kept once the calculator is in
     // the table.
-    ActiveServant<CalculatorAccount, Krovane::IAsyncServer> account(
+    KroKit::ActiveServant<CalculatorAccount, Krovane::IAsyncServer> account(
       m_serverObjectPOA.in(), new CalculatorAccount(m_serverObjectPOA.in()));
     account->SetUserToken(token);  // before anyone has its reference
-    ActiveServant<CalculatorRouter, Krovane::ISyncServer> router(
+    KroKit::ActiveServant<CalculatorRouter, Krovane::ISyncServer> router(
       m_serverObjectPOA.in(), new CalculatorRouter(m_serverObjectPOA.in(), account.Reference(), m_settings.maxThreads,
                                                    m_settings.stepTime, m_settings.callbackTimeout));
     AddObjectToTable(router.Reference());
@@ -31,7 +31,7 @@ namespace KroExample
     router.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CalculatorFactory created a calculator for user \"%C\"\n"),
-               TokenToText(token).c_str()));
+               KroKit::TokenToText(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }
 }

@@ -1,7 +1,7 @@
 #include "ExampleSyncFactory.h"
 
 #include "ExampleSyncObject.h"
-#include "UserTokenText.h"
+#include "KroKit/UserTokenText.h"
 
 #include "KroServer/UnguessableObjectIds.h"
 
@@ -28,7 +28,7 @@ namespace KroExample
     AddObjectToTable(server.in());
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
-               TokenToText(token).c_str()));
+               KroKit::TokenToText(token).c_str()));
     return server._retn();
   }
 }

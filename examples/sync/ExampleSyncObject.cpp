@@ -1,6 +1,6 @@
 #include "ExampleSyncObject.h"
 
-#include "UserTokenText.h"
+#include "KroKit/UserTokenText.h"
 
 #include <ace/Log_Msg.h>
 
@@ -20,7 +20,7 @@ namespace KroExample
   {
     Krovane::SyncServerImpl::UpdateUserToken(token);
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncObject user token now \"%C\"\n"),
-               TokenToText(token).c_str()));
+               KroKit::TokenToText(token).c_str()));
   }
 
   void ExampleSyncObject::Remove()

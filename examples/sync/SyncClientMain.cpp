@@ -8,12 +8,12 @@
 // Steps: reach the factory, CreateObject(token), GetMachineInfo,
 // UpdateUserToken(new token), Remove. Exit status: 0 when every step
 // worked, 1 when one failed, 2 on a usage error.
-#include "IorFile.h"
-#include "UserTokenText.h"
+#include "KroKit/IorFile.h"
+#include "KroKit/UserTokenText.h"
 
 #include "Krovane.hh"
 #include "OrbLayer/PrintException.h"
-#include "TlsOptions.h"
+#include "KroKit/TlsOptions.h"
 
 #include <omniORB4/omniORB.h>
 
@@ -35,7 +35,7 @@ namespace
     std::string token = "example-user";        // the user for CreateObject
     std::string newToken = "example-user-2";   // the user for UpdateUserToken
     unsigned long timeoutMs = 10000;  // bound of every call
-    KroExample::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
+    KroKit::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
     std::vector<char*> orbArgs;       // argv[0] and every option left for the ORB
   };
 
@@ -109,14 +109,14 @@ namespace
   // The steps of the session, each reported as it is done.
   void RunSession(ClientOrb& orb, const ClientOptions& options)
   {
-    const std::string ior = options.ior.empty() ? KroExample::ReadIorFile(options.iorFile) : options.ior;
+    const std::string ior = options.ior.empty() ? KroKit::ReadIorFile(options.iorFile) : options.ior;
     CORBA::Object_var object = orb->string_to_object(ior.c_str());
     Krovane::IServerFactory_var factory = Krovane::IServerFactory::_narrow(object.in());
     if (CORBA::is_nil(factory.in()))
       throw std::runtime_error("the reference is not a Krovane::IServerFactory");
     Say("factory reached");
 
-    Krovane::ISyncServer_var server = factory->CreateObject(KroExample::TokenFromText(options.token));
+    Krovane::ISyncServer_var server = factory->CreateObject(KroKit::TokenFromText(options.token));
     if (CORBA::is_nil(server.in()))
       throw std::runtime_error("CreateObject returned a nil reference");
     Say("CreateObject(\"" + options.token + "\") -> a server object");
@@ -125,7 +125,7 @@ namespace
     Say("GetMachineInfo ->");
     SayIndented(machine.in());
 
-    server->UpdateUserToken(KroExample::TokenFromText(options.newToken));
+    server->UpdateUserToken(KroKit::TokenFromText(options.newToken));
     Say("UpdateUserToken(\"" + options.newToken + "\") -> done");
 
     server->Remove();
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr,
                  "usage: %s (--ior-file PATH | --ior IOR) [--token TEXT] [--new-token TEXT]"
                  " [--timeout-ms N] %s [ORB options]\n",
-                 argv[0], KroExample::TlsOptions::Usage());
+                 argv[0], KroKit::TlsOptions::Usage());
     return 2;
   }
 

@@ -20,11 +20,11 @@
 // The steps are the ones every server of the family takes, in the order
 // the library expects them (see ServerProcess).
 #include "ExampleSyncFactory.h"
-#include "ServerObjectPOA.h"
-#include "ServerOptions.h"
-#include "ServerProcess.h"
-#include "ServingThreads.h"
-#include "UserSafeguards.h"
+#include "KroKit/ServerObjectPOA.h"
+#include "KroKit/ServerOptions.h"
+#include "KroKit/ServerProcess.h"
+#include "KroKit/ServingThreads.h"
+#include "KroKit/UserSafeguards.h"
 
 #include "KroServer/UserLimits.h"
 
@@ -34,10 +34,10 @@
 int main(int argc, char** argv)
 {
   // Before any thread exists, so that only the watcher sees the signals.
-  KroExample::ServingThreads::PrepareProcess();
+  KroKit::ServingThreads::PrepareProcess();
 
-  KroExample::ServerOptions options;
-  KroExample::UserSafeguards safeguards;
+  KroKit::ServerOptions options;
+  KroKit::UserSafeguards safeguards;
   safeguards.AddOptions(options);
   if (!options.Parse(argc, argv))
   {
@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     return 2;
   }
 
-  KroExample::ServerProcess process("KroExampleSyncServer");
+  KroKit::ServerProcess process("KroExampleSyncServer");
   return process.Run(options.orbArgs, [&]()
   {
     safeguards.Apply();
@@ -56,7 +56,7 @@ int main(int argc, char** argv)
       throw std::runtime_error("--max-queued-per-user does not apply: this server queues no operations");
     // The server objects live as long as the process, in a POA of their own.
     PortableServer::POA_var serverObjectPOA =
-      KroExample::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
+      KroKit::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
 
     // The factory lives in the root POA; the POA owns it once it is active.
     PortableServer::ServantBase_var factory = new KroExample::ExampleSyncFactory(serverObjectPOA.in());

@@ -1,8 +1,8 @@
 #include "BackEndFactory.h"
 
-#include "ActiveServant.h"
+#include "KroKit/ActiveServant.h"
 #include "BackEndRouter.h"
-#include "UserTokenText.h"
+#include "KroKit/UserTokenText.h"
 
 #include "KroServer/AsyncServerImpl.h"
 
@@ -20,10 +20,10 @@ namespace KroTiers
   {
     // Each is deactivated again when a later step fails, and kept once the
     // router is in the table.
-    KroExample::ActiveServant<Krovane::AsyncServerImpl, Krovane::IAsyncServer> session(
+    KroKit::ActiveServant<Krovane::AsyncServerImpl, Krovane::IAsyncServer> session(
       m_serverObjectPOA.in(), new Krovane::AsyncServerImpl(m_serverObjectPOA.in(), 1));
     session->SetUserToken(token);  // before anyone has its reference
-    KroExample::ActiveServant<BackEndRouter, Krovane::ISyncServer> router(
+    KroKit::ActiveServant<BackEndRouter, Krovane::ISyncServer> router(
       m_serverObjectPOA.in(), new BackEndRouter(m_serverObjectPOA.in(), session.Reference(), m_name,
                                                 m_stepMilliseconds));
     router->SetUserToken(token);
@@ -32,7 +32,7 @@ namespace KroTiers
     router.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersBackEnd %C: new object for user \"%C\"\n"), m_name.c_str(),
-               KroExample::TokenToText(token).c_str()));
+               KroKit::TokenToText(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }
 }

@@ -10,11 +10,11 @@
 // Each object it makes runs StartWork(steps) as an asynchronous operation
 // (see BackEndRouter). It binds its factory once it can serve, writes the
 // factory's IOR to PATH if asked, and serves until idle, SIGTERM or
-// SIGINT. Its binding stays when it ends (the ORB that could take it away
-// is down by then): a front end leaves out back ends that do not answer,
-// and a back end restarted on the same fixed endpoint port
-// (-ORBendPoint giop:tcp:HOST:PORT) is reached again through the same
-// reference. The user safeguards are those of UserSafeguards but
+// SIGINT, and then takes its binding away (a killed back end leaves it:
+// the front end that finds it gone takes it away). A back end restarted
+// with the same name replaces its binding and is used again; on the same
+// fixed endpoint port (-ORBendPoint giop:tcp:HOST:PORT) even through the
+// same reference. The user safeguards are those of UserSafeguards but
 // --user-from-cert, which it refuses: its caller is the front end, which
 // passes the client's token on (with --token-key, front end and back ends
 // share the key). The log goes to standard error.
@@ -22,8 +22,8 @@
 #include "TierServer.h"
 #include "TierServerOptions.h"
 
-#include "ServerProcess.h"
-#include "ServingThreads.h"
+#include "KroKit/ServerProcess.h"
+#include "KroKit/ServingThreads.h"
 
 #include "KroKit/CertificateUserVerifier.h"
 
@@ -41,9 +41,11 @@ int main(int argc, char** argv)
   }
 
   // Before any thread exists, so that only the watcher sees the signals.
-  KroExample::ServingThreads::PrepareProcess();
+  KroKit::ServingThreads::PrepareProcess();
 
-  KroExample::ServerProcess process("KroTiersBackEnd");
+  // Outside the ORB's life: taken away once the ORB is gone.
+  KroTiers::TierBinding binding(KroTiers::TierBinding::kBackEnd, options.name, options.server.orbArgs);
+  KroKit::ServerProcess process("KroTiersBackEnd");
   return process.Run(options.server.orbArgs, [&]()
   {
     options.safeguards.Apply();
@@ -54,7 +56,7 @@ int main(int argc, char** argv)
       new KroTiers::BackEndFactory(server.ServerObjectPOA(), options.name, options.stepMilliseconds);
     CORBA::Object_var reference = server.ActivateFactory(factory.in());
     std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = options.safeguards.StartReclaim();
-    server.Directory().BindBackEnd(options.name, reference.in());
+    binding.Bind(server.Directory(), process.Orb(), reference.in());
     process.Publish(reference.in(), options.server);
     process.Serve(options.server);
   });

@@ -1,7 +1,7 @@
 #include "FrontEndFactory.h"
 
 #include "FrontEndRouter.h"
-#include "UserTokenText.h"
+#include "KroKit/UserTokenText.h"
 
 #include "KroServer/UnguessableObjectIds.h"
 
@@ -9,15 +9,18 @@
 
 namespace KroTiers
 {
-  FrontEndFactory::FrontEndFactory(PortableServer::POA_ptr serverObjectPOA, Krovane::DependentServerList* registry,
-                                   int waitSeconds)
-    : Krovane::ServerFactoryImpl(serverObjectPOA), m_registry(registry), m_waitSeconds(waitSeconds)
+  FrontEndFactory::FrontEndFactory(PortableServer::POA_ptr serverObjectPOA, BackEndRegistry& registry,
+                                   BackEndRefresher& refresher, int waitSeconds)
+    : Krovane::ServerFactoryImpl(serverObjectPOA),
+      m_registry(registry),
+      m_refresher(refresher),
+      m_waitSeconds(waitSeconds)
   {
   }
 
   Krovane::ISyncServer_ptr FrontEndFactory::CreateObject(const Krovane::UserToken& token)
   {
-    FrontEndRouter* router = new FrontEndRouter(m_serverObjectPOA.in(), m_registry, m_waitSeconds);
+    FrontEndRouter* router = new FrontEndRouter(m_serverObjectPOA.in(), m_registry, m_refresher, m_waitSeconds);
     PortableServer::ServantBase_var ownership = router;
     router->SetUserToken(token);
     PortableServer::ObjectId_var id = Krovane::UnguessableObjectIds::Activate(m_serverObjectPOA.in(), router);
@@ -26,7 +29,7 @@ namespace KroTiers
     AddObjectToTable(server.in());
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: new object for user \"%C\"\n"),
-               KroExample::TokenToText(token).c_str()));
+               KroKit::TokenToText(token).c_str()));
     return server._retn();
   }
 }

@@ -2,12 +2,14 @@
 // FrontEndRouter for the caller's user; every router is offered the
 // registry of back ends (the first one makes it the process's registry).
 //
-// Owned by its POA once activated; main creates it. The registry is main's
-// and outlives the factory. Any ORB request thread may call CreateObject.
+// Owned by its POA once activated; main creates it. The registry and its
+// refresher are main's and outlive the factory. Any ORB request thread may call CreateObject.
 #ifndef KRO_EXAMPLES_TIERS_FRONTENDFACTORY_H
 #define KRO_EXAMPLES_TIERS_FRONTENDFACTORY_H
 
-#include "KroServer/DependentServerList.h"
+#include "BackEndRefresher.h"
+#include "BackEndRegistry.h"
+
 #include "KroServer/ServerFactoryImpl.h"
 
 namespace KroTiers
@@ -15,17 +17,18 @@ namespace KroTiers
   class FrontEndFactory : public Krovane::ServerFactoryImpl
   {
   public:
-    // serverObjectPOA: where the routers live; registry: not owned;
-    // waitSeconds: bound of one forwarded operation.
-    FrontEndFactory(PortableServer::POA_ptr serverObjectPOA, Krovane::DependentServerList* registry,
-                    int waitSeconds);
+    // serverObjectPOA: where the routers live; registry, refresher: not
+    // owned; waitSeconds: bound of one forwarded operation.
+    FrontEndFactory(PortableServer::POA_ptr serverObjectPOA, BackEndRegistry& registry,
+                    BackEndRefresher& refresher, int waitSeconds);
 
     // IServerFactory: a new router (a KroTiers::IWorkServer); the caller owns the reference.
     Krovane::ISyncServer_ptr CreateObject(const Krovane::UserToken& token) override;
 
   private:
-    Krovane::DependentServerList* const m_registry;  // the back ends; not owned
-    const int m_waitSeconds;                         // for the routers
+    BackEndRegistry& m_registry;     // the back ends; main's
+    BackEndRefresher& m_refresher;   // re-reads them; main's
+    const int m_waitSeconds;         // for the routers
   };
 }
 

@@ -1,64 +1,89 @@
 // KroTiersFrontEnd: the front end of the two-tier example: a server whose
 // objects forward their operations to back ends found in the naming
 // service, and whose own factory is bound there as
-// KroTiers/FrontEnd.factory.
+// KroTiers/FrontEnds/<name>.factory (several front ends may share the back
+// ends, each under a name of its own).
 //
-//   KroTiersFrontEnd [--ior-file PATH] [--wait-seconds N] [--threads N]
+//   KroTiersFrontEnd [--name NAME] [--ior-file PATH] [--wait-seconds N]
+//                    [--refresh-ms N] [--call-ms N] [--threads N]
 //                    [--idle-seconds N] [TLS options] [user safeguards]
 //                    -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                    [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
 //
-// At start it builds its registry of dependent servers from the back ends
-// bound under KroTiers/BackEnds that answer (one entry each, in name
-// order; back ends bound later are not seen) and refuses to start without
-// any. Then as a back end: binds, writes the IOR if asked, serves. The
+// Its registry of dependent servers follows the back ends bound under
+// KroTiers/BackEnds that answer (see BackEndRegistry, BackEndRefresher):
+// read at start (none yet is no error), again every --refresh-ms, and at
+// once when a back end fails or none is free. Every call it makes to
+// another server is bounded by --call-ms. Then as a back end: binds, writes
+// the IOR if asked, serves, and takes its binding away at a clean end. The
 // user safeguards are those of UserSafeguards; the client's token goes on
 // to the back ends as it came.
+#include "BackEndRefresher.h"
 #include "BackEndRegistry.h"
 #include "FrontEndFactory.h"
 #include "TierServer.h"
 #include "TierServerOptions.h"
 
-#include "ServerProcess.h"
-#include "ServingThreads.h"
+#include "KroKit/ServerProcess.h"
+#include "KroKit/ServingThreads.h"
 
 #include <cstdio>
 #include <memory>
-#include <stdexcept>
+#include <string>
 
 #include <unistd.h>
+
+namespace
+{
+  // HOST-PID: a name no other front end has.
+  std::string DefaultName()
+  {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+      std::snprintf(host, sizeof host, "front-end");
+    return std::string(host) + "-" + std::to_string(getpid());
+  }
+}
 
 int main(int argc, char** argv)
 {
   KroTiers::TierServerOptions options;
-  if (!options.Parse(argc, argv) || !options.name.empty())
+  if (!options.Parse(argc, argv))
   {
     std::fprintf(stderr, "%s\n", KroTiers::TierServerOptions::Usage(argv[0]).c_str());
     return 2;
   }
 
   // Before any thread exists, so that only the watcher sees the signals.
-  KroExample::ServingThreads::PrepareProcess();
+  KroKit::ServingThreads::PrepareProcess();
 
   // Before the ORB, and never destroyed: the pool's threads are detached
   // and release the entry of an operation that ends after the ORB is gone,
   // up to the end of the process (see the _exit below).
   KroTiers::BackEndRegistry registry;
-  KroExample::ServerProcess process("KroTiersFrontEnd", KroExample::ServerProcess::kCallsOtherServers);
-  const int status = process.Run(options.server.orbArgs, [&]()
+  KroTiers::BackEndRefresher refresher(registry, std::chrono::milliseconds(options.refreshMilliseconds));
+  if (options.name.empty())
+    options.name = DefaultName();
+  KroKit::ServerProcess process("KroTiersFrontEnd", KroKit::ServerProcess::kCallsOtherServers);
+  int status = 0;
   {
-    options.safeguards.Apply();
-    KroTiers::TierServer server(process);
-    if (registry.Load(server.Directory()) == 0)
-      throw std::runtime_error("no back end is bound under KroTiers/BackEnds");
-    PortableServer::ServantBase_var factory =
-      new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry.List(), options.waitSeconds);
-    CORBA::Object_var reference = server.ActivateFactory(factory.in());
-    std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = options.safeguards.StartReclaim();
-    server.Directory().BindFrontEnd(reference.in());
-    process.Publish(reference.in(), options.server);
-    process.Serve(options.server);
-  });
+    // Outside the ORB's life: taken away once the ORB is gone.
+    KroTiers::TierBinding binding(KroTiers::TierBinding::kFrontEnd, options.name, options.server.orbArgs);
+    status = process.Run(options.server.orbArgs, [&]()
+    {
+      options.safeguards.Apply();
+      omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(options.callMilliseconds));
+      KroTiers::TierServer server(process);
+      KroTiers::BackEndRefresher::Running refreshing(refresher, server.Directory());
+      PortableServer::ServantBase_var factory =
+        new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry, refresher, options.waitSeconds);
+      CORBA::Object_var reference = server.ActivateFactory(factory.in());
+      std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = options.safeguards.StartReclaim();
+      binding.Bind(server.Directory(), process.Orb(), reference.in());
+      process.Publish(reference.in(), options.server);
+      process.Serve(options.server);
+    });
+  }
 
   // The server ends here, without returning: a return would destroy the
   // registry under pool threads that may still release entries, and run

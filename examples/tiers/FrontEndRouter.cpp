@@ -7,6 +7,8 @@
 
 #include <ace/Log_Msg.h>
 
+#include <exception>
+
 namespace KroTiers
 {
   namespace
@@ -18,10 +20,12 @@ namespace KroTiers
     const int c_poolThreads = 10;
   }
 
-  FrontEndRouter::FrontEndRouter(PortableServer::POA_ptr poa, Krovane::DependentServerList* registry,
-                                 int waitSeconds)
-    : Krovane::AsynchronousDepServerRouter(poa, Krovane::IAsyncServer::_nil(), c_poolThreads, 0, registry,
+  FrontEndRouter::FrontEndRouter(PortableServer::POA_ptr poa, BackEndRegistry& registry,
+                                 BackEndRefresher& refresher, int waitSeconds)
+    : Krovane::AsynchronousDepServerRouter(poa, Krovane::IAsyncServer::_nil(), c_poolThreads, 0, registry.List(),
                                            nullptr),
+      m_registry(registry),
+      m_refresher(refresher),
       m_wait(waitSeconds)
   {
   }
@@ -45,8 +49,64 @@ namespace KroTiers
     m_requests.RetireAll(m_poa.in());
   }
 
+  void FrontEndRouter::DispatchOperation(const std::string& name, int operationId,
+                                         Krovane::IAsyncHandler_ptr handler,
+                                         std::vector<Halvern_Utilities::Variant>* params)
+  {
+    m_workStarted = false;
+    m_backEndFailed = false;
+    try
+    {
+      AsynchronousDepServerRouter::DispatchOperation(name, operationId, handler, params);
+      if (!m_workStarted)
+      {
+        // No free entry: back ends may have come since the last re-read.
+        m_refresher.RefreshNow();
+        AsynchronousDepServerRouter::DispatchOperation(name, operationId, handler, params);
+        if (!m_workStarted)
+        {
+          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: no back end is free\n")));
+          ReportError(handler, "no back end is free");
+        }
+      }
+    }
+    catch (const CORBA::SystemException&)
+    {
+      m_refresher.RefreshSoon();  // the back end that failed may be gone for good
+      throw;
+    }
+    if (m_backEndFailed)
+      m_refresher.RefreshSoon();
+  }
+
+  void FrontEndRouter::Cleanup()
+  {
+    bool failing = m_backEndFailed;
+    if (std::exception_ptr failure = std::current_exception())
+    {
+      // Called from the library's handler of a failure: a system exception
+      // is the claimed back end's (creating the object or starting the work).
+      try
+      {
+        std::rethrow_exception(failure);
+      }
+      catch (const CORBA::SystemException&)
+      {
+        failing = true;
+      }
+      catch (...)
+      {
+      }
+    }
+    Krovane::DependentServerEntry* entry = GetDepServerEntry();
+    if (failing && entry)
+      m_registry.Withdraw(entry);  // before the library frees it: never claimed again
+    AsynchronousDepServerRouter::Cleanup();
+  }
+
   void FrontEndRouter::ExecuteOperation(const std::string&, std::vector<Halvern_Utilities::Variant>* parameters)
   {
+    m_workStarted = true;
     Krovane::IAsyncHandler_var client = CurrentOperationHandler();
     Krovane::DependentServerEntry* entry = GetDepServerEntry();
     const std::string backEndName = entry ? entry->GetServerName() : "";
@@ -60,11 +120,25 @@ namespace KroTiers
     }
 
     ActiveForwarder forwarder(m_poa.in(), client.in());
-    const CORBA::Long backEndOperation = backEnd->StartWork(WorkRequests::Steps(parameters), forwarder.Reference());
+    CORBA::Long backEndOperation = 0;
+    try
+    {
+      backEndOperation = backEnd->StartWork(WorkRequests::Steps(parameters), forwarder.Reference());
+    }
+    catch (const CORBA::SystemException& ex)
+    {
+      KroOrb::PrintException(ex, "KroTiersFrontEnd: back end lost");
+      m_backEndFailed = true;
+      ReportError(client.in(), "back end " + backEndName + " is gone");
+      return;
+    }
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: operation runs on back end \"%C\"\n"),
                backEndName.c_str()));
     if (!WaitForBackEnd(backEnd.in(), backEndOperation, forwarder.Servant()))
-      ReportLostBackEnd(client.in(), backEndName);
+    {
+      m_backEndFailed = true;
+      ReportError(client.in(), "back end " + backEndName + " is gone");
+    }
   }
 
   bool FrontEndRouter::WaitForBackEnd(KroTiers::IWorkServer_ptr backEnd, CORBA::Long backEndOperation,
@@ -108,12 +182,11 @@ namespace KroTiers
     return true;
   }
 
-  void FrontEndRouter::ReportLostBackEnd(Krovane::IAsyncHandler_ptr client, const std::string& backEndName)
+  void FrontEndRouter::ReportError(Krovane::IAsyncHandler_ptr client, const std::string& reason)
   {
     if (CORBA::is_nil(client))
       return;
-    Krovane::IAsyncExceptionHolder_var holder =
-      CreateKroExceptionHolder(new Krovane::SysExceptionHolderImpl("back end " + backEndName + " is gone"));
+    Krovane::IAsyncExceptionHolder_var holder = CreateKroExceptionHolder(new Krovane::SysExceptionHolderImpl(reason));
     client->Error(holder.in());
   }
 }

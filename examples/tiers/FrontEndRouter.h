@@ -10,7 +10,11 @@
 // the bound given.
 //
 // One operation at a time: StartWork while one is active is refused with
-// Unavailable. No free back end: the operation ends at once, Finished.
+// Unavailable. No free back end: the registry is re-read at once and the
+// claim tried once more; when that finds none either, the client gets an
+// Error holder ("no back end is free") and Finished. A back end that fails
+// (creating the object, starting or during the work) is withdrawn from the
+// registry before its entry is freed, and the registry is re-read soon.
 //
 // Ownership: created by FrontEndFactory, owned by its POA (reference
 // counted). The relays of its operations stay active after the operations
@@ -20,6 +24,8 @@
 #ifndef KRO_EXAMPLES_TIERS_FRONTENDROUTER_H
 #define KRO_EXAMPLES_TIERS_FRONTENDROUTER_H
 
+#include "BackEndRefresher.h"
+#include "BackEndRegistry.h"
 #include "WorkRequests.h"
 
 #include "KroServer/AsynchronousDepServerRouter.h"
@@ -35,29 +41,41 @@ namespace KroTiers
   class FrontEndRouter : public virtual POA_KroTiers::IWorkServer, public Krovane::AsynchronousDepServerRouter
   {
   public:
-    // registry: offered to the library as the process's registry;
-    // waitSeconds: bound of one forwarded operation.
-    FrontEndRouter(PortableServer::POA_ptr poa, Krovane::DependentServerList* registry, int waitSeconds);
+    // registry: its list is offered to the library as the process's
+    // registry; refresher: re-reads it; both main's. waitSeconds: bound of
+    // one forwarded operation.
+    FrontEndRouter(PortableServer::POA_ptr poa, BackEndRegistry& registry, BackEndRefresher& refresher,
+                   int waitSeconds);
 
     // IWorkServer
     CORBA::Long StartWork(CORBA::Long steps, Krovane::IAsyncHandler_ptr handler) override;
     // ISyncServer: as the library's (refused while an operation is active), then the relays go.
     void Remove() override;
 
+    // The library's, tried once more after a re-read when no back end was free.
+    void DispatchOperation(const std::string& name, int operationId, Krovane::IAsyncHandler_ptr handler,
+                           std::vector<Halvern_Utilities::Variant>* params) override;
     // The work: drives the claimed back end (see above).
     void ExecuteOperation(const std::string& name,
                           std::vector<Halvern_Utilities::Variant>* parameters) override;
+    // The library's, after withdrawing the entry of a back end that failed.
+    void Cleanup() override;
 
   private:
     // Waits for the back end's Finished; false when the back end is gone.
     // Raises OperationCancelled when the client cancels.
     bool WaitForBackEnd(KroTiers::IWorkServer_ptr backEnd, CORBA::Long backEndOperation,
                         ForwardingHandler& forwarder);
-    // Tells client through an Error holder that the back end is gone.
-    void ReportLostBackEnd(Krovane::IAsyncHandler_ptr client, const std::string& backEndName);
+    // Tells client through an Error holder what went wrong.
+    void ReportError(Krovane::IAsyncHandler_ptr client, const std::string& reason);
 
+    BackEndRegistry& m_registry;        // the back ends; main's
+    BackEndRefresher& m_refresher;      // re-reads them; main's
     const std::chrono::seconds m_wait;  // bound of one forwarded operation
     WorkRequests m_requests;            // parameters and relays of accepted requests
+    // Of the operation being dispatched; only its pool thread uses them (one at a time).
+    bool m_workStarted = false;         // ExecuteOperation ran: a back end was claimed and made an object
+    bool m_backEndFailed = false;       // the claimed back end failed the work
   };
 }
 

@@ -1,13 +1,13 @@
 #include "TierServer.h"
 
-#include "ServerObjectPOA.h"
+#include "KroKit/ServerObjectPOA.h"
 
 namespace KroTiers
 {
-  TierServer::TierServer(KroExample::ServerProcess& process)
+  TierServer::TierServer(KroKit::ServerProcess& process)
     : m_orb(CORBA::ORB::_duplicate(process.Orb())),
-      m_serverObjects(KroExample::CreateServerObjectPOA(process.RootPOA(), "ServerObjects")),
-      m_factories(KroExample::CreateServerObjectPOA(process.RootPOA(), "Factories",
+      m_serverObjects(KroKit::CreateServerObjectPOA(process.RootPOA(), "ServerObjects")),
+      m_factories(KroKit::CreateServerObjectPOA(process.RootPOA(), "Factories",
                                                     PortableServer::PERSISTENT, PortableServer::USER_ID))
   {
   }

@@ -14,7 +14,7 @@
 
 #include "TierDirectory.h"
 
-#include "ServerProcess.h"
+#include "KroKit/ServerProcess.h"
 
 #include <omniORB4/CORBA.h>
 
@@ -26,7 +26,7 @@ namespace KroTiers
   {
   public:
     // Creates the POAs in process's root POA.
-    explicit TierServer(KroExample::ServerProcess& process);
+    explicit TierServer(KroKit::ServerProcess& process);
     TierServer(const TierServer&) = delete;
     TierServer& operator=(const TierServer&) = delete;
 

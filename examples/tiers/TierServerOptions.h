@@ -1,11 +1,14 @@
 // TierServerOptions: the command line of the tier servers.
 //
-//   --name NAME        the back end's name in the directory (back end only)
+//   --name NAME        the server's name in the directory (a front end's
+//                      default: HOST-PID)
 //   --ior-file PATH    write the factory's IOR there once the server serves
 //   --threads N        event-loop threads (default 4)
 //   --idle-seconds N   idle interval of the shutdown task (default 300)
 //   --step-ms N        how long one step of work takes (back end; default 250)
 //   --wait-seconds N   bound of one forwarded operation (front end; default 120)
+//   --refresh-ms N     between two re-reads of the back ends (front end; default 5000)
+//   --call-ms N        bound of every call to another server (front end; default 10000)
 //   --tls-...          TLS (see TlsOptions.h)
 //   --token-key FILE, --user-from-cert, --max-objects-per-user N,
 //   --max-queued-per-user N, --reclaim-seconds N, --reclaim-interval N
@@ -21,8 +24,8 @@
 #ifndef KRO_EXAMPLES_TIERS_TIERSERVEROPTIONS_H
 #define KRO_EXAMPLES_TIERS_TIERSERVEROPTIONS_H
 
-#include "ServerOptions.h"
-#include "UserSafeguards.h"
+#include "KroKit/ServerOptions.h"
+#include "KroKit/UserSafeguards.h"
 
 #include <string>
 
@@ -39,11 +42,13 @@ namespace KroTiers
     // The usage line for program.
     static std::string Usage(const char* program);
 
-    KroExample::ServerOptions server;  // --ior-file, --threads, --idle-seconds and the ORB's options
-    std::string name;                  // the back end's name; empty for the front end
+    KroKit::ServerOptions server;  // --ior-file, --threads, --idle-seconds and the ORB's options
+    std::string name;                  // the server's name; empty: the front end's default
     int stepMilliseconds = 250;        // length of one step of work (back end)
     int waitSeconds = 120;             // bound of one forwarded operation (front end)
-    KroExample::UserSafeguards safeguards;  // verified users, per-user bounds, reclaim
+    int refreshMilliseconds = 5000;    // between two re-reads of the back ends (front end)
+    int callMilliseconds = 10000;      // bound of every call to another server (front end)
+    KroKit::UserSafeguards safeguards;  // verified users, per-user bounds, reclaim
   };
 }
 

@@ -1,26 +1,32 @@
 // KroTiersClient: a client of the two-tier example. It finds the front
-// end in the naming service (KroTiers/FrontEnd.factory), runs one
-// operation there and says what happens, one line per step or callback.
+// ends in the naming service (KroTiers/FrontEnds), takes one that answers,
+// runs one operation there and says what happens, one line per step or
+// callback.
 //
-//   KroTiersClient [--token TEXT] [--steps N] [--timeout-seconds N] [TLS options]
+//   KroTiersClient [--token TEXT] [--steps N] [--timeout-seconds N]
+//                  [--front-end NAME] [TLS options]
 //                  -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                  [other ORB options]
 //
+// The front ends are tried from a random one on, in name order, so that
+// clients spread over them; --front-end NAME tries that one only.
 // Steps: CreateObject(token), StartWork(steps) with a handler of its own,
 // the callbacks until Finished (at most N seconds, default 60), Remove.
 // Exit status: 0 when every step worked, 1 when one failed, 2 on a usage
 // error.
 #include "ClientHandler.h"
 #include "TierDirectory.h"
-#include "TlsOptions.h"
-#include "UserTokenText.h"
+#include "KroKit/TlsOptions.h"
+#include "KroKit/UserTokenText.h"
 
 #include "OrbLayer/PrintException.h"
 #include "Tiers.hh"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -32,7 +38,8 @@ namespace
     std::string token = "tiers-user";  // the user for CreateObject
     int steps = 4;                     // the operation's length
     int timeoutSeconds = 60;           // wait for Finished at most this long
-    KroExample::TlsOptions tls;        // TLS settings; off unless --tls-ca is given
+    std::string frontEnd;              // the front end to use; empty: any that answers
+    KroKit::TlsOptions tls;        // TLS settings; off unless --tls-ca is given
     std::vector<char*> orbArgs;        // argv[0], the ORB's options, then a null
   };
 
@@ -56,6 +63,8 @@ namespace
         options.steps = std::atoi(argv[++i]);
       else if (std::strcmp(argv[i], "--timeout-seconds") == 0 && hasValue)
         options.timeoutSeconds = std::atoi(argv[++i]);
+      else if (std::strcmp(argv[i], "--front-end") == 0 && hasValue)
+        options.frontEnd = argv[++i];
       else if (std::strncmp(argv[i], "--", 2) == 0)
         return false;
       else
@@ -75,6 +84,35 @@ namespace
     std::fflush(stdout);
   }
 
+  // An object for options.token on the first front end that makes one (nil
+  // when none does), trying them from a random one on.
+  Krovane::ISyncServer_ptr CreateOnAFrontEnd(KroTiers::TierDirectory& directory, const ClientOptions& options)
+  {
+    std::vector<KroTiers::NamedFactory> frontEnds = directory.FrontEnds();
+    frontEnds.erase(std::remove_if(frontEnds.begin(), frontEnds.end(),
+                                   [&](const KroTiers::NamedFactory& frontEnd) {
+                                     return !options.frontEnd.empty() && frontEnd.name != options.frontEnd;
+                                   }),
+                    frontEnds.end());
+    if (frontEnds.empty())
+      return Krovane::ISyncServer::_nil();
+    std::rotate(frontEnds.begin(), frontEnds.begin() + std::random_device()() % frontEnds.size(), frontEnds.end());
+    for (const KroTiers::NamedFactory& frontEnd : frontEnds)
+    {
+      try
+      {
+        Krovane::ISyncServer_var created = frontEnd.factory->CreateObject(KroKit::TokenFromText(options.token));
+        Say("front end " + frontEnd.name);
+        return created._retn();
+      }
+      catch (const CORBA::SystemException& ex)
+      {
+        Say("front end " + frontEnd.name + " does not answer (" + ex._name() + ")");
+      }
+    }
+    return Krovane::ISyncServer::_nil();
+  }
+
   // The session with the front end; true when every step worked.
   bool RunSession(CORBA::ORB_ptr orb, const ClientOptions& options)
   {
@@ -84,8 +122,12 @@ namespace
     manager->activate();
 
     KroTiers::TierDirectory directory(orb);
-    Krovane::IServerFactory_var factory = directory.FrontEnd();
-    Krovane::ISyncServer_var created = factory->CreateObject(KroExample::TokenFromText(options.token));
+    Krovane::ISyncServer_var created = CreateOnAFrontEnd(directory, options);
+    if (CORBA::is_nil(created.in()))
+    {
+      Say("no front end answers");
+      return false;
+    }
     KroTiers::IWorkServer_var server = KroTiers::IWorkServer::_narrow(created.in());
     if (CORBA::is_nil(server.in()))
     {
@@ -119,9 +161,9 @@ int main(int argc, char** argv)
   if (!ParseOptions(argc, argv, options))
   {
     std::fprintf(stderr,
-                 "usage: %s [--token TEXT] [--steps N] [--timeout-seconds N] %s"
+                 "usage: %s [--token TEXT] [--steps N] [--timeout-seconds N] [--front-end NAME] %s"
                  " -ORBInitRef NameService=corbaloc::HOST:PORT/NameService [ORB options]\n",
-                 argv[0], KroExample::TlsOptions::Usage());
+                 argv[0], KroKit::TlsOptions::Usage());
     return 2;
   }
 

@@ -1,6 +1,6 @@
 #include "WorkRequests.h"
 
-#include "ActiveServant.h"
+#include "KroKit/ActiveServant.h"
 
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
@@ -30,7 +30,7 @@ namespace KroTiers
   {
     std::unique_ptr<Request> request(new Request);
     request->parameters.push_back(Halvern_Utilities::Variant(steps));
-    KroExample::ActiveRelay<Krovane::AsynchronousHandler> relay(poa, new Krovane::AsynchronousHandler(client));
+    KroKit::ActiveRelay<Krovane::AsynchronousHandler> relay(poa, new Krovane::AsynchronousHandler(client));
     request->relay = Krovane::IAsyncHandler::_duplicate(relay.Reference());
     request->relayId = new PortableServer::ObjectId(relay.Id());
 

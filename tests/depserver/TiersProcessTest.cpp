@@ -1,16 +1,25 @@
 // The two-tier example across processes on 127.0.0.1, with a real naming
 // service (omniNames, in a data directory of its own): back ends bound
-// under KroTiers/BackEnds, a front end whose registry comes from there,
-// and clients of the front end. A back end killed in the middle of an
-// operation must leave the front end serving, with the entry free again.
+// under KroTiers/BackEnds, front ends whose registries follow them, and
+// clients of the front ends. A back end killed in the middle of an
+// operation must leave the front end serving, with the entry free again;
+// back ends and front ends come and go, and whatever else is bound beside
+// them is skipped.
+#include "support/ClientOrb.h"
 #include "support/NamingService.h"
 #include "support/ProcessHarness.h"
 
+#include <omniORB4/Naming.hh>
+
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -53,7 +62,7 @@ namespace
       return StartServer(KRO_TIERS_BACK_END, {"--name", name}, endpoint);
     }
 
-    ChildProcess& StartFrontEnd() { return StartServer(KRO_TIERS_FRONT_END, {}); }
+    ChildProcess& StartFrontEnd(std::vector<std::string> args = {}) { return StartServer(KRO_TIERS_FRONT_END, args); }
 
     // A client of the front end for user token, an operation of steps steps.
     ChildProcess& StartClient(const std::string& token, int steps)
@@ -81,11 +90,82 @@ namespace
       return status && status->exited && status->code == 0;
     }
 
+    // The naming service's context at path (created where missing), through the test's ORB.
+    CosNaming::NamingContext_ptr Context(const std::vector<std::string>& path)
+    {
+      const std::string location = m_names.InitRef().back();
+      CORBA::ORB_var orb = KroTest::ClientOrb();
+      CORBA::Object_var object = orb->string_to_object(location.substr(location.find('=') + 1).c_str());
+      CosNaming::NamingContext_var context = CosNaming::NamingContext::_narrow(object.in());
+      for (const std::string& id : path)
+      {
+        CosNaming::Name name(1);
+        name.length(1);
+        name[0].id = id.c_str();
+        try
+        {
+          context = context->bind_new_context(name);
+        }
+        catch (const CosNaming::NamingContext::AlreadyBound&)
+        {
+          object = context->resolve(name);
+          context = CosNaming::NamingContext::_narrow(object.in());
+        }
+      }
+      return context._retn();
+    }
+
     KroTest::NamingService m_names;                      // started first, reaped last
     KroTest::TemporaryDirectory m_files;                 // the IOR files
     std::vector<std::unique_ptr<ChildProcess>> m_servers;  // back ends and front end
     std::vector<std::unique_ptr<ChildProcess>> m_clients;  // the clients
   };
+
+  // A TCP port of 127.0.0.1 where connections are taken but never
+  // answered: a server that is too slow.
+  class SilentPort
+  {
+  public:
+    SilentPort() : m_fd(socket(AF_INET, SOCK_STREAM, 0))
+    {
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t length = sizeof address;
+      if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(m_fd, 16) != 0 ||
+          getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("no silent port");
+      m_port = ntohs(address.sin_port);
+    }
+    ~SilentPort() { close(m_fd); }
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+
+    int Port() const { return m_port; }
+
+  private:
+    int m_fd;
+    int m_port = 0;
+  };
+
+  // A one-part name.
+  CosNaming::Name OneName(const char* id, const char* kind)
+  {
+    CosNaming::Name name(1);
+    name.length(1);
+    name[0].id = id;
+    name[0].kind = kind;
+    return name;
+  }
+
+  // The back end that served client (from its Results line), or "".
+  std::string ServedBy(ChildProcess& client)
+  {
+    const std::string text = client.Stdout().Text();
+    const std::string results = "client: Results \"";
+    const std::size_t at = text.find(results);
+    return at == std::string::npos ? "" : text.substr(at + results.size(), text.find(':', at + results.size()) - at - results.size());
+  }
 
   // The line a client prints for the results of back end for user.
   std::string ResultsLine(const std::string& backEnd, int steps, const std::string& user)
@@ -161,4 +241,79 @@ TEST_F(TiersTest, BackEndKilledMidOperationLeavesTheFrontEndServing)
   ChildProcess& bob = StartClient("bob", 2);
   ASSERT_TRUE(Succeeds(bob)) << bob.Describe() << frontEnd.Describe();
   EXPECT_NE(bob.Stdout().Text().find(ResultsLine("B1", 2, "bob")), std::string::npos) << bob.Stdout().Text();
+}
+
+// Back ends and front ends that come and go, and strangers in the naming
+// context: every front end skips what is no back end (with a log line) and
+// takes away the binding of a back end that was killed; a client picks a
+// front end that answers; a back end that ends cleanly takes its binding
+// away and leaves the registries; a back end that comes later, or comes
+// back under its name with a new reference, is used.
+TEST_F(TiersTest, BackEndsAndFrontEndsComeAndGoStrangersAreSkipped)
+{
+  ChildProcess& first = StartBackEnd("B1");
+  StartBackEnd("Dead").Kill();  // its binding stays behind
+  SilentPort silent;
+  CORBA::ORB_var orb = KroTest::ClientOrb();
+  CosNaming::NamingContext_var backEnds = Context({"KroTiers", "BackEnds"});
+  CORBA::Object_var slow = orb->string_to_object(("corbaloc::127.0.0.1:" + std::to_string(silent.Port()) + "/factory").c_str());
+  // Strangers beside the back ends, and what a front end logs of each.
+  const struct
+  {
+    const char* id;
+    const char* kind;
+    CORBA::Object_ptr object;  // nil: a context
+    const char* logged;
+  } strangers[] = {
+    {"notes", "txt", backEnds.in(), "TierDirectory: \"notes.txt\" skipped: not a server's name"},
+    {"Extra", "", CORBA::Object::_nil(), "TierDirectory: \"Extra\" skipped: not a server's name"},
+    {"Names", "factory", backEnds.in(), "TierDirectory: \"Names.factory\" skipped: not a factory"},
+    {"Slow", "factory", slow.in(), "TierDirectory: \"Slow.factory\" skipped: its type is not known (TIMEOUT)"},
+  };
+  for (const auto& stranger : strangers)
+  {
+    if (CORBA::is_nil(stranger.object))
+      CosNaming::NamingContext_var context = backEnds->bind_new_context(OneName(stranger.id, stranger.kind));
+    else
+      backEnds->bind(OneName(stranger.id, stranger.kind), stranger.object);
+  }
+
+  ChildProcess& frontEnd1 = StartFrontEnd({"--name", "F1", "--refresh-ms", "300"});
+  ChildProcess& frontEnd2 = StartFrontEnd({"--name", "F2", "--refresh-ms", "300"});
+  for (ChildProcess* frontEnd : {&frontEnd1, &frontEnd2})
+    for (const auto& stranger : strangers)
+      EXPECT_TRUE(frontEnd->Stderr().WaitFor(stranger.logged, 20s)) << stranger.logged << frontEnd->Describe();
+  ASSERT_TRUE(frontEnd1.Stderr().WaitFor("\"Dead.factory\" skipped: its server is gone", 20s)) << frontEnd1.Describe();
+  EXPECT_THROW(CORBA::Object_var(backEnds->resolve(OneName("Dead", "factory"))), CosNaming::NamingContext::NotFound);
+
+  ChildProcess& alice = StartClient("alice", 2);
+  ASSERT_TRUE(Succeeds(alice)) << alice.Describe() << frontEnd1.Describe() << frontEnd2.Describe();
+  EXPECT_EQ("B1", ServedBy(alice)) << alice.Describe();
+
+  // F1 killed, its binding left: the client takes F2.
+  frontEnd1.Kill();
+  ChildProcess& bob = StartClient("bob", 2);
+  ASSERT_TRUE(Succeeds(bob)) << bob.Describe() << frontEnd2.Describe();
+  EXPECT_NE(bob.Stdout().Text().find("client: front end F2\n"), std::string::npos) << bob.Describe();
+
+  // B1 ends cleanly: unbound, out of the registry.
+  first.Signal(SIGTERM);
+  const std::optional<KroTest::ExitStatus> status = first.WaitForExit(20s);
+  ASSERT_TRUE(status && status->exited && status->code == 0) << first.Describe();
+  EXPECT_THROW(CORBA::Object_var(backEnds->resolve(OneName("B1", "factory"))), CosNaming::NamingContext::NotFound);
+  ASSERT_TRUE(frontEnd2.Stderr().WaitFor("back end \"B1\" left the registry", 10s)) << frontEnd2.Describe();
+
+  // B2 comes, B1 comes back (another port: a new reference); one client
+  // holds one of them, the next gets the other.
+  StartBackEnd("B2");
+  StartBackEnd("B1");
+  ASSERT_TRUE(frontEnd2.Stderr().WaitFor("back end \"B2\" in the registry", 10s)) << frontEnd2.Describe();
+  ASSERT_TRUE(frontEnd2.Stderr().WaitFor("back end \"B1\" in the registry", 10s, 2)) << frontEnd2.Describe();
+  ChildProcess& carol = StartClient("carol", 16);
+  ASSERT_TRUE(carol.Stdout().WaitFor("client: Progress ", 30s)) << carol.Describe() << frontEnd2.Describe();
+  ChildProcess& dave = StartClient("dave", 2);
+  ASSERT_TRUE(Succeeds(dave)) << dave.Describe() << frontEnd2.Describe();
+  ASSERT_TRUE(Succeeds(carol)) << carol.Describe() << frontEnd2.Describe();
+  EXPECT_EQ(std::set<std::string>({"B1", "B2"}), std::set<std::string>({ServedBy(carol), ServedBy(dave)}));
+  EXPECT_EQ(frontEnd2.Stdout().Text(), "");  // nothing went wrong
 }

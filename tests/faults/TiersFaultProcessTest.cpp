@@ -65,7 +65,9 @@ namespace
     {
       StartBackEnd();
       std::string ior;
-      m_frontEnd = Start(frontEnd, {"--wait-seconds", "30"}, "", &ior);
+      // No timed re-reads of the back ends: the registry changes only
+      // where a case makes it (a failed back end, none free).
+      m_frontEnd = Start(frontEnd, {"--wait-seconds", "30", "--refresh-ms", "3600000"}, "", &ior);
       CORBA::Object_var object = KroTest::ObjectFromIor(ior);
       m_factory = Krovane::IServerFactory::_narrow(object.in());
     }

@@ -63,7 +63,7 @@ TEST(IdleShutdown, IdleServerShutsItsOrbDownAndEndsCleanly)
   std::string printed = idle.server.Process().Stdout().Text();
   const std::string lateThread =
     "KroServerEventHandler::svc problem: BAD_INV_ORDER (IDL:omg.org/CORBA/BAD_INV_ORDER:1.0), "
-    "minor 0x4f4d0004, completed NO\n";
+    "minor BAD_INV_ORDER_ORBHasShutdown (0x4f4d0004), completed NO\n";
   for (std::string::size_type at = printed.find(lateThread); at != std::string::npos; at = printed.find(lateThread))
     printed.erase(at, lateThread.size());
   EXPECT_EQ("", printed);

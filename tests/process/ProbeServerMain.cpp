@@ -24,10 +24,10 @@
 // with exit(0): main itself ends with _exit.
 #include "ProbeServants.h"
 
-#include "ServerObjectPOA.h"
-#include "ServerOptions.h"
-#include "ServerProcess.h"
-#include "ServingThreads.h"
+#include "KroKit/ServerObjectPOA.h"
+#include "KroKit/ServerOptions.h"
+#include "KroKit/ServerProcess.h"
+#include "KroKit/ServingThreads.h"
 
 #include "KroServer/KroClientInterceptor.h"
 
@@ -76,14 +76,14 @@ namespace
   }
 
   // Creates the factory, publishes it and serves until the ORB is shut down.
-  void Serve(KroExample::ServerProcess& process, const KroExample::ServerOptions& options,
+  void Serve(KroKit::ServerProcess& process, const KroKit::ServerOptions& options,
              const ProbeOptions& probe)
   {
-    PortableServer::POA_var objectPOA = KroExample::CreateServerObjectPOA(process.RootPOA(), "ProbeObjects");
+    PortableServer::POA_var objectPOA = KroKit::CreateServerObjectPOA(process.RootPOA(), "ProbeObjects");
     if (probe.logContexts)
       omniORB::getInterceptors()->serverReceiveRequest.add(LogUserTokenContext);
 
-    KroExample::ServingThreads threads(process.Orb(), options.threads, options.idleSeconds, options.exitMode);
+    KroKit::ServingThreads threads(process.Orb(), options.threads, options.idleSeconds, options.exitMode);
     auto openIdleShutdown = [&]()
     {
       if (threads.OpenIdleShutdown())
@@ -118,11 +118,11 @@ namespace
 
 int main(int argc, char** argv)
 {
-  KroExample::ServingThreads::PrepareProcess();
+  KroKit::ServingThreads::PrepareProcess();
 
-  KroExample::ServerOptions options(KroExample::ServerOptions::kIorFile | KroExample::ServerOptions::kThreads |
-                                    KroExample::ServerOptions::kIdleSeconds |
-                                    KroExample::ServerOptions::kExitMode);
+  KroKit::ServerOptions options(KroKit::ServerOptions::kIorFile | KroKit::ServerOptions::kThreads |
+                                    KroKit::ServerOptions::kIdleSeconds |
+                                    KroKit::ServerOptions::kExitMode);
   ProbeOptions probe;
   options.AddFlag("--idle-on-request", probe.idleOnRequest);
   options.AddFlag("--client-interceptor", probe.clientInterceptor);
@@ -136,9 +136,9 @@ int main(int argc, char** argv)
   }
   std::atexit(ReportExitHandlers);
 
-  KroExample::ServerProcess process("KroProbeServer", probe.clientInterceptor
-                                                        ? KroExample::ServerProcess::kCallsOtherServers
-                                                        : KroExample::ServerProcess::kServesOnly);
+  KroKit::ServerProcess process("KroProbeServer", probe.clientInterceptor
+                                                        ? KroKit::ServerProcess::kCallsOtherServers
+                                                        : KroKit::ServerProcess::kServesOnly);
   const int status = process.Run(options.orbArgs, [&]() { Serve(process, options, probe); });
 
   // The ORB is gone, but some of omniORB's detached threads may still be

@@ -12,8 +12,8 @@
 // handlers ran" to standard error.
 #include "ProbeServants.h"
 
-#include "IorFile.h"
-#include "ServerObjectPOA.h"
+#include "KroKit/IorFile.h"
+#include "KroKit/ServerObjectPOA.h"
 
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/KroServerEventHandler.h"
@@ -69,12 +69,12 @@ int main(int argc, char** argv)
 
   // 2. and 3. the server-object POA and the factory, published
   PortableServer::POA_var root = Krovane::KroSystem::Instance(1)->GetRootPOA();
-  PortableServer::POA_var objects = KroExample::CreateServerObjectPOA(root.in(), "RecipeObjects");
+  PortableServer::POA_var objects = KroKit::CreateServerObjectPOA(root.in(), "RecipeObjects");
   PortableServer::ServantBase_var factory = new KroProbe::ProbeFactory(objects.in());
   PortableServer::ObjectId_var factoryId = root->activate_object(factory.in());
   CORBA::Object_var factoryReference = root->id_to_reference(factoryId.in());
   CORBA::String_var ior = orb->object_to_string(factoryReference.in());
-  KroExample::WriteIorFile(iorFile, ior.in());
+  KroKit::WriteIorFile(iorFile, ior.in());
 
   // 4. as the README writes it
   Krovane::KroServerEventHandler events(orb, 4 /* threads */, 0 /* default stack */);

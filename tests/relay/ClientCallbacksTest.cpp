@@ -1,6 +1,8 @@
 // The relay in one process: what each of the twelve callbacks does with
-// each kind of failure of the client's handler and how the time-out is
-// formed and replaced (the exception holders are tested across processes,
+// each kind of failure of the client's handler, whether it is called on the
+// servant, through an operation's RelayLink straight to the servant or
+// through the link's reference, and in the non-waiting delivery; and how
+// the time-out is formed and replaced (the exception holders are tested across processes,
 // in RelayProcessTest). The client's handler here is a local servant whose failures are
 // scripted; RelayProcessTest shows the same failures arising for real.
 #include "support/LogCapture.h"
@@ -8,6 +10,8 @@
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/AsyncExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
+#include "KroServer/RelayLink.h"
+#include "KroServer/ServerMetrics.h"
 #include "OrbLayer/PrintException.h"
 #include "OrbLayer/RoundtripTimeoutPolicy.h"
 
@@ -16,7 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,7 +53,14 @@ namespace
                           public virtual PortableServer::RefCountServantBase
   {
   public:
-    void Queued(CORBA::Long) override { Act(); }
+    void Queued(CORBA::Long position) override
+    {
+      {
+        std::lock_guard<std::mutex> guard(m_positionsLock);
+        m_positions.push_back(position);
+      }
+      Act();
+    }
     void Status(const char*) override { Act(); }
     void Progress(CORBA::Double) override { Act(); }
     void Results(const CORBA::Any&) override { Act(); }
@@ -62,9 +76,34 @@ namespace
     std::atomic<Reply> reply{Reply::Answer};  // how the next callbacks answer
     std::atomic<int> calls{0};                // callbacks that reached it
 
+    // Waits (at most 10 s) until count callbacks have reached it and ended.
+    bool WaitForCalls(int count)
+    {
+      std::unique_lock<std::mutex> guard(m_endedLock);
+      return m_endedChanged.wait_for(guard, std::chrono::seconds(10), [&] { return m_ended >= count; });
+    }
+    std::vector<CORBA::Long> Positions()
+    {
+      std::lock_guard<std::mutex> guard(m_positionsLock);
+      return m_positions;
+    }
+
   private:
+    // Counts the callback as ended when it leaves, however it leaves.
+    struct Ended
+    {
+      ScriptedHandler& handler;
+      ~Ended()
+      {
+        std::lock_guard<std::mutex> guard(handler.m_endedLock);
+        ++handler.m_ended;
+        handler.m_endedChanged.notify_all();
+      }
+    };
+
     void Act()
     {
+      Ended ended{*this};
       ++calls;
       switch (reply.load())
       {
@@ -75,6 +114,12 @@ namespace
         case Reply::Crash: throw std::runtime_error("crash");
       }
     }
+
+    std::mutex m_endedLock;
+    std::condition_variable m_endedChanged;  // signalled as m_ended grows
+    int m_ended = 0;                         // guarded by m_endedLock; callbacks ended
+    std::mutex m_positionsLock;
+    std::vector<CORBA::Long> m_positions;    // guarded by m_positionsLock; Queued's, in arrival order
   };
 
   // A scripted handler active in the root POA, and its reference.
@@ -114,6 +159,7 @@ namespace
   {
     const char* name;                                          // the callback
     std::function<void(Krovane::AsynchronousHandler&)> call;   // makes it
+    std::function<void(const Krovane::RelayLink&)> link;       // the same through a link; null: none
     const char* timedOut;                                      // printed with a TIMEOUT
     const char* systemFailure;                                 // printed with another system exception, or null
     const char* userFailure;                                   // printed with a user exception, or null
@@ -122,28 +168,34 @@ namespace
   std::vector<Callback> Callbacks()
   {
     using Relay = Krovane::AsynchronousHandler;
+    using Link = Krovane::RelayLink;
     CORBA::Any data;
     data <<= "data";
     return {
-      {"Queued", [](Relay& r) { r.Queued(3); }, "Queued method timed out\n", nullptr, nullptr},
-      {"Status", [](Relay& r) { r.Status("text"); }, "Status method timed out\n", "m_proxy->Status",
-       "AsynchronousHandler::Status Exception"},
-      {"Progress", [](Relay& r) { r.Progress(0.5); }, "Progress method timed out\n", "m_proxy->Progress",
-       "AsynchronousHandler::Progress Exception"},
-      {"Results", [data](Relay& r) { r.Results(data); }, "Results method timed out\n", nullptr, nullptr},
-      {"Finished", [data](Relay& r) { r.Finished(data); }, "Finished method timed out\n", nullptr, nullptr},
-      {"Error", [](Relay& r) { r.Error(Krovane::IAsyncExceptionHolder::_nil()); }, "Error method timed out\n",
+      {"Queued", [](Relay& r) { r.Queued(3); }, [](const Link& l) { l.Queued(3); },
+       "Queued method timed out\n", nullptr, nullptr},
+      {"Status", [](Relay& r) { r.Status("text"); }, [](const Link& l) { l.Status("text"); },
+       "Status method timed out\n", "m_proxy->Status", "AsynchronousHandler::Status Exception"},
+      {"Progress", [](Relay& r) { r.Progress(0.5); }, [](const Link& l) { l.Progress(0.5); },
+       "Progress method timed out\n", "m_proxy->Progress", "AsynchronousHandler::Progress Exception"},
+      {"Results", [data](Relay& r) { r.Results(data); }, [data](const Link& l) { l.Results(data); },
+       "Results method timed out\n", nullptr, nullptr},
+      {"Finished", [data](Relay& r) { r.Finished(data); }, [data](const Link& l) { l.Finished(data); },
+       "Finished method timed out\n", nullptr, nullptr},
+      {"Error", [](Relay& r) { r.Error(Krovane::IAsyncExceptionHolder::_nil()); },
+       [](const Link& l) { l.Error(Krovane::IAsyncExceptionHolder::_nil()); }, "Error method timed out\n",
        nullptr, nullptr},
-      {"SyncQueued", [](Relay& r) { r.SyncQueued(3); }, "SyncQueued method timed out\n", nullptr, nullptr},
-      {"SyncStatus", [](Relay& r) { r.SyncStatus("text"); }, "SyncStatus method timed out\n",
+      {"SyncQueued", [](Relay& r) { r.SyncQueued(3); }, nullptr, "SyncQueued method timed out\n", nullptr,
+       nullptr},
+      {"SyncStatus", [](Relay& r) { r.SyncStatus("text"); }, nullptr, "SyncStatus method timed out\n",
        "m_proxy->SyncStatus", "AsynchronousHandler::SyncStatus Exception"},
-      {"SyncProgress", [](Relay& r) { r.SyncProgress(0.5); }, "SyncProgress method timed out\n",
+      {"SyncProgress", [](Relay& r) { r.SyncProgress(0.5); }, nullptr, "SyncProgress method timed out\n",
        "m_proxy->SyncProgress", "AsynchronousHandler::SyncProgress Exception"},
-      {"SyncResults", [data](Relay& r) { r.SyncResults(data); }, "SyncResults method timed out\n", nullptr,
-       nullptr},
-      {"SyncFinished", [data](Relay& r) { r.SyncFinished(data); }, "SyncFinished method timed out\n", nullptr,
-       nullptr},
-      {"SyncError", [](Relay& r) { r.SyncError(Krovane::IAsyncExceptionHolder::_nil()); },
+      {"SyncResults", [data](Relay& r) { r.SyncResults(data); }, nullptr, "SyncResults method timed out\n",
+       nullptr, nullptr},
+      {"SyncFinished", [data](Relay& r) { r.SyncFinished(data); }, nullptr, "SyncFinished method timed out\n",
+       nullptr, nullptr},
+      {"SyncError", [](Relay& r) { r.SyncError(Krovane::IAsyncExceptionHolder::_nil()); }, nullptr,
        "SyncError method timed out\n", nullptr, nullptr},
     };
   }
@@ -153,29 +205,81 @@ namespace
     Krovane::IAsyncHandler_var proxy = relay.getProxyHandler();
     return !CORBA::is_nil(proxy.in());
   }
+
+  // A relay around a handler, active in the root POA as an operation's relay
+  // is in its router's, and deactivated at the end of the scope.
+  class ActiveRelay
+  {
+  public:
+    explicit ActiveRelay(Krovane::IAsyncHandler_ptr handler)
+      : m_relay(new Krovane::AsynchronousHandler(handler)), m_owner(m_relay)
+    {
+      m_poa = Krovane::KroSystem::Instance(1)->GetRootPOA();
+      m_id = m_poa->activate_object(m_relay);
+      CORBA::Object_var object = m_poa->id_to_reference(m_id.in());
+      m_reference = Krovane::IAsyncHandler::_narrow(object.in());
+    }
+    ~ActiveRelay() { m_poa->deactivate_object(m_id.in()); }
+
+    Krovane::AsynchronousHandler& Servant() { return *m_relay; }
+    Krovane::IAsyncHandler_ptr Ref() { return m_reference.in(); }
+    PortableServer::POA_ptr Poa() { return m_poa.in(); }
+
+  private:
+    Krovane::AsynchronousHandler* m_relay;     // owned through m_owner
+    PortableServer::ServantBase_var m_owner;   // the creator's reference
+    PortableServer::POA_var m_poa;             // where it is active
+    PortableServer::ObjectId_var m_id;         // its id there
+    Krovane::IAsyncHandler_var m_reference;    // its reference
+  };
+
+  // How a test reaches the relay: on its servant, as the lab and the
+  // library's own look-ups do, or through an operation's link.
+  enum class Path { kServant, kLinkToServant, kLinkThroughReference };
+
+  Krovane::ServerMetrics::Snapshot Counts() { return Krovane::ServerMetrics::Instance().Read(); }
 }
 
-TEST(AsynchronousHandler, EachCallbackTreatsEachFailureOfTheClientAsItsTableSays)
+TEST(AsynchronousHandler, EachCallbackTreatsEachFailureOfTheClientAsItsTableSaysOnEveryPath)
 {
+  for (const Path path : {Path::kServant, Path::kLinkToServant, Path::kLinkThroughReference})
   for (const Callback& callback : Callbacks())
   {
-    SCOPED_TRACE(callback.name);
+    if (path != Path::kServant && !callback.link)
+      continue;
+    SCOPED_TRACE(std::string(callback.name) + " on path " + std::to_string(static_cast<int>(path)));
     ActiveHandler handler;
     ScriptedHandler& client = handler.Servant();
-    Krovane::AsynchronousHandler& relay = *new Krovane::AsynchronousHandler(handler.Ref());
-    PortableServer::ServantBase_var owner = &relay;  // the creator's reference
+    ActiveRelay active(handler.Ref());
+    Krovane::AsynchronousHandler& relay = active.Servant();
+    const Krovane::RelayLink link(active.Ref(), path == Path::kLinkToServant ? active.Poa() : nullptr);
+    ASSERT_EQ(path == Path::kLinkToServant, link.IsDirect());
+    struct
+    {
+      const Callback& callback;
+      const Krovane::RelayLink& link;
+      Path path;
+      void operator()(Krovane::AsynchronousHandler& relay) const
+      {
+        if (path == Path::kServant)
+          callback.call(relay);
+        else
+          callback.link(link);
+      }
+    } const call{callback, link, path};
     KroTest::LogCapture log;
+    const Krovane::ServerMetrics::Snapshot before = Counts();
 
     // Answered: forwarded once, nothing reported.
     ::testing::internal::CaptureStdout();
-    callback.call(relay);
+    call(relay);
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
     EXPECT_EQ(1, client.calls.load());
 
     // Timed out: printed, returns, stays attached.
     client.reply = Reply::TimeOut;
     ::testing::internal::CaptureStdout();
-    callback.call(relay);
+    call(relay);
     EXPECT_EQ(PrintedAs(callback.timedOut,
                         CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE)),
               ::testing::internal::GetCapturedStdout());
@@ -186,7 +290,7 @@ TEST(AsynchronousHandler, EachCallbackTreatsEachFailureOfTheClientAsItsTableSays
     ::testing::internal::CaptureStdout();
     try
     {
-      callback.call(relay);
+      call(relay);
       ADD_FAILURE() << "the refusal did not reach the caller";
     }
     catch (const Krovane::AsyncOperationException& ex)
@@ -216,22 +320,99 @@ TEST(AsynchronousHandler, EachCallbackTreatsEachFailureOfTheClientAsItsTableSays
     // Failed: detached (printed first by four of them); later callbacks call nothing.
     client.reply = Reply::Fail;
     ::testing::internal::CaptureStdout();
-    callback.call(relay);
+    call(relay);
     EXPECT_EQ(callback.systemFailure
                 ? PrintedAs(callback.systemFailure, CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE))
                 : std::string(),
               ::testing::internal::GetCapturedStdout());
     EXPECT_FALSE(Attached(relay));
     client.reply = Reply::Answer;
-    const int before = client.calls.load();
-    callback.call(relay);
-    EXPECT_EQ(before, client.calls.load());
+    const int calls = client.calls.load();
+    call(relay);
+    EXPECT_EQ(calls, client.calls.load());
 
     // A handler set again is called again.
     relay.setProxyHandler(handler.Ref());
-    callback.call(relay);
-    EXPECT_EQ(before + 1, client.calls.load());
+    call(relay);
+    EXPECT_EQ(calls + 1, client.calls.load());
+
+    // Counted for operators: two answered, one timed out, three failed, of
+    // which two detached the client.
+    const Krovane::ServerMetrics::Snapshot after = Counts();
+    EXPECT_EQ(2u, after.callbacksSent - before.callbacksSent);
+    EXPECT_EQ(1u, after.callbacksTimedOut - before.callbacksTimedOut);
+    EXPECT_EQ(3u, after.callbacksFailed - before.callbacksFailed);
+    EXPECT_EQ(2u, after.clientsDetached - before.clientsDetached);
   }
+}
+
+// The non-waiting delivery: the caller does not wait for the client, and
+// the client still sees every callback in order under the same rules.
+TEST(AsynchronousHandler, NonWaitingDeliveryKeepsOrderAndRulesAndReportsARefusalAtTheNextCallback)
+{
+  ActiveHandler handler;
+  ScriptedHandler& client = handler.Servant();
+  ActiveRelay active(handler.Ref());
+  Krovane::AsynchronousHandler& relay = active.Servant();
+  relay.setDelivery(Krovane::AsynchronousHandler::Delivery::kNonWaiting);
+  const Krovane::RelayLink link(active.Ref(), active.Poa());
+  const Krovane::ServerMetrics::Snapshot before = Counts();
+
+  // In order, even past the outbox's bound (its caller then sends it).
+  std::vector<CORBA::Long> sent;
+  for (CORBA::Long position = 1; position <= 600; ++position)
+  {
+    link.Queued(position);
+    sent.push_back(position);
+  }
+  ASSERT_TRUE(client.WaitForCalls(600));
+  EXPECT_EQ(sent, client.Positions());
+
+  // Timed out: printed, stays attached.
+  client.reply = Reply::TimeOut;
+  ::testing::internal::CaptureStdout();
+  link.Progress(0.5);
+  ASSERT_TRUE(client.WaitForCalls(601));
+  EXPECT_TRUE(Attached(relay));  // its lock: the delivery has handled the answer
+  EXPECT_EQ(PrintedAs("Progress method timed out\n",
+                      CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE)),
+            ::testing::internal::GetCapturedStdout());
+
+  // Refused: the caller goes on; the refusal reaches the next callback,
+  // which is sent all the same.
+  client.reply = Reply::Refuse;
+  ::testing::internal::CaptureStdout();
+  EXPECT_NO_THROW(link.Status("text"));
+  ASSERT_TRUE(client.WaitForCalls(602));
+  EXPECT_TRUE(Attached(relay));
+  EXPECT_EQ(PrintedAs("AsynchronousHandler::Status Exception", Krovane::AsyncOperationException("refused")),
+            ::testing::internal::GetCapturedStdout());
+  client.reply = Reply::Answer;
+  EXPECT_THROW(link.Progress(0.6), Krovane::AsyncOperationException);
+  EXPECT_NO_THROW(link.Progress(0.7));
+  ASSERT_TRUE(client.WaitForCalls(604));
+
+  // Failed: detached; later callbacks call nothing until a handler is set.
+  client.reply = Reply::Fail;
+  ::testing::internal::CaptureStdout();
+  link.Progress(0.8);
+  ASSERT_TRUE(client.WaitForCalls(605));
+  EXPECT_FALSE(Attached(relay));
+  EXPECT_EQ(PrintedAs("m_proxy->Progress", CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE)),
+            ::testing::internal::GetCapturedStdout());
+  client.reply = Reply::Answer;
+  link.Finished(CORBA::Any());
+  relay.setProxyHandler(handler.Ref());
+  link.Finished(CORBA::Any());
+  ASSERT_TRUE(client.WaitForCalls(606));
+  EXPECT_TRUE(Attached(relay));
+  EXPECT_EQ(606, client.calls.load());
+
+  const Krovane::ServerMetrics::Snapshot after = Counts();
+  EXPECT_EQ(603u, after.callbacksSent - before.callbacksSent);
+  EXPECT_EQ(1u, after.callbacksTimedOut - before.callbacksTimedOut);
+  EXPECT_EQ(2u, after.callbacksFailed - before.callbacksFailed);
+  EXPECT_EQ(1u, after.clientsDetached - before.clientsDetached);
 }
 
 // The bound itself (units, replacement, refused values, kept while

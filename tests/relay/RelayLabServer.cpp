@@ -9,8 +9,8 @@
 // texts of the relays go to standard output, the log to standard error.
 #include "RelayLab.hh"
 
-#include "IorFile.h"
-#include "ServerProcess.h"
+#include "KroKit/IorFile.h"
+#include "KroKit/ServerProcess.h"
 
 #include "KroServer/AsyncExceptionHolderImpl.h"
 #include "KroServer/AsyncOperationExceptionHolderImpl.h"
@@ -300,7 +300,7 @@ namespace
   };
 
   // Activates the Lab, publishes it and serves until Lab::Shutdown.
-  void Serve(KroExample::ServerProcess& process, const std::string& iorFile)
+  void Serve(KroKit::ServerProcess& process, const std::string& iorFile)
   {
     PortableServer::POA_ptr root = process.RootPOA();
     PortableServer::POAManager_var manager = root->the_POAManager();
@@ -312,7 +312,7 @@ namespace
     PortableServer::ServantBase_var labOwner = lab;
     CORBA::Object_var labReference = process.ActivateFactory(lab);
     CORBA::String_var ior = process.Orb()->object_to_string(labReference.in());
-    KroExample::WriteIorFile(iorFile, ior.in());
+    KroKit::WriteIorFile(iorFile, ior.in());
 
     Krovane::KroServerEventHandler eventThreads(process.Orb(), 4, 0);
     if (eventThreads.open() != 0)
@@ -340,6 +340,6 @@ int main(int argc, char** argv)
   }
   orbArgs.push_back(nullptr);
 
-  KroExample::ServerProcess process("RelayLabServer");
+  KroKit::ServerProcess process("RelayLabServer");
   return process.Run(orbArgs, [&]() { Serve(process, iorFile); });
 }

@@ -1,7 +1,7 @@
 #include "SoakClient.h"
 
 #include "OperationStateName.h"
-#include "UserTokenText.h"
+#include "KroKit/UserTokenText.h"
 
 #include <cstdio>
 #include <thread>
@@ -472,7 +472,7 @@ namespace KroSoak
         auto use = std::make_unique<CalculatorUse>();
         use->number = static_cast<int>(++m_stats.calculators);
         bool created = Checked(m_findings, Where(*use), "CreateObject", [&] {
-          Krovane::ISyncServer_var server = m_factory->CreateObject(KroExample::TokenFromText(m_options.name));
+          Krovane::ISyncServer_var server = m_factory->CreateObject(KroKit::TokenFromText(m_options.name));
           use->calculator = Calculator::ICalculator::_narrow(server.in());
         });
         if (!created || CORBA::is_nil(use->calculator.in()))

@@ -34,8 +34,12 @@ TEST(PrintException, SystemExceptionShowsNameRepositoryIdMinorAndCompletion)
             Printed(CORBA::BAD_PARAM(42, CORBA::COMPLETED_NO), "AsynchronousOperation::Dispatch after narrow"));
   EXPECT_EQ("Relay: TIMEOUT (IDL:omg.org/CORBA/TIMEOUT:1.0), minor 0x0, completed MAYBE\n",
             Printed(CORBA::TIMEOUT(0, CORBA::COMPLETED_MAYBE), "Relay"));
-  EXPECT_EQ("x: OBJECT_NOT_EXIST (IDL:omg.org/CORBA/OBJECT_NOT_EXIST:1.0), minor 0x4f4d0001, completed YES\n",
+  // A code omniORB has a name for shows the name beside the number.
+  EXPECT_EQ("x: OBJECT_NOT_EXIST (IDL:omg.org/CORBA/OBJECT_NOT_EXIST:1.0), "
+            "minor OBJECT_NOT_EXIST_NoMatch (0x4f4d0001), completed YES\n",
             Printed(CORBA::OBJECT_NOT_EXIST(0x4f4d0001, CORBA::COMPLETED_YES), "x"));
+  EXPECT_EQ("y: TRANSIENT (IDL:omg.org/CORBA/TRANSIENT:1.0), minor TRANSIENT_ConnectFailed (0x41540002), completed NO\n",
+            Printed(CORBA::TRANSIENT(0x41540002, CORBA::COMPLETED_NO), "y"));
 }
 
 TEST(PrintException, UserExceptionHasNoMinorAndALineEndedPlaceStartsANewLine)

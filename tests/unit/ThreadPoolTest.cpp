@@ -3,6 +3,7 @@
 // Each new pool thread costs a second (the pool's throttle), so pools here
 // stay small; ctest runs each test in a process of its own.
 #include "KroServer/OpnType.h"
+#include "KroServer/ServerMetrics.h"
 #include "KroServer/SynchronousOperation.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 
 using Krovane::ThreadPoolThreadingPolicy;
@@ -114,6 +116,7 @@ TEST(ThreadPool, GrowsWhenEveryThreadIsBusyAndShrinksToItsMinimumOneThreadAfterA
 TEST(ThreadPool, CancelAllOperationsRunsNextAndWaitingItemsAreToldTheirPlaces)
 {
   ThreadPoolThreadingPolicy* pool = NewPool(1, 1);
+  ASSERT_EQ(1, pool->setPlaceReports(ThreadPoolThreadingPolicy::PlaceReports::kEveryChange));
   Journal journal;
   Blocker running("running", &journal);
   Item a("A", &journal), b("B", &journal), removed("R", &journal), c("C", &journal);
@@ -179,6 +182,7 @@ TEST(ThreadPool, WorkStaysQueuedWhenAThreadCannotStart)
 {
   auto* pool = new FailingStartPool;
   KeepForProcess(pool);
+  ASSERT_EQ(1, pool->setPlaceReports(ThreadPoolThreadingPolicy::PlaceReports::kEveryChange));
   Journal journal;
   Item a("A", &journal), b("B", &journal), c("C", &journal);
   LogCapture capture;
@@ -260,4 +264,139 @@ TEST(ThreadPool, ThreadsCarryNothingOfTheirLastOperationIntoTheNext)
   EXPECT_EQ(0, watcher.m_staleReports);
   EXPECT_TRUE(capture.WaitFor(kThreadExits));  // the stopped thread, once it has started its successor
   EXPECT_TRUE(WaitUntil([&] { return pool->GetPoolSize() == 1 && pool->GetIdle() == 1; }));
+}
+
+namespace
+{
+  using PlaceReports = ThreadPoolThreadingPolicy::PlaceReports;
+
+  // An item whose client is slower than the pool, and which finds fault with
+  // any place that breaks the rules: in a queue that nothing jumps places
+  // only fall, so an older place after a newer one shows as a rise; and no
+  // place may come once the item has started or has been withdrawn.
+  class PlaceRecorder : public Item
+  {
+  public:
+    // Its work takes a moment, so that the burst lasts while places are told.
+    PlaceRecorder() : Item("recorder", nullptr, [] { std::this_thread::sleep_for(100us); }) {}
+    void Dispatch() override
+    {
+      m_started = true;
+      Item::Dispatch();
+    }
+    void ReportQueuePosition(int place) override
+    {
+      // The round trip first, so that a report overlapping the start is caught.
+      std::this_thread::sleep_for(200us);
+      std::lock_guard<std::mutex> guard(m_lock);
+      const std::string told = "place " + std::to_string(place);
+      if (m_started)
+        m_faults += told + " after the start; ";
+      else if (m_withdrawn)
+        m_faults += told + " after the withdrawal; ";
+      else if (m_last != 0 && place >= m_last)
+        m_faults += told + " after place " + std::to_string(m_last) + "; ";
+      m_last = place;
+      ++m_told;
+    }
+    void MarkWithdrawn() { m_withdrawn = true; }
+    bool Withdrawn() const { return m_withdrawn; }
+    int LastPlace()
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      return m_last;
+    }
+    int Told()
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      return m_told;
+    }
+    std::string Faults()
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      return m_faults;
+    }
+
+  private:
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_withdrawn{false};
+    std::mutex m_lock;
+    int m_last = 0;         // guarded by m_lock; the last place told, 0 before any
+    int m_told = 0;         // guarded by m_lock
+    std::string m_faults;   // guarded by m_lock
+  };
+}
+
+// A burst of dequeues and withdrawals with clients slower than the pool, in
+// each mode: every item hears its places in falling order and none once it
+// has started or been withdrawn; the items still waiting at the end hear
+// their true places; the latest-place mode drops superseded places; the
+// snapshot and the metrics follow the queue.
+TEST(ThreadPool, PlacesFallInOrderStopAtTheStartAndEndAtTheTruePlace)
+{
+  const int kBurst = 60;
+  const int kLeftWaiting = 8;
+  std::map<PlaceReports, int> told;
+  for (PlaceReports mode : {PlaceReports::kEveryChange, PlaceReports::kLatest})
+  {
+    SCOPED_TRACE(mode == PlaceReports::kLatest ? "latest place" : "every change");
+    const Krovane::ServerMetrics::Snapshot metricsBefore = Krovane::ServerMetrics::Instance().Read();
+    ThreadPoolThreadingPolicy* pool = NewPool(2, 2);
+    ASSERT_EQ(1, pool->setStartPause(0));
+    ASSERT_EQ(1, pool->setPlaceReports(mode));
+    Blocker first("first"), second("second"), third("third"), fourth("fourth");
+    ASSERT_TRUE(Occupy(pool, first));
+    ASSERT_TRUE(Occupy(pool, second));
+    EXPECT_EQ(0, pool->setPlaceReports(mode));  // fixed once work has come
+
+    // The burst, then two blockers that stop the threads, then the items
+    // left waiting behind them.
+    std::vector<std::unique_ptr<PlaceRecorder>> burst(kBurst), left(kLeftWaiting);
+    for (auto& item : burst)
+      pool->Submit((item = std::make_unique<PlaceRecorder>()).get());
+    pool->Submit(&third);
+    pool->Submit(&fourth);
+    for (auto& item : left)
+      pool->Submit((item = std::make_unique<PlaceRecorder>()).get());
+    ASSERT_EQ(1, pool->Withdraw(burst[1].get()));
+    burst[1]->MarkWithdrawn();
+    first.Release();
+    second.Release();
+    // From the back, where items are still waiting while the threads take the front.
+    for (int i = kBurst - 1; i >= 0; i -= 5)
+      if (pool->Withdraw(burst[i].get()))
+        burst[i]->MarkWithdrawn();
+    ASSERT_TRUE(third.Started().Wait());
+    ASSERT_TRUE(fourth.Started().Wait());
+
+    for (int i = 0; i < kLeftWaiting; ++i)
+      EXPECT_TRUE(WaitUntil([&] { return left[i]->LastPlace() == i + 1; }))
+        << "item " << i << " left waiting last heard place " << left[i]->LastPlace();
+    const Krovane::PoolSnapshot snapshot = pool->Snapshot();
+    EXPECT_EQ((std::vector<int>{2, 0, 2, 2, kLeftWaiting}),
+              (std::vector<int>{snapshot.threads, snapshot.idle, snapshot.min, snapshot.max, snapshot.waiting}));
+
+    third.Release();
+    fourth.Release();
+    int ran = 4;
+    for (auto* items : {&burst, &left})
+      for (auto& item : *items)
+      {
+        if (item->Withdrawn())
+          EXPECT_EQ(0, item->Runs());
+        else
+        {
+          EXPECT_TRUE(item->Done().Wait());
+          ++ran;
+        }
+        EXPECT_EQ("", item->Faults());
+        told[mode] += item->Told();
+      }
+    EXPECT_TRUE(WaitUntil([&] {
+      const Krovane::ServerMetrics::Snapshot now = Krovane::ServerMetrics::Instance().Read();
+      return now.queueWait.count - metricsBefore.queueWait.count == static_cast<std::uint64_t>(ran) &&
+             now.runTime.count - metricsBefore.runTime.count == static_cast<std::uint64_t>(ran);
+    })) << "queue waits and run times are recorded once per run";
+  }
+  EXPECT_LT(told[PlaceReports::kLatest], told[PlaceReports::kEveryChange]);
 }

@@ -1,0 +1,63 @@
+// AsyncClient: makes the client's operations: a handler active for each,
+// submitted through the application's own request, or attached to an
+// operation already running (after the client restarted, say).
+//
+//   KroClient::AsyncClient client(orb.Poa());
+//   KroClient::Callbacks shown;
+//   shown.progress = [](double done) { ... };
+//   KroClient::Operation op = client.Submit(worker.in(), [&](Krovane::IAsyncHandler_ptr handler)
+//                                           { return worker->Count(10, 100, handler); }, shown);
+//
+// Ownership: it must outlive its operations' callbacks (the end of an
+// operation is confirmed with the server on its background thread; after it
+// has gone, operations end as their last callback says). Threads: any
+// thread may use it.
+#ifndef KROCLIENT_ASYNCCLIENT_H
+#define KROCLIENT_ASYNCCLIENT_H
+
+#include "KroClient/Operation.h"
+#include "KroClient/OperationCore.h"
+
+#include <memory>
+
+namespace KroClient
+{
+  class AsyncClient
+  {
+  public:
+    // poa: where the handlers are activated (its manager active), e.g. ClientOrb::Poa().
+    explicit AsyncClient(PortableServer::POA_ptr poa);
+    // Stops the background thread.
+    ~AsyncClient();
+
+    AsyncClient(const AsyncClient&) = delete;
+    AsyncClient& operator=(const AsyncClient&) = delete;
+
+    // A new operation of server: submit(handler) makes the request and
+    // returns its id. Callbacks that arrive before it returns are delivered
+    // once it has, in this thread. Throws what submit throws (the handler
+    // is then gone).
+    template <typename Request>
+    Operation Submit(Krovane::IAsyncServer_ptr server, Request&& submit, Callbacks callbacks = {})
+    {
+      std::shared_ptr<OperationCore> core = NewCore(server, std::move(callbacks));
+      Operation operation(core);
+      core->Start(submit(core->Handler()));
+      return operation;
+    }
+
+    // The running operation id of server, its later callbacks to a new
+    // handler (RegisterNewHandler). An operation that has already ended
+    // ends at once, as the server's state says. Throws
+    // Krovane::InvalidOperationId for an id the server does not know.
+    Operation Reattach(Krovane::IAsyncServer_ptr server, CORBA::Long id, Callbacks callbacks = {});
+
+  private:
+    std::shared_ptr<OperationCore> NewCore(Krovane::IAsyncServer_ptr server, Callbacks callbacks);
+
+    const PortableServer::POA_var m_poa;            // where handlers are activated
+    const std::shared_ptr<BackgroundCalls> m_calls;  // shared with the operations
+  };
+}
+
+#endif

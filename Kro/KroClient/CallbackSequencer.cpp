@@ -1,0 +1,84 @@
+#include "KroClient/CallbackSequencer.h"
+
+#include "OrbLayer/PrintException.h"
+
+#include <ace/Log_Msg.h>
+
+#include <exception>
+
+namespace KroClient
+{
+  CallbackSequencer::CallbackSequencer(Deliver deliver, bool held) : m_deliver(std::move(deliver)), m_held(held) {}
+
+  void CallbackSequencer::Post(CallbackEvent event)
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (m_closed)
+      return;
+    m_queue.push_back(std::move(event));
+    ++m_posted;
+    m_changed.notify_all();
+    if (!m_held && !m_delivering)
+      DeliverQueued(guard);
+  }
+
+  void CallbackSequencer::Release()
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_held = false;
+    if (!m_delivering)
+      DeliverQueued(guard);
+  }
+
+  bool CallbackSequencer::Close(std::chrono::milliseconds bound)
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_closed = true;
+    m_queue.clear();
+    // A callback that ends its own operation is the delivering thread: it
+    // cannot wait for itself.
+    if (m_delivering && m_deliverer == std::this_thread::get_id())
+      return true;
+    return m_changed.wait_for(guard, bound, [this] { return !m_delivering; });
+  }
+
+  bool CallbackSequencer::WaitForPosted(std::size_t count, Deadline deadline) const
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_changed.wait_until(guard, deadline, [&] { return m_posted >= count; });
+  }
+
+  void CallbackSequencer::DeliverQueued(std::unique_lock<std::mutex>& guard)
+  {
+    m_delivering = true;
+    m_deliverer = std::this_thread::get_id();
+    while (!m_queue.empty() && !m_closed)
+    {
+      const CallbackEvent event = std::move(m_queue.front());
+      m_queue.pop_front();
+      guard.unlock();
+      // The application's failure must not stop the callbacks that follow,
+      // nor reach the server, which cannot act on it.
+      try
+      {
+        m_deliver(event);
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "KroClient: a callback threw");
+      }
+      catch (const std::exception& ex)
+      {
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) KroClient: a callback threw: %C\n"), ex.what()));
+      }
+      catch (...)
+      {
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) KroClient: a callback threw an unknown exception\n")));
+      }
+      guard.lock();
+    }
+    m_delivering = false;
+    m_deliverer = std::thread::id();
+    m_changed.notify_all();
+  }
+}

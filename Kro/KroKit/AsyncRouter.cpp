@@ -1,0 +1,83 @@
+#include "KroKit/AsyncRouter.h"
+
+#include "KroKit/ActiveServant.h"
+
+#include "KroServer/AsyncOperationExceptionHolderImpl.h"
+#include "KroServer/AsynchronousHandler.h"
+
+#include <utility>
+
+namespace KroKit
+{
+  namespace
+  {
+    const std::vector<Halvern_Utilities::Variant> kNoParameters;
+  }
+
+  OperationContext::OperationContext(Krovane::AsynchronousRouter& router,
+                                     const Krovane::AsynchronousOperation& operation, const std::string& name)
+    : m_router(router),
+      m_id(operation.GetId()),
+      m_name(name),
+      m_parameters(operation.GetParameters() ? operation.GetParameters() : &kNoParameters),
+      m_relay(operation.Relay())
+  {
+  }
+
+  const Halvern_Utilities::Variant& OperationContext::Parameter(std::size_t index)
+  {
+    if (index >= m_parameters->size())
+      Fail(m_name + " has no parameter " + std::to_string(index));
+    return (*m_parameters)[index];
+  }
+
+  void OperationContext::Fail(const std::string& reason)
+  {
+    // The holder goes to the client, whose raise() then throws the typed
+    // exception; the router retires it if the client never does.
+    Krovane::IAsyncExceptionHolder_var holder =
+      m_router.CreateKroExceptionHolder(new Krovane::AsyncOperationExceptionHolderImpl(reason));
+    m_relay.Error(holder.in());
+    throw Krovane::AsyncOperationException(reason.c_str());
+  }
+
+  AsyncRouter::AsyncRouter(PortableServer::POA_ptr poa, Krovane::IAsyncServer_ptr served, int callbackTimeout,
+                           int maxThreads)
+    : Krovane::AsynchronousRouter(poa, served, maxThreads, 0), m_callbackTimeout(callbackTimeout)
+  {
+  }
+
+  Krovane::AsynchronousHandler* AsyncRouter::MakeRelay(Krovane::IAsyncHandler_ptr handler)
+  {
+    return new Krovane::AsynchronousHandler(handler);
+  }
+
+  void AsyncRouter::Submitted(Krovane::AsynchronousHandler&, int) {}
+
+  CORBA::Long AsyncRouter::Submit(const std::string& name, Krovane::IAsyncHandler_ptr handler,
+                                  std::vector<Halvern_Utilities::Variant> parameters)
+  {
+    // The operation talks to the relay, never to the client directly: the
+    // relay bounds each callback, survives a client that goes away and can
+    // be given a new handler (RegisterNewHandler).
+    ActiveRelay<Krovane::AsynchronousHandler> relay(m_poa.in(), MakeRelay(handler));
+    if (m_callbackTimeout > 0)
+      relay->setTimeout(m_callbackTimeout);
+    const int id = SubmitAsynchronousOperation(name, relay.Reference(), std::move(parameters));
+    if (id < 0)
+      throw CORBA::NO_MEMORY();
+    relay.Keep();  // from here on the operation retires it
+    Submitted(*relay.operator->(), id);
+    return id;
+  }
+
+  void AsyncRouter::ExecuteOperation(const std::string& name, std::vector<Halvern_Utilities::Variant>*)
+  {
+    // The pool makes the operation its thread's current one while it runs.
+    const Krovane::AsynchronousOperation* operation = Krovane::AsynchronousOperation::Current();
+    if (!operation)
+      throw Krovane::AsyncOperationException("no current operation");
+    OperationContext context(*this, *operation, name);
+    Execute(context);
+  }
+}

@@ -1,0 +1,226 @@
+#include "KroKit/ServerOptions.h"
+
+#include "KroKit/LogFormat.h"
+
+#include <ace/Get_Opt.h>
+#include <ace/Log_Msg.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace KroKit
+{
+  namespace
+  {
+    const int kFirstOptionCode = 256;  // ACE_Get_Opt codes of our options: above every character
+
+    // The whole number text, or false when it is none or outside least..most.
+    bool WholeNumber(const char* text, int least, int most, int& value)
+    {
+      errno = 0;
+      char* end = nullptr;
+      const long number = std::strtol(text, &end, 10);
+      if (errno != 0 || end == text || *end != '\0' || number < least || number > most)
+        return false;
+      value = static_cast<int>(number);
+      return true;
+    }
+
+    bool IsOrbOption(const char* argument) { return std::strncmp(argument, "-ORB", 4) == 0; }
+  }
+
+  ServerOptions::ServerOptions(unsigned offered) : m_offered(offered)
+  {
+    if (offered & kIorFile)
+      AddValue("--ior-file", [this](const char* path) { iorFile = path; return true; }, "PATH");
+    if (offered & kPrintIor)
+      AddFlag("--print-ior", printIor);
+    if (offered & kThreads)
+      AddNumber("--threads", threads, 1, 1000);
+    if (offered & kIdleSeconds)
+      AddNumber("--idle-seconds", idleSeconds, 0);
+    if (offered & kExitMode)
+      AddValue("--exit-mode", [this](const char* mode)
+      {
+        // The values KroServerShutdownTask::open takes: null, _exit(0), exit(0).
+        const std::string text = mode;
+        if (text == "exit")
+          exitMode = reinterpret_cast<void*>(-2);
+        else if (text == "_exit")
+          exitMode = reinterpret_cast<void*>(-1);
+        else if (text != "orb")
+          return false;
+        return true;
+      }, "orb|exit|_exit");
+    if (offered & kNaming)
+    {
+      AddValue("--name-service", [this](const char* where) { nameService = where; return true; }, "CORBALOC");
+      AddValue("--bind", [this](const char* name) { bindName = name; return true; }, "NAME");
+    }
+    if (offered & kPool)
+    {
+      AddNumber("--max-threads", pool.maxThreads, 1, 100);
+      AddNumber("--min-threads", pool.minThreads, 1, 30);
+      AddNumber("--stack-kb", pool.stackKb, 128, 20000);
+      AddNumber("--start-pause-ms", pool.startPauseMs, 0);
+    }
+    AddFlag("--verbose", verbose);
+    AddFlag("--quiet", quiet);
+    AddFlag("--help", m_help);
+  }
+
+  void ServerOptions::AddFlag(const std::string& name, bool& flag)
+  {
+    m_options.push_back(Option{name, false, [&flag](const char*) { flag = true; return true; }, ""});
+  }
+
+  void ServerOptions::AddValue(const std::string& name, std::function<bool(const char*)> take,
+                               const std::string& valueName)
+  {
+    m_options.push_back(Option{name, true, std::move(take), valueName});
+  }
+
+  void ServerOptions::AddNumber(const std::string& name, int& value, int least, int most)
+  {
+    AddValue(name, [&value, least, most](const char* text) { return WholeNumber(text, least, most, value); }, "N");
+  }
+
+  bool ServerOptions::Parse(int argc, char** argv)
+  {
+    m_error.clear();
+    if (!ParseArguments(argc, argv))
+      return false;
+    if (m_help)
+      return false;
+    ApplyLogLevel();
+    return true;
+  }
+
+  bool ServerOptions::ParseOrExplain(int argc, char** argv)
+  {
+    if (Parse(argc, argv))
+      return true;
+    if (m_help)
+    {
+      std::printf("%s\n", Usage(argv[0]).c_str());
+      return false;
+    }
+    std::fprintf(stderr, "%s: %s\n%s\n", argv[0], m_error.c_str(), Usage(argv[0]).c_str());
+    return false;
+  }
+
+  bool ServerOptions::ParseArguments(int argc, char** argv)
+  {
+    // The ORB's options and TLS's are taken out first; the rest is ours.
+    orbArgs.assign(1, argv[0]);
+    std::vector<char*> ours(1, argv[0]);
+    for (int i = 1; i < argc; ++i)
+    {
+      bool badTls = false;
+      if (IsOrbOption(argv[i]))
+      {
+        orbArgs.push_back(argv[i]);
+        if (i + 1 < argc && argv[i + 1][0] != '-')
+          orbArgs.push_back(argv[++i]);
+      }
+      else if ((m_offered & kTls) && tls.Take(argc, argv, i, badTls))
+      {
+        if (badTls)
+        {
+          m_error = std::string("bad TLS option ") + argv[i];
+          return false;
+        }
+      }
+      else
+        ours.push_back(argv[i]);
+    }
+    ours.push_back(nullptr);
+
+    ACE_Get_Opt getOpt(static_cast<int>(ours.size()) - 1, ours.data(), ACE_TEXT(":"), 1, 0,
+                       ACE_Get_Opt::RETURN_IN_ORDER, 1);
+    for (std::size_t i = 0; i < m_options.size(); ++i)
+      getOpt.long_option(m_options[i].name.c_str() + 2, kFirstOptionCode + static_cast<int>(i),
+                         m_options[i].hasValue ? ACE_Get_Opt::ARG_REQUIRED : ACE_Get_Opt::NO_ARG);
+    for (int code = getOpt(), count = 0; code != EOF && count < argc; code = getOpt(), ++count)
+    {
+      const int index = code - kFirstOptionCode;
+      if (code == 1)
+        m_error = std::string("unexpected argument ") + getOpt.opt_arg();
+      else if (code == ':')
+        m_error = std::string(ours[getOpt.opt_ind() - 1]) + " needs a value";
+      else if (index < 0 || index >= static_cast<int>(m_options.size()))
+        m_error = std::string("unknown option ") + ours[getOpt.opt_ind() - 1];
+      else if (!m_options[index].take(getOpt.opt_arg()))
+        m_error = "bad value for " + m_options[index].name + ": " + getOpt.opt_arg();
+      if (!m_error.empty())
+        return false;
+    }
+    if (verbose && quiet)
+    {
+      m_error = "--verbose and --quiet exclude each other";
+      return false;
+    }
+    if (!nameService.empty() && bindName.empty())
+    {
+      m_error = "--name-service needs --bind NAME";
+      return false;
+    }
+    if (pool.minThreads > pool.maxThreads)
+    {
+      m_error = "--min-threads may not exceed --max-threads";
+      return false;
+    }
+    if ((m_offered & kPrintIor) && iorFile.empty() && bindName.empty())
+      printIor = true;
+    if (verbose)
+    {
+      // omniORB's own trace, with times and threads, in the same log.
+      m_traceArgs = {"-ORBtraceLevel", "10", "-ORBtraceTime", "1", "-ORBtraceThreadId", "1"};
+      for (std::string& argument : m_traceArgs)
+        orbArgs.push_back(&argument[0]);
+    }
+    orbArgs.push_back(nullptr);  // argv is null-terminated
+    if (!tls.Valid())
+    {
+      m_error = "the TLS options do not fit together";
+      return false;
+    }
+    tls.Apply(orbArgs);
+    return true;
+  }
+
+  void ServerOptions::ApplyLogLevel()
+  {
+    u_long mask = LM_SHUTDOWN | LM_INFO | LM_NOTICE | LM_WARNING | LM_STARTUP | LM_ERROR | LM_CRITICAL |
+                  LM_ALERT | LM_EMERGENCY | LM_DEBUG;
+    if (verbose)
+      mask |= LM_TRACE;
+    if (quiet)
+      mask &= ~static_cast<u_long>(LM_DEBUG | LM_INFO | LM_TRACE);
+    ACE_LOG_MSG->priority_mask(mask, ACE_Log_Msg::PROCESS);
+    LogFormat::StampTimes();
+  }
+
+  std::string ServerOptions::Usage(const char* program) const
+  {
+    std::string usage = std::string("usage: ") + program;
+    std::size_t lineStart = 0;
+    auto add = [&](const std::string& item)
+    {
+      if (usage.size() - lineStart + item.size() > 100)
+      {
+        usage += "\n      ";
+        lineStart = usage.size() - 6;
+      }
+      usage += " " + item;
+    };
+    for (const Option& option : m_options)
+      add("[" + option.name + (option.hasValue ? " " + option.valueName : "") + "]");
+    if (m_offered & kTls)
+      add(TlsOptions::Usage());
+    add("[-ORB... options]");
+    return usage;
+  }
+}

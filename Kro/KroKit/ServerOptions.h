@@ -1,0 +1,134 @@
+// ServerOptions: the command line of a server of the family.
+//
+// The standard options a program offers (it chooses which in the
+// constructor):
+//   --ior-file PATH       write the factory's IOR there
+//   --print-ior           print the IOR on standard output (also when no
+//                         --ior-file is given)
+//   --threads N           event-loop threads (default 4)
+//   --idle-seconds N      idle interval of the shutdown task (default 60)
+//   --exit-mode MODE      how the idle-shutdown task ends the process:
+//                         orb (the default: shut the ORB down), exit, _exit
+//   --name-service CORBALOC --bind NAME
+//                         also bind the factory in a naming service
+//   --max-threads N, --min-threads N, --stack-kb N, --start-pause-ms N
+//                         the operation pool (PoolSettings)
+//   --tls-...             TLS (see TlsOptions.h); Parse hands them to the
+//                         ORB layer, for the ORB that starts next
+//   --verbose, --quiet    the log: every priority (and omniORB's trace), or
+//                         notices and worse only
+//   --help                the usage, on standard output
+// A program adds its own options with AddFlag, AddValue and AddNumber.
+// Options are long options (ACE_Get_Opt); numbers are checked. Arguments
+// starting with -ORB, with the value that follows each, are the ORB's;
+// anything else is a usage error.
+//
+// Ownership and threads: main owns one, sets defaults and adds its own
+// options, calls Parse once, then only reads it. The ORB arguments point
+// into main's argv or into the object.
+#ifndef KROKIT_SERVEROPTIONS_H
+#define KROKIT_SERVEROPTIONS_H
+
+#include "KroKit/TlsOptions.h"
+
+#include <climits>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KroKit
+{
+  // The operation pool's sizes, applied once before the first operation
+  // (ServerProcess). 0 or -1 keep the pool's own value.
+  struct PoolSettings
+  {
+    int maxThreads = 2;     // --max-threads: the most pool threads (1 to 100)
+    int minThreads = 0;     // --min-threads: kept when idle (0: the pool's own, 1)
+    int stackKb = 0;        // --stack-kb: stack of each pool thread (0: the pool's own)
+    int startPauseMs = -1;  // --start-pause-ms: pause after starting a thread (-1: the pool's own)
+  };
+
+  class ServerOptions
+  {
+  public:
+    // The standard options, to be combined with |.
+    enum Standard : unsigned
+    {
+      kIorFile = 1,       // --ior-file PATH
+      kPrintIor = 2,      // --print-ior
+      kThreads = 4,       // --threads N
+      kIdleSeconds = 8,   // --idle-seconds N
+      kExitMode = 16,     // --exit-mode orb|exit|_exit
+      kTls = 32,          // --tls-ca FILE ... (TlsOptions)
+      kPool = 64,         // --max-threads N ... (PoolSettings)
+      kNaming = 128,      // --name-service CORBALOC --bind NAME
+      kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode | kTls | kPool | kNaming
+    };
+
+    // offered: the standard options this program takes; --verbose, --quiet
+    // and --help are always offered.
+    explicit ServerOptions(unsigned offered = kEveryStandard);
+    ServerOptions(const ServerOptions&) = delete;
+    ServerOptions& operator=(const ServerOptions&) = delete;
+
+    // Adds an option without a value; Parse sets flag when it is given.
+    void AddFlag(const std::string& name, bool& flag);
+    // Adds an option with a value; Parse hands the value to take, which
+    // returns false for a bad value (a usage error). valueName: its name
+    // in the usage ("FILE").
+    void AddValue(const std::string& name, std::function<bool(const char*)> take,
+                  const std::string& valueName = "VALUE");
+    // Adds an option with a whole number from least to most, stored in value.
+    void AddNumber(const std::string& name, int& value, int least = 0, int most = INT_MAX);
+
+    // Takes the options out of argv; the ORB's go to orbArgs. False on a
+    // usage error (Error() says which) or after --help (the usage printed).
+    // Sets the log's priorities and its time stamps.
+    bool Parse(int argc, char** argv);
+    // What was wrong with the command line, one line; empty after --help.
+    const std::string& Error() const { return m_error; }
+    // "usage: <program> [--ior-file PATH] ... [-ORB... options]".
+    std::string Usage(const char* program) const;
+    // Parse, or on a usage error the error and the usage on standard error
+    // and false; the exit status then is UsageStatus().
+    bool ParseOrExplain(int argc, char** argv);
+    // 2 after a usage error, 0 after --help.
+    int UsageStatus() const { return m_error.empty() ? 0 : 2; }
+
+    std::string iorFile;          // where to write the factory's IOR; empty: nowhere
+    bool printIor = false;        // print the IOR on standard output
+    int threads = 4;              // event-loop threads
+    int idleSeconds = 60;         // idle interval of the shutdown task
+    void* exitMode = nullptr;     // the idle-shutdown task's open() argument
+    std::string nameService;      // naming service to bind the factory in (corbaloc); empty: none
+    std::string bindName;         // the factory's name there ("a/b" for a context path)
+    PoolSettings pool;            // the operation pool
+    TlsOptions tls;               // TLS settings; off unless --tls-ca is given
+    bool verbose = false;         // --verbose
+    bool quiet = false;           // --quiet
+    std::vector<char*> orbArgs;   // argv[0], the ORB's options, then a null (after Parse)
+
+  private:
+    // One option the program takes.
+    struct Option
+    {
+      std::string name;                         // e.g. "--threads"
+      bool hasValue;                            // takes the next argument as its value
+      std::function<bool(const char*)> take;    // stores the value (null for a flag); false: bad value
+      std::string valueName;                    // for the usage
+    };
+
+    // Parse's work; false with m_error set.
+    bool ParseArguments(int argc, char** argv);
+    // The log's priorities, from --verbose and --quiet.
+    void ApplyLogLevel();
+
+    const unsigned m_offered;        // the standard options offered
+    std::vector<Option> m_options;   // every option taken, standard ones first
+    std::string m_error;             // the last usage error
+    bool m_help = false;             // --help given
+    std::vector<std::string> m_traceArgs;  // ORB options --verbose adds (orbArgs point here)
+  };
+}
+
+#endif

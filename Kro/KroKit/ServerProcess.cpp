@@ -1,0 +1,218 @@
+#include "KroKit/ServerProcess.h"
+
+#include "KroKit/IorFile.h"
+#include "KroKit/NameBinding.h"
+#include "KroKit/ServerObjectPOA.h"
+#include "KroKit/ServingThreads.h"
+
+#include "KroDazadared/KroSystem.h"
+#include "KroServer/AsynchronousRouter.h"
+#include "KroServer/KroClientInterceptor.h"
+#include "KroServer/KroClient_ORBInitializer.h"
+#include "KroServer/KroServerInterceptor.h"
+#include "KroServer/KroServer_ORBInitializer.h"
+#include "OrbLayer/PrintException.h"
+
+#include <ace/Log_Msg.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+namespace KroKit
+{
+  namespace
+  {
+    // The ORB's endpoint options, for the message when it cannot start.
+    std::string EndpointsOf(const std::vector<char*>& orbArgs)
+    {
+      std::string endpoints;
+      for (std::size_t i = 1; i + 1 < orbArgs.size() && orbArgs[i + 1]; ++i)
+        if (std::string(orbArgs[i]) == "-ORBendPoint")
+          endpoints += std::string(endpoints.empty() ? "" : ", ") + orbArgs[i + 1];
+      return endpoints.empty() ? "the default endpoint" : endpoints;
+    }
+  }
+
+  ServerProcess::ServerProcess(const std::string& program, Calls calls)
+    : m_program(program), m_calls(calls)
+  {
+  }
+
+  ServerProcess::~ServerProcess() { delete m_binding; }
+
+  int ServerProcess::Run(const ServerOptions& options, const FactoryMaker& makeFactory)
+  {
+    // Before any thread exists, so that only the watcher sees the signals.
+    ServingThreads::PrepareProcess();
+    try
+    {
+      ConfigurePool(options.pool);
+    }
+    catch (const std::exception& ex)
+    {
+      std::fprintf(stderr, "%s: %s\n", m_program.c_str(), ex.what());
+      return 1;
+    }
+    std::vector<char*> orbArgs = options.orbArgs;
+    return Run(orbArgs, [&]()
+    {
+      PortableServer::ServantBase_var factory = makeFactory(*this);
+      CORBA::Object_var reference = ActivateFactory(factory.in());
+      Publish(reference.in(), options);
+      // The status endpoint (--status-port) starts here, once the factory is reachable.
+      Serve(options);
+    });
+  }
+
+  int ServerProcess::Run(std::vector<char*>& orbArgs, const std::function<void()>& serve)
+  {
+    int status = 0;
+    try
+    {
+      Start(orbArgs);
+      serve();
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, m_program.c_str(), stderr);
+      status = 1;
+    }
+    catch (const std::exception& ex)
+    {
+      std::fprintf(stderr, "%s: %s\n", m_program.c_str(), ex.what());
+      status = 1;
+    }
+    // The name goes before the ORB that serves it.
+    delete m_binding;
+    m_binding = nullptr;
+    if (!Stop())
+      status = 1;
+    return status;
+  }
+
+  void ServerProcess::Exit(int status)
+  {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+  }
+
+  void ServerProcess::ConfigurePool(const PoolSettings& pool)
+  {
+    if (!Krovane::AsynchronousRouter::ConfigurePool(pool.minThreads, pool.maxThreads, pool.stackKb * 1024,
+                                                    pool.startPauseMs))
+      throw std::runtime_error("the operation pool refused its settings (--min-threads " +
+                               std::to_string(pool.minThreads) + ", --max-threads " +
+                               std::to_string(pool.maxThreads) + ", --stack-kb " + std::to_string(pool.stackKb) +
+                               ", --start-pause-ms " + std::to_string(pool.startPauseMs) + ")");
+  }
+
+  CORBA::ORB_ptr ServerProcess::Orb() const { return m_orb.in(); }
+
+  PortableServer::POA_ptr ServerProcess::RootPOA() const { return m_root.in(); }
+
+  PortableServer::POA_ptr ServerProcess::ServerObjectPOA()
+  {
+    if (CORBA::is_nil(m_serverObjects.in()))
+      m_serverObjects = CreateServerObjectPOA(m_root.in(), "ServerObjects");
+    return m_serverObjects.in();
+  }
+
+  CORBA::Object_ptr ServerProcess::ActivateFactory(PortableServer::ServantBase* factory)
+  {
+    PortableServer::ObjectId_var id = m_root->activate_object(factory);
+    return m_root->id_to_reference(id.in());
+  }
+
+  void ServerProcess::Publish(CORBA::Object_ptr factory, const ServerOptions& options)
+  {
+    CORBA::String_var ior = m_orb->object_to_string(factory);
+    if (!options.iorFile.empty())
+    {
+      try
+      {
+        WriteIorFile(options.iorFile, ior.in());
+      }
+      catch (const std::exception& ex)
+      {
+        throw std::runtime_error("cannot write the IOR file " + options.iorFile + " (" + ex.what() + ")");
+      }
+    }
+    if (!options.nameService.empty())
+    {
+      delete m_binding;
+      m_binding = nullptr;
+      m_binding = new NameBinding(m_orb.in(), options.nameService, options.bindName, factory);
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
+                 options.bindName.c_str(), options.nameService.c_str()));
+    }
+    if (options.printIor)
+    {
+      std::printf("%s\n", ior.in());
+      std::fflush(stdout);
+    }
+  }
+
+  void ServerProcess::Serve(const ServerOptions& options)
+  {
+    ServingThreads threads(m_orb.in(), options.threads, options.idleSeconds, options.exitMode);
+    threads.Start();
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
+    const int signal = threads.Wait();
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C shutting down (signal %d)\n"), m_program.c_str(), signal));
+  }
+
+  void ServerProcess::Start(std::vector<char*>& orbArgs)
+  {
+    PortableInterceptor::ServerRequestInterceptor_var serverInterceptor = new Krovane::KroServerInterceptor;
+    PortableInterceptor::ORBInitializer_var serverInitializer =
+      new Krovane::KroServer_ORBInitializer(serverInterceptor.in());
+    PortableInterceptor::register_orb_initializer(serverInitializer.in());
+    if (m_calls == kCallsOtherServers)
+    {
+      PortableInterceptor::ClientRequestInterceptor_var clientInterceptor = new Krovane::KroClientInterceptor;
+      PortableInterceptor::ORBInitializer_var clientInitializer =
+        new Krovane::KroClient_ORBInitializer(clientInterceptor.in());
+      PortableInterceptor::register_orb_initializer(clientInitializer.in());
+    }
+
+    int orbArgc = static_cast<int>(orbArgs.size()) - 1;
+    Krovane::KroSystem* system = Krovane::KroSystem::Instance(1);
+    try
+    {
+      system->InitOrb(orbArgc, orbArgs.data());
+    }
+    catch (const CORBA::SystemException& ex)
+    {
+      // Most often a port that another process holds.
+      throw std::runtime_error("cannot start the ORB listening on " + EndpointsOf(orbArgs) +
+                               " (is the port taken?): " + KroOrb::DescribeException(ex));
+    }
+    m_orb = system->GetOrb();
+    m_root = system->GetRootPOA();
+  }
+
+  bool ServerProcess::Stop()
+  {
+    const bool started = !CORBA::is_nil(m_orb.in());
+    m_serverObjects = PortableServer::POA::_nil();
+    m_root = PortableServer::POA::_nil();
+    m_orb = CORBA::ORB::_nil();
+    if (!started)
+      return true;
+    try
+    {
+      Krovane::KroSystem::Instance(1)->Destroy();
+      return true;
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, (m_program + " at exit").c_str(), stderr);
+      return false;
+    }
+  }
+}

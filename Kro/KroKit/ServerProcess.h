@@ -1,0 +1,133 @@
+// ServerProcess: the life of a server process around its ORB, in the order
+// the library expects: the operation pool is sized, the request
+// interceptors are registered, the ORB is initialised (KroSystem::InitOrb,
+// which also activates the root POA's manager), the program sets its objects
+// up and serves, and at the end the ORB is destroyed (KroSystem::Destroy),
+// with the POAs and every servant still active, also after an error.
+//
+// A whole server, with the factory made by the program:
+//
+//   KroKit::ServerOptions options;
+//   if (!options.ParseOrExplain(argc, argv))
+//     return options.UsageStatus();
+//   KroKit::ServerProcess process("MyServer");
+//   KroKit::ServerProcess::Exit(process.RunObjects<MyRouter>(options));
+//
+// (each client then gets a MyRouter of its own from an ObjectFactory; Run
+// takes any factory).
+//
+// Run then creates the server-object POA, activates the factory, writes
+// its IOR (--ior-file, --print-ior) and/or binds it in a naming service
+// (--name-service, --bind), serves with the event threads until it is idle
+// or receives SIGINT/SIGTERM, takes its name back and ends in order. Any
+// failure (a port that is taken, a file that cannot be written, a naming
+// service that cannot be reached) ends it with one line on standard error
+// and status 1.
+//
+// Programs with more steps use the other Run, which takes the program's
+// own set-up as a function; ActivateFactory, Publish and Serve are the
+// steps most servers take in it.
+//
+// Ownership and threads: main owns one and calls everything on its own
+// thread. Orb, RootPOA and ServerObjectPOA are valid only inside Run.
+#ifndef KROKIT_SERVERPROCESS_H
+#define KROKIT_SERVERPROCESS_H
+
+#include "KroKit/ObjectFactory.h"
+#include "KroKit/ServerOptions.h"
+
+#include <omniORB4/CORBA.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KroKit
+{
+  class NameBinding;
+
+  class ServerProcess
+  {
+  public:
+    // Which request interceptors the process registers.
+    enum Calls
+    {
+      kServesOnly,        // the server interceptor: every request is recorded
+                          // on its server object and runs as its user
+      kCallsOtherServers  // that, and the client interceptor: calls to other
+                          // servers carry the thread's user and operation
+    };
+
+    // Makes the factory servant (new; the process takes over its reference).
+    using FactoryMaker = std::function<PortableServer::ServantBase*(ServerProcess&)>;
+
+    // program: the name for the log and the error messages.
+    explicit ServerProcess(const std::string& program, Calls calls = kServesOnly);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // The whole life of the server (see above). Returns the exit status:
+    // 0, or 1 after an error (printed).
+    int Run(const ServerOptions& options, const FactoryMaker& makeFactory);
+    // The same with an ObjectFactory<Object>: each client gets an Object.
+    template <typename Object>
+    int RunObjects(const ServerOptions& options)
+    {
+      return Run(options, [](ServerProcess& process)
+                 { return new ObjectFactory<Object>(process.ServerObjectPOA()); });
+    }
+
+    // Registers the interceptors, initialises the ORB with orbArgs (argv[0],
+    // the ORB's options, then a null), runs serve, and destroys the ORB.
+    // Errors go to standard error, after the program's name. Returns the
+    // exit status: 0, or 1 after an error.
+    int Run(std::vector<char*>& orbArgs, const std::function<void()>& serve);
+
+    // Ends the process with status, without static destructors: the pool's
+    // threads wait for work until the process ends, and some of omniORB's
+    // detached threads may still be running ACE's per-thread clean-up,
+    // which races with ACE's own clean-up at exit.
+    [[noreturn]] static void Exit(int status);
+
+    // Sizes the process's operation pool; before the first router exists
+    // (Run(options, ...) does it). std::runtime_error for a refused value.
+    static void ConfigurePool(const PoolSettings& pool);
+
+    // The process ORB (not a new reference).
+    CORBA::ORB_ptr Orb() const;
+    // The root POA (not a new reference).
+    PortableServer::POA_ptr RootPOA() const;
+    // The POA of the server objects and their relays (see ServerObjectPOA.h),
+    // created on first use (not a new reference).
+    PortableServer::POA_ptr ServerObjectPOA();
+
+    // Activates factory in the root POA, which then owns a reference of its
+    // own, and returns the factory's reference (the caller owns it).
+    CORBA::Object_ptr ActivateFactory(PortableServer::ServantBase* factory);
+    // Makes the factory reachable: writes its IOR to options.iorFile (when
+    // given), prints it on standard output when options.printIor, and binds
+    // it as options.bindName in options.nameService (when given) until the
+    // process ends. std::runtime_error, saying what failed, on failure.
+    void Publish(CORBA::Object_ptr factory, const ServerOptions& options);
+    // Serves requests with ServingThreads, as options say, until the ORB is
+    // shut down (idle or a signal). main must have called
+    // ServingThreads::PrepareProcess first (Run(options, ...) does).
+    void Serve(const ServerOptions& options);
+
+  private:
+    // Registers the interceptors and initialises the ORB.
+    void Start(std::vector<char*>& orbArgs);
+    // Destroys the ORB; false (printed) on failure.
+    bool Stop();
+
+    const std::string m_program;     // for the log and the error messages
+    const Calls m_calls;             // which interceptors to register
+    CORBA::ORB_var m_orb;            // the process ORB, inside Run
+    PortableServer::POA_var m_root;  // the root POA, inside Run
+    PortableServer::POA_var m_serverObjects;  // the server-object POA, once created
+    NameBinding* m_binding = nullptr;  // the factory's name, while bound; owned
+  };
+}
+
+#endif

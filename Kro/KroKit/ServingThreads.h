@@ -1,0 +1,68 @@
+// ServingThreads: the threads a server serves with: the event-loop threads
+// (KroServerEventHandler), the idle-shutdown task (KroServerShutdownTask)
+// and the watcher that shuts the ORB down on SIGTERM or SIGINT
+// (ShutdownOnSignal).
+//
+// The server ends when the idle task shuts the ORB down (in exit mode
+// _exit it ends the process at once) or on a signal; Wait returns then, and
+// the end of the process is main's.
+//
+// Ownership and threads: main calls PrepareProcess first, before any other
+// thread exists. It then owns one ServingThreads, with the initialised ORB,
+// and calls Start and Wait on its own thread; OpenIdleShutdown may be
+// called from any thread. The destructor ends the idle task (it stops the
+// task's wait when a signal ended the server) and joins it.
+#ifndef KROKIT_SERVINGTHREADS_H
+#define KROKIT_SERVINGTHREADS_H
+
+#include "KroKit/ShutdownOnSignal.h"
+
+#include "KroServer/KroServerEventHandler.h"
+#include "KroServer/KroServerShutdownTask.h"
+
+#include <omniORB4/CORBA.h>
+
+#include <memory>
+#include <mutex>
+
+namespace KroKit
+{
+  class ServingThreads
+  {
+  public:
+    // Blocks SIGTERM and SIGINT, so that only the watcher sees them, and
+    // lets the process end without waiting for ACE's threads (the pool's
+    // wait for work to the end). Call it in main before any other thread
+    // starts.
+    static void PrepareProcess();
+
+    // threads: event-loop threads; idleSeconds and exitMode: the idle
+    // task's interval and open() argument (see KroServerShutdownTask).
+    ServingThreads(CORBA::ORB_ptr orb, int threads, int idleSeconds, void* exitMode);
+    // Ends and joins the idle task; stops the watcher.
+    ~ServingThreads() = default;
+    ServingThreads(const ServingThreads&) = delete;
+    ServingThreads& operator=(const ServingThreads&) = delete;
+
+    // Starts the watcher and the event threads, and the idle task unless
+    // withIdleShutdown is false (OpenIdleShutdown starts it later). Throws
+    // std::runtime_error when a thread cannot start.
+    void Start(bool withIdleShutdown = true);
+    // Starts the idle task if it has not started yet; true if this call
+    // started it. Throws std::runtime_error when it cannot start. Any thread.
+    bool OpenIdleShutdown();
+    // Blocks until the event threads have returned; the signal that ended
+    // the server, or 0.
+    int Wait();
+
+  private:
+    CORBA::ORB_var m_orb;                                // the process ORB; our own reference
+    void* const m_exitMode;                              // the idle task's open() argument
+    Krovane::KroServerEventHandler m_eventThreads;       // the request loop
+    Krovane::KroServerShutdownTask m_idleShutdown;       // ends the server once idle
+    std::once_flag m_idleShutdownOpened;                 // the idle task starts once
+    std::unique_ptr<ShutdownOnSignal> m_shutdownOnSignal;  // the watcher, from Start on
+  };
+}
+
+#endif

@@ -1,0 +1,69 @@
+#include "KroKit/TlsOptions.h"
+
+#include "OrbLayer/TlsTransport.h"
+
+#include <cstring>
+
+namespace KroKit
+{
+  const char* TlsOptions::Usage()
+  {
+    return "[--tls-ca FILE [--tls-cert FILE --tls-key FILE [--tls-key-password TEXT]]"
+           " [--tls-require-client-cert] [--tls-only [--tls-plain-to HOST]...]]";
+  }
+
+  bool TlsOptions::Take(int argc, char** argv, int& i, bool& bad)
+  {
+    const char* name = argv[i];
+    if (std::strncmp(name, "--tls-", 6) != 0)
+      return false;
+    m_given = true;
+    if (std::strcmp(name, "--tls-require-client-cert") == 0)
+      settings.requireClientCertificate = true;
+    else if (std::strcmp(name, "--tls-only") == 0)
+      settings.plainTcpToo = false;
+    else if (i + 1 >= argc)
+      bad = true;
+    else if (std::strcmp(name, "--tls-ca") == 0)
+      settings.caFile = argv[++i];
+    else if (std::strcmp(name, "--tls-cert") == 0)
+      settings.certificateFile = argv[++i];
+    else if (std::strcmp(name, "--tls-key") == 0)
+      settings.keyFile = argv[++i];
+    else if (std::strcmp(name, "--tls-key-password") == 0)
+      settings.keyPassword = argv[++i];
+    else if (std::strcmp(name, "--tls-plain-to") == 0)
+      plainTo.emplace_back(argv[++i]);
+    else
+      bad = true;
+    return true;
+  }
+
+  bool TlsOptions::Valid() const
+  {
+    if (!m_given)
+      return true;
+    return settings.Enabled() && settings.certificateFile.empty() == settings.keyFile.empty() &&
+           (plainTo.empty() || !settings.plainTcpToo);
+  }
+
+  void TlsOptions::Apply(std::vector<char*>& orbArgs)
+  {
+    if (!settings.Enabled())
+      return;
+    KroOrb::TlsTransport::Install(settings);
+    // Client rules are tried in order: the plain exceptions come first.
+    for (const std::string& host : plainTo)
+    {
+      m_orbArgs.push_back("-ORBclientTransportRule");
+      m_orbArgs.push_back(host + " ssl,tcp");
+    }
+    for (const std::string& option : KroOrb::TlsTransport::OrbOptions(settings))
+      m_orbArgs.push_back(option);
+    const auto end = orbArgs.empty() ? orbArgs.end() : orbArgs.end() - 1;  // before the final null
+    std::vector<char*> added;
+    for (std::string& argument : m_orbArgs)
+      added.push_back(&argument[0]);
+    orbArgs.insert(end, added.begin(), added.end());
+  }
+}

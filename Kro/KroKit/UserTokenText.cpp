@@ -1,0 +1,35 @@
+#include "KroKit/UserTokenText.h"
+
+#include <cstdio>
+
+namespace KroKit
+{
+  Krovane::UserToken TokenFromText(const std::string& text)
+  {
+    Krovane::UserToken token(static_cast<CORBA::ULong>(text.size()));
+    token.length(static_cast<CORBA::ULong>(text.size()));
+    for (CORBA::ULong i = 0; i < token.length(); ++i)
+      token[i] = static_cast<CORBA::Octet>(text[i]);
+    return token;
+  }
+
+  std::string TokenToText(const Krovane::UserToken& token)
+  {
+    std::string text;
+    for (CORBA::ULong i = 0; i < token.length(); ++i)
+    {
+      const CORBA::Octet octet = token[i];
+      if (octet >= 0x20 && octet < 0x7f && octet != '\\')
+      {
+        text.push_back(static_cast<char>(octet));
+      }
+      else
+      {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(octet));
+        text += escaped;
+      }
+    }
+    return text;
+  }
+}

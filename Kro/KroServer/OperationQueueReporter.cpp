@@ -1,0 +1,110 @@
+#include "KroServer/OperationQueueReporter.h"
+
+#include "KroServer/Dispatchable.h"
+#include "KroServer/Operation.h"
+
+#include <ace/Log_Msg.h>
+
+#include <system_error>
+
+namespace Krovane
+{
+  OperationQueueReporter::OperationQueueReporter() : m_telling(nullptr), m_ending(false) {}
+
+  OperationQueueReporter::~OperationQueueReporter()
+  {
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_ending = true;
+      m_posted.notify_all();
+    }
+    if (m_thread.joinable())
+      m_thread.join();
+  }
+
+  void OperationQueueReporter::Post(const std::vector<QueuePlace>& places)
+  {
+    if (places.empty())
+      return;
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const QueuePlace& place : places)
+    {
+      auto [latest, first] = m_latest.insert_or_assign(place.item, place.place);
+      (void)latest;
+      if (first)
+        m_turns.push_back(place.item);
+    }
+    StartUnlessRunning();
+    m_posted.notify_one();
+  }
+
+  void OperationQueueReporter::Drop(Dispatchable* item)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_latest.erase(item);
+  }
+
+  void OperationQueueReporter::AwaitIdle(Dispatchable* item)
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    // Bounded by one report: the caller dropped the item, so it is not told again.
+    m_told.wait(guard, [&] { return m_telling != item; });
+  }
+
+  void OperationQueueReporter::StartUnlessRunning()
+  {
+    if (m_thread.joinable())
+      return;
+    try
+    {
+      m_thread = std::thread([this] { Run(); });
+    }
+    catch (const std::system_error&)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) OperationQueueReporter: cannot start its thread; places wait for the next try\n")));
+    }
+  }
+
+  void OperationQueueReporter::Run()
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    while (true)
+    {
+      m_posted.wait(guard, [this] { return m_ending || !m_turns.empty(); });
+      if (m_ending)
+        return;
+      Dispatchable* item = m_turns.front();
+      m_turns.pop_front();
+      auto latest = m_latest.find(item);
+      if (latest == m_latest.end())
+        continue;  // dropped since it was posted
+      const int place = latest->second;
+      m_latest.erase(latest);
+      m_telling = item;
+      guard.unlock();
+      Tell(item, place);
+      guard.lock();
+      m_telling = nullptr;
+      m_told.notify_all();
+    }
+  }
+
+  void OperationQueueReporter::Tell(Dispatchable* item, int place)
+  {
+    // A report ends in a client's callback: one that fails must not end
+    // the reporter, which the other waiting items still need.
+    try
+    {
+      // Cancelled while it waits (and not yet withdrawn): the client has
+      // been told so, and a place after that would contradict it.
+      if (Operation* operation = dynamic_cast<Operation*>(item))
+        if (operation->GetState() != Queued)
+          return;
+      item->ReportQueuePosition(place);
+    }
+    catch (...)
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********OperationQueue::ReportPositions Unknown exception reporting a queue position.\n")));
+    }
+  }
+}

@@ -1,0 +1,95 @@
+#include "KroServer/RelayLink.h"
+
+#include "KroServer/AsynchronousHandler.h"
+#include "KroServer/KroServerShutdownTask.h"
+
+namespace Krovane
+{
+  namespace
+  {
+    // The servant behind handler when it is active in poa (held by the
+    // result), null otherwise: a reference of another POA or process, an
+    // object already deactivated, or a POA that is going.
+    PortableServer::Servant LocalServant(IAsyncHandler_ptr handler, PortableServer::POA_ptr poa)
+    {
+      if (CORBA::is_nil(poa))
+        return nullptr;
+      try
+      {
+        return poa->reference_to_servant(handler);
+      }
+      catch (const CORBA::Exception&)
+      {
+        return nullptr;
+      }
+    }
+  }
+
+  RelayLink::RelayLink() : m_reference(IAsyncHandler::_nil()), m_relay(nullptr) {}
+
+  RelayLink::RelayLink(IAsyncHandler_ptr handler, PortableServer::POA_ptr poa)
+    : m_reference(IAsyncHandler::_duplicate(handler)), m_relay(nullptr)
+  {
+    if (CORBA::is_nil(handler))
+      return;
+    m_servant = LocalServant(handler, poa);
+    m_relay = dynamic_cast<AsynchronousHandler*>(m_servant.in());
+    if (!m_relay)
+      m_servant = nullptr;
+  }
+
+  bool RelayLink::IsEmpty() const { return CORBA::is_nil(m_reference.in()); }
+
+  bool RelayLink::IsDirect() const { return m_relay != nullptr; }
+
+  IAsyncHandler_ptr RelayLink::Reference() const { return m_reference.in(); }
+
+  template <typename Direct, typename Remote>
+  void RelayLink::Call(Direct direct, Remote remote) const
+  {
+    if (m_relay)
+    {
+      // What the relay's upcall would have told the idle watch.
+      KroServerShutdownTask::OperationCalled();
+      direct(m_relay);
+    }
+    else if (!CORBA::is_nil(m_reference.in()))
+      remote(m_reference.in());
+  }
+
+  void RelayLink::Queued(CORBA::Long position) const
+  {
+    Call([position](AsynchronousHandler* relay) { relay->Queued(position); },
+         [position](IAsyncHandler_ptr handler) { handler->Queued(position); });
+  }
+
+  void RelayLink::Status(const char* text) const
+  {
+    Call([text](AsynchronousHandler* relay) { relay->Status(text); },
+         [text](IAsyncHandler_ptr handler) { handler->Status(text); });
+  }
+
+  void RelayLink::Progress(CORBA::Double progress) const
+  {
+    Call([progress](AsynchronousHandler* relay) { relay->Progress(progress); },
+         [progress](IAsyncHandler_ptr handler) { handler->Progress(progress); });
+  }
+
+  void RelayLink::Results(const CORBA::Any& data) const
+  {
+    Call([&data](AsynchronousHandler* relay) { relay->Results(data); },
+         [&data](IAsyncHandler_ptr handler) { handler->Results(data); });
+  }
+
+  void RelayLink::Finished(const CORBA::Any& data) const
+  {
+    Call([&data](AsynchronousHandler* relay) { relay->Finished(data); },
+         [&data](IAsyncHandler_ptr handler) { handler->Finished(data); });
+  }
+
+  void RelayLink::Error(IAsyncExceptionHolder_ptr holder) const
+  {
+    Call([holder](AsynchronousHandler* relay) { relay->Error(holder); },
+         [holder](IAsyncHandler_ptr handler) { handler->Error(holder); });
+  }
+}

@@ -1,0 +1,61 @@
+// RelayLink: an operation's way to its client's callbacks.
+//
+// When the operation's handler is a relay (AsynchronousHandler) active in
+// the operation's own POA, the link holds the relay's servant and calls it
+// directly: the callback does not pass through the ORB (POA, interceptor,
+// argument copies), and the relay serialises, bounds, detaches and maps
+// errors exactly as it does for a call through its reference. Any other
+// handler (a relay of another process or POA, a client's own object) is
+// called through its reference. An empty link does nothing.
+//
+// Ownership: a value. It holds a reference to the handler and, on the
+// direct path, a reference to the relay's servant, so that the servant
+// outlives every call made through the link, even once its operation has
+// deactivated it. Threads: a link is not shared; copies may be used by
+// several threads at once (the relay serialises their callbacks).
+#ifndef KROSERVER_RELAYLINK_H
+#define KROSERVER_RELAYLINK_H
+
+#include "Krovane.hh"
+
+namespace Krovane
+{
+  class AsynchronousHandler;
+
+  class RelayLink
+  {
+  public:
+    // Empty: every callback does nothing.
+    RelayLink();
+    // To handler (nil: empty), found behind its reference in poa when it is
+    // a relay active there; nil poa: always through the reference.
+    RelayLink(IAsyncHandler_ptr handler, PortableServer::POA_ptr poa);
+
+    bool IsEmpty() const;
+    // Whether callbacks go straight to the relay's servant.
+    bool IsDirect() const;
+    // The handler's reference (nil when empty); no new reference.
+    IAsyncHandler_ptr Reference() const;
+
+    // The callbacks, each as the handler's operation of the same name would
+    // be called through its reference: the same exceptions reach the caller.
+    void Queued(CORBA::Long position) const;
+    void Status(const char* text) const;
+    void Progress(CORBA::Double progress) const;
+    void Results(const CORBA::Any& data) const;
+    void Finished(const CORBA::Any& data) const;
+    void Error(IAsyncExceptionHolder_ptr holder) const;
+
+  private:
+    // Calls direct(relay) on the direct path, remote(reference) otherwise;
+    // nothing when empty.
+    template <typename Direct, typename Remote>
+    void Call(Direct direct, Remote remote) const;
+
+    IAsyncHandler_var m_reference;              // the handler; nil when empty
+    PortableServer::ServantBase_var m_servant;  // the relay's servant, held; null off the direct path
+    AsynchronousHandler* m_relay;               // m_servant as a relay; null off the direct path
+  };
+}
+
+#endif
