@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# demo.sh BUILD_DIR [async|sync|both]: the examples from end to end, each as
-# a server and a client process on 127.0.0.1.
+# demo.sh BUILD_DIR [async|sync|both] [--verbose|--quiet]: the examples from
+# end to end, each as a server and a client process on 127.0.0.1. --verbose
+# and --quiet go to the servers (every log line and omniORB's trace, or
+# notices and worse only); their log lines carry the time of day.
 #
 # async (the default): KroExampleAsyncServer with a pool of two threads and
 #   a short idle interval, and KroExampleAsyncClient, which runs six
@@ -14,11 +16,13 @@
 # reaped on every path. Exits with the first failing client's status.
 set -euo pipefail
 
-usage() { echo "usage: $0 BUILD_DIR [async|sync|both]" >&2; exit 2; }
-[ $# -ge 1 ] && [ $# -le 2 ] && [ -d "$1" ] || usage
+usage() { echo "usage: $0 BUILD_DIR [async|sync|both] [--verbose|--quiet]" >&2; exit 2; }
+[ $# -ge 1 ] && [ $# -le 3 ] && [ -d "$1" ] || usage
 build=$(cd "$1" && pwd)
 which=${2:-async}
 case "$which" in async|sync|both) ;; *) usage ;; esac
+log_level=()
+case "${3:-}" in --verbose|--quiet) log_level=("$3") ;; "") ;; *) usage ;; esac
 
 START_SECONDS=20   # for a server to publish its IOR
 CLIENT_SECONDS=120 # for a whole client session
@@ -79,7 +83,8 @@ start_server() {
   local binary=$1; shift
   : >"$work/printed"
   coproc SERVER { exec "$binary" --ior-file "$work/server.ior" --print-ior \
-                    -ORBendPoint giop:tcp:127.0.0.1: "$@" </dev/null 2>"$work/server.log"; }
+                    -ORBendPoint giop:tcp:127.0.0.1: ${log_level[@]+"${log_level[@]}"} "$@" \
+                    </dev/null 2>"$work/server.log"; }
   server_pid=$SERVER_PID
   local ior=
   if ! read -r -t "$START_SECONDS" -u "${SERVER[0]}" ior || [ -z "$ior" ]; then

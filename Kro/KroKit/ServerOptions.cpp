@@ -66,6 +66,7 @@ namespace KroKit
       AddNumber("--stack-kb", pool.stackKb, 128, 20000);
       AddNumber("--start-pause-ms", pool.startPauseMs, 0);
     }
+    // The status endpoint's options (--status-port) come here.
     AddFlag("--verbose", verbose);
     AddFlag("--quiet", quiet);
     AddFlag("--help", m_help);
@@ -107,7 +108,9 @@ namespace KroKit
       std::printf("%s\n", Usage(argv[0]).c_str());
       return false;
     }
-    std::fprintf(stderr, "%s: %s\n%s\n", argv[0], m_error.c_str(), Usage(argv[0]).c_str());
+    // The program's name without its directory, as the other error lines give it.
+    const char* slash = std::strrchr(argv[0], '/');
+    std::fprintf(stderr, "%s: %s\n%s\n", slash ? slash + 1 : argv[0], m_error.c_str(), Usage(argv[0]).c_str());
     return false;
   }
 

@@ -19,7 +19,8 @@
 //                         notices and worse only
 //   --help                the usage, on standard output
 // A program adds its own options with AddFlag, AddValue and AddNumber.
-// Options are long options (ACE_Get_Opt); numbers are checked. Arguments
+// Options are long options (ACE_Get_Opt: --name VALUE or --name=VALUE; an
+// unambiguous abbreviation counts); numbers are checked. Arguments
 // starting with -ORB, with the value that follows each, are the ORB's;
 // anything else is a usage error.
 //

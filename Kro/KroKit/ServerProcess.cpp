@@ -21,6 +21,7 @@
 #include <exception>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace KroKit
 {
@@ -42,7 +43,17 @@ namespace KroKit
   {
   }
 
-  ServerProcess::~ServerProcess() { delete m_binding; }
+  ServerProcess::~ServerProcess() { Unbind(); }
+
+  void ServerProcess::Unbind()
+  {
+    NameBinding* binding = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(m_bindingLock);
+      std::swap(binding, m_binding);
+    }
+    delete binding;  // unbinds: a remote call, outside the lock
+  }
 
   int ServerProcess::Run(const ServerOptions& options, const FactoryMaker& makeFactory)
   {
@@ -63,7 +74,6 @@ namespace KroKit
       PortableServer::ServantBase_var factory = makeFactory(*this);
       CORBA::Object_var reference = ActivateFactory(factory.in());
       Publish(reference.in(), options);
-      // The status endpoint (--status-port) starts here, once the factory is reachable.
       Serve(options);
     });
   }
@@ -86,9 +96,8 @@ namespace KroKit
       std::fprintf(stderr, "%s: %s\n", m_program.c_str(), ex.what());
       status = 1;
     }
-    // The name goes before the ORB that serves it.
-    delete m_binding;
-    m_binding = nullptr;
+    // The name goes before the ORB that serves it (if a shutdown left it).
+    Unbind();
     if (!Stop())
       status = 1;
     return status;
@@ -144,9 +153,12 @@ namespace KroKit
     }
     if (!options.nameService.empty())
     {
-      delete m_binding;
-      m_binding = nullptr;
-      m_binding = new NameBinding(m_orb.in(), options.nameService, options.bindName, factory);
+      Unbind();
+      NameBinding* binding = new NameBinding(m_orb.in(), options.nameService, options.bindName, factory);
+      {
+        std::lock_guard<std::mutex> guard(m_bindingLock);
+        m_binding = binding;
+      }
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
                  options.bindName.c_str(), options.nameService.c_str()));
     }
@@ -159,7 +171,10 @@ namespace KroKit
 
   void ServerProcess::Serve(const ServerOptions& options)
   {
-    ServingThreads threads(m_orb.in(), options.threads, options.idleSeconds, options.exitMode);
+    ServingThreads threads(m_orb.in(), options.threads, options.idleSeconds, options.exitMode,
+                           [this]() { Unbind(); });
+    // The status endpoint (--status-port, an option of ServerOptions) starts
+    // here, for as long as the server serves: every server comes through here.
     threads.Start();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
     const int signal = threads.Wait();

@@ -39,6 +39,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -111,7 +112,8 @@ namespace KroKit
     // process ends. std::runtime_error, saying what failed, on failure.
     void Publish(CORBA::Object_ptr factory, const ServerOptions& options);
     // Serves requests with ServingThreads, as options say, until the ORB is
-    // shut down (idle or a signal). main must have called
+    // shut down (idle or a signal); the factory's name is taken back from
+    // the naming service just before (in exit modes exit and _exit it stays). main must have called
     // ServingThreads::PrepareProcess first (Run(options, ...) does).
     void Serve(const ServerOptions& options);
 
@@ -120,13 +122,16 @@ namespace KroKit
     void Start(std::vector<char*>& orbArgs);
     // Destroys the ORB; false (printed) on failure.
     bool Stop();
+    // Takes the factory's name back from the naming service, if bound.
+    void Unbind();
 
     const std::string m_program;     // for the log and the error messages
     const Calls m_calls;             // which interceptors to register
     CORBA::ORB_var m_orb;            // the process ORB, inside Run
     PortableServer::POA_var m_root;  // the root POA, inside Run
     PortableServer::POA_var m_serverObjects;  // the server-object POA, once created
-    NameBinding* m_binding = nullptr;  // the factory's name, while bound; owned
+    std::mutex m_bindingLock;          // guards m_binding (the shutdown's thread unbinds)
+    NameBinding* m_binding = nullptr;  // guarded by m_bindingLock; the factory's name while bound; owned
   };
 }
 

@@ -3,6 +3,7 @@
 #include <ace/Thread_Manager.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace KroKit
 {
@@ -12,9 +13,12 @@ namespace KroKit
     ACE_Thread_Manager::instance()->wait_on_exit(0);
   }
 
-  ServingThreads::ServingThreads(CORBA::ORB_ptr orb, int threads, int idleSeconds, void* exitMode)
-    : m_orb(CORBA::ORB::_duplicate(orb)),
-      m_exitMode(exitMode),
+  ServingThreads::ServingThreads(CORBA::ORB_ptr orb, int threads, int idleSeconds, void* exitMode,
+                                 std::function<void()> beforeShutdown)
+    : m_beforeShutdown(std::move(beforeShutdown)),
+      m_orb(CORBA::ORB::_duplicate(orb)),
+      // In exit mode orb the idle task closes a task before the shutdown: ours.
+      m_exitMode(exitMode ? exitMode : static_cast<void*>(static_cast<ACE_Task_Base*>(&m_beforeShutdown))),
       m_eventThreads(orb, threads, 0),
       m_idleShutdown(orb, ACE_Time_Value(idleSeconds))
   {
@@ -22,7 +26,7 @@ namespace KroKit
 
   void ServingThreads::Start(bool withIdleShutdown)
   {
-    m_shutdownOnSignal.reset(new ShutdownOnSignal(m_orb.in()));
+    m_shutdownOnSignal.reset(new ShutdownOnSignal(m_orb.in(), [this]() { m_beforeShutdown.Run(); }));
     if (m_eventThreads.open() != 0)
       throw std::runtime_error("cannot start the event threads");
     if (withIdleShutdown)

@@ -22,6 +22,9 @@
 
 #include <omniORB4/CORBA.h>
 
+#include <ace/Task.h>
+
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -38,7 +41,10 @@ namespace KroKit
 
     // threads: event-loop threads; idleSeconds and exitMode: the idle
     // task's interval and open() argument (see KroServerShutdownTask).
-    ServingThreads(CORBA::ORB_ptr orb, int threads, int idleSeconds, void* exitMode);
+    // beforeShutdown (may be empty) runs once, before a signal or the idle
+    // task (exit mode orb) shuts the ORB down, on their thread.
+    ServingThreads(CORBA::ORB_ptr orb, int threads, int idleSeconds, void* exitMode,
+                   std::function<void()> beforeShutdown = nullptr);
     // Ends and joins the idle task; stops the watcher.
     ~ServingThreads() = default;
     ServingThreads(const ServingThreads&) = delete;
@@ -56,6 +62,21 @@ namespace KroKit
     int Wait();
 
   private:
+    // Runs an action once, whichever of the idle task (as its close(0)) and
+    // the signal watcher comes first.
+    class BeforeShutdown : public ACE_Task_Base
+    {
+    public:
+      explicit BeforeShutdown(std::function<void()> action) : m_action(std::move(action)) {}
+      int close(u_long) override { Run(); return 0; }
+      void Run() { std::call_once(m_ran, [this]() { if (m_action) m_action(); }); }
+
+    private:
+      const std::function<void()> m_action;  // may be empty
+      std::once_flag m_ran;                  // the action runs once
+    };
+
+    BeforeShutdown m_beforeShutdown;                     // before the ORB is shut down
     CORBA::ORB_var m_orb;                                // the process ORB; our own reference
     void* const m_exitMode;                              // the idle task's open() argument
     Krovane::KroServerEventHandler m_eventThreads;       // the request loop

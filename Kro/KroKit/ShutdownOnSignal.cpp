@@ -5,6 +5,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <utility>
+
 namespace KroKit
 {
   namespace
@@ -25,8 +27,9 @@ namespace KroKit
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   }
 
-  ShutdownOnSignal::ShutdownOnSignal(CORBA::ORB_ptr orb)
+  ShutdownOnSignal::ShutdownOnSignal(CORBA::ORB_ptr orb, std::function<void()> beforeShutdown)
     : m_orb(CORBA::ORB::_duplicate(orb)),
+      m_beforeShutdown(std::move(beforeShutdown)),
       m_stopping(false),
       m_signal(0),
       m_watcher(&ShutdownOnSignal::Watch, this)
@@ -54,6 +57,8 @@ namespace KroKit
     if (sigwait(&signals, &signal) != 0 || m_stopping)
       return;
     m_signal = signal;
+    if (m_beforeShutdown)
+      m_beforeShutdown();
     try
     {
       KroOrb::ShutdownOrb(m_orb.in(), false);  // do not wait: the ORB threads finish on their own

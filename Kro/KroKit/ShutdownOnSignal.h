@@ -17,6 +17,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 namespace KroKit
@@ -28,8 +29,10 @@ namespace KroKit
     // other thread exists).
     static void BlockTerminationSignals();
 
-    // Starts the watcher; it shuts orb down on the first SIGTERM or SIGINT.
-    explicit ShutdownOnSignal(CORBA::ORB_ptr orb);
+    // Starts the watcher; on the first SIGTERM or SIGINT it runs
+    // beforeShutdown (when given; on the watcher's thread, while the ORB
+    // still serves and calls out) and shuts orb down.
+    explicit ShutdownOnSignal(CORBA::ORB_ptr orb, std::function<void()> beforeShutdown = nullptr);
     // Stops the watcher if it is still waiting, and joins it.
     ~ShutdownOnSignal();
 
@@ -44,6 +47,7 @@ namespace KroKit
     void Watch();
 
     CORBA::ORB_var m_orb;             // the ORB to shut down; our own reference
+    const std::function<void()> m_beforeShutdown;  // run before the shutdown; may be empty
     std::atomic<bool> m_stopping;     // set by the destructor: ignore the wake-up signal
     std::atomic<int> m_signal;        // the signal received, 0 until one came
     std::thread m_watcher;            // waits in sigwait

@@ -42,7 +42,6 @@ namespace Krovane
                                                std::vector<Halvern_Utilities::Variant>* parameters)
     : SynchronousOperation(server, name),
       m_id(id),
-      m_handler(IAsyncHandler::_duplicate(handler)),
       m_router(router),
       m_parameters(parameters),
       m_holdsRouter(false),
@@ -59,21 +58,18 @@ namespace Krovane
   IAsyncHandler_ptr AsynchronousOperation::GetHandler() const
   {
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_handlerLock, IAsyncHandler::_nil());
-    return IAsyncHandler::_duplicate(m_handler.in());
+    return IAsyncHandler::_duplicate(m_relay.Reference());
   }
 
   void AsynchronousOperation::SetHandler(IAsyncHandler_ptr handler)
   {
     IAsyncHandler_var adopted = handler;
     RelayLink link = LinkTo(handler);
-    // The old handler and link go after the lock is left (declared before
-    // the guard): releasing a relay's servant may delete it.
-    IAsyncHandler_var old;
-    RelayLink oldLink;
+    // The old link goes after the lock is left (declared before the guard):
+    // releasing a relay's servant may delete it.
+    RelayLink old;
     ACE_GUARD(ACE_Thread_Mutex, guard, m_handlerLock);
-    old = m_handler._retn();
-    m_handler = adopted._retn();
-    oldLink = std::move(m_relay);
+    old = std::move(m_relay);
     m_relay = std::move(link);
   }
 

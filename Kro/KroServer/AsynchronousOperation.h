@@ -138,9 +138,8 @@ namespace Krovane
     // The link to handler, found in the router's POA.
     RelayLink LinkTo(IAsyncHandler_ptr handler) const;
 
-    mutable ACE_Thread_Mutex m_handlerLock;                  // guards m_handler and m_relay
-    IAsyncHandler_var m_handler;                             // guarded by m_handlerLock; the client's callback object
-    RelayLink m_relay;                                       // guarded by m_handlerLock; the way to m_handler
+    mutable ACE_Thread_Mutex m_handlerLock;                  // guards m_relay
+    RelayLink m_relay;  // guarded by m_handlerLock; the client's callback object and the way to it
     AsynchronousRouter* m_router;                            // the router; not owned
     std::vector<Halvern_Utilities::Variant>* m_parameters;   // not owned, or m_ownedParameters
     std::vector<Halvern_Utilities::Variant> m_ownedParameters;  // the parameters when owned (OwnParameters)

@@ -29,9 +29,8 @@ namespace Krovane
     std::lock_guard<std::mutex> guard(m_lock);
     for (const QueuePlace& place : places)
     {
-      auto [latest, first] = m_latest.insert_or_assign(place.item, place.place);
-      (void)latest;
-      if (first)
+      // An item already waiting for its turn keeps it, with the new place.
+      if (m_latest.insert_or_assign(place.item, place.place).second)
         m_turns.push_back(place.item);
     }
     StartUnlessRunning();

@@ -18,7 +18,8 @@
 // threads; threads are started through ACE's thread manager and are detached.
 //
 // Threads: Submit, Remove, the setters and getters may be called from any
-// thread; GetOperation, decrementPoolSize and svc run only on pool threads.
+// thread; GetOperation, decrementPoolSize and svc run only on pool threads;
+// in the kLatest mode, items' ReportQueuePosition runs on the reporter's thread.
 // Lock order: m_queueLock before m_poolLock, and before the reporter's lock;
 // m_conditionLock is taken alone.
 #ifndef KROSERVER_THREADPOOLTHREADINGPOLICY_H
@@ -108,8 +109,9 @@ namespace Krovane
     // thread so that the items left are told their new places.
     virtual void Remove(Dispatchable* work) override;
     // Remove that tells whether work was waiting: 1 when it was taken out of
-    // the queue (it will not run), 0 when it was not there (it may already
-    // be on its way to a thread).
+    // the queue (it will not run, and is no longer told its place: a place
+    // being told is waited for), 0 when it was not there (it may already be
+    // on its way to a thread).
     int Withdraw(Dispatchable* work);
 
     // Does nothing: threads are started by Submit.

@@ -3,11 +3,12 @@
 // and one line per callback.
 //
 //   KroExampleAsyncClient (--ior-file PATH | --ior IOR) [--token TEXT]
-//                         [--timeout-ms N] [--wait-seconds N] [TLS options]
-//                         [ORB options]
+//                         [--timeout-ms N] [--wait-seconds N] [--verbose | --quiet]
+//                         [TLS options] [-ORB... options]
 //   KroExampleAsyncClient --help
 //
-// It asks for six computations, more than the server's pool (two threads by
+// The operations' callbacks, their waiting and their end are the client
+// library's (KroClient); OperationTrack shows them. It asks for six computations, more than the server's pool (two threads by
 // default) runs at once, so that some wait in line and are told their place;
 // cancels one that waits and one that runs; attaches a new handler to a
 // running one; receives a bad request's failure as a typed exception; asks
@@ -23,13 +24,12 @@
 #include "Calculator.hh"
 #include "KroClient/KroClient.h"
 #include "OrbLayer/PrintException.h"
-#include "KroKit/TlsOptions.h"
+#include "KroKit/ServerOptions.h"
 
 #include <omniORB4/omniORB.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -43,7 +43,7 @@ namespace
 
   const char* const kUsage =
     "usage: %s (--ior-file PATH | --ior IOR) [--token TEXT] [--timeout-ms N]\n"
-    "       [--wait-seconds N] [ORB options]\n"
+    "       [--wait-seconds N] [--verbose | --quiet] [TLS options] [-ORB... options]\n"
     "\n"
     "Runs a session with a calculator of KroExampleAsyncServer: six computations\n"
     "(more than the server runs at once), a cancellation while one waits and one\n"
@@ -56,55 +56,18 @@ namespace
     "  --timeout-ms N     bound of every call to the server (default 10000)\n"
     "  --wait-seconds N   bound of the whole session (default 120)\n"
     "  --tls-...          TLS, as the servers take it (README, section TLS); the\n"
-    "                     handlers then need -ORBendPoint giop:ssl:HOST:\n";
+    "                     handlers then need -ORBendPoint giop:ssl:HOST:\n"
+    "  --verbose, --quiet the log: every priority, or notices and worse only\n";
 
-  // What the command line asks for.
+  // What the command line asks for, beside the kit's standard options.
   struct ClientOptions
   {
     std::string iorFile;              // where to read the factory's IOR
     std::string ior;                  // or the IOR itself
     std::string token = "example-user";  // the user for CreateObject
-    unsigned long timeoutMs = 10000;  // bound of every call
+    int timeoutMs = 10000;            // bound of every call
     int waitSeconds = 120;            // bound of the whole session
-    KroKit::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
-    std::vector<char*> orbArgs;       // argv[0] and every option left for the ORB
   };
-
-  // Takes our own options out of argv; the rest is for the ORB. False on a
-  // usage error.
-  bool ParseOptions(int argc, char** argv, ClientOptions& options)
-  {
-    options.orbArgs.push_back(argv[0]);
-    for (int i = 1; i < argc; ++i)
-    {
-      const bool hasValue = i + 1 < argc;
-      bool badTls = false;
-      if (options.tls.Take(argc, argv, i, badTls))
-      {
-        if (badTls)
-          return false;
-      }
-      else if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
-        options.iorFile = argv[++i];
-      else if (std::strcmp(argv[i], "--ior") == 0 && hasValue)
-        options.ior = argv[++i];
-      else if (std::strcmp(argv[i], "--token") == 0 && hasValue)
-        options.token = argv[++i];
-      else if (std::strcmp(argv[i], "--timeout-ms") == 0 && hasValue)
-        options.timeoutMs = std::strtoul(argv[++i], nullptr, 10);
-      else if (std::strcmp(argv[i], "--wait-seconds") == 0 && hasValue)
-        options.waitSeconds = std::atoi(argv[++i]);
-      else if (std::strncmp(argv[i], "--", 2) == 0)
-        return false;
-      else
-        options.orbArgs.push_back(argv[i]);
-    }
-    options.orbArgs.push_back(nullptr);  // argv is null-terminated
-    if (!options.tls.Valid())
-      return false;
-    options.tls.Apply(options.orbArgs);
-    return options.iorFile.empty() != options.ior.empty();  // exactly one source
-  }
 
   // One step of the session.
   void Say(const std::string& line) { KroExample::SayLine("client: " + line); }
@@ -242,17 +205,28 @@ int main(int argc, char** argv)
       return 0;
     }
 
+  // Long options (the kit's parser): numbers checked, unknown options
+  // refused, -ORB... options left for the ORB.
   ClientOptions options;
-  if (!ParseOptions(argc, argv, options))
+  KroKit::ServerOptions parsed(KroKit::ServerOptions::kIorFile | KroKit::ServerOptions::kTls);
+  parsed.AddValue("--ior", [&](const char* ior) { options.ior = ior; return true; }, "IOR");
+  parsed.AddValue("--token", [&](const char* token) { options.token = token; return true; }, "TEXT");
+  parsed.AddNumber("--timeout-ms", options.timeoutMs, 1);
+  parsed.AddNumber("--wait-seconds", options.waitSeconds, 1);
+  const bool parsedWell = parsed.Parse(argc, argv);
+  options.iorFile = parsed.iorFile;
+  if (!parsedWell || options.iorFile.empty() == options.ior.empty())  // exactly one source
   {
+    if (!parsed.Error().empty())
+      std::fprintf(stderr, "%s: %s\n", argv[0], parsed.Error().c_str());
     std::fprintf(stderr, kUsage, argv[0]);
     return 2;
   }
 
   try
   {
-    int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
-    KroClient::ClientOrb orb(orbArgc, options.orbArgs.data());
+    int orbArgc = static_cast<int>(parsed.orbArgs.size()) - 1;
+    KroClient::ClientOrb orb(orbArgc, parsed.orbArgs.data());
     omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(options.timeoutMs));
     const std::string summary = RunSession(orb, options);
     Say(summary);

@@ -3,7 +3,7 @@
 //
 //   KroExampleSyncClient (--ior-file PATH | --ior IOR) [--token TEXT]
 //                        [--new-token TEXT] [--timeout-ms N] [TLS options]
-//                        [ORB options]
+//                        [--verbose|--quiet] [-ORB options]
 //
 // Steps: reach the factory, CreateObject(token), GetMachineInfo,
 // UpdateUserToken(new token), Remove. Exit status: 0 when every step
@@ -13,7 +13,7 @@
 
 #include "Krovane.hh"
 #include "OrbLayer/PrintException.h"
-#include "KroKit/TlsOptions.h"
+#include "KroKit/ServerOptions.h"
 
 #include <omniORB4/omniORB.h>
 
@@ -27,53 +27,40 @@
 
 namespace
 {
-  // What the command line asks for.
+  // What the command line asks for, parsed with the kit's options (long
+  // options, checked numbers, TLS, --verbose/--quiet, -ORB... for the ORB).
   struct ClientOptions
   {
+    ClientOptions() : line(KroKit::ServerOptions::kTls)
+    {
+      line.AddValue("--ior-file", [this](const char* path) { iorFile = path; return true; }, "PATH");
+      line.AddValue("--ior", [this](const char* text) { ior = text; return true; }, "IOR");
+      line.AddValue("--token", [this](const char* text) { token = text; return true; }, "TEXT");
+      line.AddValue("--new-token", [this](const char* text) { newToken = text; return true; }, "TEXT");
+      line.AddNumber("--timeout-ms", timeoutMs, 0);
+    }
+
+    // -1 when the session may run; else the exit status: 2 after a usage
+    // error (explained), 0 after --help.
+    int Parse(int argc, char** argv)
+    {
+      if (!line.ParseOrExplain(argc, argv))
+        return line.UsageStatus();
+      if (iorFile.empty() == ior.empty())
+      {
+        std::fprintf(stderr, "%s: give --ior-file or --ior\n%s\n", argv[0], line.Usage(argv[0]).c_str());
+        return 2;
+      }
+      return -1;
+    }
+
+    KroKit::ServerOptions line;       // the parser; line.orbArgs: argv[0] and the ORB's options
     std::string iorFile;              // where to read the factory's IOR
     std::string ior;                  // or the IOR itself
     std::string token = "example-user";        // the user for CreateObject
     std::string newToken = "example-user-2";   // the user for UpdateUserToken
-    unsigned long timeoutMs = 10000;  // bound of every call
-    KroKit::TlsOptions tls;       // TLS settings; off unless --tls-ca is given
-    std::vector<char*> orbArgs;       // argv[0] and every option left for the ORB
+    int timeoutMs = 10000;            // bound of every call
   };
-
-  // Takes our own options out of argv; the rest is for the ORB. False on a
-  // usage error.
-  bool ParseOptions(int argc, char** argv, ClientOptions& options)
-  {
-    options.orbArgs.push_back(argv[0]);
-    for (int i = 1; i < argc; ++i)
-    {
-      const bool hasValue = i + 1 < argc;
-      bool badTls = false;
-      if (options.tls.Take(argc, argv, i, badTls))
-      {
-        if (badTls)
-          return false;
-      }
-      else if (std::strcmp(argv[i], "--ior-file") == 0 && hasValue)
-        options.iorFile = argv[++i];
-      else if (std::strcmp(argv[i], "--ior") == 0 && hasValue)
-        options.ior = argv[++i];
-      else if (std::strcmp(argv[i], "--token") == 0 && hasValue)
-        options.token = argv[++i];
-      else if (std::strcmp(argv[i], "--new-token") == 0 && hasValue)
-        options.newToken = argv[++i];
-      else if (std::strcmp(argv[i], "--timeout-ms") == 0 && hasValue)
-        options.timeoutMs = std::strtoul(argv[++i], nullptr, 10);
-      else if (std::strncmp(argv[i], "--", 2) == 0)
-        return false;
-      else
-        options.orbArgs.push_back(argv[i]);
-    }
-    options.orbArgs.push_back(nullptr);  // argv is null-terminated
-    if (!options.tls.Valid())
-      return false;
-    options.tls.Apply(options.orbArgs);
-    return options.iorFile.empty() != options.ior.empty();  // exactly one source
-  }
 
   // One line of the report, on standard output at once.
   void Say(const std::string& line)
@@ -106,28 +93,35 @@ namespace
     CORBA::ORB_var m_orb;  // the process's ORB
   };
 
-  // The steps of the session, each reported as it is done.
-  void RunSession(ClientOrb& orb, const ClientOptions& options)
+  // The steps of the session, each reported as it is done; doing says which
+  // step runs, for the message when one fails.
+  void RunSession(ClientOrb& orb, const ClientOptions& options, std::string& doing)
   {
+    doing = options.ior.empty() ? "reading the factory's IOR from " + options.iorFile : "reading the IOR given";
     const std::string ior = options.ior.empty() ? KroKit::ReadIorFile(options.iorFile) : options.ior;
     CORBA::Object_var object = orb->string_to_object(ior.c_str());
+    doing = "reaching the factory" + (options.iorFile.empty() ? std::string() : " in " + options.iorFile);
     Krovane::IServerFactory_var factory = Krovane::IServerFactory::_narrow(object.in());
     if (CORBA::is_nil(factory.in()))
       throw std::runtime_error("the reference is not a Krovane::IServerFactory");
     Say("factory reached");
 
+    doing = "creating a server object";
     Krovane::ISyncServer_var server = factory->CreateObject(KroKit::TokenFromText(options.token));
     if (CORBA::is_nil(server.in()))
       throw std::runtime_error("CreateObject returned a nil reference");
     Say("CreateObject(\"" + options.token + "\") -> a server object");
 
+    doing = "asking for the machine's description";
     CORBA::String_var machine = server->GetMachineInfo();
     Say("GetMachineInfo ->");
     SayIndented(machine.in());
 
+    doing = "changing the user token";
     server->UpdateUserToken(KroKit::TokenFromText(options.newToken));
     Say("UpdateUserToken(\"" + options.newToken + "\") -> done");
 
+    doing = "removing the server object";
     server->Remove();
     Say("Remove -> done");
   }
@@ -136,30 +130,26 @@ namespace
 int main(int argc, char** argv)
 {
   ClientOptions options;
-  if (!ParseOptions(argc, argv, options))
-  {
-    std::fprintf(stderr,
-                 "usage: %s (--ior-file PATH | --ior IOR) [--token TEXT] [--new-token TEXT]"
-                 " [--timeout-ms N] %s [ORB options]\n",
-                 argv[0], KroKit::TlsOptions::Usage());
-    return 2;
-  }
+  const int usage = options.Parse(argc, argv);
+  if (usage >= 0)
+    return usage;
 
+  std::string doing = "starting the ORB";
   try
   {
-    int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
-    ClientOrb orb(orbArgc, options.orbArgs.data());
+    int orbArgc = static_cast<int>(options.line.orbArgs.size()) - 1;
+    ClientOrb orb(orbArgc, options.line.orbArgs.data());
     omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(options.timeoutMs));
-    RunSession(orb, options);
+    RunSession(orb, options, doing);
   }
   catch (const CORBA::Exception& ex)
   {
-    Say("failed: " + KroOrb::DescribeException(ex));
+    Say("failed: " + KroOrb::DescribeException(ex) + " (while " + doing + ")");
     return 1;
   }
   catch (const std::exception& ex)
   {
-    Say(std::string("failed: ") + ex.what());
+    Say(std::string("failed: ") + ex.what() + " (while " + doing + ")");
     return 1;
   }
   Say("all steps done");

@@ -2,7 +2,8 @@
 //
 //   KroExampleSyncServer [--ior-file PATH] [--print-ior] [--threads N]
 //                        [--idle-seconds N] [--exit-mode orb|exit|_exit]
-//                        [user safeguards] [ORB options]
+//                        [--name-service CORBALOC --bind NAME]
+//                        [user safeguards] [--verbose|--quiet] [-ORB options]
 //
 // It publishes the reference of its factory (in PATH, and/or on standard
 // output; on standard output when no file is given), then serves requests
@@ -13,9 +14,10 @@
 // safeguards (--token-key FILE, --user-from-cert, --max-objects-per-user N,
 // --reclaim-seconds N, --reclaim-interval N) are those of UserSafeguards;
 // --max-queued-per-user is refused, as this server queues no operations.
-// Options it does not know go to the ORB, e.g. -ORBendPoint
-// giop:tcp:127.0.0.1: to listen on the loopback interface only. The log
-// (ACE_DEBUG) goes to standard error.
+// Options starting with -ORB go to the ORB, e.g. -ORBendPoint
+// giop:tcp:127.0.0.1: to listen on the loopback interface only; any other
+// unknown option is refused. The log (ACE_DEBUG) goes to standard error,
+// each line after its time.
 //
 // The steps are the ones every server of the family takes, in the order
 // the library expects them (see ServerProcess).
@@ -36,17 +38,12 @@ int main(int argc, char** argv)
   // Before any thread exists, so that only the watcher sees the signals.
   KroKit::ServingThreads::PrepareProcess();
 
-  KroKit::ServerOptions options;
+  // The standard options without the operation pool's: this server queues no operations.
+  KroKit::ServerOptions options(KroKit::ServerOptions::kEveryStandard & ~KroKit::ServerOptions::kPool);
   KroKit::UserSafeguards safeguards;
   safeguards.AddOptions(options);
-  if (!options.Parse(argc, argv))
-  {
-    std::fprintf(stderr, "usage: %s [--ior-file PATH] [--print-ior] [--threads N] [--idle-seconds N]"
-                 " [--exit-mode orb|exit|_exit] [--token-key FILE | --user-from-cert]"
-                 " [--max-objects-per-user N] [--reclaim-seconds N] [--reclaim-interval N] [ORB options]\n",
-                 argv[0]);
-    return 2;
-  }
+  if (!options.ParseOrExplain(argc, argv))
+    return options.UsageStatus();
 
   KroKit::ServerProcess process("KroExampleSyncServer");
   return process.Run(options.orbArgs, [&]()

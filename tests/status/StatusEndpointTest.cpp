@@ -271,6 +271,7 @@ namespace
     ASSERT_TRUE(bob->Stdout().WaitFor("cancelled", 20s)) << bob->Describe();
     const std::string oddUser = "q\"uote\\back";
     auto odd = Client(oddUser, 1, 1);
+    ASSERT_TRUE(odd->Stdout().WaitFor("submitted 1", 20s)) << odd->Describe();
 
     // While they run: one operation runs (one pool thread), the others wait
     // in the order of submission, the running one reports progress.
@@ -280,7 +281,7 @@ namespace
         running += operation["state"] == "running" && operation["progress"].get<double>() > 0 ? 1 : 0;
       return running == 1 && status["pool"]["waiting"].get<int>() >= 2;
     }, 20s);
-    ASSERT_TRUE(midway) << "no moment with one operation running and two waiting";
+    ASSERT_TRUE(midway) << "no moment with one operation running and others waiting";
     EXPECT_EQ((*midway)["pool"]["max"], 1);
     EXPECT_EQ((*midway)["serverObjects"].get<int>(), 3);
     std::vector<int> places;
