@@ -41,7 +41,7 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <exception>
 #include <functional>
 
@@ -149,7 +149,7 @@ namespace Krovane
     std::atomic<Delivery> m_delivery;      // how callbacks are delivered
 
     ACE_Thread_Mutex m_outboxLock;             // taken inside m_lock or alone
-    std::deque<QueuedCallback> m_outbox;       // guarded by m_outboxLock; oldest first
+    std::list<QueuedCallback> m_outbox;        // guarded by m_outboxLock; oldest first (a list: nothing allocated while empty)
     bool m_scheduled;                          // guarded by m_outboxLock; handed to RelayDelivery
     std::exception_ptr m_pendingFailure;       // guarded by m_outboxLock; for the next caller
   };

@@ -51,7 +51,19 @@ namespace Krovane
     {
       // What the relay's upcall would have told the idle watch.
       KroServerShutdownTask::OperationCalled();
-      direct(m_relay);
+      try
+      {
+        direct(m_relay);
+      }
+      catch (const CORBA::Exception&)
+      {
+        throw;
+      }
+      catch (...)
+      {
+        // The ORB hands a servant's C++ exception to its caller so.
+        throw CORBA::UNKNOWN(0, CORBA::COMPLETED_MAYBE);
+      }
     }
     else if (!CORBA::is_nil(m_reference.in()))
       remote(m_reference.in());

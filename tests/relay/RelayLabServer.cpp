@@ -1,6 +1,6 @@
 // RelayLabServer: the server process of the relay tests.
 //
-//   RelayLabServer --ior-file PATH [ORB options]
+//   RelayLabServer --ior-file PATH [--non-waiting] [ORB options]
 //
 // Registers the server interceptor, as every server of the family does, so
 // that exception holders are deactivated after their raise(); writes the
@@ -330,12 +330,14 @@ int main(int argc, char** argv)
   {
     if (std::strcmp(argv[i], "--ior-file") == 0 && i + 1 < argc)
       iorFile = argv[++i];
+    else if (std::strcmp(argv[i], "--non-waiting") == 0)  // every relay delivers without waiting
+      Krovane::AsynchronousHandler::SetDefaultDelivery(Krovane::AsynchronousHandler::Delivery::kNonWaiting);
     else
       orbArgs.push_back(argv[i]);
   }
   if (iorFile.empty())
   {
-    std::fprintf(stderr, "usage: %s --ior-file PATH [ORB options]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s --ior-file PATH [--non-waiting] [ORB options]\n", argv[0]);
     return 2;
   }
   orbArgs.push_back(nullptr);

@@ -46,7 +46,7 @@ namespace
   class Relay : public ::testing::Test
   {
   protected:
-    Relay() : m_server(KRO_RELAY_LAB_SERVER)
+    explicit Relay(const std::vector<std::string>& serverArgs = {}) : m_server(KRO_RELAY_LAB_SERVER, serverArgs)
     {
       CORBA::Object_var object = KroTest::ObjectFromIor(m_server.Ior());
       m_lab = KroRelayLab::Lab::_narrow(object.in());
@@ -109,12 +109,57 @@ namespace
     std::vector<std::unique_ptr<KroTest::ChildProcess>> m_clientProcesses;  // the clients started
   };
 
+  // The same lab, its relays delivering without waiting for the client.
+  class NonWaitingRelay : public Relay
+  {
+  protected:
+    NonWaitingRelay() : Relay({"--non-waiting"}) {}
+  };
+
   // What PrintException writes for ex after info.
   std::string PrintedAs(const char* info, const CORBA::Exception& ex)
   {
     const std::string place = info;
     return place + (place.back() == '\n' ? "" : ": ") + KroOrb::DescribeException(ex) + "\n";
   }
+}
+
+// The caller never waits for the client; the client still gets its
+// callbacks in order, a slow one is bounded and stays, a dead one is dropped.
+TEST_F(NonWaitingRelay, SlowAndDeadClientsKeepTheirRulesWithoutHoldingUpTheCaller)
+{
+  Client slow = StartClient();
+  const CORBA::Long relay = m_lab->Wrap(slow.handler.in());
+  m_lab->SetTimeout(relay, 1);
+  KroRelayLab::Outcome_var outcome = m_lab->Call(relay, "Queued", "1500", 1, 1, kThroughRelay);
+  EXPECT_EQ(1, outcome->returned);
+  EXPECT_LT(outcome->longestMillis, 500);  // the client takes 1.5 s
+  outcome = m_lab->Call(relay, "Status", "next", 3, 1, kThroughRelay);
+  EXPECT_EQ(3, outcome->returned);
+  const std::string timedOut =
+    PrintedAs("Queued method timed out\n", CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE));
+  EXPECT_EQ(timedOut, PrintedUpTo(timedOut));
+  EXPECT_TRUE(m_lab->IsAttached(relay));
+  // In order (the callbacks after the time-out meet the slow one still
+  // running at the client, as they would in the waiting delivery).
+  std::string said = slow.SaidUpTo("arrive Status next\nOVERLAP\narrive Status next\n");
+  for (std::size_t at = said.find("OVERLAP\n"); at != std::string::npos; at = said.find("OVERLAP\n"))
+    said.erase(at, 8);
+  EXPECT_EQ("arrive Queued 1500\narrive Status next\narrive Status next\narrive Status next\n", said);
+
+  Client dead = StartClient();
+  const CORBA::Long orphan = m_lab->Wrap(dead.handler.in());
+  dead.process->Kill();
+  outcome = m_lab->Call(orphan, "Status", "anyone there", 2, 1, kThroughRelay);
+  EXPECT_EQ(2, outcome->returned);
+  EXPECT_TRUE(m_server.Process().Stdout().WaitFor("m_proxy->Status: ", 10s)) << Printed();
+  EXPECT_FALSE(m_lab->IsAttached(orphan));  // the relay's lock: its delivery is over
+  const std::string printed = Printed();
+  std::size_t failures = 0;
+  for (std::size_t at = printed.find("m_proxy->Status: "); at != std::string::npos;
+       at = printed.find("m_proxy->Status: ", at + 1))
+    ++failures;
+  EXPECT_EQ(1u, failures) << printed;  // the second callback found the client dropped
 }
 
 TEST_F(Relay, AnsweringClientReceivesEveryCallbackAndRefusalsReachTheCaller)

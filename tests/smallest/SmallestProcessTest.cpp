@@ -125,7 +125,7 @@ TEST(SmallestExample, ABadCommandLineOrSetUpEndsWithOneClearLineAndAStatus)
     {{"--threads", "abc"}, 2, "bad value for --threads: abc"},
     {{"--threads", "0"}, 2, "bad value for --threads: 0"},
     {{"--max-threads", "2x"}, 2, "bad value for --max-threads: 2x"},
-    {{"--ior-flie", "x"}, 2, "unknown option --ior-flie"},
+    {{"--ior-flie", directory.File("x.ior")}, 2, "unknown option --ior-flie"},
     {{"-ORBendPoint", "giop:tcp:127.0.0.1:", "stray"}, 2, "unexpected argument stray"},
     {{"--ior-file"}, 2, "--ior-file needs a value"},
     {{"--min-threads", "3", "--max-threads", "2"}, 2, "--min-threads may not exceed --max-threads"},
@@ -158,6 +158,30 @@ TEST(SmallestExample, ABadCommandLineOrSetUpEndsWithOneClearLineAndAStatus)
   const KroTest::ExitStatus help = RunServer({"--help"}, out, err);
   EXPECT_TRUE(help.exited && help.code == 0) << help.Describe();
   EXPECT_EQ(0u, out.rfind("usage: ", 0)) << out;
+}
+
+// --quiet keeps the debug lines out of the log, --verbose adds omniORB's
+// trace; either way the server serves (here: finds itself idle at once and
+// ends in order).
+TEST(SmallestExample, QuietAndVerboseSetWhatTheLogShows)
+{
+  KroTest::TemporaryDirectory directory;
+  struct Case
+  {
+    std::string flag;
+    bool debugLines;   // "KroSmallestServer ready"
+    bool orbTrace;     // omniORB's own trace lines
+  };
+  for (const Case& each : std::vector<Case>{{"--quiet", false, false}, {"--verbose", true, true}})
+  {
+    std::string out, err;
+    const KroTest::ExitStatus status = RunServer(
+      {each.flag, "--idle-seconds", "0", "--ior-file", directory.File("server.ior"), "-ORBendPoint",
+       "giop:tcp:127.0.0.1:"}, out, err);
+    EXPECT_TRUE(status.exited && status.code == 0) << each.flag << ": " << status.Describe() << "\n" << err;
+    EXPECT_EQ(each.debugLines, err.find("KroSmallestServer ready") != std::string::npos) << each.flag << ":\n" << err;
+    EXPECT_EQ(each.orbTrace, err.find("omniORB: ") != std::string::npos) << each.flag << ":\n" << err;
+  }
 }
 
 // With --name-service and --bind the factory is found by name while the

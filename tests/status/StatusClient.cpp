@@ -7,12 +7,12 @@
 
 namespace KroStatusTest
 {
-  HttpReply Request(int port, const std::string& method, const std::string& path)
+  HttpReply Request(int port, const std::string& method, const std::string& path, std::chrono::seconds timeout)
   {
     httplib::Client client("127.0.0.1", port);
-    client.set_connection_timeout(2, 0);
-    client.set_read_timeout(2, 0);
-    client.set_write_timeout(2, 0);
+    client.set_connection_timeout(timeout.count(), 0);
+    client.set_read_timeout(timeout.count(), 0);
+    client.set_write_timeout(timeout.count(), 0);
     httplib::Request request;
     request.method = method;
     request.path = path;

@@ -19,9 +19,13 @@ namespace KroStatusTest
     std::string body;
   };
 
-  // One request (any method) to 127.0.0.1:port, bounded by two seconds.
-  HttpReply Request(int port, const std::string& method, const std::string& path);
-  inline HttpReply Get(int port, const std::string& path) { return Request(port, "GET", path); }
+  // One request (any method) to 127.0.0.1:port, its reply awaited at most timeout.
+  HttpReply Request(int port, const std::string& method, const std::string& path,
+                    std::chrono::seconds timeout = std::chrono::seconds(2));
+  inline HttpReply Get(int port, const std::string& path, std::chrono::seconds timeout = std::chrono::seconds(2))
+  {
+    return Request(port, "GET", path, timeout);
+  }
 
   // /api/operations, parsed; throws when it is not JSON.
   nlohmann::json Operations(int port);
