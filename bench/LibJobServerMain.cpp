@@ -26,7 +26,7 @@ int main(int argc, char** argv)
   KroKit::ServingThreads::PrepareProcess();
 
   KroKit::ServerOptions options(KroKit::ServerOptions::kIorFile | KroKit::ServerOptions::kThreads |
-                                    KroKit::ServerOptions::kIdleSeconds);
+                                    KroKit::ServerOptions::kIdleSeconds | KroKit::ServerOptions::kStatus);
   options.idleSeconds = 3600;
   int poolThreads = 5;
   options.AddNumber("--pool-threads", poolThreads);

@@ -28,6 +28,7 @@ START_SECONDS=20   # for a server to publish its IOR
 CLIENT_SECONDS=120 # for a whole client session
 IDLE_SECONDS=2     # the asynchronous server's idle interval
 STOP_SECONDS=20    # for a server to end (by itself, or after SIGTERM)
+STATUS_PORT=${KRO_DEMO_STATUS_PORT:-0}  # the asynchronous server's status page (0: a free port)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kro-demo-XXXXXX")
 server_pid=
@@ -111,7 +112,14 @@ demo_status=0
 
 if [ "$which" != sync ]; then
   echo "== The asynchronous example: KroExampleAsyncServer on 127.0.0.1 (pool of 2 threads) =="
-  start_server "$build/examples/KroExampleAsyncServer" --max-threads 2 --idle-seconds "$IDLE_SECONDS"
+  start_server "$build/examples/KroExampleAsyncServer" --max-threads 2 --idle-seconds "$IDLE_SECONDS" \
+    --status-port "$STATUS_PORT"
+  # The endpoint logs its address once the server serves (tail ends with the server).
+  status_url=
+  read -r -t "$START_SECONDS" status_url < <(tail --pid="$server_pid" -n +1 -f "$work/server.log" \
+    | grep --line-buffered -m1 -o 'status endpoint at http://[^ ]*') || true
+  status_url=${status_url#status endpoint at }
+  echo "status page: ${status_url:-(not started)} (metrics, health, operations; up while the server runs)"
   echo
   echo "== KroExampleAsyncClient: six computations, two at a time =="
   client_status=0

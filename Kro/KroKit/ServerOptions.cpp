@@ -66,7 +66,12 @@ namespace KroKit
       AddNumber("--stack-kb", pool.stackKb, 128, 20000);
       AddNumber("--start-pause-ms", pool.startPauseMs, 0);
     }
-    // The status endpoint's options (--status-port) come here.
+    if (offered & kStatus)
+    {
+      AddNumber("--status-port", statusPort, 0, 65535);
+      AddValue("--status-address", [this](const char* address) { statusAddress = address; return *address != 0; },
+               "ADDR");
+    }
     AddFlag("--verbose", verbose);
     AddFlag("--quiet", quiet);
     AddFlag("--help", m_help);
@@ -179,8 +184,9 @@ namespace KroKit
       printIor = true;
     if (verbose)
     {
-      // omniORB's own trace, with times and threads, in the same log.
-      m_traceArgs = {"-ORBtraceLevel", "10", "-ORBtraceTime", "1", "-ORBtraceThreadId", "1"};
+      // omniORB's own trace, with its threads, in the same log. Without its
+      // times: omniORB takes them with localtime from several threads at once.
+      m_traceArgs = {"-ORBtraceLevel", "10", "-ORBtraceThreadId", "1"};
       for (std::string& argument : m_traceArgs)
         orbArgs.push_back(&argument[0]);
     }

@@ -13,6 +13,9 @@
 //                         also bind the factory in a naming service
 //   --max-threads N, --min-threads N, --stack-kb N, --start-pause-ms N
 //                         the operation pool (PoolSettings)
+//   --status-port PORT [--status-address ADDR]
+//                         the status endpoint (KroStatus::StatusEndpoint) on
+//                         ADDR (default 127.0.0.1); port 0: any free port
 //   --tls-...             TLS (see TlsOptions.h); Parse hands them to the
 //                         ORB layer, for the ORB that starts next
 //   --verbose, --quiet    the log: every priority (and omniORB's trace), or
@@ -63,7 +66,8 @@ namespace KroKit
       kTls = 32,          // --tls-ca FILE ... (TlsOptions)
       kPool = 64,         // --max-threads N ... (PoolSettings)
       kNaming = 128,      // --name-service CORBALOC --bind NAME
-      kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode | kTls | kPool | kNaming
+      kStatus = 256,      // --status-port PORT --status-address ADDR
+      kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode | kTls | kPool | kNaming | kStatus
     };
 
     // offered: the standard options this program takes; --verbose, --quiet
@@ -104,6 +108,8 @@ namespace KroKit
     std::string nameService;      // naming service to bind the factory in (corbaloc); empty: none
     std::string bindName;         // the factory's name there ("a/b" for a context path)
     PoolSettings pool;            // the operation pool
+    int statusPort = -1;          // the status endpoint's port; -1: no endpoint
+    std::string statusAddress = "127.0.0.1";  // where the status endpoint listens
     TlsOptions tls;               // TLS settings; off unless --tls-ca is given
     bool verbose = false;         // --verbose
     bool quiet = false;           // --quiet

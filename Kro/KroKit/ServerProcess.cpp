@@ -11,6 +11,7 @@
 #include "KroServer/KroClient_ORBInitializer.h"
 #include "KroServer/KroServerInterceptor.h"
 #include "KroServer/KroServer_ORBInitializer.h"
+#include "KroStatus/StatusEndpoint.h"
 #include "OrbLayer/PrintException.h"
 
 #include <ace/Log_Msg.h>
@@ -140,17 +141,7 @@ namespace KroKit
   void ServerProcess::Publish(CORBA::Object_ptr factory, const ServerOptions& options)
   {
     CORBA::String_var ior = m_orb->object_to_string(factory);
-    if (!options.iorFile.empty())
-    {
-      try
-      {
-        WriteIorFile(options.iorFile, ior.in());
-      }
-      catch (const std::exception& ex)
-      {
-        throw std::runtime_error("cannot write the IOR file " + options.iorFile + " (" + ex.what() + ")");
-      }
-    }
+    // The name first: whoever waits for the IOR file may look the name up next.
     if (!options.nameService.empty())
     {
       Unbind();
@@ -161,6 +152,17 @@ namespace KroKit
       }
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
                  options.bindName.c_str(), options.nameService.c_str()));
+    }
+    if (!options.iorFile.empty())
+    {
+      try
+      {
+        WriteIorFile(options.iorFile, ior.in());
+      }
+      catch (const std::exception& ex)
+      {
+        throw std::runtime_error("cannot write the IOR file " + options.iorFile + " (" + ex.what() + ")");
+      }
     }
     if (options.printIor)
     {
@@ -173,8 +175,11 @@ namespace KroKit
   {
     ServingThreads threads(m_orb.in(), options.threads, options.idleSeconds, options.exitMode,
                            [this]() { Unbind(); });
-    // The status endpoint (--status-port, an option of ServerOptions) starts
-    // here, for as long as the server serves: every server comes through here.
+    // The status endpoint (--status-port), for as long as the server serves:
+    // every server comes through here. A port it cannot take ends the server.
+    std::unique_ptr<KroStatus::StatusEndpoint> status;
+    if (options.statusPort >= 0)
+      status.reset(new KroStatus::StatusEndpoint(m_orb.in(), options.statusAddress, options.statusPort));
     threads.Start();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
     const int signal = threads.Wait();

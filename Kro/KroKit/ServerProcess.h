@@ -106,10 +106,11 @@ namespace KroKit
     // Activates factory in the root POA, which then owns a reference of its
     // own, and returns the factory's reference (the caller owns it).
     CORBA::Object_ptr ActivateFactory(PortableServer::ServantBase* factory);
-    // Makes the factory reachable: writes its IOR to options.iorFile (when
-    // given), prints it on standard output when options.printIor, and binds
-    // it as options.bindName in options.nameService (when given) until the
-    // process ends. std::runtime_error, saying what failed, on failure.
+    // Makes the factory reachable: binds it as options.bindName in
+    // options.nameService (when given) until the process ends, then writes
+    // its IOR to options.iorFile (when given; the file appears last) and
+    // prints it on standard output when options.printIor.
+    // std::runtime_error, saying what failed, on failure.
     void Publish(CORBA::Object_ptr factory, const ServerOptions& options);
     // Serves requests with ServingThreads, as options say, until the ORB is
     // shut down (idle or a signal); the factory's name is taken back from

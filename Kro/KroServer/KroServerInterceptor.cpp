@@ -13,7 +13,10 @@
 #include <ace/Log_Msg.h>
 #include <ace/Thread.h>
 
+#include <array>
+#include <cstddef>
 #include <cstring>
+#include <typeinfo>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,28 +30,76 @@ namespace Krovane
       return std::strcmp(operation, name) == 0;
     }
 
-    // Whether the target is a server object. The servant tells, by its
-    // skeleton's type: narrowing the reference would ask the target itself,
-    // an upcall that passes through this interceptor again, and _is_a walks
-    // the interface's repository ids as strings.
-    bool IsSyncServer(PortableServer::Servant servant)
+    // What the interceptor asks of a servant, the same for every servant of
+    // one class. The servants' classes derive virtually from the ORB's, so a
+    // dynamic_cast walks the whole hierarchy (thousands of instructions, the
+    // greater part of a request's cost here): it is made once per class and
+    // thread, and later servants of the class are reached by the offsets it
+    // found, which are fixed for a complete object's class.
+    struct ServantClass
     {
-      return dynamic_cast<POA_Krovane::ISyncServer*>(servant) != nullptr;
+      const std::type_info* type = nullptr;  // the servants' complete class; null: unused
+      bool isServant = false;                // a PortableServer servant
+      bool isSyncServer = false;             // a server object (its skeleton)
+      bool isHolder = false;                 // an exception holder
+      bool isServerImpl = false;             // a SyncServerImpl
+      std::ptrdiff_t toServant = 0;          // from the ORB's servant to the PortableServer one
+      std::ptrdiff_t toServerImpl = 0;       // from the ORB's servant to the SyncServerImpl
+
+      template <typename T>
+      static std::ptrdiff_t Offset(omniServant* from, T* to)
+      {
+        return reinterpret_cast<char*>(to) - reinterpret_cast<char*>(from);
+      }
+      template <typename T>
+      static T* At(omniServant* from, std::ptrdiff_t offset)
+      {
+        return reinterpret_cast<T*>(reinterpret_cast<char*>(from) + offset);
+      }
+    };
+
+    const ServantClass& ClassOf(omniServant* servant)
+    {
+      // A few classes per thread: the server objects, relays and holders it serves.
+      thread_local std::array<ServantClass, 8> known;
+      thread_local std::size_t nextSlot = 0;
+      const std::type_info* type = &typeid(*servant);
+      for (const ServantClass& entry : known)
+        if (entry.type == type)
+          return entry;
+      ServantClass& entry = known[nextSlot++ % known.size()];
+      entry = ServantClass();
+      entry.type = type;
+      PortableServer::Servant portable = dynamic_cast<PortableServer::ServantBase*>(servant);
+      entry.isServant = portable != nullptr;
+      if (!portable)
+        return entry;
+      entry.toServant = ServantClass::Offset(servant, portable);
+      entry.isSyncServer = dynamic_cast<POA_Krovane::ISyncServer*>(portable) != nullptr;
+      entry.isHolder = dynamic_cast<POA_Krovane::IAsyncExceptionHolder*>(portable) != nullptr;
+      if (SyncServerImpl* server = dynamic_cast<SyncServerImpl*>(portable))
+      {
+        entry.isServerImpl = true;
+        entry.toServerImpl = ServantClass::Offset(servant, server);
+      }
+      return entry;
     }
 
     // Whether the interceptor has anything to do for this upcall: requests
     // on server objects, and exception holders (which go after a raise).
     // Decided from the upcall's servant alone, the same way when the request
     // arrives and when it ends, so that the upcalls of every other object
-    // (relays above all: several per operation) cost next to nothing. A
-    // servant the test cannot see is taken the long way.
+    // (relays above all) cost next to nothing. A servant the test cannot see
+    // is taken the long way.
     bool Concerns(PortableInterceptor::ServerRequestInfo_ptr info, const char* operation)
     {
       if (Named(operation, "ping"))
         return false;
-      PortableServer::Servant servant = info->upcall_servant();
-      return !servant || dynamic_cast<POA_Krovane::ISyncServer*>(servant) ||
-             dynamic_cast<POA_Krovane::IAsyncExceptionHolder*>(servant);
+      omniServant* servant = info->orb_servant();
+      if (!servant)
+        return true;
+      const ServantClass& kind = ClassOf(servant);
+      return !kind.isServant || kind.isSyncServer || kind.isHolder;
     }
 
     // What a request changed on its thread, to be undone when it ends.
@@ -58,6 +109,7 @@ namespace Krovane
       PortableServer::POA_var poa;                     // the target's POA
       PortableServer::ObjectId_var id;                 // the target's object id
       PortableServer::ServantBase_var servant;         // the target's servant, held while the request runs
+      bool isSyncServer = false;                       // whether it is a server object
       SyncServerImpl* server = nullptr;                // the same, as a server object
       SynchronousOperation* previousOperation = nullptr;  // the thread's current operation before
       std::string previousToken;                       // the thread's user token before
@@ -139,17 +191,30 @@ namespace Krovane
 
       // The upcall's own servant, held while the request runs: the same the
       // POA would answer for the id, without a look-up in its table.
-      PortableServer::Servant servant = info->upcall_servant();
-      if (servant)
+      omniServant* upcall = info->orb_servant();
+      const ServantClass* kind = upcall ? &ClassOf(upcall) : nullptr;
+      if (kind && kind->isServant)
+      {
+        PortableServer::Servant servant = ServantClass::At<PortableServer::ServantBase>(upcall, kind->toServant);
         servant->_add_ref();
+        frame.servant = servant;
+        frame.isSyncServer = kind->isSyncServer;
+        if (kind->isServerImpl)
+          frame.server = ServantClass::At<SyncServerImpl>(upcall, kind->toServerImpl);
+      }
       else
-        servant = frame.poa->id_to_servant(frame.id.in());
-      frame.servant = servant;
-      if (!IsSyncServer(frame.servant.in()))
+      {
+        frame.servant = frame.poa->id_to_servant(frame.id.in());
+        frame.isSyncServer = dynamic_cast<POA_Krovane::ISyncServer*>(frame.servant.in()) != nullptr;
+        frame.server = dynamic_cast<SyncServerImpl*>(frame.servant.in());
+      }
+      if (!frame.isSyncServer)
+      {
+        frame.server = nullptr;
         return;
+      }
       Krovane::ISyncServer_var server = Krovane::ISyncServer::_unchecked_narrow(target.in());
 
-      frame.server = dynamic_cast<SyncServerImpl*>(frame.servant.in());
       frame.record = new SynchronousOperation(server.in(), operation);
       frame.record->SetThreadId(threadId);
       RequestThreads::Enter(threadId);  // so that cancelling the request reaches its jobs
@@ -180,7 +245,7 @@ namespace Krovane
       return;
     FrameEnd end;
     RequestFrame& frame = end.frame();
-    if (!IsSyncServer(frame.servant.in()) || Named(operation, "CancelAllOperations"))
+    if (!frame.isSyncServer || Named(operation, "CancelAllOperations"))
       return;
 
     // Unregistered from the object the request ran on, even when that
@@ -210,7 +275,7 @@ namespace Krovane
     if (!servant)
       return;
 
-    if (IsSyncServer(servant))
+    if (frame.isSyncServer)
     {
       if (frame.server && !Named(operation, "CancelAllOperations"))
         frame.server->RemoveOperation(frame.record);

@@ -32,6 +32,9 @@ namespace PortableInterceptor
     // reference, valid for the upcall; null when the ORB's servant is no
     // PortableServer servant.
     PortableServer::Servant upcall_servant() const;
+    // The ORB's own servant of the upcall, as it was given (no cast); valid
+    // for the upcall.
+    omniServant* orb_servant() const { return m_servant; }
 
     // In send_exception: the exception being sent (a servant's C++
     // exception appears as CORBA::UNKNOWN); null elsewhere.

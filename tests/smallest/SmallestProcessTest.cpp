@@ -7,6 +7,8 @@
 
 #include "Smallest.hh"
 
+#include "OrbLayer/PrintException.h"
+
 #include <omniORB4/Naming.hh>
 
 #include <gtest/gtest.h>
@@ -187,6 +189,7 @@ TEST(SmallestExample, QuietAndVerboseSetWhatTheLogShows)
 // With --name-service and --bind the factory is found by name while the
 // server runs, and the name goes with the server.
 TEST(SmallestExample, TheFactoryIsBoundInTheNamingServiceUntilTheServerEnds)
+try
 {
   KroTest::NamingService names;
   const std::string where = names.InitRef()[1].substr(std::string("NameService=").size());
@@ -211,4 +214,8 @@ TEST(SmallestExample, TheFactoryIsBoundInTheNamingServiceUntilTheServerEnds)
   const std::optional<KroTest::ExitStatus> stopped = server.Process().WaitForExit(20s);
   ASSERT_TRUE(stopped && stopped->exited && stopped->code == 0) << server.Process().Describe();
   EXPECT_THROW(root->resolve(name), CosNaming::NamingContext::NotFound);
+}
+catch (const CORBA::Exception& ex)
+{
+  FAIL() << KroOrb::DescribeException(ex);
 }

@@ -3,8 +3,8 @@
 // In the test process: the HTTP contract (GET only, unknown paths, nothing
 // changes state), idle and half-sent connections that must not hold up a
 // health check, and health once the server shuts down.
-// Across processes: a calculator server with the endpoint and real client
-// processes; what the endpoint shows, while the operations run and after,
+// Across processes: the asynchronous example server with the endpoint and
+// real client processes; what the endpoint shows, while the operations run and after,
 // checked against what the clients did; and the page in headless Chromium.
 #include "StatusClient.h"
 
@@ -207,15 +207,15 @@ namespace
                       ShutdownCase{"OrbShutdown", [](CORBA::ORB_ptr orb) { KroOrb::ShutdownOrb(orb, false); }}),
     [](const ::testing::TestParamInfo<ShutdownCase>& info) { return std::string(info.param.name); });
 
-  // A calculator server with the endpoint on a free port: one pool thread,
-  // so that later operations wait in line.
+  // The asynchronous example server with the endpoint on a free port: one
+  // pool thread, so that later operations wait in line.
   class ServerWithEndpoint : public ::testing::Test
   {
   protected:
     void SetUp() override
     {
       m_server = std::make_unique<KroTest::ServerProcess>(
-        KRO_STATUS_LAB_SERVER, std::vector<std::string>{"--status-port", "0", "--max-threads", "1",
+        KRO_EXAMPLE_ASYNC_SERVER, std::vector<std::string>{"--status-port", "0", "--max-threads", "1",
                                                         "--start-pause-ms", "0", "--step-ms", "100",
                                                         "--idle-seconds", "600"});
       ASSERT_TRUE(m_server->Process().Stderr().WaitFor("status endpoint at", 10s)) << m_server->Process().Describe();
