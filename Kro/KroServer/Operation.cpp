@@ -32,17 +32,36 @@ namespace Krovane
     }
   }
 
+  void TrackedState::Track(std::shared_ptr<OperationRecord> record)
+  {
+    std::atomic_store(&m_record, std::move(record));
+    m_tracked.store(true, std::memory_order_relaxed);
+  }
+
+  std::shared_ptr<OperationRecord> TrackedState::Record() const
+  {
+    if (!m_tracked.load(std::memory_order_relaxed))
+      return nullptr;
+    return std::atomic_load(&m_record);
+  }
+
   void TrackedState::Note(OperationState state)
   {
-    m_record->NoteState(state);
+    const std::shared_ptr<OperationRecord> record = std::atomic_load(&m_record);
+    if (!record)
+      return;
+    record->NoteState(state);
     if (state == Finished || state == Cancelled)
-      OperationRegistry::Instance().Ended(m_record);
+      EndTracking();
   }
 
   void TrackedState::EndTracking()
   {
-    if (m_record)
-      OperationRegistry::Instance().Ended(m_record);
+    if (!m_tracked.load(std::memory_order_relaxed))
+      return;
+    const std::shared_ptr<OperationRecord> record = std::atomic_exchange(&m_record, std::shared_ptr<OperationRecord>());
+    if (record)
+      OperationRegistry::Instance().Ended(record);
   }
 
   Operation::Operation() : m_state(Queued), m_cooperativeCancel(1) {}
@@ -63,13 +82,13 @@ namespace Krovane
 
   void Operation::NoteProgress(double progress)
   {
-    if (OperationRecord* record = m_state.Record())
+    if (const std::shared_ptr<OperationRecord> record = m_state.Record())
       record->NoteProgress(progress);
   }
 
   void Operation::NoteStatus(const char* text)
   {
-    if (OperationRecord* record = m_state.Record())
+    if (const std::shared_ptr<OperationRecord> record = m_state.Record())
       record->NoteStatus(text);
   }
 

@@ -23,7 +23,10 @@ namespace Krovane
   class SyncServerImpl;
 
   // An operation's state, with the calls of std::atomic that operations use,
-  // telling the operation's record (when one is tracked) of each change.
+  // telling the operation's record (when one is tracked) of each change. The
+  // operation lets go of its record once it has ended (the registry keeps it
+  // as long as it keeps ended ones), so that operations kept long after
+  // their end hold no record.
   class TrackedState
   {
   public:
@@ -33,21 +36,22 @@ namespace Krovane
     void store(OperationState state)
     {
       m_value.store(state);
-      if (m_record)
+      if (m_tracked.load(std::memory_order_relaxed))
         Note(state);
     }
     bool compare_exchange_strong(OperationState& expected, OperationState desired)
     {
       if (!m_value.compare_exchange_strong(expected, desired))
         return false;
-      if (m_record)
+      if (m_tracked.load(std::memory_order_relaxed))
         Note(desired);
       return true;
     }
 
-    // Set once, before the operation is shared with other threads.
-    void Track(std::shared_ptr<OperationRecord> record) { m_record = std::move(record); }
-    OperationRecord* Record() const { return m_record.get(); }
+    // Set once, from the operation's constructor.
+    void Track(std::shared_ptr<OperationRecord> record);
+    // The record while the operation is tracked and has not ended, else null.
+    std::shared_ptr<OperationRecord> Record() const;
     // The record leaves the registry's live set (once), whatever the state.
     void EndTracking();
 
@@ -55,8 +59,9 @@ namespace Krovane
     // Tells the record; an ended state ends the tracking.
     void Note(OperationState state);
 
-    std::atomic<OperationState> m_value;         // the state
-    std::shared_ptr<OperationRecord> m_record;   // null when untracked; see Track
+    std::atomic<OperationState> m_value;        // the state
+    std::atomic<bool> m_tracked{false};         // a record was set: untracked operations look no further
+    std::shared_ptr<OperationRecord> m_record;  // read and written only with std::atomic_load/_store/_exchange
   };
 
   class Operation : public Dispatchable

@@ -34,6 +34,7 @@ namespace Krovane
     {
       std::lock_guard<std::mutex> guard(m_lock);
       m_relays.push_back(relay);
+      ++m_held;
       start = !m_started;
       m_started = true;
     }
@@ -62,6 +63,15 @@ namespace Krovane
         continue;
       }
       relay->_remove_ref();
+      std::lock_guard<std::mutex> guard(m_lock);
+      if (--m_held == 0)
+        m_idle.notify_all();
     }
+  }
+
+  bool RelayDelivery::WaitUntilIdle(std::chrono::milliseconds timeout)
+  {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_idle.wait_for(guard, timeout, [this] { return m_held == 0; });
   }
 }

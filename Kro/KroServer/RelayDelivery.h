@@ -14,7 +14,9 @@
 #ifndef KROSERVER_RELAYDELIVERY_H
 #define KROSERVER_RELAYDELIVERY_H
 
+#include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <mutex>
 
@@ -34,6 +36,11 @@ namespace Krovane
     // Takes a reference to relay and has its outbox sent.
     void Schedule(AsynchronousHandler* relay);
 
+    // Waits, at most timeout, until no relay is scheduled and every
+    // reference the threads took is released (a relay may be deleted by that
+    // release). For a process's end, before its ORB goes. True when idle.
+    bool WaitUntilIdle(std::chrono::milliseconds timeout);
+
   private:
     RelayDelivery() = default;
     // A delivery thread's loop.
@@ -41,7 +48,9 @@ namespace Krovane
 
     std::mutex m_lock;
     std::condition_variable m_ready;             // signalled when a relay is scheduled
+    std::condition_variable m_idle;              // signalled when m_held falls to 0
     std::deque<AsynchronousHandler*> m_relays;   // guarded by m_lock; each held by a reference
+    std::size_t m_held = 0;                      // guarded by m_lock; relays scheduled and not yet released
     bool m_started = false;                      // guarded by m_lock
   };
 }

@@ -10,6 +10,7 @@
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/AsyncExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
+#include "KroServer/RelayDelivery.h"
 #include "KroServer/RelayLink.h"
 #include "KroServer/ServerMetrics.h"
 #include "OrbLayer/PrintException.h"
@@ -413,6 +414,8 @@ TEST(AsynchronousHandler, NonWaitingDeliveryKeepsOrderAndRulesAndReportsARefusal
   EXPECT_EQ(1u, after.callbacksTimedOut - before.callbacksTimedOut);
   EXPECT_EQ(2u, after.callbacksFailed - before.callbacksFailed);
   EXPECT_EQ(1u, after.clientsDetached - before.clientsDetached);
+  // The delivery lets the relay go before the test's ORB does.
+  EXPECT_TRUE(Krovane::RelayDelivery::Instance().WaitUntilIdle(std::chrono::seconds(10)));
 }
 
 // The bound itself (units, replacement, refused values, kept while

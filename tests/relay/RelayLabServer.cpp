@@ -20,6 +20,7 @@
 #include "KroServer/InvalidOperationStateHolderImpl.h"
 #include "KroServer/KroServerEventHandler.h"
 #include "KroServer/NoSuchObjectHolderImpl.h"
+#include "KroServer/RelayDelivery.h"
 #include "KroServer/OperationCancelledHolderImpl.h"
 #include "KroServer/OperationsStillActiveHolderImpl.h"
 #include "KroServer/SysExceptionHolderImpl.h"
@@ -318,6 +319,9 @@ namespace
     if (eventThreads.open() != 0)
       throw std::runtime_error("cannot start the event threads");
     eventThreads.wait();
+    // Relays delivering without waiting are let go by their delivery first.
+    if (!Krovane::RelayDelivery::Instance().WaitUntilIdle(std::chrono::seconds(10)))
+      std::fprintf(stderr, "relays still delivering at the end\n");
     lab->Clear();
   }
 }
