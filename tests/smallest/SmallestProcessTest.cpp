@@ -195,7 +195,8 @@ try
   const std::string where = names.InitRef()[1].substr(std::string("NameService=").size());
   KroTest::ServerProcess server(KRO_SMALLEST_SERVER, {"--name-service", where, "--bind", "KroTests/Smallest.factory"});
 
-  CORBA::Object_var object = KroTest::ClientOrb()->string_to_object(where.c_str());
+  CORBA::ORB_var orb = KroTest::ClientOrb();
+  CORBA::Object_var object = orb->string_to_object(where.c_str());
   CosNaming::NamingContext_var root = CosNaming::NamingContext::_narrow(object.in());
   CosNaming::Name name;
   name.length(2);

@@ -181,6 +181,7 @@ namespace
     const char* name;
     void (*begin)(CORBA::ORB_ptr orb);
   };
+  void PrintTo(const ShutdownCase& c, std::ostream* out) { *out << c.name; }
   class HealthOnShutdown : public ::testing::TestWithParam<ShutdownCase>
   {
   };
