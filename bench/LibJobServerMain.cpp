@@ -2,10 +2,11 @@
 // the README and the calculator example show.
 //
 //   KroBenchLibServer --ior-file PATH [--threads N] [--idle-seconds N]
-//                     [--pool-threads N] [ORB options]
+//                     [--pool-threads N] [--place-reports every-change|latest]
+//                     [--non-waiting-relays] [ORB options]
 //
 // Jobs run on a pool of --pool-threads threads (default 5), all of them kept
-// once started.
+// once started; --place-reports as for every server of the kit.
 #include "LibJobFactory.h"
 
 #include "KroKit/ServerObjectPOA.h"
@@ -14,10 +15,9 @@
 #include "KroKit/ServingThreads.h"
 
 #include "KroServer/AsynchronousHandler.h"
-#include "KroServer/AsynchronousRouter.h"
-#include "KroServer/ThreadPoolThreadingPolicy.h"
 
 #include <cstdio>
+#include <exception>
 
 #include <unistd.h>
 
@@ -26,7 +26,8 @@ int main(int argc, char** argv)
   KroKit::ServingThreads::PrepareProcess();
 
   KroKit::ServerOptions options(KroKit::ServerOptions::kIorFile | KroKit::ServerOptions::kThreads |
-                                    KroKit::ServerOptions::kIdleSeconds | KroKit::ServerOptions::kStatus);
+                                    KroKit::ServerOptions::kIdleSeconds | KroKit::ServerOptions::kStatus |
+                                    KroKit::ServerOptions::kPool);
   options.idleSeconds = 3600;
   int poolThreads = 5;
   options.AddNumber("--pool-threads", poolThreads);
@@ -35,16 +36,24 @@ int main(int argc, char** argv)
   if (!options.Parse(argc, argv) || poolThreads < 1)
   {
     std::fprintf(stderr, "usage: %s --ior-file PATH [--threads N] [--idle-seconds N] [--pool-threads N]"
-                 " [--non-waiting-relays] [ORB options]\n", argv[0]);
+                 " [--place-reports every-change|latest] [--non-waiting-relays] [ORB options]\n", argv[0]);
     return 2;
   }
 
   // As a server under steady load should: keep every pool thread once
   // started, and start them without a pause.
-  Krovane::ThreadPoolThreadingPolicy* pool = Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy;
-  pool->setMax(poolThreads);
-  pool->setMin(poolThreads);
-  pool->setStartPause(0);
+  options.pool.maxThreads = poolThreads;
+  options.pool.minThreads = poolThreads;
+  options.pool.startPauseMs = 0;
+  try
+  {
+    KroKit::ServerProcess::ConfigurePool(options.pool);
+  }
+  catch (const std::exception& ex)
+  {
+    std::fprintf(stderr, "%s: %s\n", argv[0], ex.what());
+    return 2;
+  }
   if (nonWaitingRelays)
     Krovane::AsynchronousHandler::SetDefaultDelivery(Krovane::AsynchronousHandler::Delivery::kNonWaiting);
 

@@ -65,6 +65,17 @@ namespace KroKit
       AddNumber("--min-threads", pool.minThreads, 1, 30);
       AddNumber("--stack-kb", pool.stackKb, 128, 20000);
       AddNumber("--start-pause-ms", pool.startPauseMs, 0);
+      AddValue("--place-reports", [this](const char* mode)
+      {
+        const std::string text = mode;
+        if (text == "every-change")
+          pool.placeReports = PoolSettings::PlaceReports::kEveryChange;
+        else if (text == "latest")
+          pool.placeReports = PoolSettings::PlaceReports::kLatest;
+        else
+          return false;
+        return true;
+      }, "every-change|latest");
     }
     if (offered & kStatus)
     {

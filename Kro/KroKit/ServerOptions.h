@@ -11,7 +11,8 @@
 //                         orb (the default: shut the ORB down), exit, _exit
 //   --name-service CORBALOC --bind NAME
 //                         also bind the factory in a naming service
-//   --max-threads N, --min-threads N, --stack-kb N, --start-pause-ms N
+//   --max-threads N, --min-threads N, --stack-kb N, --start-pause-ms N,
+//   --place-reports every-change|latest
 //                         the operation pool (PoolSettings)
 //   --status-port PORT [--status-address ADDR]
 //                         the status endpoint (KroStatus::StatusEndpoint) on
@@ -50,6 +51,10 @@ namespace KroKit
     int minThreads = 0;     // --min-threads: kept when idle (0: the pool's own, 1)
     int stackKb = 0;        // --stack-kb: stack of each pool thread (0: the pool's own)
     int startPauseMs = -1;  // --start-pause-ms: pause after starting a thread (-1: the pool's own)
+    // --place-reports: how waiting operations learn their places in line
+    // (see ThreadPoolThreadingPolicy::PlaceReports).
+    enum class PlaceReports { kPoolDefault, kEveryChange, kLatest };
+    PlaceReports placeReports = PlaceReports::kPoolDefault;
   };
 
   class ServerOptions

@@ -11,6 +11,8 @@
 #include "KroServer/KroClient_ORBInitializer.h"
 #include "KroServer/KroServerInterceptor.h"
 #include "KroServer/KroServer_ORBInitializer.h"
+#include "KroServer/RelayDelivery.h"
+#include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroStatus/StatusEndpoint.h"
 #include "OrbLayer/PrintException.h"
 
@@ -18,6 +20,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -28,6 +31,9 @@ namespace KroKit
 {
   namespace
   {
+    // How long the end of a process waits for relays still delivering.
+    const std::chrono::milliseconds kRelayDrainTime(10000);
+
     // The ORB's endpoint options, for the message when it cannot start.
     std::string EndpointsOf(const std::vector<char*>& orbArgs)
     {
@@ -119,6 +125,16 @@ namespace KroKit
                                std::to_string(pool.minThreads) + ", --max-threads " +
                                std::to_string(pool.maxThreads) + ", --stack-kb " + std::to_string(pool.stackKb) +
                                ", --start-pause-ms " + std::to_string(pool.startPauseMs) + ")");
+    if (pool.placeReports == PoolSettings::PlaceReports::kPoolDefault)
+      return;
+    const bool everyChange = pool.placeReports == PoolSettings::PlaceReports::kEveryChange;
+    const Krovane::ThreadPoolThreadingPolicy::PlaceReports mode =
+      everyChange ? Krovane::ThreadPoolThreadingPolicy::PlaceReports::kEveryChange
+                  : Krovane::ThreadPoolThreadingPolicy::PlaceReports::kLatest;
+    // The mode is fixed by the first submission.
+    if (!Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy->setPlaceReports(mode))
+      throw std::runtime_error(std::string("the operation pool refused --place-reports ") +
+                               (everyChange ? "every-change" : "latest") + " (work was already submitted)");
   }
 
   CORBA::ORB_ptr ServerProcess::Orb() const { return m_orb.in(); }
@@ -224,6 +240,11 @@ namespace KroKit
     m_orb = CORBA::ORB::_nil();
     if (!started)
       return true;
+    // Relays with non-waiting delivery may still be sending, and their
+    // delivery threads may hold a relay's last reference: both need the ORB.
+    if (!Krovane::RelayDelivery::Instance().WaitUntilIdle(kRelayDrainTime))
+      ACE_ERROR((LM_WARNING, ACE_TEXT("(%P|%t) %C: relay deliveries still busy after %d s; destroying the ORB\n"),
+                 m_program.c_str(), static_cast<int>(kRelayDrainTime.count() / 1000)));
     try
     {
       Krovane::KroSystem::Instance(1)->Destroy();

@@ -3,6 +3,8 @@
 #include "KroServer/AsyncExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
+#include "KroServer/AsynchronousRouter.h"
+#include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroServer/UnguessableObjectIds.h"
 #include "OrbLayer/PrintException.h"
 
@@ -67,6 +69,33 @@ namespace Krovane
       active = nullptr;
       finished = nullptr;
     }
+
+    // Takes cancelled operations out of the pool before they are told they
+    // were cancelled, so that no place in line reaches them afterwards, and
+    // lets those withdrawn go of their routers when the scope ends. Declared
+    // before the object's lock guard: a router let go of may delete itself.
+    class PoolWithdrawals
+    {
+    public:
+      PoolWithdrawals() = default;
+      PoolWithdrawals(const PoolWithdrawals&) = delete;
+      PoolWithdrawals& operator=(const PoolWithdrawals&) = delete;
+      ~PoolWithdrawals()
+      {
+        for (AsynchronousOperation* operation : m_withdrawn)
+          operation->ReleaseRouter();
+      }
+
+      // Takes operation out of the pool's queue if it waits there.
+      void Withdraw(AsynchronousOperation* operation)
+      {
+        if (AsynchronousRouter::s_pThreadPoolThreadingPolicy->Withdraw(operation))
+          m_withdrawn.push_back(operation);
+      }
+
+    private:
+      std::vector<AsynchronousOperation*> m_withdrawn;  // out of the queue, router still held
+    };
   }
 
   AsyncServerImpl::AsyncServerImpl(PortableServer::POA_ptr poa, int trackOperations)
@@ -115,11 +144,13 @@ namespace Krovane
 
   void AsyncServerImpl::CancelOperation(CORBA::Long operationId)
   {
+    PoolWithdrawals withdrawals;
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
     AsynchronousOperation* operation = FindActive(operationId);
     if (!operation)
       throw InvalidOperationId();
     FinishedOnExit finished(*this, operation);
+    withdrawals.Withdraw(operation);
     operation->Cancel();
   }
 
@@ -171,9 +202,11 @@ namespace Krovane
   void AsyncServerImpl::CancelAllOperations()
   {
     SyncServerImpl::CancelAllOperations();
+    PoolWithdrawals withdrawals;
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
     for (AsynchronousOperation* operation : *m_activeOperations)
     {
+      withdrawals.Withdraw(operation);
       CancelQuietly(operation);
       AddFinished(operation);
     }

@@ -20,7 +20,8 @@ namespace
 // never runs; the running one stops at its next cancellation point.
 TEST(AsyncQueue, WaitingOperationsLearnTheirPlacesAndCancelledOnesStop)
 {
-  KroTest::CalculatorServer server(1);
+  // Every place is counted: each change is told.
+  KroTest::CalculatorServer server(1, {"--place-reports", "every-change"});
   Calculator::ICalculator_var calculator = server.NewCalculator("queue-user");
 
   std::vector<KroTest::RecordingHandler*> handlers;
