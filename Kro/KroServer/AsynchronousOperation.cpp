@@ -10,6 +10,7 @@
 #include <ace/Log_Msg.h>
 #include <ace/Thread.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -22,6 +23,11 @@ namespace Krovane
       PortableServer::ObjectId_var id = poa->reference_to_id(handler);
       poa->deactivate_object(id.in());
     }
+
+    // The handler locks operations share: a relay link is only copied or
+    // swapped under one, so a few are enough for any number of threads.
+    const std::size_t kHandlerLocks = 64;
+    std::mutex s_handlerLocks[kHandlerLocks];
   }
 
   AsynchronousOperation::DispatchEnd::DispatchEnd(AsynchronousOperation* operation)
@@ -45,19 +51,42 @@ namespace Krovane
       m_router(router),
       m_parameters(parameters),
       m_holdsRouter(false),
-      m_workOver(false)
+      m_workOver(false),
+      m_ownsParameters(false)
   {
     TrackFor(router, id);  // for operators, when the OperationRegistry is on
     m_relay = LinkTo(handler);
   }
 
-  AsynchronousOperation::~AsynchronousOperation() {}
+  AsynchronousOperation::~AsynchronousOperation() { ReleaseOwnedParameters(); }
+
+  void AsynchronousOperation::OwnParameters(std::vector<Halvern_Utilities::Variant> parameters)
+  {
+    ReleaseOwnedParameters();
+    m_parameters = new std::vector<Halvern_Utilities::Variant>(std::move(parameters));
+    m_ownsParameters = true;
+  }
+
+  void AsynchronousOperation::ReleaseOwnedParameters()
+  {
+    if (!m_ownsParameters)
+      return;
+    delete m_parameters;
+    m_parameters = nullptr;
+    m_ownsParameters = false;
+  }
 
   int AsynchronousOperation::GetId() const { return m_id; }
 
+  std::mutex& AsynchronousOperation::HandlerLock() const
+  {
+    // Operations are allocated at least 16 bytes apart.
+    return s_handlerLocks[(reinterpret_cast<std::uintptr_t>(this) >> 4) % kHandlerLocks];
+  }
+
   IAsyncHandler_ptr AsynchronousOperation::GetHandler() const
   {
-    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_handlerLock, IAsyncHandler::_nil());
+    std::lock_guard<std::mutex> guard(HandlerLock());
     return IAsyncHandler::_duplicate(m_relay.Reference());
   }
 
@@ -68,14 +97,14 @@ namespace Krovane
     // The old link goes after the lock is left (declared before the guard):
     // releasing a relay's servant may delete it.
     RelayLink old;
-    ACE_GUARD(ACE_Thread_Mutex, guard, m_handlerLock);
+    std::lock_guard<std::mutex> guard(HandlerLock());
     old = std::move(m_relay);
     m_relay = std::move(link);
   }
 
   RelayLink AsynchronousOperation::Relay() const
   {
-    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_handlerLock, RelayLink());
+    std::lock_guard<std::mutex> guard(HandlerLock());
     return m_relay;
   }
 
@@ -266,6 +295,8 @@ namespace Krovane
       RunWork(router, [this, router] { router->ExecuteOperation(m_name, m_parameters); },
               "AsynchronousOperation::Dispatch after narrow",
               ACE_TEXT("(%P|%t) ********AsyncOperation::Dispatch Unknown exception.\n"));
+      // The work is over: parameters it owned are no longer needed.
+      ReleaseOwnedParameters();
 
       poa = router->_default_POA();
       router->cleanupAsynchronousOperationLists(this);

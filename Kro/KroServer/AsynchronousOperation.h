@@ -17,7 +17,10 @@
 //
 // Threads: a pool thread runs Dispatch and reports queue positions; request
 // threads cancel it and swap its handler. The handler reference and its
-// link are guarded by their own lock; calls on them are made outside it.
+// link are guarded by a lock the operation shares with a few others (one
+// of a small fixed set, chosen by its address: finished operations are kept
+// for GetOperationState, and a lock each would double what they keep);
+// calls on them are made outside it.
 #ifndef KROSERVER_ASYNCHRONOUSOPERATION_H
 #define KROSERVER_ASYNCHRONOUSOPERATION_H
 
@@ -26,10 +29,9 @@
 
 #include "Dazadared/Variant.h"
 
-#include <ace/Thread_Mutex.h>
-
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 namespace Krovane
@@ -74,13 +76,11 @@ namespace Krovane
     // application code inside ExecuteOperation: CurrentRelay().Progress(0.5).
     static RelayLink CurrentRelay();
     std::vector<Halvern_Utilities::Variant>* GetParameters() const;
-    // Takes parameters over for the operation's life, GetParameters then
-    // pointing at them; called before the operation is submitted.
-    void OwnParameters(std::vector<Halvern_Utilities::Variant> parameters)
-    {
-      m_ownedParameters = std::move(parameters);
-      m_parameters = &m_ownedParameters;
-    }
+    // Takes parameters over until the work is over (they go at the end of
+    // Dispatch: a finished operation kept for its state needs none),
+    // GetParameters then pointing at them; called before the operation is
+    // submitted.
+    void OwnParameters(std::vector<Halvern_Utilities::Variant> parameters);
 
     // Queued -> Cancelled; false when the operation had already left Queued
     // (a dispatch started it, or it was cancelled before).
@@ -138,13 +138,19 @@ namespace Krovane
     // The link to handler, found in the router's POA.
     RelayLink LinkTo(IAsyncHandler_ptr handler) const;
 
-    mutable ACE_Thread_Mutex m_handlerLock;                  // guards m_relay
-    RelayLink m_relay;  // guarded by m_handlerLock; the client's callback object and the way to it
+    // The lock that guards m_relay (shared with other operations; taken alone).
+    std::mutex& HandlerLock() const;
+    // Deletes the parameters when owned (m_parameters becomes null then).
+    void ReleaseOwnedParameters();
+
+    RelayLink m_relay;  // guarded by HandlerLock(); the client's callback object and the way to it
     AsynchronousRouter* m_router;                            // the router; not owned
-    std::vector<Halvern_Utilities::Variant>* m_parameters;   // not owned, or m_ownedParameters
-    std::vector<Halvern_Utilities::Variant> m_ownedParameters;  // the parameters when owned (OwnParameters)
+    // Read by the pool thread that runs the work; owned when m_ownsParameters
+    // (OwnParameters: until the work is over), else not.
+    std::vector<Halvern_Utilities::Variant>* m_parameters;
     std::atomic<bool> m_holdsRouter;                         // HoldRouter without ReleaseRouter yet
     std::atomic<bool> m_workOver;                            // see IsWorkOver
+    bool m_ownsParameters;  // m_parameters is this operation's (one flag beside the others: no padding)
   };
 }
 

@@ -76,22 +76,34 @@ namespace Krovane
 
   AsynchronousRouter::~AsynchronousRouter() {}
 
+  void AsynchronousRouter::LookUpServed() const
+  {
+    if (m_servedServant.in() || CORBA::is_nil(m_server.in()))
+      return;
+    PortableServer::ServantBase_var servant = m_poa->reference_to_servant(m_server.in());
+    if (servant.in() == this)
+      return;  // a router that serves itself has no other user
+    m_servedServer = dynamic_cast<SyncServerImpl*>(servant.in());
+    m_servedServant = servant._retn();
+  }
+
   PortableServer::Servant AsynchronousRouter::ServedServant() const
   {
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_servedLock, nullptr);
-    if (!m_servedServant.in() && !CORBA::is_nil(m_server.in()))
-    {
-      PortableServer::ServantBase_var servant = m_poa->reference_to_servant(m_server.in());
-      if (servant.in() == this)
-        return nullptr;  // a router that serves itself has no other user
-      m_servedServant = servant._retn();
-    }
+    LookUpServed();
     return m_servedServant.in();
+  }
+
+  SyncServerImpl* AsynchronousRouter::ServedServer() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_servedLock, nullptr);
+    LookUpServed();
+    return m_servedServer;
   }
 
   const Halvern_Utilities::UserPacket& AsynchronousRouter::GetUserPacket() const
   {
-    if (SyncServerImpl* served = dynamic_cast<SyncServerImpl*>(ServedServant()))
+    if (SyncServerImpl* served = ServedServer())
       return served->GetUserPacket();
     return SyncServerImpl::GetUserPacket();
   }

@@ -124,6 +124,9 @@ namespace Krovane
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.
     PortableServer::Servant ServedServant() const;
+    // The same as a server object (null when it is none): the cast is made
+    // once, with the look-up, not on every use.
+    SyncServerImpl* ServedServer() const;
     IAsyncServer_var m_server;  // the object served
 
   private:
@@ -133,8 +136,12 @@ namespace Krovane
                std::vector<Halvern_Utilities::Variant>* parameters,
                std::vector<Halvern_Utilities::Variant>* owned);
 
-    mutable ACE_Thread_Mutex m_servedLock;                  // guards m_servedServant
+    // Looks the served servant up when it has not been yet; m_servedLock held.
+    void LookUpServed() const;
+
+    mutable ACE_Thread_Mutex m_servedLock;                  // guards m_servedServant and m_servedServer
     mutable PortableServer::ServantBase_var m_servedServant;  // m_server's servant, once looked up
+    mutable SyncServerImpl* m_servedServer = nullptr;       // m_servedServant as a server object, or null
   };
 }
 

@@ -16,10 +16,10 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
-#include <typeinfo>
+#include <deque>
 #include <memory>
 #include <string>
-#include <vector>
+#include <typeinfo>
 
 namespace Krovane
 {
@@ -115,48 +115,52 @@ namespace Krovane
       std::string previousToken;                       // the thread's user token before
     };
 
-    // The requests in progress on this thread, innermost last.
-    typedef std::vector<RequestFrame> RequestFrames;
+    // The requests in progress on this thread, innermost last. A deque:
+    // a frame stays where it is while requests nested in it come and go, so
+    // that it is used in place (the ORB's _var members copy when moved).
+    typedef std::deque<RequestFrame> RequestFrames;
     ACE_TSS<RequestFrames> requestFrames;
 
-    void PushFrame()
+    RequestFrame& PushFrame()
     {
-      RequestFrame frame;
+      RequestFrames& frames = *requestFrames;
+      frames.emplace_back();
+      RequestFrame& frame = frames.back();
       frame.previousOperation = threadLocalOperation->m_operation;
       frame.previousToken = Halvern_Utilities::threadLocalUserPacket->GetToken();
-      requestFrames->push_back(std::move(frame));
+      return frame;
     }
 
-    // Takes the innermost frame off the thread and, when the holder goes,
-    // deletes its record and puts back the thread's operation and user.
+    // Ends the innermost frame of the thread when the holder goes: deletes
+    // its record, puts back the thread's operation and user, and takes the
+    // frame off.
     class FrameEnd
     {
     public:
-      FrameEnd()
+      FrameEnd() : m_frames(*requestFrames)
       {
-        RequestFrames& frames = *requestFrames;
-        if (!frames.empty())
-        {
-          m_frame = std::move(frames.back());
-          frames.pop_back();
-          m_valid = true;
-        }
+        if (!m_frames.empty())
+          m_frame = &m_frames.back();
       }
       ~FrameEnd()
       {
-        if (!m_valid)
+        if (!m_frame)
           return;
-        if (m_frame.record)
-          RequestThreads::Leave(m_frame.record->GetThreadId());
-        delete m_frame.record;
-        threadLocalOperation->m_operation = m_frame.previousOperation;
-        Halvern_Utilities::threadLocalUserPacket->SetToken(m_frame.previousToken);
+        if (m_frame->record)
+          RequestThreads::Leave(m_frame->record->GetThreadId());
+        delete m_frame->record;
+        threadLocalOperation->m_operation = m_frame->previousOperation;
+        Halvern_Utilities::threadLocalUserPacket->SetToken(m_frame->previousToken);
+        m_frames.pop_back();  // the frames nested in it have gone before
       }
-      RequestFrame& frame() { return m_frame; }
+      FrameEnd(const FrameEnd&) = delete;
+      FrameEnd& operator=(const FrameEnd&) = delete;
+      RequestFrame& frame() { return m_frame ? *m_frame : m_none; }
 
     private:
-      RequestFrame m_frame;
-      bool m_valid = false;
+      RequestFrames& m_frames;         // the thread's frames
+      RequestFrame* m_frame = nullptr;  // the innermost, ended here; null when there was none
+      RequestFrame m_none;              // stands in for a missing frame
     };
   }
 
@@ -176,8 +180,7 @@ namespace Krovane
     const char* operation = info->operation_name();
     if (!Concerns(info, operation))
       return;
-    PushFrame();
-    RequestFrame& frame = requestFrames->back();
+    RequestFrame& frame = PushFrame();
 
     try
     {
@@ -186,7 +189,6 @@ namespace Krovane
         return;
       frame.poa = info->target_poa();
       frame.id = info->object_id();
-      CORBA::Object_var target = frame.poa->id_to_reference(frame.id.in());
       const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
 
       // The upcall's own servant, held while the request runs: the same the
@@ -213,9 +215,9 @@ namespace Krovane
         frame.server = nullptr;
         return;
       }
-      Krovane::ISyncServer_var server = Krovane::ISyncServer::_unchecked_narrow(target.in());
-
-      frame.record = new SynchronousOperation(server.in(), operation);
+      // A request's record needs no reference to its target (only an
+      // asynchronous operation calls its own): none is made per request.
+      frame.record = new SynchronousOperation(CORBA::Object::_nil(), operation);
       frame.record->SetThreadId(threadId);
       RequestThreads::Enter(threadId);  // so that cancelling the request reaches its jobs
       if (frame.server && !Named(operation, "CancelAllOperations"))

@@ -3,6 +3,8 @@
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/KroServerShutdownTask.h"
 
+#include <utility>
+
 namespace Krovane
 {
   namespace
@@ -32,10 +34,42 @@ namespace Krovane
   {
     if (CORBA::is_nil(handler))
       return;
-    m_servant = LocalServant(handler, poa);
-    m_relay = dynamic_cast<AsynchronousHandler*>(m_servant.in());
-    if (!m_relay)
-      m_servant = nullptr;
+    PortableServer::ServantBase_var servant = LocalServant(handler, poa);
+    m_relay = dynamic_cast<AsynchronousHandler*>(servant.in());
+    if (m_relay)
+      m_relay->_add_ref();
+  }
+
+  RelayLink::RelayLink(const RelayLink& other)
+    : m_reference(IAsyncHandler::_duplicate(other.m_reference.in())), m_relay(other.m_relay)
+  {
+    if (m_relay)
+      m_relay->_add_ref();
+  }
+
+  RelayLink::RelayLink(RelayLink&& other) noexcept : m_reference(other.m_reference._retn()), m_relay(other.m_relay)
+  {
+    other.m_relay = nullptr;
+  }
+
+  RelayLink& RelayLink::operator=(RelayLink other) noexcept
+  {
+    Swap(other);
+    return *this;
+  }
+
+  RelayLink::~RelayLink()
+  {
+    if (m_relay)
+      m_relay->_remove_ref();
+  }
+
+  void RelayLink::Swap(RelayLink& other) noexcept
+  {
+    IAsyncHandler_ptr reference = m_reference._retn();
+    m_reference = other.m_reference._retn();
+    other.m_reference = reference;
+    std::swap(m_relay, other.m_relay);
   }
 
   bool RelayLink::IsEmpty() const { return CORBA::is_nil(m_reference.in()); }

@@ -30,6 +30,11 @@ namespace Krovane
     // To handler (nil: empty), found behind its reference in poa when it is
     // a relay active there; nil poa: always through the reference.
     RelayLink(IAsyncHandler_ptr handler, PortableServer::POA_ptr poa);
+    // Copies share the handler and hold the relay's servant each.
+    RelayLink(const RelayLink& other);
+    RelayLink(RelayLink&& other) noexcept;
+    RelayLink& operator=(RelayLink other) noexcept;
+    ~RelayLink();
 
     bool IsEmpty() const;
     // Whether callbacks go straight to the relay's servant.
@@ -52,9 +57,14 @@ namespace Krovane
     template <typename Direct, typename Remote>
     void Call(Direct direct, Remote remote) const;
 
-    IAsyncHandler_var m_reference;              // the handler; nil when empty
-    PortableServer::ServantBase_var m_servant;  // the relay's servant, held; null off the direct path
-    AsynchronousHandler* m_relay;               // m_servant as a relay; null off the direct path
+    // Exchanges the contents of both links.
+    void Swap(RelayLink& other) noexcept;
+
+    IAsyncHandler_var m_reference;  // the handler; nil when empty
+    // The relay's servant, holding one reference of it (no _var: kept as the
+    // relay, so that operations kept after their end stay small); null off
+    // the direct path.
+    AsynchronousHandler* m_relay;
   };
 }
 

@@ -3,7 +3,7 @@
 // KroTiers/BackEnds/<name>.factory.
 //
 //   KroTiersBackEnd --name NAME [--ior-file PATH] [--step-ms N] [--threads N]
-//                   [--idle-seconds N] [TLS options] [user safeguards]
+//                   [--idle-seconds N] [--verbose|--quiet] [TLS options] [user safeguards]
 //                   -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                   [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
 //
@@ -27,31 +27,30 @@
 
 #include "KroKit/CertificateUserVerifier.h"
 
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 int main(int argc, char** argv)
 {
   KroTiers::TierServerOptions options;
-  if (!options.Parse(argc, argv) || options.name.empty())
-  {
-    std::fprintf(stderr, "%s\n", KroTiers::TierServerOptions::Usage(argv[0]).c_str());
-    return 2;
-  }
+  if (!options.ParseOrExplain(argc, argv, /*nameRequired=*/true))
+    return options.UsageStatus();
 
   // Before any thread exists, so that only the watcher sees the signals.
   KroKit::ServingThreads::PrepareProcess();
 
   // Outside the ORB's life: taken away once the ORB is gone.
   KroTiers::TierBinding binding(KroTiers::TierBinding::kBackEnd, options.name, options.server.orbArgs);
+  // Read before the ORB takes its options out of orbArgs.
+  const std::string namingService = KroTiers::NamingServiceLocation(options.server.orbArgs);
   KroKit::ServerProcess process("KroTiersBackEnd");
   return process.Run(options.server.orbArgs, [&]()
   {
     options.safeguards.Apply();
     if (std::dynamic_pointer_cast<KroKit::CertificateUserVerifier>(Krovane::UserVerifier::Installed()))
       throw std::runtime_error("--user-from-cert does not apply: a back end's caller is the front end");
-    KroTiers::TierServer server(process);
+    KroTiers::TierServer server(process, namingService);
     PortableServer::ServantBase_var factory =
       new KroTiers::BackEndFactory(server.ServerObjectPOA(), options.name, options.stepMilliseconds);
     CORBA::Object_var reference = server.ActivateFactory(factory.in());

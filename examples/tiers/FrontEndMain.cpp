@@ -6,7 +6,7 @@
 //
 //   KroTiersFrontEnd [--name NAME] [--ior-file PATH] [--wait-seconds N]
 //                    [--refresh-ms N] [--call-ms N] [--threads N]
-//                    [--idle-seconds N] [TLS options] [user safeguards]
+//                    [--idle-seconds N] [--verbose|--quiet] [TLS options] [user safeguards]
 //                    -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                    [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
 //
@@ -48,11 +48,8 @@ namespace
 int main(int argc, char** argv)
 {
   KroTiers::TierServerOptions options;
-  if (!options.Parse(argc, argv))
-  {
-    std::fprintf(stderr, "%s\n", KroTiers::TierServerOptions::Usage(argv[0]).c_str());
-    return 2;
-  }
+  if (!options.ParseOrExplain(argc, argv, /*nameRequired=*/false))
+    return options.UsageStatus();
 
   // Before any thread exists, so that only the watcher sees the signals.
   KroKit::ServingThreads::PrepareProcess();
@@ -64,6 +61,8 @@ int main(int argc, char** argv)
   KroTiers::BackEndRefresher refresher(registry, std::chrono::milliseconds(options.refreshMilliseconds));
   if (options.name.empty())
     options.name = DefaultName();
+  // Read before the ORB takes its options out of orbArgs.
+  const std::string namingService = KroTiers::NamingServiceLocation(options.server.orbArgs);
   KroKit::ServerProcess process("KroTiersFrontEnd", KroKit::ServerProcess::kCallsOtherServers);
   int status = 0;
   {
@@ -73,7 +72,7 @@ int main(int argc, char** argv)
     {
       options.safeguards.Apply();
       omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(options.callMilliseconds));
-      KroTiers::TierServer server(process);
+      KroTiers::TierServer server(process, namingService);
       KroTiers::BackEndRefresher::Running refreshing(refresher, server.Directory());
       PortableServer::ServantBase_var factory =
         new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry, refresher, options.waitSeconds);

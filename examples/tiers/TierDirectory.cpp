@@ -7,6 +7,8 @@
 #include <omniORB4/minorCode.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <stdexcept>
 
 namespace KroTiers
 {
@@ -46,15 +48,37 @@ namespace KroTiers
     }
   }
 
-  TierDirectory::TierDirectory(CORBA::ORB_ptr orb, std::chrono::milliseconds callTimeout)
+  TierDirectory::TierDirectory(CORBA::ORB_ptr orb, const std::string& where, std::chrono::milliseconds callTimeout)
     : m_orb(CORBA::ORB::_duplicate(orb)), m_callTimeout(callTimeout)
   {
-    CORBA::Object_var object = orb->resolve_initial_references("NameService");
-    Bound(object.in());
-    m_root = CosNaming::NamingContext::_narrow(object.in());
+    try
+    {
+      CORBA::Object_var object = orb->resolve_initial_references("NameService");
+      Bound(object.in());
+      m_root = CosNaming::NamingContext::_narrow(object.in());  // asks the service for its type
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      throw std::runtime_error("cannot reach the naming service at " + where + ": " + KroOrb::DescribeException(ex));
+    }
     if (CORBA::is_nil(m_root.in()))
-      throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+      throw std::runtime_error("no naming service at " + where);
     Bound(m_root.in());
+  }
+
+  std::string NamingServiceLocation(const std::vector<char*>& orbArgs)
+  {
+    const std::string prefix = "NameService=";
+    for (std::size_t i = 1; i + 1 < orbArgs.size() && orbArgs[i] && orbArgs[i + 1]; ++i)
+    {
+      const std::string option = orbArgs[i];
+      const std::string value = orbArgs[i + 1];
+      if (option == "-ORBInitRef" && value.compare(0, prefix.size(), prefix) == 0)
+        return value.substr(prefix.size());
+      if (option == "-ORBDefaultInitRef")
+        return value + "/NameService";
+    }
+    return "the address the ORB is configured with (no -ORBInitRef NameService=corbaloc::HOST:PORT/NameService given)";
   }
 
   void TierDirectory::Bound(CORBA::Object_ptr object) const
@@ -292,10 +316,18 @@ namespace KroTiers
 
   void TierBinding::Bind(TierDirectory& directory, CORBA::ORB_ptr orb, CORBA::Object_ptr factory)
   {
-    if (m_tier == kBackEnd)
-      directory.BindBackEnd(m_name, factory);
-    else
-      directory.BindFrontEnd(m_name, factory);
+    try
+    {
+      if (m_tier == kBackEnd)
+        directory.BindBackEnd(m_name, factory);
+      else
+        directory.BindFrontEnd(m_name, factory);
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      throw std::runtime_error("cannot bind \"" + m_name + "\" in the naming service at " + Location() + ": " +
+                               KroOrb::DescribeException(ex));
+    }
     CORBA::String_var ior = orb->object_to_string(factory);
     m_ior = ior.in();
   }
@@ -313,7 +345,7 @@ namespace KroTiers
       int argc = static_cast<int>(args.size()) - 1;
       CORBA::ORB_var orb = CORBA::ORB_init(argc, args.data());
       {
-        TierDirectory directory(orb.in());
+        TierDirectory directory(orb.in(), Location());
         CORBA::Object_var factory = orb->string_to_object(m_ior.c_str());
         if (m_tier == kBackEnd)
           directory.UnbindBackEnd(m_name, factory.in());
@@ -327,5 +359,17 @@ namespace KroTiers
     {
       KroOrb::PrintException(ex, ("TierDirectory: unbinding " + m_name + " at its server's end").c_str(), stderr);
     }
+    catch (const std::exception& ex)
+    {
+      std::fprintf(stderr, "TierDirectory: unbinding %s at its server's end: %s\n", m_name.c_str(), ex.what());
+    }
+  }
+
+  std::string TierBinding::Location()
+  {
+    std::vector<char*> args{const_cast<char*>("TierBinding")};
+    for (std::string& option : m_namingOptions)
+      args.push_back(&option[0]);
+    return NamingServiceLocation(args);
   }
 }

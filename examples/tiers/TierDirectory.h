@@ -46,9 +46,13 @@ namespace KroTiers
   {
   public:
     // The naming service the ORB knows as "NameService" (for instance from
-    // -ORBInitRef NameService=corbaloc::HOST:PORT/NameService). Raises
-    // CORBA::BAD_PARAM when that is no naming context.
-    explicit TierDirectory(CORBA::ORB_ptr orb, std::chrono::milliseconds callTimeout = std::chrono::seconds(3));
+    // -ORBInitRef NameService=corbaloc::HOST:PORT/NameService); where: its
+    // location for messages (NamingServiceLocation). std::runtime_error
+    // "cannot reach the naming service at <where>: <exception>" when it
+    // does not answer, "no naming service at <where>" when it is no naming
+    // context.
+    TierDirectory(CORBA::ORB_ptr orb, const std::string& where,
+                  std::chrono::milliseconds callTimeout = std::chrono::seconds(3));
 
     void BindBackEnd(const std::string& name, CORBA::Object_ptr factory);
     void BindFrontEnd(const std::string& name, CORBA::Object_ptr factory);
@@ -103,6 +107,13 @@ namespace KroTiers
     std::map<std::string, std::string> m_skipped;   // guarded by m_reportedLock; name -> reason last logged
   };
 
+  // Where orbArgs (argv[0] first, up to a null or their end) tell the ORB
+  // to find "NameService": the value of -ORBInitRef NameService=..., or
+  // that of -ORBDefaultInitRef followed by "/NameService"; when neither is
+  // given, a text that says so (omniORB may still find it in its
+  // configuration).
+  std::string NamingServiceLocation(const std::vector<char*>& orbArgs);
+
   // A server's binding in the directory, from Bind to the end of the
   // object's scope, which takes it away again if it is still the server's
   // (a clean end; a killed server leaves it, for a front end to find gone).
@@ -124,10 +135,14 @@ namespace KroTiers
     TierBinding(const TierBinding&) = delete;
     TierBinding& operator=(const TierBinding&) = delete;
 
-    // Binds factory; raises what binding raises.
+    // Binds factory; std::runtime_error "cannot bind ... in the naming
+    // service at ..." when that fails.
     void Bind(TierDirectory& directory, CORBA::ORB_ptr orb, CORBA::Object_ptr factory);
 
   private:
+    // Where the naming service is, for messages.
+    std::string Location();
+
     const Tier m_tier;                         // where it is bound
     const std::string m_name;                  // its name
     std::vector<std::string> m_namingOptions;  // the -ORBInitRef and -ORBDefaultInitRef options given

@@ -4,11 +4,12 @@
 
 namespace KroTiers
 {
-  TierServer::TierServer(KroKit::ServerProcess& process)
+  TierServer::TierServer(KroKit::ServerProcess& process, const std::string& namingService)
     : m_orb(CORBA::ORB::_duplicate(process.Orb())),
       m_serverObjects(KroKit::CreateServerObjectPOA(process.RootPOA(), "ServerObjects")),
       m_factories(KroKit::CreateServerObjectPOA(process.RootPOA(), "Factories",
-                                                    PortableServer::PERSISTENT, PortableServer::USER_ID))
+                                                    PortableServer::PERSISTENT, PortableServer::USER_ID)),
+      m_namingService(namingService)
   {
   }
 
@@ -17,7 +18,7 @@ namespace KroTiers
   TierDirectory& TierServer::Directory()
   {
     if (!m_directory)
-      m_directory.reset(new TierDirectory(m_orb.in()));
+      m_directory.reset(new TierDirectory(m_orb.in(), m_namingService));
     return *m_directory;
   }
 

@@ -19,20 +19,23 @@
 #include <omniORB4/CORBA.h>
 
 #include <memory>
+#include <string>
 
 namespace KroTiers
 {
   class TierServer
   {
   public:
-    // Creates the POAs in process's root POA.
-    explicit TierServer(KroKit::ServerProcess& process);
+    // Creates the POAs in process's root POA. namingService: where the
+    // ORB's "NameService" is, for messages (NamingServiceLocation).
+    TierServer(KroKit::ServerProcess& process, const std::string& namingService);
     TierServer(const TierServer&) = delete;
     TierServer& operator=(const TierServer&) = delete;
 
     // The POA of the server objects (not a new reference).
     PortableServer::POA_ptr ServerObjectPOA() const;
-    // The naming service, resolved on first use.
+    // The naming service, resolved on first use; std::runtime_error
+    // "cannot reach the naming service at ..." when it does not answer.
     TierDirectory& Directory();
     // Activates factory under the fixed id and returns its reference (the
     // caller owns it); the POA takes a servant reference of its own.
@@ -42,6 +45,7 @@ namespace KroTiers
     CORBA::ORB_var m_orb;                     // the process ORB
     PortableServer::POA_var m_serverObjects;  // transient POA of the server objects
     PortableServer::POA_var m_factories;      // persistent POA of the factory
+    const std::string m_namingService;        // where the naming service is, for messages
     std::unique_ptr<TierDirectory> m_directory;  // the naming service, once resolved
   };
 }

@@ -1,5 +1,8 @@
 #include "TierServerOptions.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace KroTiers
 {
   TierServerOptions::TierServerOptions()
@@ -7,27 +10,40 @@ namespace KroTiers
              KroKit::ServerOptions::kIdleSeconds | KroKit::ServerOptions::kTls)
   {
     server.idleSeconds = 300;
-    server.AddValue("--name", [this](const char* value) { name = value; return true; });
-    server.AddNumber("--step-ms", stepMilliseconds);
-    server.AddNumber("--wait-seconds", waitSeconds);
-    server.AddNumber("--refresh-ms", refreshMilliseconds);
-    server.AddNumber("--call-ms", callMilliseconds);
+    server.AddValue("--name", [this](const char* value) { name = value; return *value != '\0'; }, "NAME");
+    server.AddNumber("--step-ms", stepMilliseconds, 0);
+    server.AddNumber("--wait-seconds", waitSeconds, 1);
+    server.AddNumber("--refresh-ms", refreshMilliseconds, 1);
+    server.AddNumber("--call-ms", callMilliseconds, 1);
     safeguards.AddOptions(server);
   }
 
-  bool TierServerOptions::Parse(int argc, char** argv)
+  bool TierServerOptions::ParseOrExplain(int argc, char** argv, bool nameRequired)
   {
-    return server.Parse(argc, argv) && server.threads > 0 && server.idleSeconds >= 0 &&
-           stepMilliseconds >= 0 && waitSeconds > 0 && refreshMilliseconds > 0 && callMilliseconds > 0;
+    std::string error;
+    if (server.Parse(argc, argv))
+    {
+      if (!nameRequired || !name.empty())
+        return true;
+      error = "--name NAME is required";
+    }
+    else if (server.Error().empty())  // --help
+    {
+      std::printf("%s\n", Usage(argv[0]).c_str());
+      m_usageStatus = 0;
+      return false;
+    }
+    else
+      error = server.Error();
+    const char* slash = std::strrchr(argv[0], '/');
+    std::fprintf(stderr, "%s: %s\n%s\n", slash ? slash + 1 : argv[0], error.c_str(), Usage(argv[0]).c_str());
+    m_usageStatus = 2;
+    return false;
   }
 
-  std::string TierServerOptions::Usage(const char* program)
+  std::string TierServerOptions::Usage(const char* program) const
   {
-    return std::string("usage: ") + program +
-           " [--name NAME] [--ior-file PATH] [--threads N] [--idle-seconds N] [--step-ms N]"
-           " [--wait-seconds N] [--refresh-ms N] [--call-ms N] " + KroKit::TlsOptions::Usage() +
-           " [--token-key FILE | --user-from-cert (front end)] [--max-objects-per-user N]"
-           " [--max-queued-per-user N] [--reclaim-seconds N] [--reclaim-interval N]"
-           " -ORBInitRef NameService=corbaloc::HOST:PORT/NameService [other ORB options]";
+    return server.Usage(program) +
+           "\n  the naming service: -ORBInitRef NameService=corbaloc::HOST:PORT/NameService";
   }
 }

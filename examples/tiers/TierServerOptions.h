@@ -10,13 +10,17 @@
 //   --refresh-ms N     between two re-reads of the back ends (front end; default 5000)
 //   --call-ms N        bound of every call to another server (front end; default 10000)
 //   --tls-...          TLS (see TlsOptions.h)
+//   --verbose, --quiet the log: every priority, or notices and worse only
+//   --help             the usage, on standard output
 //   --token-key FILE, --user-from-cert, --max-objects-per-user N,
 //   --max-queued-per-user N, --reclaim-seconds N, --reclaim-interval N
 //                      the user safeguards (see UserSafeguards.h); a back
 //                      end's caller is the front end, so --user-from-cert
 //                      is for the front end only
-//   anything else      for the ORB, e.g. -ORBendPoint giop:tcp:HOST:PORT and
+//   -ORB...            for the ORB, e.g. -ORBendPoint giop:tcp:HOST:PORT and
 //                      -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
+// Long options through the kit's ServerOptions: numbers are checked, and
+// anything else is a usage error.
 //
 // Ownership and threads: main owns one, parses it once on its own thread,
 // then only reads it, but for the safeguards' Apply and StartReclaim (on
@@ -36,11 +40,14 @@ namespace KroTiers
   public:
     TierServerOptions();
 
-    // Takes our options out of argv; the rest is for the ORB. False on a
-    // usage error.
-    bool Parse(int argc, char** argv);
-    // The usage line for program.
-    static std::string Usage(const char* program);
+    // Takes our options out of argv; the ORB's go to server.orbArgs. On a
+    // usage error (a back end without --name among them, when nameRequired)
+    // prints what was wrong and the usage on standard error, after --help
+    // the usage on standard output, and returns false; UsageStatus() is then
+    // the exit status.
+    bool ParseOrExplain(int argc, char** argv, bool nameRequired);
+    // 2 after a usage error, 0 after --help.
+    int UsageStatus() const { return m_usageStatus; }
 
     KroKit::ServerOptions server;  // --ior-file, --threads, --idle-seconds and the ORB's options
     std::string name;                  // the server's name; empty: the front end's default
@@ -49,6 +56,12 @@ namespace KroTiers
     int refreshMilliseconds = 5000;    // between two re-reads of the back ends (front end)
     int callMilliseconds = 10000;      // bound of every call to another server (front end)
     KroKit::UserSafeguards safeguards;  // verified users, per-user bounds, reclaim
+
+  private:
+    // The kit's usage and where the naming service is given.
+    std::string Usage(const char* program) const;
+
+    int m_usageStatus = 2;  // ParseOrExplain's exit status when it fails
   };
 }
 

@@ -4,19 +4,22 @@
 // callback.
 //
 //   KroTiersClient [--token TEXT] [--steps N] [--timeout-seconds N]
-//                  [--front-end NAME] [TLS options]
+//                  [--front-end NAME] [--verbose|--quiet] [TLS options]
 //                  -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                  [other ORB options]
+//   KroTiersClient --help
 //
 // The front ends are tried from a random one on, in name order, so that
 // clients spread over them; --front-end NAME tries that one only.
 // Steps: CreateObject(token), StartWork(steps) with a handler of its own,
 // the callbacks until Finished (at most N seconds, default 60), Remove.
+// A failure is one line on standard error that says what the client was
+// doing ("client: cannot reach the naming service at corbaloc::...: ...").
 // Exit status: 0 when every step worked, 1 when one failed, 2 on a usage
 // error.
 #include "ClientHandler.h"
 #include "TierDirectory.h"
-#include "KroKit/TlsOptions.h"
+#include "KroKit/ServerOptions.h"
 #include "KroKit/UserTokenText.h"
 
 #include "OrbLayer/PrintException.h"
@@ -24,58 +27,21 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <exception>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace
 {
-  // What the command line asks for.
+  // What the command line asks for, beside the kit's standard options.
   struct ClientOptions
   {
     std::string token = "tiers-user";  // the user for CreateObject
     int steps = 4;                     // the operation's length
     int timeoutSeconds = 60;           // wait for Finished at most this long
     std::string frontEnd;              // the front end to use; empty: any that answers
-    KroKit::TlsOptions tls;        // TLS settings; off unless --tls-ca is given
-    std::vector<char*> orbArgs;        // argv[0], the ORB's options, then a null
   };
-
-  // Takes our own options out of argv; the rest is for the ORB. False on a
-  // usage error.
-  bool ParseOptions(int argc, char** argv, ClientOptions& options)
-  {
-    options.orbArgs.push_back(argv[0]);
-    for (int i = 1; i < argc; ++i)
-    {
-      const bool hasValue = i + 1 < argc;
-      bool badTls = false;
-      if (options.tls.Take(argc, argv, i, badTls))
-      {
-        if (badTls)
-          return false;
-      }
-      else if (std::strcmp(argv[i], "--token") == 0 && hasValue)
-        options.token = argv[++i];
-      else if (std::strcmp(argv[i], "--steps") == 0 && hasValue)
-        options.steps = std::atoi(argv[++i]);
-      else if (std::strcmp(argv[i], "--timeout-seconds") == 0 && hasValue)
-        options.timeoutSeconds = std::atoi(argv[++i]);
-      else if (std::strcmp(argv[i], "--front-end") == 0 && hasValue)
-        options.frontEnd = argv[++i];
-      else if (std::strncmp(argv[i], "--", 2) == 0)
-        return false;
-      else
-        options.orbArgs.push_back(argv[i]);
-    }
-    options.orbArgs.push_back(nullptr);
-    if (!options.tls.Valid())
-      return false;
-    options.tls.Apply(options.orbArgs);
-    return options.timeoutSeconds > 0;
-  }
 
   // One line on standard output.
   void Say(const std::string& line)
@@ -114,14 +80,15 @@ namespace
   }
 
   // The session with the front end; true when every step worked.
-  bool RunSession(CORBA::ORB_ptr orb, const ClientOptions& options)
+  // namingService: where the naming service is, for messages.
+  bool RunSession(CORBA::ORB_ptr orb, const ClientOptions& options, const std::string& namingService)
   {
     CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
     PortableServer::POA_var root = PortableServer::POA::_narrow(object.in());
     PortableServer::POAManager_var manager = root->the_POAManager();
     manager->activate();
 
-    KroTiers::TierDirectory directory(orb);
+    KroTiers::TierDirectory directory(orb, namingService);
     Krovane::ISyncServer_var created = CreateOnAFrontEnd(directory, options);
     if (CORBA::is_nil(created.in()))
     {
@@ -157,26 +124,32 @@ namespace
 
 int main(int argc, char** argv)
 {
+  // Long options (the kit's parser): numbers checked, unknown options
+  // refused, -ORB... options left for the ORB.
   ClientOptions options;
-  if (!ParseOptions(argc, argv, options))
-  {
-    std::fprintf(stderr,
-                 "usage: %s [--token TEXT] [--steps N] [--timeout-seconds N] [--front-end NAME] %s"
-                 " -ORBInitRef NameService=corbaloc::HOST:PORT/NameService [ORB options]\n",
-                 argv[0], KroKit::TlsOptions::Usage());
-    return 2;
-  }
+  KroKit::ServerOptions parsed(KroKit::ServerOptions::kTls);
+  parsed.AddValue("--token", [&](const char* token) { options.token = token; return true; }, "TEXT");
+  parsed.AddNumber("--steps", options.steps, 1);
+  parsed.AddNumber("--timeout-seconds", options.timeoutSeconds, 1);
+  parsed.AddValue("--front-end", [&](const char* name) { options.frontEnd = name; return *name != '\0'; }, "NAME");
+  if (!parsed.ParseOrExplain(argc, argv))
+    return parsed.UsageStatus();
 
   int status = 1;
-  int orbArgc = static_cast<int>(options.orbArgs.size()) - 1;
-  CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, options.orbArgs.data());
+  const std::string namingService = KroTiers::NamingServiceLocation(parsed.orbArgs);  // before the ORB takes them
+  int orbArgc = static_cast<int>(parsed.orbArgs.size()) - 1;
+  CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, parsed.orbArgs.data());
   try
   {
-    status = RunSession(orb.in(), options) ? 0 : 1;
+    status = RunSession(orb.in(), options, namingService) ? 0 : 1;
   }
   catch (const CORBA::Exception& ex)
   {
-    KroOrb::PrintException(ex, "client");
+    KroOrb::PrintException(ex, "client", stderr);
+  }
+  catch (const std::exception& ex)
+  {
+    std::fprintf(stderr, "client: %s\n", ex.what());
   }
   try
   {
@@ -184,7 +157,7 @@ int main(int argc, char** argv)
   }
   catch (const CORBA::Exception& ex)
   {
-    KroOrb::PrintException(ex, "client at exit");
+    KroOrb::PrintException(ex, "client at exit", stderr);
     status = 1;
   }
   return status;

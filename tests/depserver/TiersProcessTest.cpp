@@ -317,3 +317,40 @@ TEST_F(TiersTest, BackEndsAndFrontEndsComeAndGoStrangersAreSkipped)
   EXPECT_EQ(std::set<std::string>({"B1", "B2"}), std::set<std::string>({ServedBy(carol), ServedBy(dave)}));
   EXPECT_EQ(frontEnd2.Stdout().Text(), "");  // nothing went wrong
 }
+
+// Every program refuses a bad number and an unknown option with a line and
+// its usage (status 2), and names the naming service it cannot reach
+// (status 1) rather than printing a bare TRANSIENT.
+TEST_F(TiersTest, BadCommandLinesAndAnUnreachableNamingServiceEndWithAClearLine)
+{
+  const std::string down = "corbaloc::127.0.0.1:" + std::to_string(KroTest::FreeLoopbackPort()) + "/NameService";
+  const std::vector<std::string> toDown{"-ORBendPoint", "giop:tcp:127.0.0.1:", "-ORBInitRef", "NameService=" + down};
+  const std::string unreachable = "cannot reach the naming service at " + down +
+                                  ": TRANSIENT (IDL:omg.org/CORBA/TRANSIENT:1.0), minor TRANSIENT_ConnectFailed";
+  const struct
+  {
+    const char* program;
+    std::vector<std::string> args;
+    int status;
+    std::string line;  // on standard error
+  } cases[] = {
+    {KRO_TIERS_CLIENT, {"--steps", "abc"}, 2, "KroTiersClient: bad value for --steps: abc\nusage: "},
+    {KRO_TIERS_BACK_END, {"--name", "B1", "--step-ms", "5x"}, 2, "KroTiersBackEnd: bad value for --step-ms: 5x\nusage: "},
+    {KRO_TIERS_FRONT_END, {"--refersh-ms", "300"}, 2, "KroTiersFrontEnd: unknown option --refersh-ms\nusage: "},
+    {KRO_TIERS_BACK_END, {"--name", "B1"}, 1, "KroTiersBackEnd: " + unreachable},
+    {KRO_TIERS_FRONT_END, {}, 1, "KroTiersFrontEnd: " + unreachable},
+    {KRO_TIERS_CLIENT, {}, 1, "client: " + unreachable},
+  };
+  for (const auto& fault : cases)
+  {
+    std::vector<std::string> args = fault.args;
+    if (fault.status == 1)
+      args.insert(args.end(), toDown.begin(), toDown.end());
+    m_clients.push_back(std::make_unique<ChildProcess>(fault.program, args));
+    ChildProcess& process = *m_clients.back();
+    const std::optional<KroTest::ExitStatus> status = process.WaitForExit(20s);
+    ASSERT_TRUE(status && status->exited) << process.Describe();
+    EXPECT_EQ(status->code, fault.status) << process.Describe();
+    EXPECT_NE(process.Stderr().Text().find(fault.line), std::string::npos) << fault.line << "\n" << process.Describe();
+  }
+}
