@@ -78,7 +78,7 @@ namespace KroTiers
       if (option == "-ORBDefaultInitRef")
         return value + "/NameService";
     }
-    return "the address the ORB is configured with (no -ORBInitRef NameService=corbaloc::HOST:PORT/NameService given)";
+    return std::string("the address the ORB is configured with (no ") + kNamingServiceOption + " given)";
   }
 
   void TierDirectory::Bound(CORBA::Object_ptr object) const

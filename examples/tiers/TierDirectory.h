@@ -107,6 +107,9 @@ namespace KroTiers
     std::map<std::string, std::string> m_skipped;   // guarded by m_reportedLock; name -> reason last logged
   };
 
+  // How the tier programs are told where the naming service is.
+  constexpr const char* kNamingServiceOption = "-ORBInitRef NameService=corbaloc::HOST:PORT/NameService";
+
   // Where orbArgs (argv[0] first, up to a null or their end) tell the ORB
   // to find "NameService": the value of -ORBInitRef NameService=..., or
   // that of -ORBDefaultInitRef followed by "/NameService"; when neither is

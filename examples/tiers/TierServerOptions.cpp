@@ -1,5 +1,7 @@
 #include "TierServerOptions.h"
 
+#include "TierDirectory.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -44,6 +46,6 @@ namespace KroTiers
   std::string TierServerOptions::Usage(const char* program) const
   {
     return server.Usage(program) +
-           "\n  the naming service: -ORBInitRef NameService=corbaloc::HOST:PORT/NameService";
+           "\n  the naming service: " + kNamingServiceOption;
   }
 }

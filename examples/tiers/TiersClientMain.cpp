@@ -80,14 +80,18 @@ namespace
   }
 
   // The session with the front end; true when every step worked.
-  // namingService: where the naming service is, for messages.
-  bool RunSession(CORBA::ORB_ptr orb, const ClientOptions& options, const std::string& namingService)
+  // namingService: where the naming service is, for messages; doing: what
+  // the session is doing, for the line that reports a failure.
+  bool RunSession(CORBA::ORB_ptr orb, const ClientOptions& options, const std::string& namingService,
+                  std::string& doing)
   {
+    doing = "activating the client's POA";
     CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
     PortableServer::POA_var root = PortableServer::POA::_narrow(object.in());
     PortableServer::POAManager_var manager = root->the_POAManager();
     manager->activate();
 
+    doing = "looking for a front end";
     KroTiers::TierDirectory directory(orb, namingService);
     Krovane::ISyncServer_var created = CreateOnAFrontEnd(directory, options);
     if (CORBA::is_nil(created.in()))
@@ -103,6 +107,7 @@ namespace
     }
     Say("object created for user " + options.token);
 
+    doing = "starting the work";
     KroTiers::ClientHandler* handler = new KroTiers::ClientHandler;
     PortableServer::ServantBase_var ownership = handler;
     PortableServer::ObjectId_var handlerId = root->activate_object(handler);
@@ -115,6 +120,7 @@ namespace
     if (!finished)
       Say("no Finished within " + std::to_string(options.timeoutSeconds) + " s");
 
+    doing = "removing the object";
     server->Remove();
     Say("object removed");
     root->deactivate_object(handlerId.in());
@@ -132,20 +138,28 @@ int main(int argc, char** argv)
   parsed.AddNumber("--steps", options.steps, 1);
   parsed.AddNumber("--timeout-seconds", options.timeoutSeconds, 1);
   parsed.AddValue("--front-end", [&](const char* name) { options.frontEnd = name; return *name != '\0'; }, "NAME");
-  if (!parsed.ParseOrExplain(argc, argv))
+  if (!parsed.Parse(argc, argv))
+  {
+    const std::string usage = parsed.Usage(argv[0]) + "\n  the naming service: " + KroTiers::kNamingServiceOption;
+    if (parsed.Error().empty())  // --help
+      std::printf("%s\n", usage.c_str());
+    else
+      std::fprintf(stderr, "KroTiersClient: %s\n%s\n", parsed.Error().c_str(), usage.c_str());
     return parsed.UsageStatus();
+  }
 
   int status = 1;
+  std::string doing;  // what the session does, for a failure's line
   const std::string namingService = KroTiers::NamingServiceLocation(parsed.orbArgs);  // before the ORB takes them
   int orbArgc = static_cast<int>(parsed.orbArgs.size()) - 1;
   CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, parsed.orbArgs.data());
   try
   {
-    status = RunSession(orb.in(), options, namingService) ? 0 : 1;
+    status = RunSession(orb.in(), options, namingService, doing) ? 0 : 1;
   }
   catch (const CORBA::Exception& ex)
   {
-    KroOrb::PrintException(ex, "client", stderr);
+    KroOrb::PrintException(ex, ("client: " + doing).c_str(), stderr);
   }
   catch (const std::exception& ex)
   {
