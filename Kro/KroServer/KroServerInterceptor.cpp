@@ -119,11 +119,11 @@ namespace Krovane
     // a frame stays where it is while requests nested in it come and go, so
     // that it is used in place (the ORB's _var members copy when moved).
     typedef std::deque<RequestFrame> RequestFrames;
-    ACE_TSS<RequestFrames> requestFrames;
+    thread_local RequestFrames requestFrames;
 
     RequestFrame& PushFrame()
     {
-      RequestFrames& frames = *requestFrames;
+      RequestFrames& frames = requestFrames;
       frames.emplace_back();
       RequestFrame& frame = frames.back();
       frame.previousOperation = threadLocalOperation->m_operation;
@@ -137,7 +137,7 @@ namespace Krovane
     class FrameEnd
     {
     public:
-      FrameEnd() : m_frames(*requestFrames)
+      FrameEnd() : m_frames(requestFrames)
       {
         if (!m_frames.empty())
           m_frame = &m_frames.back();
