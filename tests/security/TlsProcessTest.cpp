@@ -85,6 +85,7 @@ TEST_F(TlsProcessTest, TlsOnlyServerWithClientCertificatesServesTheirHoldersAndR
   }
 
   // Only the certificate holder's request reached the factory.
+  EXPECT_TRUE(server.Process().Stderr().WaitFor(kCreated, 10s, 1)) << server.Process().Stderr().Text();
   EXPECT_EQ(1, server.Process().Stderr().Count(kCreated)) << server.Process().Stderr().Text();
 }
 
@@ -102,5 +103,6 @@ TEST_F(TlsProcessTest, ServerOfferingTlsBesidePlainTcpServesBothAndCallersWithou
     server.IorFile(), Joined({"--tls-ca", m_ca.CaFile(), "--tls-only"}, m_stranger.Identity("intruder")));
   EXPECT_EQ(1, stranger.code) << stranger.output;
 
+  EXPECT_TRUE(server.Process().Stderr().WaitFor(kCreated, 10s, 2)) << server.Process().Stderr().Text();
   EXPECT_EQ(2, server.Process().Stderr().Count(kCreated)) << server.Process().Stderr().Text();
 }
