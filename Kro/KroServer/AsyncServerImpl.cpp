@@ -123,8 +123,9 @@ namespace Krovane
 
   void AsyncServerImpl::AddFinished(AsynchronousOperation* operation)
   {
-    if (std::find(m_finishedOperations->begin(), m_finishedOperations->end(), operation) ==
-        m_finishedOperations->end())
+    // A mark on the operation, not a search of the list: the list grows with
+    // every operation the object has run.
+    if (operation->MarkKeptAsFinished())
       m_finishedOperations->push_back(operation);
   }
 

@@ -228,6 +228,13 @@ namespace Krovane
     }
   }
 
+  bool AsynchronousOperation::MarkKeptAsFinished()
+  {
+    const bool newly = !m_keptAsFinished;
+    m_keptAsFinished = true;
+    return newly;
+  }
+
   void AsynchronousOperation::RetireHandler(PortableServer::POA_ptr poa)
   {
     IAsyncHandler_var handler = GetHandler();

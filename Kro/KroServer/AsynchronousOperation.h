@@ -105,6 +105,11 @@ namespace Krovane
     // deactivated in poa and the handler dropped. Errors are printed.
     void RetireHandler(PortableServer::POA_ptr poa);
 
+    // Marks the operation as kept among its server object's finished ones;
+    // false when it already was. Only under that server object's operation
+    // lists' lock (AsyncServerImpl's m_asyncLock), which guards the mark.
+    bool MarkKeptAsFinished();
+
   protected:
     // Status to the client that the waiting operation is cancelled; nothing
     // without a handler. The client's failure is printed, never passed on.
@@ -151,6 +156,7 @@ namespace Krovane
     std::atomic<bool> m_holdsRouter;                         // HoldRouter without ReleaseRouter yet
     std::atomic<bool> m_workOver;                            // see IsWorkOver
     bool m_ownsParameters;  // m_parameters is this operation's (one flag beside the others: no padding)
+    bool m_keptAsFinished = false;  // guarded by the server object's m_asyncLock; see MarkKeptAsFinished
   };
 }
 

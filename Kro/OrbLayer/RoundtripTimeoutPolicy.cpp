@@ -2,6 +2,7 @@
 
 #include "OrbLayer/OrbShutdown.h"
 
+#include <omniORB4/internal/omniIdentity.h>
 #include <omniORB4/omniORB.h>
 
 #include <limits>
@@ -64,7 +65,7 @@ namespace KroOrb
     return RoundtripTimeoutPolicy(relativeExpiry);
   }
 
-  CORBA::Object_ptr NewProxy(CORBA::ORB_ptr orb, CORBA::Object_ptr target)
+  CORBA::Object_ptr NewProxy(CORBA::ORB_ptr orb, CORBA::Object_ptr target, const char* repoId)
   {
     if (CORBA::is_nil(target))
       throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
@@ -73,10 +74,26 @@ namespace KroOrb
     // target, and nobody else calls through it while the bound is put on it.
     // Made from target's IOR as the ORB keeps it (what string_to_object
     // would make, without writing the IOR out and parsing it back).
-    omniIOR* ior = target->_PR_getobj()->_getIOR();  // consumed by createObjRef
-    omniObjRef* proxy = omni::createObjRef(CORBA::Object::_PD_repoId, ior, false);
+    omniObjRef* source = target->_PR_getobj();
+    omniIOR* ior = source->_getIOR();  // consumed by createObjRef
+    omniObjRef* proxy = nullptr;
+    {
+      omni_tracedmutex_lock sync(*omni::internalLock);
+      // A remote object's identity (its address, its connections) is shared
+      // rather than built again from the IOR; not when target was forwarded
+      // elsewhere, nor for an object of this process, whose identity the
+      // ORB picks as the object's activation changes.
+      omniIdentity* identity = source->_isForwardLocation() ? nullptr : source->_identity();
+      if (identity && identity->inThisAddressSpace())
+        identity = nullptr;
+      proxy = omni::createObjRef(repoId ? repoId : CORBA::Object::_PD_repoId, ior, true, identity);
+    }
     if (!proxy)
       throw CORBA::INV_OBJREF(0, CORBA::COMPLETED_NO);
+    // target was narrowed to repoId already, and its holder calls it: the
+    // first call through the proxy finds out whether the object is there,
+    // without a LocateRequest round trip of its own before it.
+    proxy->_noExistentCheck();
     return static_cast<CORBA::Object_ptr>(proxy->_ptrToObjRef(CORBA::Object::_PD_repoId));
   }
 

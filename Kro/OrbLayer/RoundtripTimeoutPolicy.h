@@ -61,9 +61,13 @@ namespace KroOrb
                                       const CORBA::Any& value);
 
   // A new reference to target's object, a proxy of its own that carries no
-  // bound, made from target's IOR without a string. A nil target raises
-  // CORBA::BAD_PARAM. The caller owns the result.
-  CORBA::Object_ptr NewProxy(CORBA::ORB_ptr orb, CORBA::Object_ptr target);
+  // bound, made from target's IOR without a string, as a reference of type
+  // repoId (an interface that target is known to support; null: Object).
+  // It takes target's word for the type and asks nothing of the object
+  // before its first call, which is then the existence check (no
+  // LocateRequest of its own). A nil target raises CORBA::BAD_PARAM. The
+  // caller owns the result.
+  CORBA::Object_ptr NewProxy(CORBA::ORB_ptr orb, CORBA::Object_ptr target, const char* repoId = nullptr);
 
   // Puts policy's bound on reference, replacing any bound it had. Only for
   // a reference that nobody calls through meanwhile (omniORB does not lock
@@ -83,7 +87,7 @@ namespace KroOrb
   typename Interface::_ptr_type SetPolicyOverride(CORBA::ORB_ptr orb, typename Interface::_ptr_type target,
                                                   const RoundtripTimeoutPolicy& policy)
   {
-    CORBA::Object_var proxy = NewProxy(orb, target);
+    CORBA::Object_var proxy = NewProxy(orb, target, Interface::_PD_repoId);
     typename Interface::_var_type typed = Interface::_unchecked_narrow(proxy.in());
     ApplyPolicy(typed.in(), policy);
     return typed._retn();
