@@ -1,7 +1,8 @@
 // LibJobRouter: the benchmark's server object on the library, an
-// asynchronous router. Submit wraps the client's handler in a relay and
-// queues an operation; ExecuteOperation reports one Progress per step (the
-// steps do no work) and the library reports Queued and Finished.
+// asynchronous router written with the kit, as the calculator example is.
+// Submit wraps the client's handler in a relay and queues an operation;
+// Execute reports one Progress per step (the steps do no work) and the
+// library reports Queued and Finished.
 //
 // Ownership: reference counted; the POA holds it while it is active and
 // every operation while it waits or runs. Threads: requests on ORB threads,
@@ -11,16 +12,11 @@
 
 #include "KroBenchJobs.hh"
 
-#include "KroServer/AsynchronousRouter.h"
-
-#include <ace/Thread_Mutex.h>
-
-#include <map>
-#include <vector>
+#include "KroKit/AsyncRouter.h"
 
 namespace KroBench
 {
-  class LibJobRouter : public virtual POA_KroBench::IJobs, public Krovane::AsynchronousRouter
+  class LibJobRouter : public virtual POA_KroBench::IJobs, public KroKit::AsyncRouter
   {
   public:
     // poa: the POA of the router and of account; maxThreads: the pool's
@@ -33,19 +29,8 @@ namespace KroBench
     void Ping() override;
     CORBA::Long PoolThreads() override;
 
-    // One job: parameters hold the step count.
-    void ExecuteOperation(const std::string& name,
-                          std::vector<Halvern_Utilities::Variant>* parameters) override;
-
-  private:
-    // The parameters of a job of steps steps, shared by all such jobs and
-    // kept for the router's life (map nodes never move), so that the
-    // router keeps nothing per operation of its own.
-    std::vector<Halvern_Utilities::Variant>* ParametersFor(int steps);
-
-    const int m_callbackTimeout;  // seconds per callback
-    ACE_Thread_Mutex m_parametersLock;  // guards m_parameters
-    std::map<int, std::vector<Halvern_Utilities::Variant>> m_parameters;  // by step count
+    // One job: its one parameter is the step count.
+    void Execute(KroKit::OperationContext& job) override;
   };
 }
 

@@ -15,9 +15,12 @@
 #define KROKIT_ACTIVESERVANT_H
 
 #include "Krovane.hh"
+#include "KroServer/AsynchronousHandler.h"
 #include "KroServer/UnguessableObjectIds.h"
 
 #include <omniORB4/CORBA.h>
+
+#include <type_traits>
 
 namespace KroKit
 {
@@ -34,8 +37,10 @@ namespace KroKit
       : m_poa(PortableServer::POA::_duplicate(poa)), m_servant(servant), m_ownership(servant)
     {
       m_id = Krovane::UnguessableObjectIds::Activate(m_poa.in(), servant);
-      CORBA::Object_var object = m_poa->id_to_reference(m_id.in());
-      m_reference = Interface::_narrow(object.in());
+      // A relay knows where it is active: its operation can then reach it,
+      // and retire it, without a reference.
+      if constexpr (std::is_base_of<Krovane::AsynchronousHandler, Servant>::value)
+        servant->ActiveIn(m_poa.in(), m_id.in());
     }
 
     ~ActiveServant()
@@ -48,8 +53,17 @@ namespace KroKit
     ActiveServant& operator=(const ActiveServant&) = delete;
 
     Servant* operator->() const { return m_servant; }
-    // Its reference (not a new one).
-    typename Interface::_ptr_type Reference() const { return m_reference.in(); }
+    // Its reference (not a new one), made on the first call: making one
+    // costs more than the activation.
+    typename Interface::_ptr_type Reference() const
+    {
+      if (CORBA::is_nil(m_reference.in()))
+      {
+        CORBA::Object_var object = m_poa->id_to_reference(m_id.in());
+        m_reference = Interface::_narrow(object.in());
+      }
+      return m_reference.in();
+    }
     // Its id in the POA.
     const PortableServer::ObjectId& Id() const { return m_id.in(); }
     // Leaves it active when the scope ends.
@@ -60,7 +74,7 @@ namespace KroKit
     Servant* const m_servant;                     // owned through m_ownership
     PortableServer::ServantBase_var m_ownership;  // our servant reference
     PortableServer::ObjectId_var m_id;            // its id in m_poa
-    typename Interface::_var_type m_reference;    // its reference
+    mutable typename Interface::_var_type m_reference;  // its reference; nil until asked for
     bool m_kept = false;                          // Keep() was called
   };
 

@@ -63,7 +63,7 @@ namespace KroKit
     ActiveRelay<Krovane::AsynchronousHandler> relay(m_poa.in(), MakeRelay(handler));
     if (m_callbackTimeout > 0)
       relay->setTimeout(m_callbackTimeout);
-    const int id = SubmitAsynchronousOperation(name, relay.Reference(), std::move(parameters));
+    const int id = SubmitAsynchronousOperation(name, *relay.operator->(), std::move(parameters));
     if (id < 0)
       throw CORBA::NO_MEMORY();
     relay.Keep();  // from here on the operation retires it

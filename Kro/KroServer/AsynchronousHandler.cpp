@@ -71,6 +71,46 @@ namespace Krovane
   {
   }
 
+  void AsynchronousHandler::ActiveIn(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id)
+  {
+    std::lock_guard<std::mutex> guard(m_activationLock);
+    m_activePoa = PortableServer::POA::_duplicate(poa);
+    m_activeId = new PortableServer::ObjectId(id);
+  }
+
+  Krovane::IAsyncHandler_ptr AsynchronousHandler::OwnReference()
+  {
+    std::lock_guard<std::mutex> guard(m_activationLock);
+    if (!CORBA::is_nil(m_ownReference.in()) || CORBA::is_nil(m_activePoa.in()))
+      return m_ownReference.in();
+    try
+    {
+      // By id, whether or not the relay is still active: a reference asked
+      // for as its operation retires it is still a reference.
+      CORBA::Object_var object =
+        m_activePoa->create_reference_with_id(m_activeId.in(), Krovane::IAsyncHandler::_PD_repoId);
+      m_ownReference = Krovane::IAsyncHandler::_unchecked_narrow(object.in());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousHandler::OwnReference");
+    }
+    return m_ownReference.in();
+  }
+
+  bool AsynchronousHandler::DeactivateIn(PortableServer::POA_ptr poa)
+  {
+    PortableServer::ObjectId_var id;
+    {
+      std::lock_guard<std::mutex> guard(m_activationLock);
+      if (CORBA::is_nil(poa) || poa != m_activePoa.in())
+        return false;
+      id = new PortableServer::ObjectId(m_activeId.in());
+    }
+    poa->deactivate_object(id.in());
+    return true;
+  }
+
   void AsynchronousHandler::setDelivery(Delivery delivery)
   {
     m_delivery.store(delivery);
@@ -143,13 +183,11 @@ namespace Krovane
 
   Krovane::IAsyncHandler_ptr AsynchronousHandler::BoundedProxy(Krovane::IAsyncHandler_ptr handler) const
   {
-    // TimeBase::TimeT, 100 ns units, formed in 64 bits.
+    // TimeBase::TimeT, 100 ns units, formed in 64 bits. The policy is made
+    // directly, not through an Any: this runs once per operation.
     const KroOrb::TimeT relativeExpiry = static_cast<KroOrb::TimeT>(m_timeout) * KroOrb::kTimeTPerSecond;
-    CORBA::Any value;
-    value <<= relativeExpiry;
+    const KroOrb::RoundtripTimeoutPolicy policy(relativeExpiry);
     CORBA::ORB_var orb = KroSystem::Instance(1)->GetOrb();
-    const KroOrb::RoundtripTimeoutPolicy policy =
-      KroOrb::CreatePolicy(orb.in(), KroOrb::RELATIVE_RT_TIMEOUT_POLICY_TYPE, value);
     // A new proxy with this bound only, whatever bound handler carried.
     return KroOrb::SetPolicyOverride<Krovane::IAsyncHandler>(orb.in(), handler, policy);
   }

@@ -15,7 +15,10 @@
 // the client's handler, activates it in the POA of its server object and
 // keeps it in a PortableServer::ServantBase_var (or leaves it to the POA);
 // the library reaches it through reference_to_servant. The relay owns one
-// reference to the client's handler.
+// reference to the client's handler. Who activates a relay may tell it
+// where (ActiveIn): an operation given the relay itself then reaches it
+// without a reference, makes one only when asked (OwnReference) and
+// deactivates it by its id.
 //
 // Delivery: by default each callback returns once the client has answered
 // (waiting). In the non-waiting mode (opt-in, setDelivery) a callback is
@@ -44,6 +47,7 @@
 #include <list>
 #include <exception>
 #include <functional>
+#include <mutex>
 
 namespace Krovane
 {
@@ -91,6 +95,15 @@ namespace Krovane
     // scheduled), false when the outbox was found empty (it no longer is).
     bool DeliverQueued(std::size_t limit);
 
+    // Where the relay has been activated: poa, as id. For whoever activated it.
+    void ActiveIn(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id);
+    // The relay's reference in the POA ActiveIn named, made on the first
+    // call (not a new one: valid while the relay lives); nil when ActiveIn
+    // was not called or the ORB cannot make it (it is going).
+    Krovane::IAsyncHandler_ptr OwnReference();
+    // Deactivates the relay by its id when ActiveIn named poa, and says so;
+    // false (nothing done) otherwise. Throws what deactivate_object throws.
+    bool DeactivateIn(PortableServer::POA_ptr poa);
     // IAsyncHandler: each is forwarded to the same operation of the client's handler.
     virtual void Queued(CORBA::Long position);
     virtual void Status(const char* text);
@@ -152,6 +165,10 @@ namespace Krovane
     std::list<QueuedCallback> m_outbox;        // guarded by m_outboxLock; oldest first (a list: nothing allocated while empty)
     bool m_scheduled;                          // guarded by m_outboxLock; handed to RelayDelivery
     std::exception_ptr m_pendingFailure;       // guarded by m_outboxLock; for the next caller
+    std::mutex m_activationLock;               // guards the three below; never held across a callback
+    PortableServer::POA_var m_activePoa;       // where the relay is active; nil when not told
+    PortableServer::ObjectId_var m_activeId;   // its id there
+    Krovane::IAsyncHandler_var m_ownReference;  // made on request; nil until then
   };
 }
 

@@ -18,12 +18,6 @@ namespace Krovane
 {
   namespace
   {
-    void DeactivateHandler(PortableServer::POA_ptr poa, IAsyncHandler_ptr handler)
-    {
-      PortableServer::ObjectId_var id = poa->reference_to_id(handler);
-      poa->deactivate_object(id.in());
-    }
-
     // The handler locks operations share: a relay link is only copied or
     // swapped under one, so a few are enough for any number of threads.
     const std::size_t kHandlerLocks = 64;
@@ -96,6 +90,15 @@ namespace Krovane
     RelayLink link = LinkTo(handler);
     // The old link goes after the lock is left (declared before the guard):
     // releasing a relay's servant may delete it.
+    RelayLink old;
+    std::lock_guard<std::mutex> guard(HandlerLock());
+    old = std::move(m_relay);
+    m_relay = std::move(link);
+  }
+
+  void AsynchronousOperation::LinkRelay(AsynchronousHandler& relay)
+  {
+    RelayLink link(relay);
     RelayLink old;
     std::lock_guard<std::mutex> guard(HandlerLock());
     old = std::move(m_relay);
@@ -237,13 +240,13 @@ namespace Krovane
 
   void AsynchronousOperation::RetireHandler(PortableServer::POA_ptr poa)
   {
-    IAsyncHandler_var handler = GetHandler();
+    const RelayLink relay = Relay();
     SetHandler(IAsyncHandler::_nil());
-    if (CORBA::is_nil(handler.in()) || CORBA::is_nil(poa))
+    if (relay.IsEmpty() || CORBA::is_nil(poa))
       return;
     try
     {
-      DeactivateHandler(poa, handler.in());
+      relay.DeactivateIn(poa);
     }
     catch (const CORBA::Exception& ex)
     {
@@ -308,19 +311,18 @@ namespace Krovane
       poa = router->_default_POA();
       router->cleanupAsynchronousOperationLists(this);
       const RelayLink relay = Relay();
-      IAsyncHandler_ptr handler = relay.Reference();
       if (!relay.IsEmpty())
         relay.Finished(CORBA::Any());
 
       if (CORBA::is_nil(poa.in()))
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousOperation::Dispatch() defaultPOA is nil\n")));
-      else if (CORBA::is_nil(handler))
+      else if (relay.IsEmpty())
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousOperation::Dispatch() IAsyncHandler is nil\n")));
       else
       {
         try
         {
-          DeactivateHandler(poa.in(), handler);
+          relay.DeactivateIn(poa.in());
         }
         catch (const CORBA::Exception& ex)
         {
@@ -337,11 +339,11 @@ namespace Krovane
     {
       KroOrb::PrintException(ex, "AsynchronousOperation::Dispatch");
       router->cleanupAsynchronousOperationLists(this);
-      IAsyncHandler_var handler = GetHandler();
+      const RelayLink relay = Relay();
       SetHandler(IAsyncHandler::_nil());
       // Unguarded, as the rest of this path: a failure here ends the pool thread.
-      if (!CORBA::is_nil(poa.in()) && !CORBA::is_nil(handler.in()))
-        DeactivateHandler(poa.in(), handler.in());
+      if (!CORBA::is_nil(poa.in()) && !relay.IsEmpty())
+        relay.DeactivateIn(poa.in());
     }
   }
 }

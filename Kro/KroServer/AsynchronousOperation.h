@@ -66,6 +66,10 @@ namespace Krovane
     IAsyncHandler_ptr GetHandler() const;
     // Adopts handler (no duplicate is taken) and releases the old one.
     void SetHandler(IAsyncHandler_ptr handler);
+    // Makes relay itself the handler, reached directly (RelayLink), its
+    // reference made only when someone asks for it; relay was told where it
+    // is active (AsynchronousHandler::ActiveIn).
+    void LinkRelay(AsynchronousHandler& relay);
     // The way to the handler's callbacks (empty after the operation ended).
     RelayLink Relay() const;
 

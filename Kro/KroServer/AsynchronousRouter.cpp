@@ -112,16 +112,22 @@ namespace Krovane
                                                       IAsyncHandler_ptr handler,
                                                       std::vector<Halvern_Utilities::Variant>* parameters)
   {
-    return Submit(name, handler, parameters, nullptr);
+    return Submit(name, handler, nullptr, parameters, nullptr);
   }
 
   int AsynchronousRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncHandler_ptr handler,
                                                       std::vector<Halvern_Utilities::Variant> parameters)
   {
-    return Submit(name, handler, nullptr, &parameters);
+    return Submit(name, handler, nullptr, nullptr, &parameters);
   }
 
-  int AsynchronousRouter::Submit(const std::string& name, IAsyncHandler_ptr handler,
+  int AsynchronousRouter::SubmitAsynchronousOperation(const std::string& name, AsynchronousHandler& relay,
+                                                      std::vector<Halvern_Utilities::Variant> parameters)
+  {
+    return Submit(name, IAsyncHandler::_nil(), &relay, nullptr, &parameters);
+  }
+
+  int AsynchronousRouter::Submit(const std::string& name, IAsyncHandler_ptr handler, AsynchronousHandler* relay,
                                  std::vector<Halvern_Utilities::Variant>* parameters,
                                  std::vector<Halvern_Utilities::Variant>* owned)
   {
@@ -141,6 +147,8 @@ namespace Krovane
       return -1;
     if (owned)
       operation->OwnParameters(std::move(*owned));
+    if (relay)
+      operation->LinkRelay(*relay);
 
     operation->SetState(Queued);
     {

@@ -25,6 +25,7 @@
 
 namespace Krovane
 {
+  class AsynchronousHandler;
   class ThreadPoolThreadingPolicy;
 
   class AsynchronousRouter : public AsyncServerImpl
@@ -68,6 +69,12 @@ namespace Krovane
     // The same, the operation owning parameters: they live as long as it
     // does and go with it.
     int SubmitAsynchronousOperation(const std::string& name, IAsyncHandler_ptr handler,
+                                    std::vector<Halvern_Utilities::Variant> parameters);
+    // The same with the relay itself, active in this router's POA and told
+    // so (AsynchronousHandler::ActiveIn): the operation calls it directly,
+    // makes no reference to it unless asked for one (GetHandler) and
+    // deactivates it by its id when it ends.
+    int SubmitAsynchronousOperation(const std::string& name, AsynchronousHandler& relay,
                                     std::vector<Halvern_Utilities::Variant> parameters);
     // Active operations still waiting in the queue.
     virtual int NumQueuedOperations();
@@ -132,7 +139,8 @@ namespace Krovane
   private:
     // Queues a new operation; owned: the parameters it takes over (null: it
     // uses parameters, not owned).
-    int Submit(const std::string& name, IAsyncHandler_ptr handler,
+    // relay: given instead of handler (nil then), see above.
+    int Submit(const std::string& name, IAsyncHandler_ptr handler, AsynchronousHandler* relay,
                std::vector<Halvern_Utilities::Variant>* parameters,
                std::vector<Halvern_Utilities::Variant>* owned);
 

@@ -40,6 +40,11 @@ namespace Krovane
       m_relay->_add_ref();
   }
 
+  RelayLink::RelayLink(AsynchronousHandler& relay) : m_reference(IAsyncHandler::_nil()), m_relay(&relay)
+  {
+    m_relay->_add_ref();
+  }
+
   RelayLink::RelayLink(const RelayLink& other)
     : m_reference(IAsyncHandler::_duplicate(other.m_reference.in())), m_relay(other.m_relay)
   {
@@ -72,11 +77,24 @@ namespace Krovane
     std::swap(m_relay, other.m_relay);
   }
 
-  bool RelayLink::IsEmpty() const { return CORBA::is_nil(m_reference.in()); }
+  bool RelayLink::IsEmpty() const { return !m_relay && CORBA::is_nil(m_reference.in()); }
 
   bool RelayLink::IsDirect() const { return m_relay != nullptr; }
 
-  IAsyncHandler_ptr RelayLink::Reference() const { return m_reference.in(); }
+  IAsyncHandler_ptr RelayLink::Reference() const
+  {
+    if (m_relay && CORBA::is_nil(m_reference.in()))
+      return m_relay->OwnReference();
+    return m_reference.in();
+  }
+
+  void RelayLink::DeactivateIn(PortableServer::POA_ptr poa) const
+  {
+    if (m_relay && m_relay->DeactivateIn(poa))
+      return;
+    PortableServer::ObjectId_var id = poa->reference_to_id(Reference());
+    poa->deactivate_object(id.in());
+  }
 
   template <typename Direct, typename Remote>
   void RelayLink::Call(Direct direct, Remote remote) const

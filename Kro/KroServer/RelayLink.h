@@ -6,7 +6,9 @@
 // argument copies), and the relay serialises, bounds, detaches and maps
 // errors exactly as it does for a call through its reference. Any other
 // handler (a relay of another process or POA, a client's own object) is
-// called through its reference. An empty link does nothing.
+// called through its reference. A link made from the relay itself (which
+// knows where it is active) needs no reference: one is made only when asked
+// for, and the relay is deactivated by its id. An empty link does nothing.
 //
 // Ownership: a value. It holds a reference to the handler and, on the
 // direct path, a reference to the relay's servant, so that the servant
@@ -30,6 +32,9 @@ namespace Krovane
     // To handler (nil: empty), found behind its reference in poa when it is
     // a relay active there; nil poa: always through the reference.
     RelayLink(IAsyncHandler_ptr handler, PortableServer::POA_ptr poa);
+    // To relay itself, directly; relay has been told where it is active
+    // (AsynchronousHandler::ActiveIn).
+    explicit RelayLink(AsynchronousHandler& relay);
     // Copies share the handler and hold the relay's servant each.
     RelayLink(const RelayLink& other);
     RelayLink(RelayLink&& other) noexcept;
@@ -39,8 +44,13 @@ namespace Krovane
     bool IsEmpty() const;
     // Whether callbacks go straight to the relay's servant.
     bool IsDirect() const;
-    // The handler's reference (nil when empty); no new reference.
+    // The handler's reference (nil when empty); no new reference. A link
+    // made from the relay itself asks the relay for its own.
     IAsyncHandler_ptr Reference() const;
+    // Retires the handler's object in poa (where a finished operation's relay
+    // is active): by the relay's id when it knows it, else by the reference's.
+    // Throws what the POA throws (a handler not active there, for one).
+    void DeactivateIn(PortableServer::POA_ptr poa) const;
 
     // The callbacks, each as the handler's operation of the same name would
     // be called through its reference: the same exceptions reach the caller.
@@ -60,7 +70,7 @@ namespace Krovane
     // Exchanges the contents of both links.
     void Swap(RelayLink& other) noexcept;
 
-    IAsyncHandler_var m_reference;  // the handler; nil when empty
+    IAsyncHandler_var m_reference;  // the handler; nil when empty or made from the relay itself
     // The relay's servant, holding one reference of it (no _var: kept as the
     // relay, so that operations kept after their end stay small); null off
     // the direct path.

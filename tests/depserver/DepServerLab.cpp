@@ -2,6 +2,8 @@
 
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/ServerFactoryImpl.h"
+#include "KroServer/ThreadPoolThreadingPolicy.h"
+#include "unit/PoolTestItems.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Thread.h>
@@ -283,5 +285,17 @@ namespace KroTest
   {
     ACE_Guard<ACE_Thread_Mutex> guard(*Krovane::AsynchronousDepServerRouter::GetAccessLock());
     Krovane::AsynchronousDepServerRouter::s_pDSList = nullptr;
+  }
+
+  bool WaitUntilPoolIdle(Seconds timeout)
+  {
+    // The pool tells nobody when it falls idle: its counts are looked at
+    // until they say so (a thread counts as idle once it is back asking
+    // for work, after everything of its last item is done).
+    const Krovane::ThreadPoolThreadingPolicy& pool = *Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy;
+    return PoolTest::WaitUntil([&pool] {
+      const Krovane::PoolSnapshot snapshot = pool.Snapshot();
+      return snapshot.waiting == 0 && snapshot.idle == snapshot.threads;
+    }, timeout);
   }
 }

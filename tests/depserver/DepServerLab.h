@@ -220,6 +220,14 @@ namespace KroTest
   // Forgets the process registry (for tests that run one after another in
   // one process; no router may be working).
   void ResetRegistry();
+
+  // Waits until every thread of the process's pool is back for work and no
+  // item waits, at most timeout; returns whether it came to that. A handler
+  // hears Finished before the operation has ended: its pool thread then
+  // still lets the handler and the router go. For when every operation
+  // submitted has been heard to end or was withdrawn (an item just taken
+  // from the queue still counts as idle for a moment).
+  bool WaitUntilPoolIdle(Seconds timeout = Seconds(20));
 }
 
 #endif

@@ -26,6 +26,14 @@ namespace
   protected:
     void SetUp() override { ResetRegistry(); }
 
+    // Again for a test that ended early (a failed ASSERT), so that the
+    // next one starts with an idle pool.
+    void TearDown() override { ExpectPoolIdle(); }
+
+    // Called last in each test, before its servants, entries and lists go:
+    // the pool thread of its last operation may still be ending it.
+    void ExpectPoolIdle() { EXPECT_TRUE(WaitUntilPoolIdle()) << "a pool thread is still busy"; }
+
     PortableServer::POA_ptr Root() { return DepServerEnvironment::RootPOA(); }
     PortableServer::POA_ptr Routers() { return DepServerEnvironment::RouterPOA(); }
   };
@@ -64,6 +72,7 @@ namespace
 
     EXPECT_EQ(unlisted->Executions() + router->Executions(), 0);
     EXPECT_EQ(factory->Calls(), 0);
+    ExpectPoolIdle();
   }
 
   TEST_F(DependentRouterTest, AnOperationClaimsTheFirstFreeEntryAndFreesItAtTheEnd)
@@ -124,6 +133,7 @@ namespace
     // The second free entry was never needed.
     EXPECT_EQ(StateOf(*second).threadId, c_neverClaimed);
     EXPECT_EQ(router->Executions(), 2);
+    ExpectPoolIdle();
   }
 
   TEST_F(DependentRouterTest, CreateObjectIsRetriedOnceAfterCommFailureOnly)
@@ -158,6 +168,7 @@ namespace
     const std::string transient = "TRANSIENT (IDL:omg.org/CORBA/TRANSIENT:1.0), minor 0x0, completed NO\n";
     EXPECT_EQ(printed, "AsynchronousDepServerRouter::DispatchOperation: " + transient +
                          "AsynchronousDepServerOperation::Dispatch after narrow: " + transient);
+    ExpectPoolIdle();
   }
 
   TEST_F(DependentRouterTest, AFailedRemoveOfTheDependentKeepsItOnlyForAUserException)
@@ -195,6 +206,7 @@ namespace
     EXPECT_EQ(factory->LastDependent()->Removes(), 1);
     EXPECT_EQ(printed.rfind("AsynchronousDepServerRouter::Cleanup(): COMM_FAILURE "
                             "(IDL:omg.org/CORBA/COMM_FAILURE:1.0), minor 0x0, completed NO\n", 0), 0u) << printed;
+    ExpectPoolIdle();
   }
 
   TEST_F(DependentRouterTest, AWaitingOperationCancelledIsToldAndKeptAsCancelled)
@@ -239,6 +251,7 @@ namespace
     EXPECT_EQ(cancelledOne->Executions() + cancelledAll->Executions(), 0);
     EXPECT_EQ(waitingHandler->FinishedCount(), 0);
     EXPECT_EQ(factory->Calls(), 1);
+    ExpectPoolIdle();
   }
 
   // CancelAllOperations takes a running operation off the active list; its
@@ -270,5 +283,6 @@ namespace
     EXPECT_EQ(router->GetOperationState(next), Krovane::Finished);
     EXPECT_EQ(router->Executions(), 2);
     EXPECT_TRUE(StateOf(*entry).available);
+    ExpectPoolIdle();
   }
 }
