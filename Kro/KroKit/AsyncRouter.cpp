@@ -1,7 +1,5 @@
 #include "KroKit/AsyncRouter.h"
 
-#include "KroKit/ActiveServant.h"
-
 #include "KroServer/AsyncOperationExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
 
@@ -59,15 +57,18 @@ namespace KroKit
   {
     // The operation talks to the relay, never to the client directly: the
     // relay bounds each callback, survives a client that goes away and can
-    // be given a new handler (RegisterNewHandler).
-    ActiveRelay<Krovane::AsynchronousHandler> relay(m_poa.in(), MakeRelay(handler));
+    // be given a new handler (RegisterNewHandler). The operation calls it
+    // directly; it is activated in the router's POA only if someone asks for
+    // its reference, and retired with its operation.
+    Krovane::AsynchronousHandler* relay = MakeRelay(handler);
+    const PortableServer::ServantBase_var ownership = relay;  // ours until the operation holds it
+    relay->ActivateOnDemandIn(m_poa.in());
     if (m_callbackTimeout > 0)
       relay->setTimeout(m_callbackTimeout);
-    const int id = SubmitAsynchronousOperation(name, *relay.operator->(), std::move(parameters));
+    const int id = SubmitAsynchronousOperation(name, *relay, std::move(parameters));
     if (id < 0)
       throw CORBA::NO_MEMORY();
-    relay.Keep();  // from here on the operation retires it
-    Submitted(*relay.operator->(), id);
+    Submitted(*relay, id);
     return id;
   }
 

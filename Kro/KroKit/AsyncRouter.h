@@ -6,10 +6,12 @@
 //     return Submit("Count", handler, {steps});
 //   }
 //
-// Submit wraps the client's handler in a relay (active in the router's POA,
-// each callback bounded by the callback time-out), hands the parameters to
-// the operation, which owns them for its whole life, and queues it on the
-// process's pool; the relay is deactivated again on every path that fails.
+// Submit wraps the client's handler in a relay (each callback bounded by the
+// callback time-out; the operation calls it directly, and it is activated in
+// the router's POA, under an unguessable id, only when its reference is
+// asked for), hands the parameters to the operation, which owns them for its
+// whole life, and queues it on the process's pool; on every path that fails
+// the relay goes, never left active.
 // The work is Execute, on a pool thread, as the router's user, with an
 // OperationContext that carries the operation's id, name, parameters and
 // the way to its client (Progress, Status, Results, Fail).

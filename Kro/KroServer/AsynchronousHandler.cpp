@@ -5,6 +5,7 @@
 #include "OrbLayer/PrintException.h"
 #include "KroServer/RelayDelivery.h"
 #include "KroServer/ServerMetrics.h"
+#include "KroServer/UnguessableObjectIds.h"
 #include "OrbLayer/RoundtripTimeoutPolicy.h"
 
 #include <ace/Guard_T.h>
@@ -78,6 +79,13 @@ namespace Krovane
     m_activeId = new PortableServer::ObjectId(id);
   }
 
+  void AsynchronousHandler::ActivateOnDemandIn(PortableServer::POA_ptr poa)
+  {
+    std::lock_guard<std::mutex> guard(m_activationLock);
+    m_activePoa = PortableServer::POA::_duplicate(poa);
+    m_activeId = static_cast<PortableServer::ObjectId*>(nullptr);
+  }
+
   Krovane::IAsyncHandler_ptr AsynchronousHandler::OwnReference()
   {
     std::lock_guard<std::mutex> guard(m_activationLock);
@@ -85,6 +93,12 @@ namespace Krovane
       return m_ownReference.in();
     try
     {
+      if (!m_activeId.operator->())
+      {
+        if (m_retired)
+          return Krovane::IAsyncHandler::_nil();  // its operation is over
+        m_activeId = UnguessableObjectIds::Activate(m_activePoa.in(), this);
+      }
       // By id, whether or not the relay is still active: a reference asked
       // for as its operation retires it is still a reference.
       CORBA::Object_var object =
@@ -105,6 +119,9 @@ namespace Krovane
       std::lock_guard<std::mutex> guard(m_activationLock);
       if (CORBA::is_nil(poa) || poa != m_activePoa.in())
         return false;
+      m_retired = true;
+      if (!m_activeId.operator->())
+        return true;  // never activated: nothing to deactivate
       id = new PortableServer::ObjectId(m_activeId.in());
     }
     poa->deactivate_object(id.in());

@@ -16,9 +16,11 @@
 // keeps it in a PortableServer::ServantBase_var (or leaves it to the POA);
 // the library reaches it through reference_to_servant. The relay owns one
 // reference to the client's handler. Who activates a relay may tell it
-// where (ActiveIn): an operation given the relay itself then reaches it
-// without a reference, makes one only when asked (OwnReference) and
-// deactivates it by its id.
+// where (ActiveIn), or leave the activation to the relay itself, in a POA
+// it names, for when a reference is first asked for (ActivateOnDemandIn).
+// An operation given the relay itself then reaches it without a reference,
+// makes one only when asked (OwnReference) and retires it by its id, or
+// not at all when it was never activated.
 //
 // Delivery: by default each callback returns once the client has answered
 // (waiting). In the non-waiting mode (opt-in, setDelivery) a callback is
@@ -97,12 +99,18 @@ namespace Krovane
 
     // Where the relay has been activated: poa, as id. For whoever activated it.
     void ActiveIn(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id);
-    // The relay's reference in the POA ActiveIn named, made on the first
-    // call (not a new one: valid while the relay lives); nil when ActiveIn
-    // was not called or the ORB cannot make it (it is going).
+    // Not active yet: the relay activates itself in poa (with an unguessable
+    // id) when its reference is first asked for, unless retired before.
+    void ActivateOnDemandIn(PortableServer::POA_ptr poa);
+    // The relay's reference in the POA named above, made on the first call
+    // (not a new one: valid while the relay lives); nil when no POA was
+    // named, once retired before it was activated, or when the ORB cannot
+    // make it (it is going).
     Krovane::IAsyncHandler_ptr OwnReference();
-    // Deactivates the relay by its id when ActiveIn named poa, and says so;
-    // false (nothing done) otherwise. Throws what deactivate_object throws.
+    // Retires the relay when the POA named above is poa, and says so:
+    // deactivated by its id when it is active, nothing more when it never
+    // was (no reference is made from then on). False (nothing done) for any
+    // other POA. Throws what deactivate_object throws.
     bool DeactivateIn(PortableServer::POA_ptr poa);
     // IAsyncHandler: each is forwarded to the same operation of the client's handler.
     virtual void Queued(CORBA::Long position);
@@ -165,10 +173,11 @@ namespace Krovane
     std::list<QueuedCallback> m_outbox;        // guarded by m_outboxLock; oldest first (a list: nothing allocated while empty)
     bool m_scheduled;                          // guarded by m_outboxLock; handed to RelayDelivery
     std::exception_ptr m_pendingFailure;       // guarded by m_outboxLock; for the next caller
-    std::mutex m_activationLock;               // guards the three below; never held across a callback
-    PortableServer::POA_var m_activePoa;       // where the relay is active; nil when not told
-    PortableServer::ObjectId_var m_activeId;   // its id there
+    std::mutex m_activationLock;                // guards the four below; never held across a callback
+    PortableServer::POA_var m_activePoa;        // where the relay is (or will be) active; nil when not told
+    PortableServer::ObjectId_var m_activeId;    // its id there; null until it is active
     Krovane::IAsyncHandler_var m_ownReference;  // made on request; nil until then
+    bool m_retired = false;                     // DeactivateIn has retired it
   };
 }
 

@@ -433,6 +433,40 @@ TEST(AsynchronousHandler, TimeoutIsPutOnTheRelaysOwnProxyOnly)
   EXPECT_EQ(0u, KroOrb::RoundtripTimeoutOf(handler.Ref()));
 }
 
+// A relay left to activate itself is active only once its reference is
+// asked for, under one reference; retiring it deactivates it then, and
+// otherwise only ends it: no reference is made for it afterwards.
+TEST(AsynchronousHandler, ActivatesItselfOnlyWhenItsReferenceIsAskedForAndIsRetiredOnce)
+{
+  PortableServer::POA_var poa = Krovane::KroSystem::Instance(1)->GetRootPOA();
+  for (const bool asked : {false, true})
+  {
+    SCOPED_TRACE(asked ? "reference asked for" : "never asked");
+    Krovane::AsynchronousHandler& relay = *new Krovane::AsynchronousHandler();
+    const PortableServer::ServantBase_var owner = &relay;  // the creator's reference
+    relay.ActivateOnDemandIn(poa.in());
+    const Krovane::RelayLink link(relay);
+    EXPECT_TRUE(link.IsDirect() && !link.IsEmpty());
+    Krovane::IAsyncHandler_ptr reference = asked ? link.Reference() : Krovane::IAsyncHandler::_nil();
+    if (asked)
+    {
+      ASSERT_FALSE(CORBA::is_nil(reference));
+      EXPECT_EQ(reference, link.Reference());
+      PortableServer::ServantBase_var servant = poa->reference_to_servant(reference);
+      EXPECT_EQ(static_cast<PortableServer::Servant>(&relay), servant.in());
+    }
+    EXPECT_NO_THROW(link.DeactivateIn(poa.in()));
+    if (asked)
+    {
+      EXPECT_THROW(PortableServer::ServantBase_var(poa->reference_to_servant(reference)),
+                   PortableServer::POA::ObjectNotActive);
+      EXPECT_THROW(link.DeactivateIn(poa.in()), PortableServer::POA::ObjectNotActive);
+    }
+    else
+      EXPECT_TRUE(CORBA::is_nil(link.Reference()));
+  }
+}
+
 TEST(RoundtripTimeoutPolicy, IsMadeOnlyFromATimeTAndNeverBecomesNoBound)
 {
   CORBA::ORB_var orb = Krovane::KroSystem::Instance(1)->GetOrb();
