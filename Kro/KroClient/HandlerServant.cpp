@@ -6,16 +6,6 @@ namespace KroClient
 
   HandlerServant::HandlerServant(std::weak_ptr<CallbackSink> sink) : m_sink(std::move(sink)) {}
 
-  void HandlerServant::_add_ref() { m_references.fetch_add(1, std::memory_order_relaxed); }
-
-  void HandlerServant::_remove_ref()
-  {
-    if (m_references.fetch_sub(1, std::memory_order_acq_rel) == 1)
-      delete this;
-  }
-
-  CORBA::ULong HandlerServant::_refcount_value() { return m_references.load(); }
-
   void HandlerServant::Post(CallbackEvent event)
   {
     if (std::shared_ptr<CallbackSink> sink = m_sink.lock())
@@ -63,11 +53,4 @@ namespace KroClient
     event.holder = Krovane::IAsyncExceptionHolder::_duplicate(holder);
     Post(std::move(event));
   }
-
-  void HandlerServant::SyncQueued(CORBA::Long position) { Queued(position); }
-  void HandlerServant::SyncStatus(const char* text) { Status(text); }
-  void HandlerServant::SyncProgress(CORBA::Double progress) { Progress(progress); }
-  void HandlerServant::SyncResults(const CORBA::Any& data) { Results(data); }
-  void HandlerServant::SyncFinished(const CORBA::Any& data) { Finished(data); }
-  void HandlerServant::SyncError(Krovane::IAsyncExceptionHolder_ptr holder) { Error(holder); }
 }

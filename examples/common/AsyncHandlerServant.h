@@ -1,43 +1,15 @@
-// AsyncHandlerServant: the base of a client's callback object (an
-// IAsyncHandler servant) that treats the Sync forms of the callbacks like
-// the plain ones: SyncQueued calls Queued, SyncStatus calls Status, and so
-// on. A subclass implements the six plain callbacks only.
-//
-// Ownership: reference counted; whoever activates the servant holds a
-// reference until it is deactivated. The count is the servant's own atomic,
-// not omniORB's, so that the last release (by main or by the POA once the
-// last callback has completed) is ordered where thread checkers see it.
-// Threads: the ORB's threads call it, possibly several at once; guarding its
-// state is the subclass's job.
+// AsyncHandlerServant: the examples' name for the client library's base of a
+// callback object (KroClient::CallbackServant: reference counted by the
+// servant itself, the Sync forms of the callbacks handed to the plain ones).
+// A subclass implements the six plain callbacks only.
 #ifndef KRO_EXAMPLES_ASYNCHANDLERSERVANT_H
 #define KRO_EXAMPLES_ASYNCHANDLERSERVANT_H
 
-#include "Krovane.hh"
-
-#include <atomic>
+#include "KroClient/CallbackServant.h"
 
 namespace KroExample
 {
-  class AsyncHandlerServant : public virtual POA_Krovane::IAsyncHandler,
-                              public virtual PortableServer::RefCountServantBase
-  {
-  public:
-    // The servant's reference count (see above).
-    void _add_ref() override;
-    void _remove_ref() override;
-    CORBA::ULong _refcount_value() override;
-
-    // The Sync forms, each handed to its plain form.
-    void SyncQueued(CORBA::Long position) override;
-    void SyncStatus(const char* text) override;
-    void SyncProgress(CORBA::Double progress) override;
-    void SyncResults(const CORBA::Any& data) override;
-    void SyncFinished(const CORBA::Any& data) override;
-    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override;
-
-  private:
-    std::atomic<CORBA::ULong> m_references{1};  // the creator's reference
-  };
+  using AsyncHandlerServant = KroClient::CallbackServant;
 }
 
 #endif
