@@ -76,6 +76,7 @@ namespace KroKit
           return false;
         return true;
       }, "every-change|latest");
+      AddNumber("--place-report-ms", pool.placeReportMs, 0, 1000);
     }
     if (offered & kStatus)
     {

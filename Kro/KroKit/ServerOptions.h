@@ -12,7 +12,7 @@
 //   --name-service CORBALOC --bind NAME
 //                         also bind the factory in a naming service
 //   --max-threads N, --min-threads N, --stack-kb N, --start-pause-ms N,
-//   --place-reports every-change|latest
+//   --place-reports every-change|latest, --place-report-ms N
 //                         the operation pool (PoolSettings)
 //   --status-port PORT [--status-address ADDR]
 //                         the status endpoint (KroStatus::StatusEndpoint) on
@@ -55,6 +55,7 @@ namespace KroKit
     // (see ThreadPoolThreadingPolicy::PlaceReports).
     enum class PlaceReports { kPoolDefault, kEveryChange, kLatest };
     PlaceReports placeReports = PlaceReports::kPoolDefault;
+    int placeReportMs = 0;  // --place-report-ms: least time between rounds of latest places (0: none)
   };
 
   class ServerOptions

@@ -125,6 +125,8 @@ namespace KroKit
                                std::to_string(pool.minThreads) + ", --max-threads " +
                                std::to_string(pool.maxThreads) + ", --stack-kb " + std::to_string(pool.stackKb) +
                                ", --start-pause-ms " + std::to_string(pool.startPauseMs) + ")");
+    Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy->setPlaceReportPace(
+      std::chrono::milliseconds(pool.placeReportMs));
     if (pool.placeReports == PoolSettings::PlaceReports::kPoolDefault)
       return;
     const bool everyChange = pool.placeReports == PoolSettings::PlaceReports::kEveryChange;

@@ -50,6 +50,12 @@ namespace Krovane
     m_told.wait(guard, [&] { return m_telling != item; });
   }
 
+  void OperationQueueReporter::SetPace(std::chrono::milliseconds pace)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pace = pace < std::chrono::milliseconds(0) ? std::chrono::milliseconds(0) : pace;
+  }
+
   void OperationQueueReporter::StartUnlessRunning()
   {
     if (m_thread.joinable())
@@ -72,6 +78,21 @@ namespace Krovane
       m_posted.wait(guard, [this] { return m_ending || !m_turns.empty(); });
       if (m_ending)
         return;
+      if (m_roundLeft == 0)
+      {
+        // A new round: not before the pace since the last one began. Places
+        // posted meanwhile replace the unsent ones; the destructor cuts it short.
+        if (m_pace.count() > 0)
+        {
+          const auto due = m_roundStart + m_pace;
+          m_posted.wait_until(guard, due, [this, due] { return m_ending || std::chrono::steady_clock::now() >= due; });
+          if (m_ending)
+            return;
+        }
+        m_roundStart = std::chrono::steady_clock::now();
+        m_roundLeft = m_turns.size();
+      }
+      --m_roundLeft;
       Dispatchable* item = m_turns.front();
       m_turns.pop_front();
       auto latest = m_latest.find(item);

@@ -8,6 +8,10 @@
 // awaited (outside it): once AwaitIdle returns, the reporter does not touch
 // the item again unless it is posted anew, so its owner may run or free it.
 // An operation that is no longer Queued when its turn comes is not told.
+// Optionally paced (SetPace): the places waiting when a round starts are
+// told in it, and a round starts at most once per pace, so that under a
+// long queue that moves fast each item is told its latest place about once
+// per pace rather than once per move.
 //
 // Ownership: owns its thread (started by the first post, ended by the
 // destructor); never owns an item.
@@ -18,7 +22,9 @@
 
 #include "KroServer/OperationQueue.h"
 
+#include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -45,6 +51,9 @@ namespace Krovane
     void Drop(Dispatchable* item);
     // Returns once no place is being told to item.
     void AwaitIdle(Dispatchable* item);
+    // The least time between the starts of two rounds of reports; 0 (the
+    // default): none, each item is told as soon as its turn comes.
+    void SetPace(std::chrono::milliseconds pace);
 
   private:
     // The thread's body: sends the latest places until the reporter ends.
@@ -64,6 +73,9 @@ namespace Krovane
     std::deque<Dispatchable*> m_turns;
     Dispatchable* m_telling;              // guarded by m_lock; the item being told, or null
     bool m_ending;                        // guarded by m_lock; set by the destructor
+    std::chrono::milliseconds m_pace{0};  // guarded by m_lock; see SetPace
+    std::size_t m_roundLeft = 0;          // guarded by m_lock; turns left in the round under way
+    std::chrono::steady_clock::time_point m_roundStart;  // guarded by m_lock; when it started
     std::thread m_thread;                 // guarded by m_lock until joined; not joinable until the first post
   };
 }

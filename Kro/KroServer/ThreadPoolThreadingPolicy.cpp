@@ -159,6 +159,11 @@ namespace Krovane
     return 1;
   }
 
+  void ThreadPoolThreadingPolicy::setPlaceReportPace(std::chrono::milliseconds pace)
+  {
+    m_reporter->SetPace(pace);
+  }
+
   ThreadPoolThreadingPolicy::PlaceReports ThreadPoolThreadingPolicy::GetPlaceReports()
   {
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_queueLock, m_placeReports);

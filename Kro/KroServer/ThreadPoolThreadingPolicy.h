@@ -100,6 +100,12 @@ namespace Krovane
     // 1 when set; 0 once work has been submitted (the mode is fixed from then on).
     int setPlaceReports(PlaceReports mode);
     PlaceReports GetPlaceReports();
+    // kLatest only: a round of place reports starts at most once per pace
+    // (0, the default: no pause between reports). Under a long queue that
+    // moves fast each waiting item then hears its latest place about once
+    // per pace, not once per move; an item that starts before its turn is
+    // not told.
+    void setPlaceReportPace(std::chrono::milliseconds pace);
 
     // Queues an Operation ("CancelAllOperations" in front, others at the
     // back), starts a thread when none is idle and the pool is below its

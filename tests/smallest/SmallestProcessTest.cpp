@@ -132,6 +132,7 @@ TEST(SmallestExample, ABadCommandLineOrSetUpEndsWithOneClearLineAndAStatus)
     {{"--ior-file"}, 2, "--ior-file needs a value"},
     {{"--min-threads", "3", "--max-threads", "2"}, 2, "--min-threads may not exceed --max-threads"},
     {{"--place-reports", "sometimes"}, 2, "bad value for --place-reports: sometimes"},
+    {{"--place-report-ms", "2000"}, 2, "bad value for --place-report-ms: 2000"},
     {{"--verbose", "--quiet"}, 2, "--verbose and --quiet exclude each other"},
     {{"--name-service", nobody}, 2, "--name-service needs --bind NAME"},
     {{"--ior-file", directory.File("none/server.ior"), loopback[0], loopback[1]}, 1,

@@ -15,8 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 using Krovane::ThreadPoolThreadingPolicy;
 using KroTest::LogCapture;
@@ -336,14 +339,27 @@ TEST(ThreadPool, PlacesFallInOrderStopAtTheStartAndEndAtTheTruePlace)
 {
   const int kBurst = 60;
   const int kLeftWaiting = 8;
-  std::map<PlaceReports, int> told;
-  for (PlaceReports mode : {PlaceReports::kEveryChange, PlaceReports::kLatest})
+  struct Reporting
   {
-    SCOPED_TRACE(mode == PlaceReports::kLatest ? "latest place" : "every change");
+    const char* what;
+    PlaceReports mode;
+    std::chrono::milliseconds pace;  // between rounds of latest places
+  };
+  const Reporting reportings[] = {
+    {"every change", PlaceReports::kEveryChange, std::chrono::milliseconds(0)},
+    {"latest place", PlaceReports::kLatest, std::chrono::milliseconds(0)},
+    {"latest place, paced", PlaceReports::kLatest, std::chrono::milliseconds(30)},
+  };
+  std::map<std::string, int> told;
+  for (const Reporting& reporting : reportings)
+  {
+    SCOPED_TRACE(reporting.what);
+    const PlaceReports mode = reporting.mode;
     const Krovane::ServerMetrics::Snapshot metricsBefore = Krovane::ServerMetrics::Instance().Read();
     ThreadPoolThreadingPolicy* pool = NewPool(2, 2);
     ASSERT_EQ(1, pool->setStartPause(0));
     ASSERT_EQ(1, pool->setPlaceReports(mode));
+    pool->setPlaceReportPace(reporting.pace);
     Blocker first("first"), second("second"), third("third"), fourth("fourth");
     ASSERT_TRUE(Occupy(pool, first));
     ASSERT_TRUE(Occupy(pool, second));
@@ -390,7 +406,7 @@ TEST(ThreadPool, PlacesFallInOrderStopAtTheStartAndEndAtTheTruePlace)
           ++ran;
         }
         EXPECT_EQ("", item->Faults());
-        told[mode] += item->Told();
+        told[reporting.what] += item->Told();
       }
     EXPECT_TRUE(WaitUntil([&] {
       const Krovane::ServerMetrics::Snapshot now = Krovane::ServerMetrics::Instance().Read();
@@ -398,5 +414,6 @@ TEST(ThreadPool, PlacesFallInOrderStopAtTheStartAndEndAtTheTruePlace)
              now.runTime.count - metricsBefore.runTime.count == static_cast<std::uint64_t>(ran);
     })) << "queue waits and run times are recorded once per run";
   }
-  EXPECT_LT(told[PlaceReports::kLatest], told[PlaceReports::kEveryChange]);
+  EXPECT_LT(told["latest place"], told["every change"]);
+  EXPECT_LT(told["latest place, paced"], told["every change"]);
 }
