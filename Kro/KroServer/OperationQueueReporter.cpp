@@ -34,7 +34,11 @@ namespace Krovane
         m_turns.push_back(place.item);
     }
     StartUnlessRunning();
-    m_posted.notify_one();
+    // Only a reporter that waits for places needs waking: one that is
+    // telling or pacing comes back for them by itself (a wake-up per move of
+    // the queue costs a context switch each).
+    if (m_awaitingPosts)
+      m_posted.notify_one();
   }
 
   void OperationQueueReporter::Drop(Dispatchable* item)
@@ -75,7 +79,9 @@ namespace Krovane
     std::unique_lock<std::mutex> guard(m_lock);
     while (true)
     {
+      m_awaitingPosts = true;
       m_posted.wait(guard, [this] { return m_ending || !m_turns.empty(); });
+      m_awaitingPosts = false;
       if (m_ending)
         return;
       if (m_roundLeft == 0)

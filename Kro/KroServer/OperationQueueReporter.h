@@ -73,6 +73,7 @@ namespace Krovane
     std::deque<Dispatchable*> m_turns;
     Dispatchable* m_telling;              // guarded by m_lock; the item being told, or null
     bool m_ending;                        // guarded by m_lock; set by the destructor
+    bool m_awaitingPosts = false;         // guarded by m_lock; Run waits for places (Post wakes it)
     std::chrono::milliseconds m_pace{0};  // guarded by m_lock; see SetPace
     std::size_t m_roundLeft = 0;          // guarded by m_lock; turns left in the round under way
     std::chrono::steady_clock::time_point m_roundStart;  // guarded by m_lock; when it started
