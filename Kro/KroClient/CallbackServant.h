@@ -9,7 +9,9 @@
 // cannot see: the last release (by the owner, or by the POA once the last
 // upcall on another thread has completed) must be seen to come before the
 // deletion. Threads: the ORB's threads call it, possibly several at once;
-// guarding its state is the subclass's job.
+// guarding its state is the subclass's job. Header-only: servers that
+// serve a callback object of their own (the examples' front ends) need not
+// load the client library for it.
 #ifndef KROCLIENT_CALLBACKSERVANT_H
 #define KROCLIENT_CALLBACKSERVANT_H
 
@@ -24,17 +26,21 @@ namespace KroClient
   {
   public:
     // The servant's reference count (see above).
-    void _add_ref() override;
-    void _remove_ref() override;
-    CORBA::ULong _refcount_value() override;
+    void _add_ref() override { m_references.fetch_add(1, std::memory_order_relaxed); }
+    void _remove_ref() override
+    {
+      if (m_references.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete this;
+    }
+    CORBA::ULong _refcount_value() override { return m_references.load(); }
 
     // The Sync forms, each handed to its plain form.
-    void SyncQueued(CORBA::Long position) override;
-    void SyncStatus(const char* text) override;
-    void SyncProgress(CORBA::Double progress) override;
-    void SyncResults(const CORBA::Any& data) override;
-    void SyncFinished(const CORBA::Any& data) override;
-    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override;
+    void SyncQueued(CORBA::Long position) override { Queued(position); }
+    void SyncStatus(const char* text) override { Status(text); }
+    void SyncProgress(CORBA::Double progress) override { Progress(progress); }
+    void SyncResults(const CORBA::Any& data) override { Results(data); }
+    void SyncFinished(const CORBA::Any& data) override { Finished(data); }
+    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override { Error(holder); }
 
   private:
     std::atomic<CORBA::ULong> m_references{1};  // the creator's reference
