@@ -394,6 +394,9 @@ TEST(ThreadPool, PlacesFallInOrderStopAtTheStartAndEndAtTheTruePlace)
 
     third.Release();
     fourth.Release();
+    // The blockers go with this pass: their runs must be over first.
+    for (Blocker* blocker : {&first, &second, &third, &fourth})
+      EXPECT_TRUE(blocker->Done().Wait());
     int ran = 4;
     for (auto* items : {&burst, &left})
       for (auto& item : *items)
