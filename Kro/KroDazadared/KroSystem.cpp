@@ -75,6 +75,18 @@ namespace Krovane
     return CORBA::ORB::_nil();
   }
 
+  bool KroSystem::HasOrb()
+  {
+    SystemState& state = State();
+    {
+      ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, state.lock, false);
+      if (!CORBA::is_nil(state.orb.in()))
+        return true;
+    }
+    RefuseUninitialised("GetOrb");
+    return false;
+  }
+
   PortableServer::POA_ptr KroSystem::GetRootPOA()
   {
     SystemState& state = State();

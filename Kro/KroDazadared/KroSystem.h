@@ -28,6 +28,9 @@ namespace Krovane
 
     // A new reference to the process ORB; the caller releases it.
     CORBA::ORB_ptr GetOrb();
+    // Whether there is an ORB (as GetOrb() not nil), without a reference to
+    // it: for checks made on every request. Raises as GetOrb() does.
+    bool HasOrb();
     // A new reference to the root POA; the caller releases it.
     PortableServer::POA_ptr GetRootPOA();
 

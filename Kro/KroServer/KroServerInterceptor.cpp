@@ -102,6 +102,18 @@ namespace Krovane
       return !kind.isServant || kind.isSyncServer || kind.isHolder;
     }
 
+    // Whether servant is still active in its POA, read from the servant's
+    // own list of activations under the ORB's lock: what id_to_servant would
+    // answer for a server object (active under one id, in one POA), without
+    // a look-up of the POA's table on every reply.
+    bool StillActive(PortableServer::Servant servant)
+    {
+      if (!servant)
+        return false;
+      omni_tracedmutex_lock sync(*omni::internalLock);
+      return !static_cast<omniServant*>(servant)->_activations().empty();
+    }
+
     // What a request changed on its thread, to be undone when it ends.
     struct RequestFrame
     {
@@ -184,8 +196,7 @@ namespace Krovane
 
     try
     {
-      CORBA::ORB_var orb = KroSystem::Instance(0)->GetOrb();
-      if (CORBA::is_nil(orb.in()))
+      if (!KroSystem::Instance(0)->HasOrb())
         return;
       frame.poa = info->target_poa();
       frame.id = info->object_id();
@@ -256,7 +267,8 @@ namespace Krovane
       frame.server->RemoveOperation(frame.record);
     try
     {
-      PortableServer::ServantBase_var active = frame.poa->id_to_servant(frame.id.in());
+      if (!StillActive(frame.servant.in()))
+        throw PortableServer::POA::ObjectNotActive();
       if (Named(operation, "Remove"))
         frame.poa->deactivate_object(frame.id.in());
     }
