@@ -177,6 +177,15 @@ namespace Krovane
     if (!operation)
       throw InvalidOperationId();
 
+    // The relay the operation calls directly is the one of this object's
+    // POA: it takes the handler without a look-up by reference (for which a
+    // relay that activates on demand would be activated).
+    const RelayLink link = operation->Relay();
+    if (AsynchronousHandler* relay = link.DirectRelay())
+    {
+      relay->setProxyHandler(handler);
+      return;
+    }
     IAsyncHandler_var current = operation->GetHandler();
     if (CORBA::is_nil(current.in()))
       return;

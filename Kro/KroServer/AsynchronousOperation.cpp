@@ -87,18 +87,15 @@ namespace Krovane
   void AsynchronousOperation::SetHandler(IAsyncHandler_ptr handler)
   {
     IAsyncHandler_var adopted = handler;
-    RelayLink link = LinkTo(handler);
-    // The old link goes after the lock is left (declared before the guard):
-    // releasing a relay's servant may delete it.
-    RelayLink old;
-    std::lock_guard<std::mutex> guard(HandlerLock());
-    old = std::move(m_relay);
-    m_relay = std::move(link);
+    ReplaceRelay(LinkTo(handler));
   }
 
-  void AsynchronousOperation::LinkRelay(AsynchronousHandler& relay)
+  void AsynchronousOperation::LinkRelay(AsynchronousHandler& relay) { ReplaceRelay(RelayLink(relay)); }
+
+  void AsynchronousOperation::ReplaceRelay(RelayLink link)
   {
-    RelayLink link(relay);
+    // The old link goes after the lock is left (declared before the guard):
+    // releasing a relay's servant may delete it.
     RelayLink old;
     std::lock_guard<std::mutex> guard(HandlerLock());
     old = std::move(m_relay);

@@ -149,6 +149,8 @@ namespace Krovane
 
     // The lock that guards m_relay (shared with other operations; taken alone).
     std::mutex& HandlerLock() const;
+    // Puts link in place of the operation's link, under HandlerLock().
+    void ReplaceRelay(RelayLink link);
     // Deletes the parameters when owned (m_parameters becomes null then).
     void ReleaseOwnedParameters();
 

@@ -44,6 +44,8 @@ namespace Krovane
     bool IsEmpty() const;
     // Whether callbacks go straight to the relay's servant.
     bool IsDirect() const;
+    // The relay's servant on the direct path (held by this link), else null.
+    AsynchronousHandler* DirectRelay() const { return m_relay; }
     // The handler's reference (nil when empty); no new reference. A link
     // made from the relay itself asks the relay for its own.
     IAsyncHandler_ptr Reference() const;
