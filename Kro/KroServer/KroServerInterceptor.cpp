@@ -114,12 +114,20 @@ namespace Krovane
       return !static_cast<omniServant*>(servant)->_activations().empty();
     }
 
+    // Deactivates the upcall's target. Its POA and id are asked of the POA
+    // current only here, at the end of the few requests that need them, and
+    // not made for every request.
+    void DeactivateTarget(PortableInterceptor::ServerRequestInfo_ptr info)
+    {
+      const PortableServer::POA_var poa = info->target_poa();
+      const PortableServer::ObjectId_var id = info->object_id();
+      poa->deactivate_object(id.in());
+    }
+
     // What a request changed on its thread, to be undone when it ends.
     struct RequestFrame
     {
       SynchronousOperation* record = nullptr;          // created for this request, or null
-      PortableServer::POA_var poa;                     // the target's POA
-      PortableServer::ObjectId_var id;                 // the target's object id
       PortableServer::ServantBase_var servant;         // the target's servant, held while the request runs
       bool isSyncServer = false;                       // whether it is a server object
       SyncServerImpl* server = nullptr;                // the same, as a server object
@@ -198,8 +206,6 @@ namespace Krovane
     {
       if (!KroSystem::Instance(0)->HasOrb())
         return;
-      frame.poa = info->target_poa();
-      frame.id = info->object_id();
       const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
 
       // The upcall's own servant, held while the request runs: the same the
@@ -217,7 +223,9 @@ namespace Krovane
       }
       else
       {
-        frame.servant = frame.poa->id_to_servant(frame.id.in());
+        const PortableServer::POA_var poa = info->target_poa();
+        const PortableServer::ObjectId_var id = info->object_id();
+        frame.servant = poa->id_to_servant(id.in());
         frame.isSyncServer = dynamic_cast<POA_Krovane::ISyncServer*>(frame.servant.in()) != nullptr;
         frame.server = dynamic_cast<SyncServerImpl*>(frame.servant.in());
       }
@@ -270,7 +278,7 @@ namespace Krovane
       if (!StillActive(frame.servant.in()))
         throw PortableServer::POA::ObjectNotActive();
       if (Named(operation, "Remove"))
-        frame.poa->deactivate_object(frame.id.in());
+        DeactivateTarget(info);
     }
     catch (const PortableServer::POA::ObjectNotActive& ex)
     {
@@ -297,7 +305,7 @@ namespace Krovane
     else if (servant->_is_a(Krovane::IAsyncExceptionHolder::_PD_repoId))
     {
       // An exception holder answers one raise() and then goes.
-      frame.poa->deactivate_object(frame.id.in());
+      DeactivateTarget(info);
     }
   }
 

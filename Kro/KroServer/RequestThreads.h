@@ -5,7 +5,7 @@
 // thread's jobs when the request is cancelled. The server interceptor marks
 // a thread as serving from the moment it records a request until the
 // request's reply or exception is sent (nested requests on one thread are
-// counted). Thread-safe.
+// counted). Thread-safe; Enter and Leave are called by the thread itself.
 #ifndef KROSERVER_REQUESTTHREADS_H
 #define KROSERVER_REQUESTTHREADS_H
 
@@ -14,9 +14,9 @@ namespace Krovane
   class RequestThreads
   {
   public:
-    // The thread starts serving one more request.
+    // The calling thread (threadId) starts serving one more request.
     static void Enter(unsigned long threadId);
-    // The thread has ended one of the requests it serves.
+    // The calling thread (threadId) has ended one of the requests it serves.
     static void Leave(unsigned long threadId);
     // Whether the thread serves a request now.
     static bool IsServing(unsigned long threadId);
