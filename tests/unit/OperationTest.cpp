@@ -2,6 +2,7 @@
 // the job controller on threads the thread manager does and does not run.
 #include "KroServer/Dispatchable.h"
 #include "KroServer/Operation.h"
+#include "KroServer/RequestThreads.h"
 #include "KroServer/SynchronousOperation.h"
 
 #include "Dazadared/Job.h"
@@ -20,6 +21,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Halvern_Utilities::Job;
@@ -181,6 +183,34 @@ TEST(Operation, CancelOnThreadOutsideTheThreadManagerOnlyMarksCancelled)
   EXPECT_TRUE(stops.empty());
   EXPECT_FALSE(job.IsCancelled());
   JobController::Instance()->Unregister(&job);
+}
+
+// What makes an ORB thread reachable by Cancel while it serves a request.
+TEST(RequestThreads, NestedRequestsAreCountedAndAnEndedThreadIsForgotten)
+{
+  using Krovane::RequestThreads;
+  std::promise<unsigned long> serving;
+  std::promise<void> release;
+  std::thread orbThread([&]()
+  {
+    const unsigned long self = Self();
+    EXPECT_FALSE(RequestThreads::IsServing(self));
+    RequestThreads::Enter(self);
+    RequestThreads::Enter(self);  // a nested request
+    RequestThreads::Leave(self);
+    EXPECT_TRUE(RequestThreads::IsServing(self));
+    RequestThreads::Leave(self);
+    RequestThreads::Leave(self);  // one Leave too many changes nothing
+    EXPECT_FALSE(RequestThreads::IsServing(self));
+    RequestThreads::Enter(self);
+    serving.set_value(self);
+    release.get_future().wait();  // ends while it still serves
+  });
+  const unsigned long id = serving.get_future().get();
+  EXPECT_TRUE(RequestThreads::IsServing(id));  // seen from another thread
+  release.set_value();
+  orbThread.join();
+  EXPECT_FALSE(RequestThreads::IsServing(id));
 }
 
 TEST(Operation, CancelStopsEveryJobOfTheThreadInRegistrationOrder)
