@@ -68,7 +68,7 @@ namespace Krovane
     void SetHandler(IAsyncHandler_ptr handler);
     // Makes relay itself the handler, reached directly (RelayLink), its
     // reference made only when someone asks for it; relay was told where it
-    // is active (AsynchronousHandler::ActiveIn).
+    // is or will be active (AsynchronousHandler::ActiveIn, ActivateOnDemandIn).
     void LinkRelay(AsynchronousHandler& relay);
     // The way to the handler's callbacks (empty after the operation ended).
     RelayLink Relay() const;

@@ -70,10 +70,10 @@ namespace Krovane
     // does and go with it.
     int SubmitAsynchronousOperation(const std::string& name, IAsyncHandler_ptr handler,
                                     std::vector<Halvern_Utilities::Variant> parameters);
-    // The same with the relay itself, active in this router's POA and told
-    // so (AsynchronousHandler::ActiveIn): the operation calls it directly,
-    // makes no reference to it unless asked for one (GetHandler) and
-    // deactivates it by its id when it ends.
+    // The same with the relay itself, told that it is (ActiveIn) or will be
+    // (ActivateOnDemandIn) active in this router's POA: the operation calls
+    // it directly, makes no reference to it unless asked for one
+    // (GetHandler) and deactivates it by its id when it ends.
     int SubmitAsynchronousOperation(const std::string& name, AsynchronousHandler& relay,
                                     std::vector<Halvern_Utilities::Variant> parameters);
     // Active operations still waiting in the queue.

@@ -92,7 +92,11 @@ namespace Krovane
   {
     if (m_relay && m_relay->DeactivateIn(poa))
       return;
-    PortableServer::ObjectId_var id = poa->reference_to_id(Reference());
+    // A link made from the relay itself has no reference of its own; asking
+    // the relay for one would activate it only to find it is not poa's.
+    if (CORBA::is_nil(m_reference.in()))
+      throw PortableServer::POA::WrongAdapter();
+    PortableServer::ObjectId_var id = poa->reference_to_id(m_reference.in());
     poa->deactivate_object(id.in());
   }
 

@@ -32,8 +32,8 @@ namespace Krovane
     // To handler (nil: empty), found behind its reference in poa when it is
     // a relay active there; nil poa: always through the reference.
     RelayLink(IAsyncHandler_ptr handler, PortableServer::POA_ptr poa);
-    // To relay itself, directly; relay has been told where it is active
-    // (AsynchronousHandler::ActiveIn).
+    // To relay itself, directly; relay has been told where it is or will be
+    // active (AsynchronousHandler::ActiveIn, ActivateOnDemandIn).
     explicit RelayLink(AsynchronousHandler& relay);
     // Copies share the handler and hold the relay's servant each.
     RelayLink(const RelayLink& other);
@@ -51,7 +51,8 @@ namespace Krovane
     IAsyncHandler_ptr Reference() const;
     // Retires the handler's object in poa (where a finished operation's relay
     // is active): by the relay's id when it knows it, else by the reference's.
-    // Throws what the POA throws (a handler not active there, for one).
+    // Throws what the POA throws (a handler not active there, for one), and
+    // WrongAdapter for a link made from a relay of another POA.
     void DeactivateIn(PortableServer::POA_ptr poa) const;
 
     // The callbacks, each as the handler's operation of the same name would

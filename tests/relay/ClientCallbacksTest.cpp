@@ -465,6 +465,19 @@ TEST(AsynchronousHandler, ActivatesItselfOnlyWhenItsReferenceIsAskedForAndIsReti
     else
       EXPECT_TRUE(CORBA::is_nil(link.Reference()));
   }
+
+  // Retired in a POA it does not belong to: refused, and not activated for it.
+  const CORBA::PolicyList none;
+  PortableServer::POAManager_var manager = poa->the_POAManager();
+  PortableServer::POA_var other = poa->create_POA("OtherThanTheRelays", manager.in(), none);
+  Krovane::AsynchronousHandler& relay = *new Krovane::AsynchronousHandler();
+  const PortableServer::ServantBase_var owner = &relay;
+  relay.ActivateOnDemandIn(poa.in());
+  const Krovane::RelayLink link(relay);
+  EXPECT_THROW(link.DeactivateIn(other.in()), PortableServer::POA::WrongAdapter);
+  EXPECT_NO_THROW(link.DeactivateIn(poa.in()));
+  EXPECT_TRUE(CORBA::is_nil(link.Reference()));  // retired before it was ever active
+  other->destroy(false, false);
 }
 
 TEST(RoundtripTimeoutPolicy, IsMadeOnlyFromATimeTAndNeverBecomesNoBound)
