@@ -2,5 +2,8 @@
 
 namespace Halvern_Utilities
 {
-  ACE_TSS<UserPacket> threadLocalUserPacket;
+  // Made with the loading thread's own record, so that the store's key exists
+  // before any other thread can use it: ACE makes the key at first use behind
+  // an unsynchronised check, a race for two threads that come at once.
+  ACE_TSS<UserPacket> threadLocalUserPacket(new UserPacket);
 }

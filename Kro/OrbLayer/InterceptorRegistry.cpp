@@ -24,7 +24,9 @@ namespace KroOrb
       IOP::ServiceContextList contexts;  // the contexts it was sent with
     };
 
-    ACE_TSS<PendingCall> pendingCall;
+    // Made with the loading thread's own record, so that the key exists before
+    // other threads come: ACE makes it at first use behind an unsynchronised check.
+    ACE_TSS<PendingCall> pendingCall(new PendingCall);
 
     // --- server side -------------------------------------------------------
 
