@@ -1,7 +1,10 @@
 #include "OrbLayer/TlsContext.h"
 
 #include <ace/Log_Msg.h>
+#include <omniORB4/internal/initialiser.h>
+#include <omniORB4/omniInterceptors.h>
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 namespace KroOrb
@@ -36,6 +39,43 @@ namespace KroOrb
       password.copy(buffer, static_cast<size_t>(length));
       return length;
     }
+
+    // Lets each thread omniORB makes drop its OpenSSL state while the ORB
+    // still counts it. Left to the thread's own exit, OpenSSL's clean-up takes
+    // a process-wide lock that OpenSSL frees at process exit; destroy() does
+    // not wait for thread exits, so a thread that ends just after it would
+    // take a freed lock. omniORB waits for its threads' run to return before
+    // destroy() returns: the state goes first.
+    class ThreadEndsItsOpenSslState : public omni::omniInitialiser
+    {
+    public:
+      static ThreadEndsItsOpenSslState& Hook()
+      {
+        static ThreadEndsItsOpenSslState* hook = new ThreadEndsItsOpenSslState;  // lives to process end
+        return *hook;
+      }
+
+      // Runs in ORB_init, once the ORB's hooks exist; an ORB started again
+      // after destroy() keeps the one hook.
+      void attach() override
+      {
+        if (m_added)
+          return;
+        omniORB::getInterceptors()->createThread.add(&RunThenStop);
+        m_added = true;
+      }
+
+      void detach() override {}
+
+    private:
+      static void RunThenStop(omni::omniInterceptors::createThread_T::info_T& thread)
+      {
+        thread.run();
+        OPENSSL_thread_stop();
+      }
+
+      bool m_added = false;  // ORB_init runs in one thread at a time
+    };
   }
 
   TlsContext::TlsContext(const TlsSettings& settings)
@@ -76,6 +116,8 @@ extern "C" bool KroOrbInstallTlsContext(const KroOrb::TlsSettings* settings)
 {
   if (sslContext::singleton)
     return false;
+  // Before ORB_init, as omniORB's own modules do.
+  omni::omniInitialiser::install(&KroOrb::ThreadEndsItsOpenSslState::Hook());
   // omniORB keeps it for the life of the process.
   sslContext::singleton = new KroOrb::TlsContext(*settings);
   return true;
