@@ -53,7 +53,8 @@ namespace KroKit
   void AsyncRouter::Submitted(Krovane::AsynchronousHandler&, int) {}
 
   CORBA::Long AsyncRouter::Submit(const std::string& name, Krovane::IAsyncHandler_ptr handler,
-                                  std::vector<Halvern_Utilities::Variant> parameters)
+                                  std::vector<Halvern_Utilities::Variant> parameters,
+                                  Krovane::Restartable restartable)
   {
     // The operation talks to the relay, never to the client directly: the
     // relay bounds each callback, survives a client that goes away and can
@@ -65,7 +66,7 @@ namespace KroKit
     relay->ActivateOnDemandIn(m_poa.in());
     if (m_callbackTimeout > 0)
       relay->setTimeout(m_callbackTimeout);
-    const int id = SubmitAsynchronousOperation(name, *relay, std::move(parameters));
+    const int id = SubmitAsynchronousOperation(name, *relay, std::move(parameters), restartable);
     if (id < 0)
       throw CORBA::NO_MEMORY();
     Submitted(*relay, id);

@@ -92,9 +92,11 @@ namespace KroKit
   protected:
     // Queues the operation name for handler with parameters (see above) and
     // returns its id. CORBA::NO_MEMORY when it cannot be queued; what the
-    // queue limit raises (IMP_LIMIT) passes through.
+    // queue limit raises (IMP_LIMIT) passes through. restartable: Yes when
+    // the work may run again from its start (failover, a restart).
     CORBA::Long Submit(const std::string& name, Krovane::IAsyncHandler_ptr handler,
-                       std::vector<Halvern_Utilities::Variant> parameters);
+                       std::vector<Halvern_Utilities::Variant> parameters,
+                       Krovane::Restartable restartable = Krovane::Restartable::No);
 
     // The work of one operation, on a pool thread.
     virtual void Execute(OperationContext& operation) = 0;

@@ -38,6 +38,14 @@ namespace Krovane
 {
   class AsynchronousRouter;
 
+  // Whether an operation's work may safely run again from its start: after
+  // the back end that ran it was lost, or after a server restart.
+  enum class Restartable : bool
+  {
+    No = false,
+    Yes = true
+  };
+
   class AsynchronousOperation : public SynchronousOperation
   {
   public:
@@ -85,6 +93,9 @@ namespace Krovane
     // GetParameters then pointing at them; called before the operation is
     // submitted.
     void OwnParameters(std::vector<Halvern_Utilities::Variant> parameters);
+    // Set before the operation is submitted, read by any thread after.
+    void SetRestartable(Restartable restartable) { m_restartable = restartable; }
+    bool IsRestartable() const { return m_restartable == Restartable::Yes; }
 
     // Queued -> Cancelled; false when the operation had already left Queued
     // (a dispatch started it, or it was cancelled before).
@@ -162,6 +173,7 @@ namespace Krovane
     std::atomic<bool> m_holdsRouter;                         // HoldRouter without ReleaseRouter yet
     std::atomic<bool> m_workOver;                            // see IsWorkOver
     bool m_ownsParameters;  // m_parameters is this operation's (one flag beside the others: no padding)
+    Restartable m_restartable = Restartable::No;  // set before submission, constant after
     bool m_keptAsFinished = false;  // guarded by the server object's m_asyncLock; see MarkKeptAsFinished
   };
 }

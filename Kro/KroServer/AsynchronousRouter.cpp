@@ -112,24 +112,26 @@ namespace Krovane
                                                       IAsyncHandler_ptr handler,
                                                       std::vector<Halvern_Utilities::Variant>* parameters)
   {
-    return Submit(name, handler, nullptr, parameters, nullptr);
+    return Submit(name, handler, nullptr, parameters, nullptr, Restartable::No);
   }
 
   int AsynchronousRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncHandler_ptr handler,
-                                                      std::vector<Halvern_Utilities::Variant> parameters)
+                                                      std::vector<Halvern_Utilities::Variant> parameters,
+                                                      Restartable restartable)
   {
-    return Submit(name, handler, nullptr, nullptr, &parameters);
+    return Submit(name, handler, nullptr, nullptr, &parameters, restartable);
   }
 
   int AsynchronousRouter::SubmitAsynchronousOperation(const std::string& name, AsynchronousHandler& relay,
-                                                      std::vector<Halvern_Utilities::Variant> parameters)
+                                                      std::vector<Halvern_Utilities::Variant> parameters,
+                                                      Restartable restartable)
   {
-    return Submit(name, IAsyncHandler::_nil(), &relay, nullptr, &parameters);
+    return Submit(name, IAsyncHandler::_nil(), &relay, nullptr, &parameters, restartable);
   }
 
   int AsynchronousRouter::Submit(const std::string& name, IAsyncHandler_ptr handler, AsynchronousHandler* relay,
                                  std::vector<Halvern_Utilities::Variant>* parameters,
-                                 std::vector<Halvern_Utilities::Variant>* owned)
+                                 std::vector<Halvern_Utilities::Variant>* owned, Restartable restartable)
   {
     RefuseBeyondQueueLimit();
     AsynchronousOperation* operation = nullptr;
@@ -149,6 +151,7 @@ namespace Krovane
       operation->OwnParameters(std::move(*owned));
     if (relay)
       operation->LinkRelay(*relay);
+    operation->SetRestartable(restartable);
 
     operation->SetState(Queued);
     {

@@ -69,13 +69,15 @@ namespace Krovane
     // The same, the operation owning parameters: they live as long as it
     // does and go with it.
     int SubmitAsynchronousOperation(const std::string& name, IAsyncHandler_ptr handler,
-                                    std::vector<Halvern_Utilities::Variant> parameters);
+                                    std::vector<Halvern_Utilities::Variant> parameters,
+                                    Restartable restartable = Restartable::No);
     // The same with the relay itself, told that it is (ActiveIn) or will be
     // (ActivateOnDemandIn) active in this router's POA: the operation calls
     // it directly, makes no reference to it unless asked for one
     // (GetHandler) and deactivates it by its id when it ends.
     int SubmitAsynchronousOperation(const std::string& name, AsynchronousHandler& relay,
-                                    std::vector<Halvern_Utilities::Variant> parameters);
+                                    std::vector<Halvern_Utilities::Variant> parameters,
+                                    Restartable restartable = Restartable::No);
     // Active operations still waiting in the queue.
     virtual int NumQueuedOperations();
 
@@ -142,7 +144,7 @@ namespace Krovane
     // relay: given instead of handler (nil then), see above.
     int Submit(const std::string& name, IAsyncHandler_ptr handler, AsynchronousHandler* relay,
                std::vector<Halvern_Utilities::Variant>* parameters,
-               std::vector<Halvern_Utilities::Variant>* owned);
+               std::vector<Halvern_Utilities::Variant>* owned, Restartable restartable);
 
     // Looks the served servant up when it has not been yet; m_servedLock held.
     void LookUpServed() const;

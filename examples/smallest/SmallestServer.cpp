@@ -25,7 +25,8 @@ struct Worker : public virtual POA_Smallest::IWorker, public KroKit::AsyncRouter
 
   CORBA::Long Count(CORBA::Long steps, CORBA::Long stepMillis, Krovane::IAsyncHandler_ptr handler) override
   {
-    return Submit("Count", handler, {steps, stepMillis});  // the parameters go with the operation
+    // Counting again from the start is harmless: the work may be rerun.
+    return Submit("Count", handler, {steps, stepMillis}, Krovane::Restartable::Yes);
   }
 
   // On a pool thread: one Progress per step, then the count as Results.
