@@ -27,6 +27,8 @@
 #include "KroServer/RelayLink.h"
 #include "KroServer/SynchronousOperation.h"
 
+#include "KroServer/Restartable.h"
+
 #include "Dazadared/Variant.h"
 
 #include <atomic>
@@ -37,14 +39,6 @@
 namespace Krovane
 {
   class AsynchronousRouter;
-
-  // Whether an operation's work may safely run again from its start: after
-  // the back end that ran it was lost, or after a server restart.
-  enum class Restartable : bool
-  {
-    No = false,
-    Yes = true
-  };
 
   class AsynchronousOperation : public SynchronousOperation
   {

@@ -17,6 +17,7 @@
 #define KROSERVER_ASYNCHRONOUSROUTER_H
 
 #include "KroServer/AsyncServerImpl.h"
+#include "KroServer/Restartable.h"
 
 #include "Dazadared/Variant.h"
 
