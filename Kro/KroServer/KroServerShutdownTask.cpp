@@ -100,7 +100,10 @@ namespace Krovane
             return 0;
           continue;
         }
-        if (StoppedWithin((seconds / 10) * 1000))
+        // The confirming check comes a whole interval after the first: a
+        // tenth of it (as once) is nothing for intervals under 10 s, and
+        // two checks a millisecond apart confirm nothing.
+        if (StoppedWithin(seconds * 1000))
           return 0;
         if (s_operationCalled.value() == 1)
           idleChecks = 0;

@@ -3,7 +3,7 @@
 // One thread looks every interval (whole seconds) whether a request came
 // since its last look (OperationCalled, from the server interceptor) and
 // whether any operation is active in the object table. After two idle looks
-// in a row it makes the root POA discard requests and shuts the ORB down,
+// in a row, an interval apart, it makes the root POA discard requests and shuts the ORB down,
 // or ends the process, as the argument of open() chose:
 //   null       shut the ORB down only
 //   (void*)-1  log "KroServer exit", then _exit(0) (no exit handlers)
