@@ -31,6 +31,20 @@ namespace KroKit
     }
   }
 
+  bool RemoveIorFile(const std::string& path, const std::string& ior)
+  {
+    try
+    {
+      if (ReadIorFile(path) != ior)
+        return false;
+    }
+    catch (const std::exception&)
+    {
+      return false;  // gone or unreadable: nothing of ours to remove
+    }
+    return std::remove(path.c_str()) == 0;
+  }
+
   std::string ReadIorFile(const std::string& path)
   {
     std::ifstream in(path);

@@ -13,6 +13,10 @@ namespace KroKit
   // never sees half an IOR. Throws std::runtime_error on failure.
   void WriteIorFile(const std::string& path, const std::string& ior);
 
+  // Removes path if it still holds ior (another server may have written its
+  // own there since): true when it was removed. Never throws.
+  bool RemoveIorFile(const std::string& path, const std::string& ior);
+
   // The first line of path, without surrounding blanks. Throws
   // std::runtime_error when the file cannot be read or holds no IOR.
   std::string ReadIorFile(const std::string& path);

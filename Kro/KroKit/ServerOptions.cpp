@@ -41,6 +41,8 @@ namespace KroKit
       AddNumber("--threads", threads, 1, 1000);
     if (offered & kIdleSeconds)
       AddNumber("--idle-seconds", idleSeconds, 0);
+    if (offered & kDrainSeconds)
+      AddNumber("--drain-seconds", drainSeconds, 0, 3600);
     if (offered & kExitMode)
       AddValue("--exit-mode", [this](const char* mode)
       {

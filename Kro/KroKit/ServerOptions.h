@@ -7,6 +7,9 @@
 //                         --ior-file is given)
 //   --threads N           event-loop threads (default 4)
 //   --idle-seconds N      idle interval of the shutdown task (default 60)
+//   --drain-seconds N     on SIGTERM/SIGINT, how long running operations may
+//                         take to end by themselves before they are
+//                         cancelled (default 10; see Krovane::ServerStop)
 //   --exit-mode MODE      how the idle-shutdown task ends the process:
 //                         orb (the default: shut the ORB down), exit, _exit
 //   --name-service CORBALOC --bind NAME
@@ -73,7 +76,9 @@ namespace KroKit
       kPool = 64,         // --max-threads N ... (PoolSettings)
       kNaming = 128,      // --name-service CORBALOC --bind NAME
       kStatus = 256,      // --status-port PORT --status-address ADDR
-      kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode | kTls | kPool | kNaming | kStatus
+      kDrainSeconds = 512,  // --drain-seconds N
+      kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode | kTls | kPool | kNaming | kStatus |
+                       kDrainSeconds
     };
 
     // offered: the standard options this program takes; --verbose, --quiet
@@ -110,6 +115,7 @@ namespace KroKit
     bool printIor = false;        // print the IOR on standard output
     int threads = 4;              // event-loop threads
     int idleSeconds = 60;         // idle interval of the shutdown task
+    int drainSeconds = 10;        // a stop's wait for running operations
     void* exitMode = nullptr;     // the idle-shutdown task's open() argument
     std::string nameService;      // naming service to bind the factory in (corbaloc); empty: none
     std::string bindName;         // the factory's name there ("a/b" for a context path)

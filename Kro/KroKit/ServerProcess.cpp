@@ -12,6 +12,7 @@
 #include "KroServer/KroServerInterceptor.h"
 #include "KroServer/KroServer_ORBInitializer.h"
 #include "KroServer/RelayDelivery.h"
+#include "KroServer/ServerStop.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroStatus/StatusEndpoint.h"
 #include "OrbLayer/PrintException.h"
@@ -50,16 +51,23 @@ namespace KroKit
   {
   }
 
-  ServerProcess::~ServerProcess() { Unbind(); }
+  ServerProcess::~ServerProcess() { Unpublish(); }
 
-  void ServerProcess::Unbind()
+  void ServerProcess::Unpublish()
   {
     NameBinding* binding = nullptr;
+    std::string iorFile;
+    std::string ior;
     {
-      std::lock_guard<std::mutex> guard(m_bindingLock);
+      std::lock_guard<std::mutex> guard(m_publishedLock);
       std::swap(binding, m_binding);
+      std::swap(iorFile, m_iorFile);
+      std::swap(ior, m_ior);
     }
     delete binding;  // unbinds: a remote call, outside the lock
+    // A client reading a stale file would get TRANSIENT.
+    if (!iorFile.empty())
+      RemoveIorFile(iorFile, ior);
   }
 
   int ServerProcess::Run(const ServerOptions& options, const FactoryMaker& makeFactory)
@@ -103,8 +111,8 @@ namespace KroKit
       std::fprintf(stderr, "%s: %s\n", m_program.c_str(), ex.what());
       status = 1;
     }
-    // The name goes before the ORB that serves it (if a shutdown left it).
-    Unbind();
+    // The name and the file go before the ORB that serves them (if a shutdown left them).
+    Unpublish();
     if (!Stop())
       status = 1;
     return status;
@@ -162,10 +170,10 @@ namespace KroKit
     // The name first: whoever waits for the IOR file may look the name up next.
     if (!options.nameService.empty())
     {
-      Unbind();
+      Unpublish();
       NameBinding* binding = new NameBinding(m_orb.in(), options.nameService, options.bindName, factory);
       {
-        std::lock_guard<std::mutex> guard(m_bindingLock);
+        std::lock_guard<std::mutex> guard(m_publishedLock);
         m_binding = binding;
       }
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
@@ -176,6 +184,9 @@ namespace KroKit
       try
       {
         WriteIorFile(options.iorFile, ior.in());
+        std::lock_guard<std::mutex> guard(m_publishedLock);
+        m_iorFile = options.iorFile;
+        m_ior = ior.in();
       }
       catch (const std::exception& ex)
       {
@@ -191,8 +202,16 @@ namespace KroKit
 
   void ServerProcess::Serve(const ServerOptions& options)
   {
+    Krovane::ServerStop& stop = Krovane::ServerStop::Instance();
+    stop.SetDrainTime(std::chrono::seconds(options.drainSeconds));
+    // Before the ORB is shut down, on the thread that shuts it down.
     ServingThreads threads(m_orb.in(), options.threads, options.idleSeconds, options.exitMode,
-                           [this]() { Unbind(); });
+                           [this, &stop]()
+                           {
+                             stop.Begin();  // new operations refused from here on
+                             Unpublish();   // new clients no longer find the server
+                             stop.Run();    // running ones drain; the rest are cancelled, their clients told
+                           });
     // The status endpoint (--status-port), for as long as the server serves:
     // every server comes through here. A port it cannot take ends the server.
     std::unique_ptr<KroStatus::StatusEndpoint> status;
@@ -201,7 +220,15 @@ namespace KroKit
     threads.Start();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
     const int signal = threads.Wait();
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C shutting down (signal %d)\n"), m_program.c_str(), signal));
+    if (signal != 0)
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) %C shutting down (signal %d)\n"), m_program.c_str(), signal));
+    else if (threads.EndedIdle())
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) %C shutting down (idle)\n"), m_program.c_str()));
+    else
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) %C shutting down (the ORB was shut down)\n"), m_program.c_str()));
+    // The ORB was shut down by someone else: its operations end in order too
+    // (as far as a stopped ORB lets their clients hear it).
+    threads.RunBeforeShutdown();
   }
 
   void ServerProcess::Start(std::vector<char*>& orbArgs)

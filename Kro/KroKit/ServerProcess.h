@@ -19,7 +19,10 @@
 // Run then creates the server-object POA, activates the factory, writes
 // its IOR (--ior-file, --print-ior) and/or binds it in a naming service
 // (--name-service, --bind), serves with the event threads until it is idle
-// or receives SIGINT/SIGTERM, takes its name back and ends in order. Any
+// or receives SIGINT/SIGTERM, takes its name back, removes its IOR file and
+// ends in order. A stop (a signal, or the ORB shut down by someone) first
+// refuses new operations, lets running ones end within --drain-seconds and
+// cancels the rest, telling their clients (Krovane::ServerStop). Any
 // failure (a port that is taken, a file that cannot be written, a naming
 // service that cannot be reached) ends it with one line on standard error
 // and status 1.
@@ -113,9 +116,12 @@ namespace KroKit
     // std::runtime_error, saying what failed, on failure.
     void Publish(CORBA::Object_ptr factory, const ServerOptions& options);
     // Serves requests with ServingThreads, as options say, until the ORB is
-    // shut down (idle or a signal); the factory's name is taken back from
-    // the naming service just before (in exit modes exit and _exit it stays). main must have called
-    // ServingThreads::PrepareProcess first (Run(options, ...) does).
+    // shut down (idle or a signal). Before the ORB goes, new operations are
+    // refused, the factory's name is taken back, its IOR file removed, and
+    // the operations drained or cancelled (Krovane::ServerStop); in exit
+    // modes exit and _exit the idle task ends the process first, and all of
+    // that stays. main must have called ServingThreads::PrepareProcess
+    // first (Run(options, ...) does).
     void Serve(const ServerOptions& options);
 
   private:
@@ -123,16 +129,19 @@ namespace KroKit
     void Start(std::vector<char*>& orbArgs);
     // Destroys the ORB; false (printed) on failure.
     bool Stop();
-    // Takes the factory's name back from the naming service, if bound.
-    void Unbind();
+    // Takes the factory's name back from the naming service, if bound, and
+    // removes the IOR file written, if it still holds the factory's IOR.
+    void Unpublish();
 
     const std::string m_program;     // for the log and the error messages
     const Calls m_calls;             // which interceptors to register
     CORBA::ORB_var m_orb;            // the process ORB, inside Run
     PortableServer::POA_var m_root;  // the root POA, inside Run
     PortableServer::POA_var m_serverObjects;  // the server-object POA, once created
-    std::mutex m_bindingLock;          // guards m_binding (the shutdown's thread unbinds)
-    NameBinding* m_binding = nullptr;  // guarded by m_bindingLock; the factory's name while bound; owned
+    std::mutex m_publishedLock;        // the shutdown's thread unpublishes; taken alone
+    NameBinding* m_binding = nullptr;  // guarded by m_publishedLock; the factory's name while bound; owned
+    std::string m_iorFile;             // guarded by m_publishedLock; the IOR file written, until removed
+    std::string m_ior;                 // guarded by m_publishedLock; what it holds
   };
 }
 

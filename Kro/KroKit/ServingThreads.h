@@ -24,6 +24,7 @@
 
 #include <ace/Task.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,11 @@ namespace KroKit
     // Blocks until the event threads have returned; the signal that ended
     // the server, or 0.
     int Wait();
+    // After Wait: whether the idle task ended the server.
+    bool EndedIdle() const { return m_beforeShutdown.ByIdleTask(); }
+    // Runs beforeShutdown unless a signal or the idle task already did (or
+    // waits for theirs to end): for an ORB shut down by someone else.
+    void RunBeforeShutdown() { m_beforeShutdown.Run(); }
 
   private:
     // Runs an action once, whichever of the idle task (as its close(0)) and
@@ -68,12 +74,15 @@ namespace KroKit
     {
     public:
       explicit BeforeShutdown(std::function<void()> action) : m_action(std::move(action)) {}
-      int close(u_long) override { Run(); return 0; }
+      // Called by the idle task only.
+      int close(u_long) override { m_byIdleTask = true; Run(); return 0; }
       void Run() { std::call_once(m_ran, [this]() { if (m_action) m_action(); }); }
+      bool ByIdleTask() const { return m_byIdleTask.load(); }
 
     private:
       const std::function<void()> m_action;  // may be empty
       std::once_flag m_ran;                  // the action runs once
+      std::atomic<bool> m_byIdleTask{false}; // the idle task called close
     };
 
     BeforeShutdown m_beforeShutdown;                     // before the ORB is shut down

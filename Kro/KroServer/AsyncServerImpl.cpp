@@ -4,6 +4,7 @@
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/AsynchronousRouter.h"
+#include "KroServer/ServerStop.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroServer/UnguessableObjectIds.h"
 #include "OrbLayer/PrintException.h"
@@ -136,11 +137,20 @@ namespace Krovane
     return synchronous + static_cast<int>(m_activeOperations->size());
   }
 
+  int AsyncServerImpl::NumAsynchronousOperations()
+  {
+    ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, 0);
+    return static_cast<int>(m_activeOperations->size());
+  }
+
   void AsyncServerImpl::cleanupAsynchronousOperationLists(AsynchronousOperation* operation)
   {
-    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-    m_activeOperations->remove(operation);
-    AddFinished(operation);
+    {
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+      m_activeOperations->remove(operation);
+      AddFinished(operation);
+    }
+    ServerStop::Instance().NoteOperationEnded();  // a stop may be waiting for it
   }
 
   void AsyncServerImpl::CancelOperation(CORBA::Long operationId)

@@ -35,6 +35,8 @@ namespace Krovane
 
     // Listed requests plus active asynchronous operations.
     virtual int NumOperations();
+    // Active asynchronous operations (waiting or running).
+    virtual int NumAsynchronousOperations();
     // Sets a time-out of timeout seconds on the relay behind handler (a relay
     // active in this object's POA). False for timeout <= 0, a nil handler, or
     // a handler that is no relay.

@@ -2,6 +2,7 @@
 
 #include "KroServer/AsynchronousRouter.h"
 #include "KroServer/OpnType.h"
+#include "KroServer/ServerStop.h"
 #include "OrbLayer/PrintException.h"
 
 #include "Dazadared/threadLocalUserPacket.h"
@@ -27,6 +28,7 @@ namespace Krovane
   AsynchronousOperation::DispatchEnd::DispatchEnd(AsynchronousOperation* operation)
     : m_operation(operation)
   {
+    ServerStop::Instance().NoteDispatchBegan();
   }
 
   AsynchronousOperation::DispatchEnd::~DispatchEnd()
@@ -35,6 +37,7 @@ namespace Krovane
     if (current && current->m_operation == m_operation)
       current->m_operation = nullptr;
     m_operation->ReleaseRouter();
+    ServerStop::Instance().NoteDispatchEnded();  // after the last callback: a stop waits for it
   }
 
   AsynchronousOperation::AsynchronousOperation(IAsyncServer_ptr server, const char* name, int id,

@@ -2,8 +2,11 @@
 
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/ServerObjectTable.h"
+#include "KroServer/ServerStop.h"
+#include "KroServer/StopNoticeHolder.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroServer/UserLimits.h"
+#include "OrbLayer/PrintException.h"
 
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
@@ -133,6 +136,7 @@ namespace Krovane
                                  std::vector<Halvern_Utilities::Variant>* parameters,
                                  std::vector<Halvern_Utilities::Variant>* owned, Restartable restartable)
   {
+    ServerStop::Instance().RefuseIfStopping();
     RefuseBeyondQueueLimit();
     AsynchronousOperation* operation = nullptr;
     int id = -1;
@@ -156,6 +160,13 @@ namespace Krovane
     operation->SetState(Queued);
     {
       ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
+      // Tested again under the lock a stop's sweep takes: an operation is
+      // either refused here or found there, never neither.
+      if (ServerStop::Instance().IsStopping())
+      {
+        delete operation;
+        ServerStop::Instance().RefuseIfStopping();
+      }
       m_activeOperations->push_back(operation);
     }
     operation->HoldRouter();
@@ -225,6 +236,71 @@ namespace Krovane
       AddFinished(operation);
     }
     m_activeOperations->clear();
+  }
+
+  int AsynchronousRouter::CancelForStop()
+  {
+    // The operations are owned by this router's lists, which it keeps while
+    // it lives: they may be told outside the lock, without holding up this
+    // object's other requests while clients are called.
+    KeepAlive keep(this);
+    std::vector<AsynchronousOperation*> waiting;
+    std::vector<AsynchronousOperation*> running;
+    {
+      ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, 0);
+      for (AsynchronousOperation* operation : *m_activeOperations)
+      {
+        // Its work is over: its dispatch is about to send Finished itself.
+        if (operation->IsWorkOver())
+          continue;
+        Withdrawal withdrawal(operation, m_poa.in(), false);
+        if (withdrawal.Withdrawn())
+        {
+          operation->CancelIfQueued();
+          waiting.push_back(operation);
+        }
+        else
+          running.push_back(operation);
+      }
+      for (AsynchronousOperation* operation : waiting)
+        cleanupAsynchronousOperationLists(operation);
+    }
+    // A waiting one will never run: its whole end is told here.
+    for (AsynchronousOperation* operation : waiting)
+    {
+      TellStopping(operation, true);
+      operation->RetireHandler(m_poa.in());
+    }
+    // A running one ends through its dispatch, which sends Finished.
+    for (AsynchronousOperation* operation : running)
+    {
+      TellStopping(operation, false);
+      CancelQuietly(operation);
+    }
+    const int cancelled = static_cast<int>(waiting.size() + running.size());
+    if (cancelled > 0)
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) AsynchronousRouter: the server stops; %d operations of user \"%C\" "
+                                   "cancelled\n"), cancelled, UserName().c_str()));
+    return cancelled;
+  }
+
+  void AsynchronousRouter::TellStopping(AsynchronousOperation* operation, bool withFinished)
+  {
+    const RelayLink relay = operation->Relay();
+    if (relay.IsEmpty())
+      return;
+    try
+    {
+      relay.Status(ServerStop::kStatus);
+      IAsyncExceptionHolder_var holder = CreateKroExceptionHolder(new StopNoticeHolder);
+      relay.Error(holder.in());
+      if (withFinished)
+        relay.Finished(CORBA::Any());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousRouter::TellStopping");
+    }
   }
 
   void AsynchronousRouter::RefuseWhileBusy()

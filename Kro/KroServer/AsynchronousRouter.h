@@ -59,7 +59,7 @@ namespace Krovane
     virtual void ExecuteOperation(const std::string& name,
                                   std::vector<Halvern_Utilities::Variant>* parameters) = 0;
     // Queues a new operation and returns its id (1, 2, 3, ...), or -1 when
-    // none could be created. handler: the client's callback object, normally
+    // none could be created; Krovane::Unavailable once the server is stopping. handler: the client's callback object, normally
     // a relay (the operation takes its own reference); parameters: not
     // copied, kept alive by the caller until the operation has ended;
     // server: not used. CORBA::IMP_LIMIT (logged) when the user already
@@ -81,6 +81,13 @@ namespace Krovane
                                     Restartable restartable = Restartable::No);
     // Active operations still waiting in the queue.
     virtual int NumQueuedOperations();
+
+    // The server is stopping: each waiting operation leaves the queue and
+    // its client gets Status "server stopping", an Error whose holder raises
+    // Unavailable ("server is stopping"), and Finished; each running one
+    // gets the Status and the Error and is cancelled (its dispatch sends
+    // Finished when the work stops). Returns how many it cancelled.
+    virtual int CancelForStop();
 
     // IAsyncServer / ISyncServer
     virtual void CancelOperation(CORBA::Long operationId);
@@ -130,6 +137,10 @@ namespace Krovane
     void RefuseWhileBusy();
     // IMP_LIMIT (logged) when this object's user may queue no more operations.
     void RefuseBeyondQueueLimit();
+    // Tells operation's client that the server stops it: Status, Error with
+    // a StopNoticeHolder, and Finished when withFinished. A client's failure
+    // is printed, never passed on.
+    void TellStopping(AsynchronousOperation* operation, bool withFinished);
 
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.

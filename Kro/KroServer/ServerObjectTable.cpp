@@ -220,6 +220,35 @@ namespace Krovane
     return reclaimed;
   }
 
+  void ServerObjectTable::ForEachServer(const std::function<void(SyncServerImpl&)>& visit)
+  {
+    struct Held
+    {
+      PortableServer::ServantBase_var holder;  // keeps the servant while it is visited
+      SyncServerImpl* server;
+    };
+    std::vector<Held> servers;
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+      for (iterator entry = begin(); entry != end(); ++entry)
+      {
+        try
+        {
+          Held held{PortableServer::ServantBase_var(), nullptr};
+          held.server = ServerOf(entry->second.in(), held.holder);
+          if (held.server)
+            servers.push_back(std::move(held));
+        }
+        catch (const CORBA::Exception&)
+        {
+          // deactivated while still in the table: nothing to visit
+        }
+      }
+    }
+    for (Held& held : servers)
+      visit(*held.server);
+  }
+
   void ServerObjectTable::CleanUp()
   {
     ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);

@@ -39,6 +39,10 @@ namespace Krovane
     int RemoveObject(Krovane::ISyncServer_ptr object);
     // The number of objects, and the sum of their NumOperations().
     void NumObjectsAndActiveOperations(int& numObjects, int& numOperations);
+    // Calls visit for each server object of the table, outside the table's
+    // lock (so visit may call out or take the objects' locks); each object
+    // is held while it is visited. Objects that leave meanwhile may still be visited.
+    void ForEachServer(const std::function<void(SyncServerImpl&)>& visit);
     // Deactivates every object and empties the table.
     void CleanUp();
 

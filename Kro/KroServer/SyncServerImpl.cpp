@@ -122,6 +122,16 @@ namespace Krovane
     return 0;
   }
 
+  int SyncServerImpl::NumAsynchronousOperations()
+  {
+    return 0;
+  }
+
+  int SyncServerImpl::CancelForStop()
+  {
+    return 0;
+  }
+
   Krovane::UserToken* SyncServerImpl::GetUserToken()
   {
     const std::string text = GetUserPacket().GetToken();

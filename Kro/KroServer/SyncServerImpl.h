@@ -84,6 +84,11 @@ namespace Krovane
     // Asynchronous operations of this object waiting in the pool's queue;
     // 0 here.
     virtual int NumQueuedOperations();
+    // Asynchronous operations of this object waiting or running; 0 here.
+    virtual int NumAsynchronousOperations();
+    // The server is stopping: cancels this object's waiting and running
+    // operations, telling each client so; how many it cancelled. 0 here.
+    virtual int CancelForStop();
 
   protected:
     // The next operation id: 1, 2, 3, ... Unlocked: callers hold their own lock.

@@ -2,6 +2,7 @@
 #include "KroServer/Operation.h"
 #include "KroServer/OpnType.h"
 #include "KroServer/ServerMetrics.h"
+#include "KroServer/ServerStop.h"
 #include "KroServer/StoppedThreads.h"
 #include "KroServer/SynchronousOperation.h"
 
@@ -170,7 +171,12 @@ namespace Krovane
     return m_placeReports;
   }
 
-  int ThreadPoolThreadingPolicy::CanDispatchNow() { return 1; }
+  int ThreadPoolThreadingPolicy::CanDispatchNow()
+  {
+    // A stopping server starts nothing new: what waits is cancelled once
+    // the running work has drained.
+    return ServerStop::Instance().IsStopping() ? 0 : 1;
+  }
 
   void ThreadPoolThreadingPolicy::Submit(Dispatchable* work)
   {

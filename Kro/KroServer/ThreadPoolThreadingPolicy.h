@@ -136,7 +136,8 @@ namespace Krovane
     void decrementPoolSize();
 
   protected:
-    // 1: the pool can always start work.
+    // 1 unless the server is stopping (ServerStop): then waiting items stay
+    // in the queue until they are withdrawn.
     virtual int CanDispatchNow() override;
 
   private:
