@@ -1,17 +1,28 @@
 #include "KroClient/AsyncClient.h"
 
+#include "KroClient/ServerWatch.h"
+
 namespace KroClient
 {
-  AsyncClient::AsyncClient(PortableServer::POA_ptr poa)
-    : m_poa(PortableServer::POA::_duplicate(poa)), m_calls(std::make_shared<BackgroundCalls>())
+  AsyncClient::AsyncClient(PortableServer::POA_ptr poa, std::chrono::milliseconds lossBound)
+    : m_poa(PortableServer::POA::_duplicate(poa)),
+      m_calls(std::make_shared<BackgroundCalls>()),
+      m_watch(lossBound.count() > 0 ? std::make_shared<ServerWatch>(lossBound) : nullptr)
   {
   }
 
-  AsyncClient::~AsyncClient() { m_calls->Stop(); }
+  AsyncClient::~AsyncClient()
+  {
+    if (m_watch)
+      m_watch->Stop();
+    m_calls->Stop();
+  }
+
+  std::uint64_t AsyncClient::WatchRequests() const { return m_watch ? m_watch->Requests() : 0; }
 
   std::shared_ptr<OperationCore> AsyncClient::NewCore(Krovane::IAsyncServer_ptr server, Callbacks callbacks)
   {
-    auto core = std::make_shared<OperationCore>(server, std::move(callbacks), m_calls);
+    auto core = std::make_shared<OperationCore>(server, std::move(callbacks), m_calls, m_watch);
     core->Activate(m_poa.in());
     return core;
   }

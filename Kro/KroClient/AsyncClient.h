@@ -8,16 +8,23 @@
 //   KroClient::Operation op = client.Submit(worker.in(), [&](Krovane::IAsyncHandler_ptr handler)
 //                                           { return worker->Count(10, 100, handler); }, shown);
 //
+// No operation waits on a server that is gone: once a server has neither
+// called back nor answered for the loss bound (default 10 s; 0 turns the
+// watch off), its pending operations end Failed with Krovane::Unavailable
+// ("server unreachable: TRANSIENT_ConnectFailed ..."); see ServerWatch.
+//
 // Ownership: it must outlive its operations' callbacks (the end of an
 // operation is confirmed with the server on its background thread; after it
-// has gone, operations end as their last callback says). Threads: any
-// thread may use it.
+// has gone, operations end as their last callback says and the watch has
+// stopped). Threads: any thread may use it.
 #ifndef KROCLIENT_ASYNCCLIENT_H
 #define KROCLIENT_ASYNCCLIENT_H
 
 #include "KroClient/Operation.h"
 #include "KroClient/OperationCore.h"
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 
 namespace KroClient
@@ -25,9 +32,13 @@ namespace KroClient
   class AsyncClient
   {
   public:
-    // poa: where the handlers are activated (its manager active), e.g. ClientOrb::Poa().
-    explicit AsyncClient(PortableServer::POA_ptr poa);
-    // Stops the background thread.
+    static constexpr std::chrono::milliseconds kDefaultLossBound{10000};
+
+    // poa: where the handlers are activated (its manager active), e.g.
+    // ClientOrb::Poa(). lossBound: how long a pending operation waits on a
+    // server that is gone or silent; zero: for ever (no watch).
+    explicit AsyncClient(PortableServer::POA_ptr poa, std::chrono::milliseconds lossBound = kDefaultLossBound);
+    // Stops the background thread and the watch.
     ~AsyncClient();
 
     AsyncClient(const AsyncClient&) = delete;
@@ -52,11 +63,15 @@ namespace KroClient
     // Krovane::InvalidOperationId for an id the server does not know.
     Operation Reattach(Krovane::IAsyncServer_ptr server, CORBA::Long id, Callbacks callbacks = {});
 
+    // How many requests the watch has made to servers (0 when it is off).
+    std::uint64_t WatchRequests() const;
+
   private:
     std::shared_ptr<OperationCore> NewCore(Krovane::IAsyncServer_ptr server, Callbacks callbacks);
 
     const PortableServer::POA_var m_poa;            // where handlers are activated
     const std::shared_ptr<BackgroundCalls> m_calls;  // shared with the operations
+    const std::shared_ptr<ServerWatch> m_watch;      // shared with the operations; null when off
   };
 }
 

@@ -22,6 +22,7 @@ namespace KroClient
     double progress = 0;                        // Progress
     CORBA::Any data;                            // Results, Finished
     Krovane::IAsyncExceptionHolder_var holder;  // Error
+    bool kept = false;                          // Error: holder is the client's own copy (FailureCopy)
     Outcome outcome = Outcome::Pending;         // Ended
   };
 }

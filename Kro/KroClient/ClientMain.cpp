@@ -1,6 +1,6 @@
 #include "KroClient/ClientMain.h"
 
-#include "OrbLayer/PrintException.h"
+#include "KroClient/FailureText.h"
 
 #include <cstdio>
 #include <exception>
@@ -18,7 +18,7 @@ namespace KroClient
     }
     catch (const CORBA::Exception& ex)
     {
-      std::fprintf(stderr, "%s: failed: %s\n", program.c_str(), KroOrb::DescribeException(ex).c_str());
+      std::fprintf(stderr, "%s: failed: %s\n", program.c_str(), FailureText(ex).c_str());
     }
     catch (const std::exception& ex)
     {

@@ -21,7 +21,8 @@ namespace KroClient
   using ClientBody = std::function<int(ClientOrb& orb, int argc, char** argv)>;
 
   // body's status; 1 when it throws, after "<program>: failed: <what>" on
-  // standard error (a CORBA exception with its minor code's name).
+  // standard error (a CORBA exception with its minor code's name, or the
+  // family's exceptions with their reason: FailureText).
   int RunClient(int argc, char** argv, const ClientBody& body);
 }
 

@@ -1,5 +1,9 @@
 #include "KroClient/ClientOrb.h"
 
+#include <omniORB4/omniORB.h>
+
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace KroClient
@@ -14,6 +18,26 @@ namespace KroClient
       return false;
     }
 
+    // A call to a server that stopped (SIGSTOP) would wait for ever.
+    const CORBA::ULong kDefaultCallTimeoutMs = 30000;
+
+    bool CallTimeoutGiven(int argc, char** argv)
+    {
+      for (int i = 0; i < argc; ++i)
+        if (argv[i] && std::strcmp(argv[i], "-ORBclientCallTimeOutPeriod") == 0)
+          return true;
+      return std::getenv("ORBclientCallTimeOutPeriod") != nullptr;
+    }
+
+    CORBA::ORB_ptr InitOrb(int& argc, char** argv)
+    {
+      const bool given = CallTimeoutGiven(argc, argv);
+      CORBA::ORB_ptr orb = CORBA::ORB_init(argc, argv);
+      if (!given)
+        omniORB::setClientCallTimeout(kDefaultCallTimeoutMs);
+      return orb;
+    }
+
     // The first line of path.
     std::string ReadReference(const std::string& path)
     {
@@ -25,7 +49,7 @@ namespace KroClient
     }
   }
 
-  ClientOrb::ClientOrb(int& argc, char** argv) : m_orb(CORBA::ORB_init(argc, argv))
+  ClientOrb::ClientOrb(int& argc, char** argv) : m_orb(InitOrb(argc, argv))
   {
     try
     {

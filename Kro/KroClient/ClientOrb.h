@@ -1,7 +1,9 @@
 // ClientOrb: a client process's ORB, ready for callbacks: initialised from
 // the command line (its -ORB options), the root POA's manager active. With
 // omniORB that is all it takes for handlers to be served: the ORB's own
-// threads take incoming calls without ORB::run.
+// threads take incoming calls without ORB::run. Calls time out after 30 s
+// (TIMEOUT) unless -ORBclientCallTimeOutPeriod says otherwise, so that no
+// call waits for ever on a stopped server.
 //
 // Ownership: one per process, for as long as the ORB is used; the
 // destructor destroys the ORB (and deactivates every handler still active).

@@ -50,7 +50,24 @@ namespace KroClient
     return m_core->Sequencer().WaitForPosted(count, deadline);
   }
 
-  void Operation::Cancel() const { m_core->Server()->CancelOperation(m_core->Id()); }
+  bool Operation::Cancel() const
+  {
+    if (m_core->Record().Now() != Outcome::Pending)
+      return false;
+    Krovane::IAsyncServer_ptr server = m_core->Server();
+    try
+    {
+      server->CancelOperation(m_core->Id());
+      return true;
+    }
+    catch (const Krovane::InvalidOperationId&)
+    {
+      // The server only cancels operations that have not ended; one that
+      // has just ended still has a state there.
+      server->GetOperationState(m_core->Id());
+      return false;
+    }
+  }
 
   Outcome Operation::Now() const { return m_core->Record().Now(); }
   CORBA::Long Operation::Place() const { return m_core->Record().Place(); }

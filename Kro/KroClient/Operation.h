@@ -48,9 +48,10 @@ namespace KroClient
     bool WaitForCallbacks(std::size_t count, Deadline deadline) const;
 
     // Asks the server to cancel it (CancelOperation); it then ends
-    // Cancelled. Throws what the call throws (InvalidOperationId once the
-    // server has forgotten it).
-    void Cancel() const;
+    // Cancelled. Whether it was cancelled: false when it has ended (here,
+    // or just now at the server). Throws what the call throws otherwise
+    // (InvalidOperationId for an id the server does not know at all).
+    bool Cancel() const;
 
     Outcome Now() const;
     CORBA::Long Place() const;     // its latest place in line; 0 until told

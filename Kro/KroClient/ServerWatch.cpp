@@ -1,0 +1,264 @@
+#include "KroClient/ServerWatch.h"
+
+#include "KroClient/FailureText.h"
+#include "KroClient/OperationCore.h"
+
+#include <omniORB4/omniORB.h>
+
+#include <algorithm>
+
+namespace KroClient
+{
+  namespace
+  {
+    // What a server that is gone or cut off (or stopped) raises; any other
+    // answer, an error included, comes from a server that is there.
+    bool Lost(const CORBA::SystemException& failure)
+    {
+      return CORBA::TRANSIENT::_downcast(&failure) || CORBA::COMM_FAILURE::_downcast(&failure) ||
+             CORBA::TIMEOUT::_downcast(&failure) || CORBA::NO_RESPONSE::_downcast(&failure);
+    }
+
+    Krovane::Unavailable Forgotten(CORBA::Long id, const CORBA::Exception& answer)
+    {
+      const std::string text = "server unreachable: it no longer knows operation " + std::to_string(id) + " (" +
+                               FailureText(answer) + ")";
+      return Krovane::Unavailable(text.c_str());
+    }
+
+    // A reference to server of the watch's own, so that the watch's time-out
+    // is not the application's (omniORB keeps it per reference; its time-out
+    // per thread did not bound a call to a stopped server here).
+    Krovane::IAsyncServer_ptr OwnReference(Krovane::IAsyncServer_ptr server, std::chrono::milliseconds timeout)
+    {
+      try
+      {
+        int argc = 0;
+        CORBA::ORB_var orb = CORBA::ORB_init(argc, nullptr);  // the process's, already made
+        CORBA::String_var text = orb->object_to_string(server);
+        CORBA::Object_var object = orb->string_to_object(text.in());
+        Krovane::IAsyncServer_ptr own = Krovane::IAsyncServer::_unchecked_narrow(object.in());
+        omniORB::setClientCallTimeout(own, static_cast<CORBA::ULong>(timeout.count()));
+        return own;
+      }
+      catch (const CORBA::Exception&)
+      {
+        return Krovane::IAsyncServer::_duplicate(server);  // the ORB is going: its calls fail at once
+      }
+    }
+
+    void EndAll(const std::vector<std::shared_ptr<OperationCore>>& operations, const std::string& failure)
+    {
+      for (const std::shared_ptr<OperationCore>& operation : operations)
+        operation->EndFailed(Krovane::Unavailable(failure.c_str()));
+    }
+  }
+
+  ServerWatch::ServerWatch(std::chrono::milliseconds bound)
+    : m_bound(bound),
+      m_interval(std::max(std::chrono::milliseconds(1), bound / 4)),
+      m_thread([this] { Serve(); })
+  {
+  }
+
+  ServerWatch::~ServerWatch() { Stop(); }
+
+  void ServerWatch::Stop()
+  {
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+      m_thread.join();
+  }
+
+  void ServerWatch::Add(const std::shared_ptr<OperationCore>& operation)
+  {
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      if (m_stopping)
+        return;
+      for (Watched& watched : m_watched)
+        if (watched.server->_is_equivalent(operation->Server()))
+        {
+          watched.operations.push_back(operation);
+          return;
+        }
+      Watched watched;
+      watched.server = Krovane::IAsyncServer::_duplicate(operation->Server());
+      watched.asking = OwnReference(operation->Server(), m_interval);
+      watched.operations.push_back(operation);
+      watched.answered = Clock::now();
+      m_watched.push_back(std::move(watched));
+    }
+    m_changed.notify_all();  // a new server: the next question may be due sooner
+  }
+
+  std::uint64_t ServerWatch::Requests() const { return m_requests.load(); }
+
+  ServerWatch::Operations ServerWatch::Pending(Watched& watched)
+  {
+    Operations pending;
+    std::vector<std::weak_ptr<OperationCore>> kept;
+    for (const std::weak_ptr<OperationCore>& weak : watched.operations)
+      if (std::shared_ptr<OperationCore> operation = weak.lock())
+        if (operation->Pending())
+        {
+          pending.push_back(std::move(operation));
+          kept.push_back(weak);
+        }
+    watched.operations.swap(kept);
+    return pending;
+  }
+
+  ServerWatch::Clock::time_point ServerWatch::Heard(const Watched& watched, const Operations& operations)
+  {
+    Clock::time_point heard = watched.answered;
+    for (const std::shared_ptr<OperationCore>& operation : operations)
+      heard = std::max(heard, operation->LastHeard());
+    return heard;
+  }
+
+  void ServerWatch::Serve()
+  {
+    Operations held;  // pending operations seen in a pass; released outside m_lock
+    std::unique_lock<std::mutex> guard(m_lock);
+    while (!m_stopping)
+    {
+      guard.unlock();
+      held.clear();
+      guard.lock();
+      const Clock::time_point now = Clock::now();
+      Clock::time_point next = Clock::time_point::max();
+      constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+      std::size_t due = kNone;
+      Operations dueOperations;
+      std::vector<std::pair<Operations, std::string>> lost;  // silent for the bound, their latest question failed
+      for (std::size_t i = 0; i < m_watched.size();)
+      {
+        Watched& watched = m_watched[i];
+        Operations pending = Pending(watched);
+        if (pending.empty())
+        {
+          m_watched.erase(m_watched.begin() + static_cast<std::ptrdiff_t>(i));
+          continue;
+        }
+        const Clock::time_point heard = Heard(watched, pending);
+        const Clock::time_point at = std::max(heard, watched.asked) + m_interval;
+        if (watched.failing && heard + m_bound <= now)
+          lost.emplace_back(std::move(pending), watched.failure);
+        else if (at <= now && due == kNone)
+        {
+          due = i;
+          dueOperations = std::move(pending);
+        }
+        else
+        {
+          next = std::min(next, watched.failing ? std::min(at, heard + m_bound) : at);
+          held.insert(held.end(), pending.begin(), pending.end());
+        }
+        ++i;
+      }
+      if (!lost.empty())
+      {
+        guard.unlock();
+        for (const auto& [operations, failure] : lost)
+          EndAll(operations, failure);
+        lost.clear();
+        guard.lock();
+        continue;
+      }
+      if (due == kNone)
+      {
+        if (next == Clock::time_point::max())
+          m_changed.wait(guard);
+        else
+          m_changed.wait_until(guard, next);
+        continue;
+      }
+      // Only this thread removes servers: due stays the same one while unlocked.
+      m_watched[due].asked = now;
+      Watched asked = m_watched[due];
+      guard.unlock();
+      Ask(asked, dueOperations);
+      dueOperations.clear();
+      guard.lock();
+      m_watched[due].answered = asked.answered;
+      m_watched[due].failing = asked.failing;
+      m_watched[due].failure = asked.failure;
+    }
+  }
+
+  void ServerWatch::Ask(Watched& watched, const Operations& operations)
+  {
+    const std::shared_ptr<OperationCore>& first = operations.front();
+    m_requests.fetch_add(1);
+    try
+    {
+      watched.asking->GetOperationState(first->Id());
+    }
+    catch (const Krovane::InvalidOperationId& answer)
+    {
+      first->EndFailed(Forgotten(first->Id(), answer));
+    }
+    catch (const CORBA::OBJECT_NOT_EXIST& answer)
+    {
+      EndAll(operations, UnreachableText(answer));  // the object will not come back
+      return;
+    }
+    catch (const CORBA::SystemException& failure)
+    {
+      if (Lost(failure))
+      {
+        watched.failing = true;  // Serve ends its operations once the bound has passed
+        watched.failure = UnreachableText(failure);
+        return;
+      }
+    }
+    catch (const CORBA::Exception&)
+    {
+      // Any other answer: the server is there.
+    }
+    if (watched.failing && !AttachAgain(watched, operations))
+      return;
+    watched.failing = false;
+    watched.answered = Clock::now();
+  }
+
+  bool ServerWatch::AttachAgain(Watched& watched, const Operations& operations)
+  {
+    for (const std::shared_ptr<OperationCore>& operation : operations)
+    {
+      if (!operation->Pending())
+        continue;
+      m_requests.fetch_add(2);
+      try
+      {
+        operation->AttachAgain(watched.asking.in());
+      }
+      catch (const Krovane::InvalidOperationId& answer)
+      {
+        operation->EndFailed(Forgotten(operation->Id(), answer));
+      }
+      catch (const CORBA::OBJECT_NOT_EXIST& answer)
+      {
+        operation->EndFailed(Forgotten(operation->Id(), answer));
+      }
+      catch (const CORBA::SystemException& failure)
+      {
+        if (Lost(failure))
+        {
+          watched.failure = UnreachableText(failure);
+          return false;
+        }
+      }
+      catch (const CORBA::Exception&)
+      {
+        // Refused otherwise: it keeps the handler it has.
+      }
+    }
+    return true;
+  }
+}

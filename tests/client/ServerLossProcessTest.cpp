@@ -1,0 +1,275 @@
+// The client library when its server is lost: killed, stopped, stopped and
+// continued, or stopping in order (Unavailable). The asynchronous example
+// server runs one operation at a time (the others wait in line), 20 ms a
+// step. One server process serves the cases that leave it alive; a fault
+// that ends it is the last case on its process. The loss bound is 4 s here
+// (KRO_TEST_LOSS_BOUND_MS sets another: with 10000 the times printed are
+// those of the library's default).
+#include "KroClient/FailureCopy.h"
+#include "KroClient/KroClient.h"
+#include "support/ProcessHarness.h"
+
+#include "Calculator.hh"
+
+#include <gtest/gtest.h>
+#include <omniORB4/omniORB.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using KroClient::Outcome;
+using Clock = std::chrono::steady_clock;
+
+namespace KroClient
+{
+  void PrintTo(Outcome outcome, std::ostream* out) { *out << OutcomeName(outcome); }
+}
+
+namespace
+{
+  std::chrono::milliseconds LossBound()
+  {
+    const char* given = std::getenv("KRO_TEST_LOSS_BOUND_MS");
+    return std::chrono::milliseconds(given ? std::atoi(given) : 4000);
+  }
+
+  long long Millis(Clock::duration span) { return std::chrono::duration_cast<std::chrono::milliseconds>(span).count(); }
+
+  // The callbacks of one operation, as lines.
+  class Lines
+  {
+  public:
+    KroClient::Callbacks Callbacks()
+    {
+      KroClient::Callbacks callbacks;
+      callbacks.error = [this](Krovane::IAsyncExceptionHolder_ptr) { Add("error"); };
+      callbacks.ended = [this](Outcome outcome) { Add(std::string("ended ") + KroClient::OutcomeName(outcome)); };
+      return callbacks;
+    }
+    std::vector<std::string> Get() const
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      return m_lines;
+    }
+
+  private:
+    void Add(const std::string& line)
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_lines.push_back(line);
+    }
+    mutable std::mutex m_lock;
+    std::vector<std::string> m_lines;  // guarded by m_lock
+  };
+
+  // The reason of the Unavailable that Wait throws; empty if it throws nothing else.
+  std::string UnavailableReason(const KroClient::Operation& operation)
+  {
+    try
+    {
+      operation.Wait(Clock::now() + 1s);
+    }
+    catch (const Krovane::Unavailable& ex)
+    {
+      return ex.reason.in();
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      return std::string("(threw ") + ex._name() + ")";
+    }
+    return "(threw nothing)";
+  }
+}
+
+class ServerLoss : public ::testing::Test
+{
+protected:
+  static void SetUpTestSuite()
+  {
+    static char program[] = "ServerLossProcessTest";
+    static char endpointOption[] = "-ORBendPoint";
+    static char endpoint[] = "giop:tcp:127.0.0.1:";
+    char* arguments[] = {program, endpointOption, endpoint, nullptr};
+    int count = 3;
+    orb = std::make_unique<KroClient::ClientOrb>(count, arguments);
+    client = std::make_unique<KroClient::AsyncClient>(orb->Poa(), LossBound());
+  }
+
+  static void TearDownTestSuite()
+  {
+    client.reset();
+    orb.reset();
+  }
+
+  void StartServer()
+  {
+    server = std::make_unique<KroTest::ServerProcess>(
+      KRO_EXAMPLE_ASYNC_SERVER, std::vector<std::string>{"--max-threads", "1", "--min-threads", "1",
+                                                         "--start-pause-ms", "0", "--step-ms", "20",
+                                                         "--callback-timeout", "1", "--idle-seconds", "600"});
+  }
+
+  Calculator::ICalculator_ptr NewCalculator()
+  {
+    Krovane::IServerFactory_var factory = orb->Resolve<Krovane::IServerFactory>(server->Ior());
+    Krovane::ISyncServer_var object = factory->CreateObject(Krovane::UserToken());
+    return Calculator::ICalculator::_narrow(object.in());
+  }
+
+  static KroClient::Operation Compute(Calculator::ICalculator_ptr calculator, const char* what, int steps,
+                                      KroClient::Callbacks callbacks = {})
+  {
+    return client->Submit(calculator, [&](Krovane::IAsyncHandler_ptr handler)
+                          { return calculator->Compute(what, steps, handler); }, std::move(callbacks));
+  }
+
+  static Clock::time_point Soon() { return Clock::now() + 30s; }
+
+  static std::unique_ptr<KroClient::ClientOrb> orb;
+  static std::unique_ptr<KroClient::AsyncClient> client;
+  std::unique_ptr<KroTest::ServerProcess> server;
+};
+
+std::unique_ptr<KroClient::ClientOrb> ServerLoss::orb;
+std::unique_ptr<KroClient::AsyncClient> ServerLoss::client;
+
+// A live server: cancelling tells whether it cancelled; the watch asks
+// nothing while callbacks flow, and a waiting operation that hears nothing
+// for longer than the bound is asked about and not taken for lost.
+TEST_F(ServerLoss, LiveServerKeepsItsOperationsAndIsAskedOnlyWhenSilent)
+{
+  StartServer();
+  Calculator::ICalculator_var calculator = NewCalculator();
+  {
+    SCOPED_TRACE("cancel");
+    KroClient::Operation ended = Compute(calculator.in(), "e", 2);
+    ASSERT_EQ(Outcome::Finished, ended.Wait(Soon()));
+    EXPECT_FALSE(ended.Cancel());
+    KroClient::Operation running = Compute(calculator.in(), "pi", 200);
+    ASSERT_TRUE(running.WaitForProgress(0.01, Soon()));
+    EXPECT_TRUE(running.Cancel());
+    EXPECT_EQ(Outcome::Cancelled, running.Wait(Soon()));
+    EXPECT_FALSE(running.Cancel());
+  }
+
+  const int longSteps = static_cast<int>(LossBound() / 20ms) * 3 / 2;  // runs 1.5 bounds
+  {
+    SCOPED_TRACE("callbacks flow for longer than the bound");
+    const std::uint64_t before = client->WatchRequests();
+    KroClient::Operation running = Compute(calculator.in(), "pi", longSteps);
+    EXPECT_EQ(Outcome::Finished, running.Wait(Soon()));
+    EXPECT_EQ(before, client->WatchRequests());
+  }
+  {
+    SCOPED_TRACE("waits in line, silent, for longer than the bound");
+    Calculator::ICalculator_var other = NewCalculator();
+    const std::uint64_t before = client->WatchRequests();
+    const Clock::time_point start = Clock::now();
+    KroClient::Operation running = Compute(calculator.in(), "pi", longSteps);
+    KroClient::Operation waiting = Compute(other.in(), "e", 2);
+    EXPECT_EQ(Outcome::Finished, running.Wait(Soon()));
+    EXPECT_EQ(Outcome::Finished, waiting.Wait(Soon()));
+    const std::uint64_t asked = client->WatchRequests() - before;
+    const std::uint64_t intervals = static_cast<std::uint64_t>((Clock::now() - start) / (LossBound() / 4));
+    EXPECT_GE(asked, 1u);
+    EXPECT_LE(asked, intervals) << "more than one question per interval";
+  }
+  calculator->Remove();
+}
+
+// Faults, each on a server with one operation running and two waiting.
+TEST_F(ServerLoss, EveryOperationEndsWithinTheBoundOnceItsServerIsLost)
+{
+  struct Case
+  {
+    const char* name;
+    bool kill;                 // SIGKILL, else SIGSTOP
+    bool resume;               // SIGCONT within the bound
+    const char* failureStart;  // what each ended operation's Unavailable says; null: they finish
+  };
+  const std::chrono::milliseconds bound = LossBound();
+  for (const Case& c : {Case{"stopped, then continued within the bound", false, true, nullptr},
+                        Case{"stopped for good", false, false, "server unreachable: TIMEOUT"},
+                        Case{"killed", true, false, "server unreachable: "}})
+  {
+    SCOPED_TRACE(c.name);
+    if (!server || c.kill || !c.resume)
+      StartServer();
+    Calculator::ICalculator_var calculator = NewCalculator();
+    Lines lines[3];
+    std::vector<KroClient::Operation> operations;
+    for (int i = 0; i < 3; ++i)
+      operations.push_back(Compute(calculator.in(), "pi", i == 0 ? 150 : 5, lines[i].Callbacks()));
+    ASSERT_TRUE(operations[0].WaitForProgress(0.05, Soon()));
+    const std::uint64_t askedBefore = client->WatchRequests();
+    const Clock::time_point fault = Clock::now();
+    server->Process().Signal(c.kill ? SIGKILL : SIGSTOP);
+    if (c.resume)
+    {
+      // The watch asks after a quarter of the bound, with a quarter as the
+      // time-out: by now its first question has failed, its second waits.
+      EXPECT_EQ(Outcome::Pending, operations[0].WaitForEnd(fault + bound * 5 / 8));
+      server->Process().Signal(SIGCONT);
+    }
+    for (int i = 0; i < 3; ++i)
+    {
+      SCOPED_TRACE("operation " + std::to_string(i));
+      const Outcome outcome = operations[i].WaitForEnd(fault + bound + 3s);
+      if (!c.failureStart)
+      {
+        EXPECT_EQ(Outcome::Finished, operations[i].WaitForEnd(Soon()));
+        continue;
+      }
+      ASSERT_EQ(Outcome::Failed, outcome) << "not ended within the bound and 3 s";
+      EXPECT_EQ(0u, UnavailableReason(operations[i]).rfind(c.failureStart, 0)) << UnavailableReason(operations[i]);
+      EXPECT_EQ((std::vector<std::string>{"error", "ended Failed"}), lines[i].Get());
+    }
+    const long long took = Millis(Clock::now() - fault);
+    std::printf("[ %s ] every operation ended %lld ms after the fault (bound %lld ms), %llu requests of the watch\n",
+                c.name, took, static_cast<long long>(bound.count()),
+                static_cast<unsigned long long>(client->WatchRequests() - askedBefore));
+    if (c.failureStart)
+      EXPECT_GE(took, Millis(bound) - 1000) << "ended before the bound";
+    else
+      EXPECT_GE(client->WatchRequests() - askedBefore, 2u + 2 * 3) << "not asked twice, then attached again";
+    if (!c.kill && !c.resume)
+      server->Process().Signal(SIGCONT);
+  }
+}
+
+// A server that stops in order says Error(Unavailable) then Finished: the
+// operation ends Failed at the Error, with its reason, whether or not the
+// Finished ever comes. The server's side is played here by calling the
+// handler as the server would.
+TEST_F(ServerLoss, UnavailableErrorEndsTheOperationAtOnce)
+{
+  StartServer();
+  Calculator::ICalculator_var calculator = NewCalculator();
+  KroClient::Operation running = Compute(calculator.in(), "pi", 200);
+  ASSERT_TRUE(running.WaitForProgress(0.01, Soon()));
+  // The server's holder answers one raise(); the library's copy, any number.
+  KroClient::ActiveFailure holder(orb->Poa(), new KroClient::FailureCopy(Krovane::Unavailable("server is stopping")));
+  Krovane::IAsyncServer_var server = Krovane::IAsyncServer::_duplicate(calculator.in());
+  KroClient::Operation stopped = client->Submit(server.in(), [&](Krovane::IAsyncHandler_ptr handler) {
+    handler->Status("server stopping");
+    handler->Error(holder.Reference());
+    return running.Id() + 1000;  // an id of its own: the server never makes one
+  });
+  EXPECT_EQ(Outcome::Failed, stopped.WaitForEnd(Clock::now() + 1s));
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ("server is stopping", UnavailableReason(stopped));
+  running.Cancel();
+  running.Wait(Soon());
+  calculator->Remove();
+}
+
+int main(int argc, char** argv)
+{
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
