@@ -152,6 +152,8 @@ namespace Krovane
     if (relay)
       operation->LinkRelay(*relay);
     operation->SetRestartable(restartable);
+    // The pool bounds the threads one user's work holds while others wait.
+    operation->SetOwner(UserName());
 
     operation->SetState(Queued);
     {
