@@ -1,6 +1,7 @@
 #include "KroServer/AsynchronousHandler.h"
 
 #include "KroDazadared/KroSystem.h"
+#include "KroServer/BoundedText.h"
 #include "KroServer/OperationRegistry.h"
 #include "OrbLayer/PrintException.h"
 #include "KroServer/RelayDelivery.h"
@@ -392,8 +393,9 @@ namespace Krovane
     static const CallTexts texts = {"Status method timed out\n", "m_proxy->Status",
                                     "AsynchronousHandler::Status Exception",
                                     "AsynchronousHandler::Status SystemException", true, true};
-    OperationRegistry::NoteStatusOfCurrent(text);
-    Forward(texts, &Krovane::_objref_IAsyncHandler::Status, text);
+    const std::string kept = BoundedText::Of(text);
+    OperationRegistry::NoteStatusOfCurrent(kept.c_str());
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Status, kept.c_str());
   }
 
   void AsynchronousHandler::Progress(CORBA::Double progress)
@@ -434,7 +436,7 @@ namespace Krovane
     static const CallTexts texts = {"SyncStatus method timed out\n", "m_proxy->SyncStatus",
                                     "AsynchronousHandler::SyncStatus Exception",
                                     "AsynchronousHandler::SyncStatus SystemException", true, true};
-    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncStatus, text);
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncStatus, BoundedText::Of(text).c_str());
   }
 
   void AsynchronousHandler::SyncProgress(CORBA::Double progress)

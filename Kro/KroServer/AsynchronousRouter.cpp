@@ -1,5 +1,7 @@
 #include "KroServer/AsynchronousRouter.h"
 
+#include "KroServer/BoundedText.h"
+
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
@@ -143,7 +145,7 @@ namespace Krovane
       id = MakeNewOperationID();
       Krovane::IAsyncServer_var reference = OwnReference<Krovane::IAsyncServer>();
       operation = new (std::nothrow)
-        AsynchronousOperation(reference.in(), name.c_str(), id, handler, this, parameters);
+        AsynchronousOperation(reference.in(), BoundedText::Of(name).c_str(), id, handler, this, parameters);
     }
     if (!operation)
       return -1;

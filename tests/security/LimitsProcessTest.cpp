@@ -295,3 +295,72 @@ TEST_F(HostileClients, EndedOperationsAndExceptionHoldersAreKeptBounded)
   EXPECT_THROW(holders[4]->raise(), Krovane::AsyncOperationException);
   carols->Remove();
 }
+
+// Megabyte tokens are refused before any object keeps one, and a megabyte
+// failure text is kept cut: 300 such creations leave the server's memory
+// where it was.
+TEST_F(HostileClients, HugeTokensAndTextsCostTheServerNoMemory)
+{
+  const long before = KroTest::ProcessStatus(ServerPid(), "VmRSS");
+  const std::string megabyte(1000000, 'm');
+  int refused = 0;
+  for (int i = 0; i < 300; ++i)
+    try
+    {
+      Calculator::ICalculator_var calculator = Server().NewCalculator(megabyte + std::to_string(i));
+    }
+    catch (const CORBA::BAD_PARAM&)
+    {
+      ++refused;
+    }
+  const long after = KroTest::ProcessStatus(ServerPid(), "VmRSS");
+  std::printf("300 creations with 1 MB tokens: server VmRSS %ld kB -> %ld kB (+%ld kB)\n", before, after,
+              after - before);
+  EXPECT_EQ(300, refused);
+  EXPECT_LT(after - before, 40L * 1024);
+  EXPECT_TRUE(Server().WaitForLog("(%P|%t) UserVerifier: token of 1000003 octets refused, the most is 4096"));
+
+  Calculator::ICalculator_var carols = Server().NewCalculator("carol");
+  Krovane::IAsyncHandler_var reference;
+  KroTest::RecordingHandler& handler = Server().NewHandler(reference);
+  carols->Compute(megabyte.c_str(), 1, reference.in());
+  ASSERT_TRUE(handler.WaitFor("Error", 20s));
+  Krovane::IAsyncExceptionHolder_var holder = handler.Holder();
+  try
+  {
+    holder->raise();
+    ADD_FAILURE() << "raise() returned";
+  }
+  catch (const Krovane::AsyncOperationException& ex)
+  {
+    const std::string reason = ex.reason.in();
+    EXPECT_LE(reason.size(), 1024u + 6u);
+    EXPECT_EQ(" [cut]", reason.substr(reason.size() - 6));
+  }
+  carols->Remove();
+}
+
+// Idle connections beyond the kit's bound share omniORB's pool instead of a
+// thread each, and calls are still served.
+TEST_F(HostileClients, IdleConnectionsBeyondTheBoundGetNoThreadEach)
+{
+  const long before = KroTest::ProcessStatus(ServerPid(), "Threads");
+  KroTest::IdleConnections idle(s_port, 150);
+  // omniORB starts a connection's thread after accepting it: watched, bounded.
+  long grown = 0;
+  for (int i = 0; i < 250 && grown < 140; ++i)
+  {
+    std::this_thread::sleep_for(20ms);
+    grown = KroTest::ProcessStatus(ServerPid(), "Threads") - before;
+  }
+  std::printf("150 idle connections: server threads %ld -> %ld\n", before, before + grown);
+  EXPECT_GE(grown, 80) << "the connections made no threads at all";
+  EXPECT_LT(grown, 120);
+
+  Calculator::ICalculator_var bobs = Server().NewCalculator("bob");
+  Krovane::IAsyncHandler_var reference;
+  KroTest::RecordingHandler& handler = Server().NewHandler(reference);
+  bobs->Compute("e", 1, reference.in());
+  EXPECT_TRUE(handler.WaitFor("Finished", 20s));
+  bobs->Remove();
+}
