@@ -29,6 +29,16 @@ namespace KroKit
     }
 
     bool IsOrbOption(const char* argument) { return std::strncmp(argument, "-ORB", 4) == 0; }
+
+    // The ORB's bounds the kit sets unless the command line does: one client
+    // must not make a thread per connection without end, nor send messages
+    // larger than any request of the kit needs.
+    const char* const kOrbBounds[][2] = {
+      {"-ORBgiopMaxMsgSize", "1048576"},
+      {"-ORBthreadPerConnectionUpperLimit", "100"},
+      {"-ORBthreadPerConnectionLowerLimit", "90"},
+      {"-ORBmaxServerThreadPoolSize", "100"},
+    };
   }
 
   ServerOptions::ServerOptions(unsigned offered) : m_offered(offered)
@@ -79,6 +89,11 @@ namespace KroKit
         return true;
       }, "every-change|latest");
       AddNumber("--place-report-ms", pool.placeReportMs, 0, 1000);
+      AddNumber("--max-threads-per-user", pool.maxThreadsPerUser, 0, 100);
+      AddNumber("--detach-after-timeouts", pool.detachAfterTimeouts, 0, 1000);
+      AddFlag("--waiting-callbacks", pool.waitingCallbacks);
+      AddNumber("--kept-finished", pool.keptFinished, 1, 1000000);
+      AddNumber("--kept-exception-holders", pool.keptExceptionHolders, 1, 100000);
     }
     if (offered & kStatus)
     {
@@ -204,6 +219,16 @@ namespace KroKit
       for (std::string& argument : m_traceArgs)
         orbArgs.push_back(&argument[0]);
     }
+    for (const auto& bound : kOrbBounds)
+    {
+      bool given = false;
+      for (std::size_t i = 1; i < orbArgs.size(); ++i)
+        given = given || std::strcmp(orbArgs[i], bound[0]) == 0;
+      if (!given)
+        m_boundArgs.insert(m_boundArgs.end(), {bound[0], bound[1]});
+    }
+    for (std::string& argument : m_boundArgs)
+      orbArgs.push_back(&argument[0]);
     orbArgs.push_back(nullptr);  // argv is null-terminated
     if (!tls.Valid())
     {

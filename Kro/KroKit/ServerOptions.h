@@ -15,8 +15,10 @@
 //   --name-service CORBALOC --bind NAME
 //                         also bind the factory in a naming service
 //   --max-threads N, --min-threads N, --stack-kb N, --start-pause-ms N,
-//   --place-reports every-change|latest, --place-report-ms N
-//                         the operation pool (PoolSettings)
+//   --place-reports every-change|latest, --place-report-ms N,
+//   --max-threads-per-user N, --detach-after-timeouts N, --waiting-callbacks,
+//   --kept-finished N, --kept-exception-holders N
+//                         the operation pool and the callbacks (PoolSettings)
 //   --status-port PORT [--status-address ADDR]
 //                         the status endpoint (KroStatus::StatusEndpoint) on
 //                         ADDR (default 127.0.0.1); port 0: any free port
@@ -29,7 +31,11 @@
 // Options are long options (ACE_Get_Opt: --name VALUE or --name=VALUE; an
 // unambiguous abbreviation counts); numbers are checked. Arguments
 // starting with -ORB, with the value that follows each, are the ORB's;
-// anything else is a usage error.
+// anything else is a usage error. Unless given there, the ORB is told the
+// kit's bounds: messages of at most 1 MiB (-ORBgiopMaxMsgSize), a thread
+// per connection only up to 100 connections (-ORBthreadPerConnectionUpperLimit,
+// back at 90: -ORBthreadPerConnectionLowerLimit) and beyond that a pool of
+// at most 100 threads (-ORBmaxServerThreadPoolSize).
 //
 // Ownership and threads: main owns one, sets defaults and adds its own
 // options, calls Parse once, then only reads it. The ORB arguments point
@@ -53,12 +59,30 @@ namespace KroKit
     int maxThreads = 2;     // --max-threads: the most pool threads (1 to 100)
     int minThreads = 0;     // --min-threads: kept when idle (0: the pool's own, 1)
     int stackKb = 0;        // --stack-kb: stack of each pool thread (0: the pool's own)
-    int startPauseMs = -1;  // --start-pause-ms: pause after starting a thread (-1: the pool's own)
+    // --start-pause-ms: pause after starting a thread (-1: the pool's own).
+    // None by default: the pause is taken in the submitting call.
+    int startPauseMs = 0;
     // --place-reports: how waiting operations learn their places in line
     // (see ThreadPoolThreadingPolicy::PlaceReports).
     enum class PlaceReports { kPoolDefault, kEveryChange, kLatest };
     PlaceReports placeReports = PlaceReports::kPoolDefault;
     int placeReportMs = 0;  // --place-report-ms: least time between rounds of latest places (0: none)
+    // --max-threads-per-user: pool threads one user's operations may hold
+    // while other users' wait (0: half of --max-threads, at least 1).
+    int maxThreadsPerUser = 0;
+    // --detach-after-timeouts: callbacks in a row that time out before a
+    // client's handler is detached (0: never).
+    int detachAfterTimeouts = 3;
+    // --waiting-callbacks: a callback returns once the client has answered,
+    // so a slow client holds the pool thread (default: callbacks are queued
+    // and sent by the relays' own threads).
+    bool waitingCallbacks = false;
+    // --kept-finished: ended operations each object keeps for queries (the
+    // oldest forgotten first).
+    int keptFinished = 1000;
+    // --kept-exception-holders: unraised exception holders each object keeps
+    // active (the oldest retired first).
+    int keptExceptionHolders = 100;
   };
 
   class ServerOptions
@@ -147,6 +171,7 @@ namespace KroKit
     std::string m_error;             // the last usage error
     bool m_help = false;             // --help given
     std::vector<std::string> m_traceArgs;  // ORB options --verbose adds (orbArgs point here)
+    std::vector<std::string> m_boundArgs;  // the kit's ORB bounds not given (orbArgs point here)
   };
 }
 

@@ -6,6 +6,9 @@
 #include "KroKit/ServingThreads.h"
 
 #include "KroDazadared/KroSystem.h"
+#include "KroServer/AsyncServerImpl.h"
+#include "KroServer/AsynchronousHandler.h"
+#include "KroServer/FinishedOperations.h"
 #include "KroServer/AsynchronousRouter.h"
 #include "KroServer/KroClientInterceptor.h"
 #include "KroServer/KroClient_ORBInitializer.h"
@@ -135,6 +138,14 @@ namespace KroKit
                                ", --start-pause-ms " + std::to_string(pool.startPauseMs) + ")");
     Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy->setPlaceReportPace(
       std::chrono::milliseconds(pool.placeReportMs));
+    Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy->setMaxThreadsPerUser(pool.maxThreadsPerUser);
+    // A pool thread never waits on a client unless asked to.
+    Krovane::AsynchronousHandler::SetDefaultDelivery(pool.waitingCallbacks
+                                                       ? Krovane::AsynchronousHandler::Delivery::kWaiting
+                                                       : Krovane::AsynchronousHandler::Delivery::kNonWaiting);
+    Krovane::AsynchronousHandler::SetDetachAfterTimeouts(pool.detachAfterTimeouts);
+    Krovane::FinishedOperations::SetKeptPerObject(static_cast<std::size_t>(pool.keptFinished));
+    Krovane::AsyncServerImpl::SetExceptionHoldersKept(static_cast<std::size_t>(pool.keptExceptionHolders));
     if (pool.placeReports == PoolSettings::PlaceReports::kPoolDefault)
       return;
     const bool everyChange = pool.placeReports == PoolSettings::PlaceReports::kEveryChange;
@@ -246,6 +257,8 @@ namespace KroKit
     }
 
     int orbArgc = static_cast<int>(orbArgs.size()) - 1;
+    // Before the ORB takes its options out of the arguments.
+    const std::string endpoints = EndpointsOf(orbArgs);
     Krovane::KroSystem* system = Krovane::KroSystem::Instance(1);
     try
     {
@@ -254,7 +267,7 @@ namespace KroKit
     catch (const CORBA::SystemException& ex)
     {
       // Most often a port that another process holds.
-      throw std::runtime_error("cannot start the ORB listening on " + EndpointsOf(orbArgs) +
+      throw std::runtime_error("cannot start the ORB listening on " + endpoints +
                                " (is the port taken?): " + KroOrb::DescribeException(ex));
     }
     m_orb = system->GetOrb();

@@ -20,6 +20,7 @@ namespace KroKit
     options.AddNumber("--max-queued-per-user", m_maxQueued);
     options.AddNumber("--reclaim-seconds", m_reclaimSeconds);
     options.AddNumber("--reclaim-interval", m_reclaimInterval);
+    options.AddNumber("--max-token-octets", m_maxTokenOctets);
   }
 
   void UserSafeguards::Apply()
@@ -32,6 +33,7 @@ namespace KroKit
       Krovane::UserVerifier::InstallForProcess(std::make_shared<KroKit::CertificateUserVerifier>());
     Krovane::UserLimits::SetMaxObjectsPerUser(m_maxObjects);
     Krovane::UserLimits::SetMaxQueuedOperationsPerUser(m_maxQueued);
+    Krovane::UserLimits::SetMaxTokenOctets(m_maxTokenOctets);
   }
 
   std::unique_ptr<Krovane::ServerObjectReclaimTask> UserSafeguards::StartReclaim()

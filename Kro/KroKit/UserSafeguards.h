@@ -5,10 +5,12 @@
 //   --user-from-cert          accept only a token equal to the CN of the
 //                             client's verified certificate (needs TLS with
 //                             client certificates)
-//   --max-objects-per-user N  live server objects per user (default 0: no bound)
+//   --max-objects-per-user N  live server objects per user (default 1000; 0: no bound)
 //   --max-queued-per-user N   operations per user waiting in the queue (0: no bound)
+//   --max-token-octets N      octets of a user token (default 4096; 0: no bound)
 //   --reclaim-seconds N       remove server objects unused for N seconds
-//                             (default 0: never)
+//                             (default 3600, so the objects of a client that
+//                             was killed are not kept for ever; 0: never)
 //   --reclaim-interval N      seconds between looks for them (default N/10, at least 1)
 //
 // Ownership and threads: main owns one, adds the options before Parse, and,
@@ -42,9 +44,10 @@ namespace KroKit
   private:
     std::string m_tokenKeyFile;      // --token-key
     bool m_userFromCertificate = false;  // --user-from-cert
-    int m_maxObjects = 0;            // --max-objects-per-user
+    int m_maxObjects = 1000;         // --max-objects-per-user
     int m_maxQueued = 0;             // --max-queued-per-user
-    int m_reclaimSeconds = 0;        // --reclaim-seconds
+    int m_maxTokenOctets = 4096;     // --max-token-octets
+    int m_reclaimSeconds = 3600;     // --reclaim-seconds
     int m_reclaimInterval = 0;       // --reclaim-interval
   };
 }

@@ -1,5 +1,7 @@
 #include "KroServer/AsyncExceptionHolderImpl.h"
 
+#include "KroServer/BoundedText.h"
+
 namespace Krovane
 {
   AsyncExceptionHolderImpl::AsyncExceptionHolderImpl()
@@ -7,7 +9,7 @@ namespace Krovane
   }
 
   AsyncExceptionHolderImpl::AsyncExceptionHolderImpl(const std::string& message)
-    : m_message(message.c_str())
+    : m_message(BoundedText::Of(message))
   {
   }
 

@@ -27,7 +27,7 @@ namespace Krovane
   public:
     // An empty message.
     AsyncExceptionHolderImpl();
-    // The text of message up to its first NUL character.
+    // The text of message as BoundedText keeps it.
     explicit AsyncExceptionHolderImpl(const std::string& message);
     // Logs nothing.
     virtual ~AsyncExceptionHolderImpl();

@@ -1,5 +1,7 @@
 #include "KroServer/AsyncOperationExceptionHolderImpl.h"
 
+#include "KroServer/BoundedText.h"
+
 #include <ace/Log_Msg.h>
 
 namespace Krovane
@@ -9,7 +11,7 @@ namespace Krovane
   }
 
   AsyncOperationExceptionHolderImpl::AsyncOperationExceptionHolderImpl(const std::string& message)
-    : m_message(message.c_str())
+    : m_message(BoundedText::Of(message))
   {
   }
 

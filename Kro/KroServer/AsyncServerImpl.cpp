@@ -13,6 +13,7 @@
 #include <ace/Log_Msg.h>
 
 #include <algorithm>
+#include <string>
 #include <unordered_set>
 
 namespace Krovane
@@ -43,26 +44,12 @@ namespace Krovane
       return dynamic_cast<AsynchronousHandler*>(servant.in());
     }
 
-    // Whether the POA still has an object of that id.
-    bool IsActive(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id)
-    {
-      try
-      {
-        PortableServer::ServantBase_var servant = poa->id_to_servant(id);
-        return true;
-      }
-      catch (const PortableServer::POA::ObjectNotActive&)
-      {
-        return false;
-      }
-    }
-
     // Deletes the lists and every operation in them, each once, even one
     // that stands in both.
-    void DeleteAll(AsynchronousOperationList*& active, AsynchronousOperationList*& finished)
+    void DeleteAll(AsynchronousOperationList*& active, FinishedOperations*& finished)
     {
       std::unordered_set<AsynchronousOperation*> owned(active->begin(), active->end());
-      owned.insert(finished->begin(), finished->end());
+      finished->Release([&owned](AsynchronousOperation* operation) { owned.insert(operation); });
       for (AsynchronousOperation* operation : owned)
         delete operation;
       delete active;
@@ -99,10 +86,12 @@ namespace Krovane
     };
   }
 
+  std::atomic<std::size_t> AsyncServerImpl::s_holdersKept{100};
+
   AsyncServerImpl::AsyncServerImpl(PortableServer::POA_ptr poa, int trackOperations)
     : SyncServerImpl(poa, trackOperations),
       m_activeOperations(new AsynchronousOperationList),
-      m_finishedOperations(new AsynchronousOperationList)
+      m_finishedOperations(new FinishedOperations)
   {
   }
 
@@ -119,15 +108,28 @@ namespace Krovane
 
   AsynchronousOperation* AsyncServerImpl::FindFinished(int operationId)
   {
-    return FindById(m_finishedOperations, operationId);
+    return m_finishedOperations->Find(operationId);
+  }
+
+  AsynchronousOperation* AsyncServerImpl::FindOperation(int operationId)
+  {
+    AsynchronousOperation* operation = FindActive(operationId);
+    return operation ? operation : FindFinished(operationId);
+  }
+
+  InvalidOperationId AsyncServerImpl::UnknownOperation(int operationId)
+  {
+    return InvalidOperationId(("no operation " + std::to_string(operationId) +
+                               " on this object: never submitted, or ended and no longer kept (the latest " +
+                               std::to_string(FinishedOperations::KeptPerObject()) + " ended ones are)")
+                                .c_str());
   }
 
   void AsyncServerImpl::AddFinished(AsynchronousOperation* operation)
   {
-    // A mark on the operation, not a search of the list: the list grows with
-    // every operation the object has run.
+    // A mark on the operation: it may be added on several paths.
     if (operation->MarkKeptAsFinished())
-      m_finishedOperations->push_back(operation);
+      m_finishedOperations->Add(operation);
   }
 
   int AsyncServerImpl::NumOperations()
@@ -169,34 +171,36 @@ namespace Krovane
   {
     {
       ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, Finished);
-      AsynchronousOperation* operation = FindActive(operationId);
-      if (!operation)
-        operation = FindFinished(operationId);
-      if (operation)
+      if (AsynchronousOperation* operation = FindOperation(operationId))
         return operation->GetState();
     }
-    throw InvalidOperationId();
+    throw UnknownOperation(operationId);
   }
 
   void AsyncServerImpl::RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler)
   {
-    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-    AsynchronousOperation* operation = FindActive(operationId);
-    if (!operation)
-      operation = FindFinished(operationId);
-    if (!operation)
-      throw InvalidOperationId();
+    // The relay is told outside the object's lock: it may be waiting on a
+    // client's callback, and no other request on this object may wait with it.
+    RelayLink link;
+    IAsyncHandler_var current;
+    {
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+      AsynchronousOperation* operation = FindOperation(operationId);
+      if (!operation)
+        throw UnknownOperation(operationId);
+      link = operation->Relay();
+      if (!link.DirectRelay())
+        current = operation->GetHandler();
+    }
 
     // The relay the operation calls directly is the one of this object's
     // POA: it takes the handler without a look-up by reference (for which a
     // relay that activates on demand would be activated).
-    const RelayLink link = operation->Relay();
     if (AsynchronousHandler* relay = link.DirectRelay())
     {
       relay->setProxyHandler(handler);
       return;
     }
-    IAsyncHandler_var current = operation->GetHandler();
     if (CORBA::is_nil(current.in()))
       return;
     PortableServer::ServantBase_var servant;
@@ -216,7 +220,9 @@ namespace Krovane
     }
     // The operation talks to the client's object directly, not through a
     // relay of this object: the new object takes its place.
-    operation->SetHandler(IAsyncHandler::_duplicate(handler));
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    if (AsynchronousOperation* operation = FindOperation(operationId))
+      operation->SetHandler(IAsyncHandler::_duplicate(handler));
   }
 
   void AsyncServerImpl::CancelAllOperations()
@@ -258,26 +264,29 @@ namespace Krovane
 
   void AsyncServerImpl::RetireExceptionHolders()
   {
-    std::vector<PortableServer::ObjectId> holders;
+    std::deque<PortableServer::ObjectId> holders;
     {
       ACE_GUARD(ACE_Thread_Mutex, guard, m_holderLock);
       holders.swap(m_holders);
     }
     PortableServer::POA_var poa = _default_POA();
     for (const PortableServer::ObjectId& id : holders)
+      RetireHolder(poa.in(), id);
+  }
+
+  void AsyncServerImpl::RetireHolder(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id)
+  {
+    try
     {
-      try
-      {
-        poa->deactivate_object(id);
-      }
-      catch (const PortableServer::POA::ObjectNotActive&)
-      {
-        // raised by its client, and gone since
-      }
-      catch (const CORBA::Exception& ex)
-      {
-        KroOrb::PrintException(ex, "AsyncServerImpl::RetireExceptionHolders");
-      }
+      poa->deactivate_object(id);
+    }
+    catch (const PortableServer::POA::ObjectNotActive&)
+    {
+      // raised by its client, and gone since
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsyncServerImpl::RetireExceptionHolders");
     }
   }
 
@@ -293,21 +302,31 @@ namespace Krovane
     return true;
   }
 
+  void AsyncServerImpl::SetExceptionHoldersKept(std::size_t n)
+  {
+    if (n > 0)
+      s_holdersKept.store(n);
+  }
+
   IAsyncExceptionHolder_ptr AsyncServerImpl::CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder)
   {
     PortableServer::POA_var poa = _default_POA();
     PortableServer::ServantBase_var ownership = holder;
     PortableServer::ObjectId_var id = UnguessableObjectIds::Activate(poa.in(), holder);
+    PortableServer::ObjectId_var retired;
     {
       ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_holderLock, IAsyncExceptionHolder::_nil());
-      // Forget the holders its clients have raised (and so retired) since.
-      m_holders.erase(std::remove_if(m_holders.begin(), m_holders.end(),
-                                     [&poa](const PortableServer::ObjectId& held) {
-                                       return !IsActive(poa.in(), held);
-                                     }),
-                      m_holders.end());
+      // Ids of holders raised since stay until their turn: no look at the
+      // others, whose number a failing client decides.
       m_holders.push_back(id.in());
+      if (m_holders.size() > s_holdersKept.load())
+      {
+        retired = new PortableServer::ObjectId(m_holders.front());
+        m_holders.pop_front();
+      }
     }
+    if (retired.operator->())
+      RetireHolder(poa.in(), retired.in());
     CORBA::Object_var reference = poa->servant_to_reference(holder);
     IAsyncExceptionHolder_var result = IAsyncExceptionHolder::_narrow(reference.in());
     if (CORBA::is_nil(result.in()))

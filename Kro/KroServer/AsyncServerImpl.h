@@ -1,7 +1,8 @@
 // AsyncServerImpl: the servant base of server objects that offer
 // IAsyncServer: everything a SyncServerImpl does, plus the bookkeeping of
-// asynchronous operations in two lists (active: waiting or running;
-// finished: ended, queryable until the object goes), the three IAsyncServer
+// asynchronous operations (active: waiting or running, in a list;
+// finished: ended, found by id, the latest FinishedOperations::KeptPerObject
+// of them queryable until the object goes), the three IAsyncServer
 // operations, and two services for application code (a time-out on a
 // handler relay, and a reference for an exception holder).
 //
@@ -14,11 +15,15 @@
 #define KROSERVER_ASYNCSERVERIMPL_H
 
 #include "KroServer/AsynchronousOperationList.h"
+#include "KroServer/FinishedOperations.h"
 #include "KroServer/SyncServerImpl.h"
 
 #include <ace/Recursive_Thread_Mutex.h>
 #include <ace/Thread_Mutex.h>
 
+#include <atomic>
+#include <cstddef>
+#include <deque>
 #include <vector>
 
 namespace Krovane
@@ -57,7 +62,11 @@ namespace Krovane
     // (UnguessableObjectIds) and returns its reference (the caller owns it;
     // nil, logged, if it cannot be narrowed). Takes over the
     // caller's reference to holder: the caller must not use it afterwards.
+    // At most SetExceptionHoldersKept of them stay active per object, the
+    // oldest retired first.
     IAsyncExceptionHolder_ptr CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder);
+    // Exception holders kept active per object (n > 0; 100 unless set).
+    static void SetExceptionHoldersKept(std::size_t n);
 
   protected:
     // Moves an operation to the finished list when the scope ends, on every
@@ -84,22 +93,29 @@ namespace Krovane
     // Deactivates the exception holders made by CreateKroExceptionHolder
     // that are still active (a client that never raised them).
     void RetireExceptionHolders();
+    // Deactivates one holder; one already gone is no failure.
+    static void RetireHolder(PortableServer::POA_ptr poa, const PortableServer::ObjectId& id);
 
     // The first active operation with that id, else null; m_asyncLock held.
     AsynchronousOperation* FindActive(int operationId);
-    // The first finished operation with that id, else null; m_asyncLock held.
+    // The finished operation with that id (if still kept), else null; m_asyncLock held.
     AsynchronousOperation* FindFinished(int operationId);
+    // An active or kept finished operation with that id, else null; m_asyncLock held.
+    AsynchronousOperation* FindOperation(int operationId);
+    // The InvalidOperationId for an id neither active nor kept.
+    static InvalidOperationId UnknownOperation(int operationId);
     // Appends operation to the finished list unless it stands there; m_asyncLock held.
     void AddFinished(AsynchronousOperation* operation);
 
     // Taken before the pool's queue lock, an operation's and a relay's lock.
     ACE_Recursive_Thread_Mutex m_asyncLock;
     AsynchronousOperationList* m_activeOperations;    // guarded by m_asyncLock; submitted, not ended
-    AsynchronousOperationList* m_finishedOperations;  // guarded by m_asyncLock; ended, finished or cancelled
+    FinishedOperations* m_finishedOperations;  // guarded by m_asyncLock; ended, finished or cancelled
 
   private:
     ACE_Thread_Mutex m_holderLock;  // taken alone
-    std::vector<PortableServer::ObjectId> m_holders;  // guarded by m_holderLock; ids of the holders made
+    std::deque<PortableServer::ObjectId> m_holders;  // guarded by m_holderLock; ids of the holders made, oldest first
+    static std::atomic<std::size_t> s_holdersKept;   // bound on m_holders
   };
 }
 

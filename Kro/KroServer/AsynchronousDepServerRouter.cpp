@@ -103,6 +103,7 @@ namespace Krovane
       m_activeOperations->push_back(operation);
       m_lastOperation = operation;
     }
+    operation->SetOwner(UserName());
     operation->HoldRouter();
     s_pThreadPoolThreadingPolicy->Submit(operation);
     return id;

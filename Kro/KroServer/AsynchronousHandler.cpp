@@ -1,6 +1,7 @@
 #include "KroServer/AsynchronousHandler.h"
 
 #include "KroDazadared/KroSystem.h"
+#include "KroServer/BoundedText.h"
 #include "KroServer/OperationRegistry.h"
 #include "OrbLayer/PrintException.h"
 #include "KroServer/RelayDelivery.h"
@@ -24,6 +25,7 @@ namespace Krovane
     const char* userFailure;    // printed with a user exception before it is re-raised; null: silent
     const char* escaped;        // printed with a system exception that escapes the handling; null: silent
     bool swallowOther;          // a non-CORBA exception is logged and ends there, instead of propagating
+    bool superseded;            // a later callback of the operation tells the client more (a place, progress, status)
   };
 
   namespace
@@ -37,6 +39,7 @@ namespace Krovane
     const std::size_t kDrainBound = 64;
 
     std::atomic<AsynchronousHandler::Delivery> s_defaultDelivery{AsynchronousHandler::Delivery::kWaiting};
+    std::atomic<int> s_detachAfterTimeouts{3};
 
     // A callback's argument as the outbox keeps it (Kept) and hands it back (Used).
     template <typename T>
@@ -60,14 +63,19 @@ namespace Krovane
     s_defaultDelivery.store(delivery);
   }
 
+  void AsynchronousHandler::SetDetachAfterTimeouts(int n)
+  {
+    s_detachAfterTimeouts.store(n > 0 ? n : 0);
+  }
+
   AsynchronousHandler::AsynchronousHandler()
-    : m_proxy(Krovane::IAsyncHandler::_nil()), m_timeout(0), m_refCount(1),
+    : m_proxy(Krovane::IAsyncHandler::_nil()), m_timeout(0), m_timeoutsInARow(0), m_refCount(1),
       m_delivery(s_defaultDelivery.load()), m_scheduled(false)
   {
   }
 
   AsynchronousHandler::AsynchronousHandler(Krovane::IAsyncHandler_ptr handler)
-    : m_proxy(Krovane::IAsyncHandler::_duplicate(handler)), m_timeout(0), m_refCount(1),
+    : m_proxy(Krovane::IAsyncHandler::_duplicate(handler)), m_timeout(0), m_timeoutsInARow(0), m_refCount(1),
       m_delivery(s_defaultDelivery.load()), m_scheduled(false)
   {
   }
@@ -159,6 +167,7 @@ namespace Krovane
     // Callbacks queued until now belong to the handler they were made for
     // (or to none, when detached).
     DrainOutbox(kOutboxBound + 1);
+    m_timeoutsInARow = 0;
     if (CORBA::is_nil(handler))
       m_proxy = Krovane::IAsyncHandler::_nil();
     else if (m_timeout > 0)
@@ -220,13 +229,24 @@ namespace Krovane
       try
       {
         call(m_proxy.in());
+        m_timeoutsInARow = 0;
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kSent);
       }
       catch (const CORBA::TIMEOUT& ex)
       {
-        // Slow, not gone: the next callback tries again.
+        // Slow, not gone: the next callback tries again, unless this client
+        // has let several in a row time out; it would hold a delivery thread
+        // for the time-out on every callback of its operation.
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kTimedOut);
         KroOrb::PrintException(ex, texts.timedOut);
+        const int detachAfter = s_detachAfterTimeouts.load();
+        if (detachAfter > 0 && ++m_timeoutsInARow >= detachAfter)
+        {
+          ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) AsynchronousHandler: client detached after %d callbacks in a row "
+                                         "timed out\n"), m_timeoutsInARow));
+          m_proxy = Krovane::IAsyncHandler::_nil();
+          Metrics().CountClientDetached();
+        }
       }
       catch (const CORBA::SystemException& ex)
       {
@@ -295,6 +315,13 @@ namespace Krovane
     {
       ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
       full = m_outbox.size() >= kOutboxBound;
+      if (full)
+      {
+        // A client behind its operation: the places, progress and texts it
+        // has not been sent yet are told better by the later ones.
+        m_outbox.remove_if([](const QueuedCallback& queued) { return queued.texts->superseded; });
+        full = m_outbox.size() >= kOutboxBound;
+      }
       m_outbox.push_back(std::move(callback));
       if (!m_scheduled && !full)
         m_scheduled = schedule = true;
@@ -357,7 +384,7 @@ namespace Krovane
 
   void AsynchronousHandler::Queued(CORBA::Long position)
   {
-    static const CallTexts texts = {"Queued method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"Queued method timed out\n", kNoText, kNoText, kNoText, false, true};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Queued, position);
   }
 
@@ -365,41 +392,42 @@ namespace Krovane
   {
     static const CallTexts texts = {"Status method timed out\n", "m_proxy->Status",
                                     "AsynchronousHandler::Status Exception",
-                                    "AsynchronousHandler::Status SystemException", true};
-    OperationRegistry::NoteStatusOfCurrent(text);
-    Forward(texts, &Krovane::_objref_IAsyncHandler::Status, text);
+                                    "AsynchronousHandler::Status SystemException", true, true};
+    const std::string kept = BoundedText::Of(text);
+    OperationRegistry::NoteStatusOfCurrent(kept.c_str());
+    Forward(texts, &Krovane::_objref_IAsyncHandler::Status, kept.c_str());
   }
 
   void AsynchronousHandler::Progress(CORBA::Double progress)
   {
     static const CallTexts texts = {"Progress method timed out\n", "m_proxy->Progress",
                                     "AsynchronousHandler::Progress Exception",
-                                    "AsynchronousHandler::Progress SystemException", false};
+                                    "AsynchronousHandler::Progress SystemException", false, true};
     OperationRegistry::NoteProgressOfCurrent(progress);
     Forward(texts, &Krovane::_objref_IAsyncHandler::Progress, progress);
   }
 
   void AsynchronousHandler::Results(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"Results method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"Results method timed out\n", kNoText, kNoText, kNoText, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Results, data);
   }
 
   void AsynchronousHandler::Finished(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"Finished method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"Finished method timed out\n", kNoText, kNoText, kNoText, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Finished, data);
   }
 
   void AsynchronousHandler::Error(Krovane::IAsyncExceptionHolder_ptr holder)
   {
-    static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Error, holder);
   }
 
   void AsynchronousHandler::SyncQueued(CORBA::Long position)
   {
-    static const CallTexts texts = {"SyncQueued method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"SyncQueued method timed out\n", kNoText, kNoText, kNoText, false, true};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncQueued, position);
   }
 
@@ -407,33 +435,33 @@ namespace Krovane
   {
     static const CallTexts texts = {"SyncStatus method timed out\n", "m_proxy->SyncStatus",
                                     "AsynchronousHandler::SyncStatus Exception",
-                                    "AsynchronousHandler::SyncStatus SystemException", true};
-    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncStatus, text);
+                                    "AsynchronousHandler::SyncStatus SystemException", true, true};
+    Forward(texts, &Krovane::_objref_IAsyncHandler::SyncStatus, BoundedText::Of(text).c_str());
   }
 
   void AsynchronousHandler::SyncProgress(CORBA::Double progress)
   {
     static const CallTexts texts = {"SyncProgress method timed out\n", "m_proxy->SyncProgress",
                                     "AsynchronousHandler::SyncProgress Exception",
-                                    "AsynchronousHandler::SyncProgress SystemException", false};
+                                    "AsynchronousHandler::SyncProgress SystemException", false, true};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncProgress, progress);
   }
 
   void AsynchronousHandler::SyncResults(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"SyncResults method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"SyncResults method timed out\n", kNoText, kNoText, kNoText, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncResults, data);
   }
 
   void AsynchronousHandler::SyncFinished(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"SyncFinished method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"SyncFinished method timed out\n", kNoText, kNoText, kNoText, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncFinished, data);
   }
 
   void AsynchronousHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder)
   {
-    static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false};
+    static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncError, holder);
   }
 }

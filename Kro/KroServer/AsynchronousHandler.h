@@ -4,8 +4,9 @@
 // The operation is given the relay's reference instead of the client's.
 // Every callback reaching the relay is forwarded to the client's handler
 // (m_proxy), one at a time, optionally bounded by a time-out. A client that
-// does not answer in time is told about on standard output and stays
-// attached; a client that has gone (any other system exception) is
+// does not answer in time is logged and stays attached until a number of
+// its callbacks in a row have timed out (SetDetachAfterTimeouts, default
+// 3), then it is detached; a client that has gone (any other system exception) is
 // detached, so that later callbacks do nothing and the operation never
 // fails because of it. A user exception of the client's handler goes back
 // to the code that made the callback. setProxyHandler attaches another
@@ -29,8 +30,10 @@
 // detach and error rules. A client's failure that the caller would have
 // seen (a user exception, or an exception that escapes the handling) is
 // raised to whoever makes the relay's next callback, after that callback
-// has been queued. A full outbox makes the caller send it itself, so a
-// client slower than its operation costs bounded memory.
+// has been queued. A full outbox first drops its places, progress and
+// status texts (later ones supersede them); only an outbox full of other
+// callbacks makes the caller send it itself, so a client slower than its
+// operation costs bounded memory and rarely holds the caller.
 //
 // Threads: any thread may call everything. m_lock serialises the callbacks
 // and guards m_proxy and m_timeout; it is held across each remote call, so a
@@ -62,6 +65,9 @@ namespace Krovane
 
     // The delivery of relays constructed from now on (kWaiting unless set).
     static void SetDefaultDelivery(Delivery delivery);
+    // Callbacks in a row that time out before a relay detaches its client
+    // (n > 0; 0: never). 3 unless set.
+    static void SetDetachAfterTimeouts(int n);
 
     // Detached: no client handler, no time-out.
     AsynchronousHandler();
@@ -166,6 +172,7 @@ namespace Krovane
     Krovane::IAsyncHandler_var m_proxy;  // the client's handler; nil when detached
     ACE_Thread_Mutex m_lock;             // guards m_proxy and m_timeout; held across each callback
     int m_timeout;                       // the time-out in seconds; 0 when none was set
+    int m_timeoutsInARow;                // guarded by m_lock; callbacks timed out since the last answer
     std::atomic<CORBA::ULong> m_refCount;  // references to the servant
     std::atomic<Delivery> m_delivery;      // how callbacks are delivered
 

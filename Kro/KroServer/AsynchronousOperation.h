@@ -109,6 +109,8 @@ namespace Krovane
     // operation with it: the caller must not touch the operation afterwards.
     void HoldRouter();
     void ReleaseRouter();
+    // Whether the pool may still have it (held, not yet released).
+    bool HoldsRouter() const { return m_holdsRouter.load(); }
 
     // The client's object will get no more callbacks: the relay is
     // deactivated in poa and the handler dropped. Errors are printed.

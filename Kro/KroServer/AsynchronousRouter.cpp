@@ -1,5 +1,7 @@
 #include "KroServer/AsynchronousRouter.h"
 
+#include "KroServer/BoundedText.h"
+
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/ServerStop.h"
@@ -147,7 +149,7 @@ namespace Krovane
       id = MakeNewOperationID();
       Krovane::IAsyncServer_var reference = OwnReference<Krovane::IAsyncServer>();
       operation = new (std::nothrow)
-        AsynchronousOperation(reference.in(), name.c_str(), id, handler, this, parameters);
+        AsynchronousOperation(reference.in(), BoundedText::Of(name).c_str(), id, handler, this, parameters);
     }
     if (!operation)
       return -1;
@@ -156,6 +158,8 @@ namespace Krovane
     if (relay)
       operation->LinkRelay(*relay);
     operation->SetRestartable(restartable);
+    // The pool bounds the threads one user's work holds while others wait.
+    operation->SetOwner(UserName());
 
     operation->SetState(Queued);
     {

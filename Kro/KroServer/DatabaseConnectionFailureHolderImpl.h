@@ -19,7 +19,7 @@ namespace Krovane
   public:
     // An empty message.
     DatabaseConnectionFailureHolderImpl();
-    // The text of message up to its first NUL character.
+    // The text of message as BoundedText keeps it.
     explicit DatabaseConnectionFailureHolderImpl(const std::string& message);
     // Logs "Deleting DatabaseConnectionFailureHolderImpl".
     virtual ~DatabaseConnectionFailureHolderImpl();

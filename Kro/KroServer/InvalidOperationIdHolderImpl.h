@@ -19,7 +19,7 @@ namespace Krovane
   public:
     // An empty message.
     InvalidOperationIdHolderImpl();
-    // The text of message up to its first NUL character.
+    // The text of message as BoundedText keeps it.
     explicit InvalidOperationIdHolderImpl(const std::string& message);
     // Logs "Deleting InvalidOperationIdHolderImpl".
     virtual ~InvalidOperationIdHolderImpl();

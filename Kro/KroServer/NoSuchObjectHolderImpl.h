@@ -19,7 +19,7 @@ namespace Krovane
   public:
     // An empty message.
     NoSuchObjectHolderImpl();
-    // The text of message up to its first NUL character.
+    // The text of message as BoundedText keeps it.
     explicit NoSuchObjectHolderImpl(const std::string& message);
     // Logs "Deleting NoSuchObjectHolderImpl".
     virtual ~NoSuchObjectHolderImpl();

@@ -9,6 +9,7 @@
 #include "KroServer/OperationQueueEntry.h"
 
 #include <chrono>
+#include <cstddef>
 #include <list>
 #include <vector>
 
@@ -42,6 +43,23 @@ namespace Krovane
     // Takes the front entry out and returns its item; null when empty.
     // enqueuedAt, when given, becomes the time the entry was queued.
     Dispatchable* Dequeue(std::chrono::steady_clock::time_point* enqueuedAt = nullptr);
+    // Takes out the front-most of the first bound entries whose item takes
+    // returns true for, else the front one when orFront, and returns its item;
+    // null when none is taken.
+    template <typename Predicate>
+    Dispatchable* DequeueFirst(const Predicate& takes, std::size_t bound, bool orFront,
+                               std::chrono::steady_clock::time_point* enqueuedAt = nullptr)
+    {
+      std::size_t looked = 0;
+      for (iterator it = begin(); it != end() && looked < bound; ++it, ++looked)
+        if (takes((*it)->m_item))
+        {
+          if (it != begin())
+            splice(begin(), *this, it);
+          return Dequeue(enqueuedAt);
+        }
+      return orFront ? Dequeue(enqueuedAt) : nullptr;
+    }
     // Takes out the front-most entry of work and returns work; null when
     // work is null or not queued.
     Dispatchable* Extract(Dispatchable* work);

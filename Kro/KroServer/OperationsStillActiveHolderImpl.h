@@ -19,7 +19,7 @@ namespace Krovane
   public:
     // An empty message.
     OperationsStillActiveHolderImpl();
-    // The text of message up to its first NUL character.
+    // The text of message as BoundedText keeps it.
     explicit OperationsStillActiveHolderImpl(const std::string& message);
     // Logs "Deleting OperationsStillActiveHolderImpl".
     virtual ~OperationsStillActiveHolderImpl();

@@ -65,7 +65,6 @@ namespace Krovane
     PortableServer::ObjectId_var id = IdOf(object);
     const int maxObjects = UserLimits::MaxObjectsPerUser();
     std::string user;
-    if (maxObjects > 0)
     {
       PortableServer::ServantBase_var holder;
       if (SyncServerImpl* server = ServerOf(object, holder))
@@ -74,13 +73,15 @@ namespace Krovane
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
     if (find(id.in()) != end())
       return 0;
-    if (maxObjects > 0 && SumOverObjectsOf(user, [](SyncServerImpl&) { return 1; }) >= maxObjects)
+    auto held = m_objectsOf.find(user);
+    if (maxObjects > 0 && held != m_objectsOf.end() && held->second >= maxObjects)
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: user \"%C\" has %d server objects, the limit; "
                                     "another refused\n"), user.c_str(), maxObjects));
       throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
     }
     insert(value_type(id.in(), Krovane::ISyncServer::_duplicate(object)));
+    CountUser(id.in(), user, +1);
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable::AddObject() Added Object\n")));
     return 1;
   }
@@ -94,7 +95,25 @@ namespace Krovane
       return 0;
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable::RemoveObject() removed object\n")));
     erase(entry);
+    CountUser(id.in(), std::string(), -1);
     return 1;
+  }
+
+  void ServerObjectTable::CountUser(const PortableServer::ObjectId& id, const std::string& user, int by)
+  {
+    if (by > 0)
+    {
+      m_userOf[id] = user;
+      ++m_objectsOf[user];
+      return;
+    }
+    auto known = m_userOf.find(id);
+    if (known == m_userOf.end())
+      return;
+    auto held = m_objectsOf.find(known->second);
+    if (held != m_objectsOf.end() && --held->second <= 0)
+      m_objectsOf.erase(held);
+    m_userOf.erase(known);
   }
 
   void ServerObjectTable::NumObjectsAndActiveOperations(int& numObjects, int& numOperations)
@@ -258,5 +277,7 @@ namespace Krovane
       m_poa->deactivate_object(id);
     }
     clear();
+    m_userOf.clear();
+    m_objectsOf.clear();
   }
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 namespace Krovane
 {
@@ -33,7 +34,8 @@ namespace Krovane
     // 1 when added, 0 when its id is already present. The table keeps its
     // own reference. POA errors (a reference it did not make) reach the caller.
     // CORBA::NO_RESOURCES (logged) when the object's user already has
-    // UserLimits::MaxObjectsPerUser() objects here.
+    // UserLimits::MaxObjectsPerUser() objects here (counted per user as
+    // objects come and go: the user an object had when it was added).
     int AddObject(Krovane::ISyncServer_ptr object);
     // 1 when removed, 0 when absent.
     int RemoveObject(Krovane::ISyncServer_ptr object);
@@ -72,7 +74,12 @@ namespace Krovane
     // The id of object in m_poa; unlocked.
     PortableServer::ObjectId* IdOf(Krovane::ISyncServer_ptr object);
 
-    ACE_Thread_Mutex m_lock;          // guards the map; taken before any server object's locks
+    // Counts obj's user, known when it was added, one up (by +1) or down (-1); m_lock held.
+    void CountUser(const PortableServer::ObjectId& id, const std::string& user, int by);
+
+    ACE_Thread_Mutex m_lock;          // guards the map and the two below; taken before any server object's locks
+    std::map<PortableServer::ObjectId, std::string, Krovane::ObjectIdComparer> m_userOf;  // guarded by m_lock
+    std::unordered_map<std::string, int> m_objectsOf;  // guarded by m_lock; users with objects here
     PortableServer::POA_var m_poa;    // the POA of the server objects
   };
 }

@@ -23,6 +23,9 @@ namespace Krovane
     const int kSmallestStack = 128000;       // smaller stack sizes are raised to this
     const int kLargeStack = 20000000;        // larger stack sizes are logged
     const char* const kCancelAll = "CancelAllOperations";  // runs before all waiting work
+    // Waiting items looked at for one of a user under the bound: a thread
+    // taking work must not walk a very long queue.
+    const std::size_t kFairLook = 1000;
     const ThreadPoolThreadingPolicy::PlaceReports kDefaultPlaceReports =
       ThreadPoolThreadingPolicy::PlaceReports::kLatest;
   }
@@ -31,7 +34,7 @@ namespace Krovane
 
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(int min, int max)
     : m_idle(0), m_poolSize(0), m_max(max), m_min(min), m_stackSize(0), m_leaving(0),
-      m_startPauseMs(kDefaultStartPauseMs), m_placeReports(kDefaultPlaceReports), m_submitted(false),
+      m_startPauseMs(kDefaultStartPauseMs), m_perUserBound(0), m_placeReports(kDefaultPlaceReports), m_submitted(false),
       m_reporter(new OperationQueueReporter), m_waiting(0),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
@@ -46,7 +49,7 @@ namespace Krovane
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(const ThreadPoolThreadingPolicy& other)
     : BufferedThreadingPolicy(other), m_idle(0), m_poolSize(0), m_max(other.GetMax()),
       m_min(other.GetMin()), m_stackSize(0), m_leaving(0), m_startPauseMs(other.GetStartPause()),
-      m_placeReports(const_cast<ThreadPoolThreadingPolicy&>(other).GetPlaceReports()), m_submitted(false),
+      m_perUserBound(other.GetMaxThreadsPerUser()), m_placeReports(const_cast<ThreadPoolThreadingPolicy&>(other).GetPlaceReports()), m_submitted(false),
       m_reporter(new OperationQueueReporter), m_waiting(0),
       m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
   {
@@ -124,6 +127,25 @@ namespace Krovane
   {
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
     return m_startPauseMs;
+  }
+
+  void ThreadPoolThreadingPolicy::setMaxThreadsPerUser(int n)
+  {
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_poolLock);
+    m_perUserBound = n > 0 ? n : 0;
+  }
+
+  int ThreadPoolThreadingPolicy::GetMaxThreadsPerUser() const
+  {
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 1);
+    return PerUserBound();
+  }
+
+  int ThreadPoolThreadingPolicy::PerUserBound() const
+  {
+    if (m_perUserBound > 0)
+      return m_perUserBound;
+    return m_max / 2 > 0 ? m_max / 2 : 1;
   }
 
   int ThreadPoolThreadingPolicy::GetPoolSize() const
@@ -284,19 +306,65 @@ namespace Krovane
   Dispatchable* ThreadPoolThreadingPolicy::GetOperation(int& keepRunning)
   {
     std::chrono::steady_clock::time_point startedAt;
-    return TakeNext(keepRunning, startedAt);
+    std::string user;
+    Dispatchable* item = TakeNext(keepRunning, startedAt, user);
+    // Whoever runs it here is not counted against its user.
+    HeldByUser released(*this, std::move(user));
+    return item;
+  }
+
+  ThreadPoolThreadingPolicy::HeldByUser::~HeldByUser()
+  {
+    if (m_user.empty())
+      return;
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_pool.m_queueLock);
+      auto held = m_pool.m_heldByUser.find(m_user);
+      if (held != m_pool.m_heldByUser.end() && --held->second <= 0)
+        m_pool.m_heldByUser.erase(held);
+      if (m_pool.m_queue.IsEmpty())
+        return;
+    }
+    // An item of this user may have been left waiting for the thread.
+    m_pool.WakeOne();
+  }
+
+  Dispatchable* ThreadPoolThreadingPolicy::DequeueFairly(int perUserBound, bool spare,
+                                                         std::chrono::steady_clock::time_point* enqueuedAt,
+                                                         std::string& user)
+  {
+    auto underBound = [this, perUserBound](Dispatchable* waiting)
+    {
+      const Operation* operation = dynamic_cast<const Operation*>(waiting);
+      if (!operation || operation->Owner().empty())
+        return true;
+      auto held = m_heldByUser.find(operation->Owner());
+      return held == m_heldByUser.end() || held->second < perUserBound;
+    };
+    Dispatchable* item = m_queue.DequeueFirst(underBound, kFairLook, spare, enqueuedAt);
+    const Operation* operation = dynamic_cast<const Operation*>(item);
+    if (operation && !operation->Owner().empty())
+    {
+      user = operation->Owner();
+      ++m_heldByUser[user];
+    }
+    return item;
   }
 
   Dispatchable* ThreadPoolThreadingPolicy::TakeNext(int& keepRunning,
-                                                    std::chrono::steady_clock::time_point& startedAt)
+                                                    std::chrono::steady_clock::time_point& startedAt,
+                                                    std::string& user)
   {
     Dispatchable* item = nullptr;
     std::chrono::steady_clock::time_point enqueuedAt;
     unsigned long seen = 0;
+    int perUserBound = 1;
+    bool spare = false;
     {
       ACE_GUARD_RETURN(ACE_Thread_Mutex, queueGuard, m_queueLock, nullptr);
       {
         ACE_GUARD_RETURN(ACE_Thread_Mutex, poolGuard, m_poolLock, nullptr);
+        perUserBound = PerUserBound();
         // Threads that have already decided to end no longer count, or
         // several could end at once and leave the pool below its minimum.
         if (m_queue.IsEmpty() && m_poolSize - m_leaving > m_min)
@@ -306,12 +374,14 @@ namespace Krovane
           return nullptr;
         }
         ++m_idle;
+        // Another thread waits for work, or one more may be started.
+        spare = m_idle > 1 || m_poolSize < m_max;
       }
       // Read while the queue is still locked: any item this look misses is
       // queued later, and its wake-up is counted later still.
       seen = m_wakeUps.load();
       if (CanDispatchNow())
-        item = m_queue.Dequeue(&enqueuedAt);
+        item = DequeueFairly(perUserBound, spare, &enqueuedAt, user);
       UpdatePlaces(item);
     }
     if (item)
@@ -380,7 +450,9 @@ namespace Krovane
     while (keepRunning)
     {
       std::chrono::steady_clock::time_point startedAt;
-      Dispatchable* item = TakeNext(keepRunning, startedAt);
+      std::string user;
+      Dispatchable* item = TakeNext(keepRunning, startedAt, user);
+      HeldByUser held(*this, std::move(user));
       if (!item)
         continue;
       CurrentOperation current(dynamic_cast<SynchronousOperation*>(item));

@@ -10,6 +10,11 @@
 // change under the queue's lock, or the latest place from the reporter's
 // thread outside it. The queue wait and run time of each item go to
 // ServerMetrics.
+// One user's operations (Operation::Owner) hold at most a bound of the
+// threads while another user's could use one (setMaxThreadsPerUser): a
+// thread takes the front-most item of a user under the bound; an item of a
+// user at the bound only while another thread stays free or can be started,
+// so the last free thread is kept for other users.
 //
 // Ownership: the pool never owns a work item; the submitter keeps each one
 // alive until it has run or has been removed. The pool owns its condition
@@ -34,6 +39,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Krovane
@@ -74,6 +81,12 @@ namespace Krovane
     // The pause after each new thread, in milliseconds (1000 unless set;
     // 0: none): 1 and the change when milliseconds >= 0, else 0.
     int setStartPause(int milliseconds);
+
+    // Threads one user's operations may hold while other users' operations
+    // wait: n > 0, or 0 for the fair default, half of the maximum (at least 1).
+    void setMaxThreadsPerUser(int n);
+    // The bound in force now (the default worked out from the maximum).
+    int GetMaxThreadsPerUser() const;
 
     // The settings and counters, each read under m_poolLock.
     int GetStartPause() const;
@@ -141,15 +154,38 @@ namespace Krovane
     virtual int CanDispatchNow() override;
 
   private:
+    // Counts a thread against the user of the item it took until the scope
+    // ends (the item may be gone by then: the user is kept by name).
+    class HeldByUser
+    {
+    public:
+      HeldByUser(ThreadPoolThreadingPolicy& pool, std::string user) : m_pool(pool), m_user(std::move(user)) {}
+      ~HeldByUser();
+      HeldByUser(const HeldByUser&) = delete;
+      HeldByUser& operator=(const HeldByUser&) = delete;
+
+    private:
+      ThreadPoolThreadingPolicy& m_pool;
+      const std::string m_user;  // empty: counted for nobody
+    };
+
     // GetOperation, giving also the time the item left the queue (its wait
-    // is recorded).
-    Dispatchable* TakeNext(int& keepRunning, std::chrono::steady_clock::time_point& startedAt);
+    // is recorded) and the user it is counted for (counted already).
+    Dispatchable* TakeNext(int& keepRunning, std::chrono::steady_clock::time_point& startedAt,
+                           std::string& user);
+    // Takes the next item, preferring users under their bound of threads
+    // (one over it only when spare), and counts it for its user (returned in
+    // user); null when none may run now. m_queueLock held.
+    Dispatchable* DequeueFairly(int perUserBound, bool spare, std::chrono::steady_clock::time_point* enqueuedAt,
+                                std::string& user);
     // Works out the places of the waiting items and tells them or posts them
     // to the reporter (see PlaceReports), after left was taken out of the
     // queue (null: none was); m_queueLock held.
     void UpdatePlaces(Dispatchable* left);
     // The queue length for Snapshot; m_queueLock held.
     void NoteQueueLength();
+    // The per-user bound in force; m_poolLock held.
+    int PerUserBound() const;
     // Starts one thread; m_poolLock held. Returns whether it did.
     bool StartThread();
     // Lets one waiting thread go (or the next one about to wait).
@@ -183,6 +219,9 @@ namespace Krovane
     int m_stackSize;  // guarded by m_poolLock; stack size of new threads; 0: the default
     int m_leaving;    // guarded by m_poolLock; threads that have decided to end and not yet ended
     int m_startPauseMs;  // guarded by m_poolLock; pause after starting a thread
+    int m_perUserBound;  // guarded by m_poolLock; threads per user while others wait; 0: half of m_max
+    // guarded by m_queueLock; threads running each user's items (users at 0 are erased)
+    std::unordered_map<std::string, int> m_heldByUser;
     static const int kDefaultStartPauseMs = 1000;
     PlaceReports m_placeReports;  // guarded by m_queueLock
     bool m_submitted;             // guarded by m_queueLock; fixes m_placeReports

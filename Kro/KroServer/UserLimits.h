@@ -1,14 +1,14 @@
 // UserLimits: the process's bounds per user (UserVerifier::UserOf names
-// the user): live server objects in the object table, and asynchronous
-// operations waiting in the pool's queue. 0 means no bound, the default.
+// the user): live server objects in the object table, asynchronous
+// operations waiting in the pool's queue, and the size of a user token.
+// 0 means no bound, the default of the first two (the kit sets its own).
 //
 // A factory's AddObjectToTable beyond the object bound raises
 // CORBA::NO_RESOURCES; a submission beyond the queue bound raises
-// CORBA::IMP_LIMIT; both are logged with the user and the bound. Checking
-// costs a walk over the objects in the table (bench/UserLimitsBench: about
-// 1 us for 10 objects, 15 us for 100, 170 us for 1000 per check, against
-// some 300 us of CPU for a whole operation), so it is done only while a
-// bound is set, and no bound is set by default.
+// CORBA::IMP_LIMIT; a longer token CORBA::BAD_PARAM (4096 octets unless
+// set); each is logged with the bound. The table keeps a count of objects
+// per user; the queue bound is checked by a walk over the user's objects
+// in the table (bench/UserLimitsBench), so only while it is set.
 //
 // Threads: set at start-up or at any time later, from any thread.
 #ifndef KROSERVER_USERLIMITS_H
@@ -25,6 +25,9 @@ namespace Krovane
     // Operations of one user that may wait in the queue; 0: no bound.
     static void SetMaxQueuedOperationsPerUser(int count);
     static int MaxQueuedOperationsPerUser();
+    // Octets of a user token (CreateObject, UpdateUserToken); 0: no bound.
+    static void SetMaxTokenOctets(int count);
+    static int MaxTokenOctets();
   };
 }
 

@@ -1,5 +1,7 @@
 #include "KroServer/UserVerifier.h"
 
+#include "KroServer/UserLimits.h"
+
 #include <ace/Log_Msg.h>
 
 #include <atomic>
@@ -33,6 +35,15 @@ namespace Krovane
 
   void UserVerifier::Check(const Krovane::UserToken& token)
   {
+    // Every object keeps its token: a client's megabyte token would stay as
+    // long as the object.
+    const int most = UserLimits::MaxTokenOctets();
+    if (most > 0 && token.length() > static_cast<CORBA::ULong>(most))
+    {
+      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused, the most is %d\n"),
+                 static_cast<unsigned>(token.length()), most));
+      throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+    }
     std::shared_ptr<UserVerifier> verifier = Installed();
     if (!verifier)
       return;
