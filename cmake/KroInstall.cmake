@@ -13,7 +13,9 @@ install(TARGETS KroOrbLayer17 KroDazadared17 Dazadared17 KroServer17 KroStatus17
 foreach(dir OrbLayer KroDazadared Dazadared KroServer KroStatus KroKit KroClient)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/Kro/${dir}/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kro/${dir}
-    FILES_MATCHING PATTERN "*.h")
+    FILES_MATCHING PATTERN "*.h"
+    # The ORB layer's version-dependent internals: not for applications.
+    PATTERN "OrbVersion.h" EXCLUDE PATTERN "TlsContext.h" EXCLUDE)
 endforeach()
 install(FILES ${KRO_IDL_OUTPUT_DIR}/Krovane.hh DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kro/KroDazadared)
 install(FILES ${PROJECT_SOURCE_DIR}/idl/Krovane.idl DESTINATION ${CMAKE_INSTALL_DATADIR}/Kro/idl)

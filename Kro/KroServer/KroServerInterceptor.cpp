@@ -35,7 +35,9 @@ namespace Krovane
     // dynamic_cast walks the whole hierarchy (thousands of instructions, the
     // greater part of a request's cost here): it is made once per class and
     // thread, and later servants of the class are reached by the offsets it
-    // found, which are fixed for a complete object's class.
+    // found, which are fixed for a complete object's class. Only where the
+    // ORB layer hands out the ORB's servant (ServerRequestInfo::orb_servant,
+    // checked per omniORB version); elsewhere the POA current answers.
     struct ServantClass
     {
       const std::type_info* type = nullptr;  // the servants' complete class; null: unused
@@ -100,18 +102,6 @@ namespace Krovane
         return true;
       const ServantClass& kind = ClassOf(servant);
       return !kind.isServant || kind.isSyncServer || kind.isHolder;
-    }
-
-    // Whether servant is still active in its POA, read from the servant's
-    // own list of activations under the ORB's lock: what id_to_servant would
-    // answer for a server object (active under one id, in one POA), without
-    // a look-up of the POA's table on every reply.
-    bool StillActive(PortableServer::Servant servant)
-    {
-      if (!servant)
-        return false;
-      omni_tracedmutex_lock sync(*omni::internalLock);
-      return !static_cast<omniServant*>(servant)->_activations().empty();
     }
 
     // Deactivates the upcall's target. Its POA and id are asked of the POA
@@ -275,7 +265,7 @@ namespace Krovane
       frame.server->RemoveOperation(frame.record);
     try
     {
-      if (!StillActive(frame.servant.in()))
+      if (!info->servant_active(frame.servant.in()))
         throw PortableServer::POA::ObjectNotActive();
       if (Named(operation, "Remove"))
         DeactivateTarget(info);

@@ -1,8 +1,8 @@
 #include "OrbLayer/RoundtripTimeoutPolicy.h"
 
+#include "OrbLayer/OrbInternals.h"
 #include "OrbLayer/OrbShutdown.h"
 
-#include <omniORB4/internal/omniIdentity.h>
 #include <omniORB4/omniORB.h>
 
 #include <limits>
@@ -12,20 +12,6 @@ namespace KroOrb
   namespace
   {
     const TimeT kTimeTPerMillisecond = 10000ULL;
-
-    // omniORB keeps a reference's call time-out in the private member
-    // omniObjRef::pd_timeout and offers a setter but no getter. An explicit
-    // instantiation may name a private member: this one hands its address
-    // to CallTimeoutMember, for reading only.
-    omni_time_t omniObjRef::*CallTimeoutMember();
-
-    template <omni_time_t omniObjRef::*Member>
-    struct CallTimeoutAccess
-    {
-      friend omni_time_t omniObjRef::*CallTimeoutMember() { return Member; }
-    };
-
-    template struct CallTimeoutAccess<&omniObjRef::pd_timeout>;
   }
 
   RoundtripTimeoutPolicy::RoundtripTimeoutPolicy(TimeT relativeExpiry)
@@ -72,29 +58,7 @@ namespace KroOrb
     CheckOrbNotShutDown(orb);
     // A proxy of its own: a bound put on it must not reach the holders of
     // target, and nobody else calls through it while the bound is put on it.
-    // Made from target's IOR as the ORB keeps it (what string_to_object
-    // would make, without writing the IOR out and parsing it back).
-    omniObjRef* source = target->_PR_getobj();
-    omniIOR* ior = source->_getIOR();  // consumed by createObjRef
-    omniObjRef* proxy = nullptr;
-    {
-      omni_tracedmutex_lock sync(*omni::internalLock);
-      // A remote object's identity (its address, its connections) is shared
-      // rather than built again from the IOR; not when target was forwarded
-      // elsewhere, nor for an object of this process, whose identity the
-      // ORB picks as the object's activation changes.
-      omniIdentity* identity = source->_isForwardLocation() ? nullptr : source->_identity();
-      if (identity && identity->inThisAddressSpace())
-        identity = nullptr;
-      proxy = omni::createObjRef(repoId ? repoId : CORBA::Object::_PD_repoId, ior, true, identity);
-    }
-    if (!proxy)
-      throw CORBA::INV_OBJREF(0, CORBA::COMPLETED_NO);
-    // target was narrowed to repoId already, and its holder calls it: the
-    // first call through the proxy finds out whether the object is there,
-    // without a LocateRequest round trip of its own before it.
-    proxy->_noExistentCheck();
-    return static_cast<CORBA::Object_ptr>(proxy->_ptrToObjRef(CORBA::Object::_PD_repoId));
+    return OrbInternals::NewProxy(orb, target, repoId);
   }
 
   void ApplyPolicy(CORBA::Object_ptr reference, const RoundtripTimeoutPolicy& policy)
@@ -108,7 +72,9 @@ namespace KroOrb
   {
     if (CORBA::is_nil(reference))
       return 0;
-    const omni_time_t& bound = reference->_PR_getobj()->*CallTimeoutMember();
-    return static_cast<TimeT>(bound.s) * kTimeTPerSecond + static_cast<TimeT>(bound.ns) / 100;
+    unsigned long seconds = 0;
+    unsigned long nanoseconds = 0;
+    OrbInternals::CallTimeout(reference, seconds, nanoseconds);
+    return static_cast<TimeT>(seconds) * kTimeTPerSecond + static_cast<TimeT>(nanoseconds) / 100;
   }
 }

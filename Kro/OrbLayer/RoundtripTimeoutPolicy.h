@@ -95,6 +95,8 @@ namespace KroOrb
 
   // The call time-out that omniORB applies to calls through reference, in
   // units of 100 ns; 0 when it has none of its own (nil included).
+  // CORBA::NO_IMPLEMENT where omniORB's internals were not checked
+  // (OrbInternals.h): omniORB has no getter for it.
   TimeT RoundtripTimeoutOf(CORBA::Object_ptr reference);
 }
 

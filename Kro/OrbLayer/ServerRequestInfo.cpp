@@ -1,5 +1,6 @@
 #include "OrbLayer/ServerRequestInfo.h"
 #include "OrbLayer/InterceptorRegistry.h"
+#include "OrbLayer/OrbInternals.h"
 
 namespace PortableInterceptor
 {
@@ -28,6 +29,27 @@ namespace PortableInterceptor
   CORBA::Object_ptr ServerRequestInfo::target() const { return Current()->get_reference(); }
 
   PortableServer::Servant ServerRequestInfo::servant() const { return Current()->get_servant(); }
+
+  omniServant* ServerRequestInfo::orb_servant() const { return KroOrb::OrbInternals::UpcallServant(m_servant); }
+
+  bool ServerRequestInfo::servant_active(PortableServer::Servant servant) const
+  {
+    if (!servant)
+      return false;
+    if (KroOrb::OrbInternals::Checked())
+      return KroOrb::OrbInternals::HasActivation(servant);
+    try
+    {
+      const PortableServer::POA_var poa = target_poa();
+      const PortableServer::ObjectId_var id = object_id();
+      const PortableServer::ServantBase_var active = poa->id_to_servant(id.in());
+      return active.in() == servant;
+    }
+    catch (const PortableServer::POA::ObjectNotActive&)
+    {
+      return false;
+    }
+  }
 
   PortableServer::Servant ServerRequestInfo::upcall_servant() const
   {

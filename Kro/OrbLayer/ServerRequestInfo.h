@@ -33,8 +33,12 @@ namespace PortableInterceptor
     // PortableServer servant.
     PortableServer::Servant upcall_servant() const;
     // The ORB's own servant of the upcall, as it was given (no cast); valid
-    // for the upcall.
-    omniServant* orb_servant() const { return m_servant; }
+    // for the upcall. Null where omniORB's internals were not checked
+    // (OrbInternals.h): the caller then asks the POA current.
+    omniServant* orb_servant() const;
+    // Whether servant, the target's, is still active in the target's POA
+    // (it is not once deactivate_object was called for it).
+    bool servant_active(PortableServer::Servant servant) const;
 
     // In send_exception: the exception being sent (a servant's C++
     // exception appears as CORBA::UNKNOWN); null elsewhere.

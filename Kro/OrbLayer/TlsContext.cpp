@@ -49,10 +49,16 @@ namespace KroOrb
     class ThreadEndsItsOpenSslState : public omni::omniInitialiser
     {
     public:
-      static ThreadEndsItsOpenSslState& Hook()
+      // Installs the one hook of the process, once; before ORB_init, as
+      // omniORB's own modules do.
+      static void Install()
       {
-        static ThreadEndsItsOpenSslState* hook = new ThreadEndsItsOpenSslState;  // lives to process end
-        return *hook;
+        static ThreadEndsItsOpenSslState* hook = [] {
+          ThreadEndsItsOpenSslState* made = new ThreadEndsItsOpenSslState;  // lives to process end
+          omni::omniInitialiser::install(made);
+          return made;
+        }();
+        (void)hook;
       }
 
       // Runs in ORB_init, once the ORB's hooks exist; an ORB started again
@@ -80,8 +86,8 @@ namespace KroOrb
 
   TlsContext::TlsContext(const TlsSettings& settings)
     : TlsSettings(settings),
-      sslContext(caFile.c_str(), keyFile.empty() ? nullptr : keyFile.c_str(),
-                 keyPassword.empty() ? nullptr : keyPassword.c_str())
+      OrbSslContext(caFile.c_str(), keyFile.empty() ? nullptr : keyFile.c_str(),
+                    keyPassword.empty() ? nullptr : keyPassword.c_str())
   {
   }
 
@@ -106,7 +112,20 @@ namespace KroOrb
       Refuse("the private key (it does not match the certificate)", keyFile);
   }
 
-  int TlsContext::set_verify_mode()
+#if KRO_OMNIORB_4_2
+  int TlsContext::set_verify_mode() { return VerifyMode(); }
+#else
+  void TlsContext::set_verify()
+  {
+    // -1: accepted connections keep the context's mode rather than one of
+    // omniORB's global settings.
+    pd_verify_mode = VerifyMode();
+    pd_verify_mode_incoming = -1;
+    SSL_CTX_set_verify(get_SSL_CTX(), pd_verify_mode, pd_verify_cb);
+  }
+#endif
+
+  int TlsContext::VerifyMode() const
   {
     return requireClientCertificate ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : SSL_VERIFY_PEER;
   }
@@ -114,11 +133,9 @@ namespace KroOrb
 
 extern "C" bool KroOrbInstallTlsContext(const KroOrb::TlsSettings* settings)
 {
-  if (sslContext::singleton)
+  if (KroOrb::OrbSslContext::singleton)
     return false;
-  // Before ORB_init, as omniORB's own modules do.
-  omni::omniInitialiser::install(&KroOrb::ThreadEndsItsOpenSslState::Hook());
-  // omniORB keeps it for the life of the process.
-  sslContext::singleton = new KroOrb::TlsContext(*settings);
+  KroOrb::ThreadEndsItsOpenSslState::Install();
+  KroOrb::OrbSslContext::singleton = new KroOrb::TlsContext(*settings);  // omniORB's from here on
   return true;
 }
