@@ -1,5 +1,7 @@
 #include "KroKit/CertificateUserVerifier.h"
 
+#include "KroServer/UserTokenOctets.h"
+
 #include <ace/Log_Msg.h>
 
 #include <string>
@@ -13,7 +15,7 @@ namespace KroKit
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CertificateUserVerifier: no verified client certificate; token refused\n")));
       return false;
     }
-    const std::string user(reinterpret_cast<const char*>(token.get_buffer()), token.length());
+    const std::string user = Krovane::UserTokenOctets::Text(token);
     if (user != caller.certificateName)
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CertificateUserVerifier: token is not the certificate's CN \"%C\"; refused\n"),

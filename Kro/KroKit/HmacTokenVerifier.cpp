@@ -1,6 +1,7 @@
 #include "KroKit/HmacTokenVerifier.h"
 
 #include "KroKit/HmacToken.h"
+#include "KroServer/UserTokenOctets.h"
 
 #include <ace/Log_Msg.h>
 
@@ -40,8 +41,7 @@ namespace KroKit
     HmacToken::Verdict verdict = HmacToken::kMalformed;
     if (token.length() <= HmacToken::kMaxLength)
     {
-      const std::string text(reinterpret_cast<const char*>(token.get_buffer()), token.length());
-      verdict = HmacToken::Check(m_key, text, static_cast<long long>(std::time(nullptr)));
+      verdict = HmacToken::Check(m_key, Krovane::UserTokenOctets::Text(token), static_cast<long long>(std::time(nullptr)));
     }
     if (verdict != HmacToken::kValid)
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) HmacTokenVerifier: %C token refused\n"), HmacToken::Describe(verdict)));

@@ -1,16 +1,14 @@
 #include "KroKit/UserTokenText.h"
 
+#include "KroServer/UserTokenOctets.h"
+
 #include <cstdio>
 
 namespace KroKit
 {
   Krovane::UserToken TokenFromText(const std::string& text)
   {
-    Krovane::UserToken token(static_cast<CORBA::ULong>(text.size()));
-    token.length(static_cast<CORBA::ULong>(text.size()));
-    for (CORBA::ULong i = 0; i < token.length(); ++i)
-      token[i] = static_cast<CORBA::Octet>(text[i]);
-    return token;
+    return Krovane::UserTokenOctets::Octets(text);
   }
 
   std::string TokenToText(const Krovane::UserToken& token)

@@ -3,6 +3,7 @@
 #include "KroServer/AsynchronousDepServerOperation.h"
 #include "KroServer/SysExceptionHolderImpl.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
+#include "KroServer/UserTokenOctets.h"
 #include "OrbLayer/PrintException.h"
 
 #include "Dazadared/threadLocalUserPacket.h"
@@ -11,9 +12,9 @@
 #include <ace/Log_Msg.h>
 #include <ace/Thread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <new>
 #include <thread>
 
@@ -78,9 +79,17 @@ namespace Krovane
     m_server = Krovane::IAsyncServer::_duplicate(server);
   }
 
-  int AsynchronousDepServerRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr,
+  int AsynchronousDepServerRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr server,
                                                                IAsyncHandler_ptr handler,
                                                                std::vector<Halvern_Utilities::Variant>* params)
+  {
+    return SubmitAsynchronousOperation(name, server, handler, params, Restartable::No);
+  }
+
+  int AsynchronousDepServerRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr,
+                                                               IAsyncHandler_ptr handler,
+                                                               std::vector<Halvern_Utilities::Variant>* params,
+                                                               Restartable restartable)
   {
     RefuseBeyondQueueLimit();
     AsynchronousDepServerOperation* operation = nullptr;
@@ -99,6 +108,7 @@ namespace Krovane
         return -1;
       // Listed in the same critical section as the test above, so that two
       // submissions at once cannot both pass it.
+      operation->SetRestartable(restartable);
       operation->SetState(Queued);
       m_activeOperations->push_back(operation);
       m_lastOperation = operation;
@@ -115,14 +125,15 @@ namespace Krovane
   }
 
   DependentServerEntry* AsynchronousDepServerRouter::ClaimEntry(IAsyncHandler_ptr handler, int operationId,
-                                                                unsigned long threadId)
+                                                                unsigned long threadId,
+                                                                const std::vector<DependentServerEntry*>& failed)
   {
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, *GetAccessLock(), nullptr);
     if (!s_pDSList)
       return nullptr;
     for (DependentServerEntry* entry : *s_pDSList)
     {
-      if (entry && entry->isAvailable())
+      if (entry && entry->isAvailable() && std::find(failed.begin(), failed.end(), entry) == failed.end())
       {
         entry->SetAvailable(false);
         entry->SetHandler(handler);
@@ -148,6 +159,54 @@ namespace Krovane
     }
   }
 
+  void AsynchronousDepServerRouter::SetRetries(int retries)
+  {
+    m_retries.store(retries < 0 ? 0 : retries);
+  }
+
+  int AsynchronousDepServerRouter::RetriesOfCurrentOperation() const
+  {
+    const AsynchronousOperation* current = AsynchronousOperation::Current();
+    return current && current->IsRestartable() ? m_retries.load() : 0;
+  }
+
+  DependentServerEntry* AsynchronousDepServerRouter::FailOver(IAsyncHandler_ptr handler, int operationId,
+                                                              std::vector<DependentServerEntry*>& failed)
+  {
+    failed.push_back(GetDepServerEntry());
+    DependentServerEntry* next =
+      ClaimEntry(handler, operationId, static_cast<unsigned long>(ACE_Thread::self()), failed);
+    if (!next)
+      return nullptr;
+    try
+    {
+      Cleanup();
+    }
+    catch (const CORBA::SystemException&)
+    {
+      // Printed by Cleanup: the failed server's object could not be removed.
+    }
+    {
+      ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_dependentLock, next);
+      m_pDepServerEntry = next;
+    }
+    const std::string text = "retrying on " + next->GetServerName();
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousDepServerRouter: operation %d %C\n"), operationId,
+               text.c_str()));
+    if (!CORBA::is_nil(handler))
+    {
+      try
+      {
+        handler->Status(text.c_str());
+      }
+      catch (const CORBA::Exception& ex)
+      {
+        KroOrb::PrintException(ex, "AsynchronousDepServerRouter::DispatchOperation telling the client of a retry");
+      }
+    }
+    return next;
+  }
+
   void AsynchronousDepServerRouter::DispatchOperation(const std::string& name, int operationId,
                                                       IAsyncHandler_ptr handler,
                                                       std::vector<Halvern_Utilities::Variant>* params)
@@ -162,8 +221,8 @@ namespace Krovane
     };
     try
     {
-      const unsigned long threadId = static_cast<unsigned long>(ACE_Thread::self());
-      DependentServerEntry* entry = ClaimEntry(handler, operationId, threadId);
+      DependentServerEntry* entry =
+        ClaimEntry(handler, operationId, static_cast<unsigned long>(ACE_Thread::self()));
       {
         ACE_GUARD(ACE_Thread_Mutex, guard, m_dependentLock);
         m_pDepServerEntry = entry;
@@ -174,31 +233,55 @@ namespace Krovane
         return;
       }
 
-      IServerFactory_var factory = entry->GetFactory();
-      const std::string text = Halvern_Utilities::threadLocalUserPacket->GetToken();
-      const CORBA::ULong length = static_cast<CORBA::ULong>(text.size());
-      UserToken token(length);
-      token.length(length);
-      if (length > 0)
-        std::memcpy(token.get_buffer(), text.data(), length);
-
-      ServiceCancellation();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-
-      ISyncServer_var object;
-      try
+      // Forwarded exactly as the client sent it: a signed token must arrive unchanged.
+      const UserToken token = UserTokenOctets::Octets(Halvern_Utilities::threadLocalUserPacket->GetToken());
+      std::vector<DependentServerEntry*> failed;  // by this operation: not claimed again for it
+      for (int retriesLeft = RetriesOfCurrentOperation();; --retriesLeft)
       {
-        object = CreateDependentObject(factory.in(), token);
-      }
-      catch (const CORBA::SystemException& ex)
-      {
-        ReportUnreachable(handler, entry->GetServerName(), ex);
-        throw;
-      }
-      IAsyncServer_var dependent = Krovane::IAsyncServer::_narrow(object.in());
-      SetServer(dependent.in());
+        IServerFactory_var factory = entry->GetFactory();
+        ServiceCancellation();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
-      ExecuteOperation(name, params);
+        ISyncServer_var object;
+        try
+        {
+          object = CreateDependentObject(factory.in(), token);
+        }
+        catch (const CORBA::SystemException& ex)
+        {
+          if (retriesLeft > 0)
+          {
+            KroOrb::PrintException(ex, "AsynchronousDepServerRouter::DispatchOperation");
+            if (DependentServerEntry* next = FailOver(handler, operationId, failed))
+            {
+              entry = next;
+              continue;
+            }
+          }
+          ReportUnreachable(handler, entry->GetServerName(), ex);
+          throw;
+        }
+        IAsyncServer_var dependent = Krovane::IAsyncServer::_narrow(object.in());
+        SetServer(dependent.in());
+
+        try
+        {
+          ExecuteOperation(name, params);
+        }
+        catch (const DependentServerLost& lost)
+        {
+          if (retriesLeft > 0)
+          {
+            if (DependentServerEntry* next = FailOver(handler, operationId, failed))
+            {
+              entry = next;
+              continue;
+            }
+          }
+          ReportLost(handler, lost.what);
+        }
+        break;
+      }
       cleanUpOnce();
     }
     catch (const OperationCancelled&)
@@ -216,6 +299,21 @@ namespace Krovane
     {
       cleanUpOnce();
       throw;
+    }
+  }
+
+  void AsynchronousDepServerRouter::ReportLost(IAsyncHandler_ptr handler, const std::string& what)
+  {
+    if (CORBA::is_nil(handler))
+      return;
+    try
+    {
+      IAsyncExceptionHolder_var holder = CreateKroExceptionHolder(new SysExceptionHolderImpl(what));
+      handler->Error(holder.in());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsynchronousDepServerRouter::DispatchOperation reporting a lost server");
     }
   }
 

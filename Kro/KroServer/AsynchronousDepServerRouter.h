@@ -27,6 +27,7 @@
 
 #include <ace/Thread_Mutex.h>
 
+#include <atomic>
 #include <string>
 
 namespace Krovane
@@ -34,6 +35,17 @@ namespace Krovane
   class AsynchronousDepServerRouter : public AsynchronousRouter
   {
   public:
+    // Raised by ExecuteOperation when the dependent server was lost during
+    // the work (it died, or stopped answering). A restartable operation
+    // then runs again from its start on another free dependent server, its
+    // client told Status "retrying on <name>", at most the retries set;
+    // otherwise the client gets an Error holder saying what, and the
+    // operation ends.
+    struct DependentServerLost
+    {
+      std::string what;  // for the client: "back end B1 is gone"
+    };
+
     // The process's registry of dependent servers; null until a router is
     // given a list.
     static DependentServerList* s_pDSList;
@@ -52,6 +64,12 @@ namespace Krovane
     virtual int SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr server,
                                             IAsyncHandler_ptr handler,
                                             std::vector<Halvern_Utilities::Variant>* params);
+    // The same, marked restartable or not (the four-argument form: not).
+    int SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr server, IAsyncHandler_ptr handler,
+                                    std::vector<Halvern_Utilities::Variant>* params, Restartable restartable);
+    // How many times a restartable operation runs again after losing its
+    // dependent server (default 1; negative counts as 0). Any thread.
+    void SetRetries(int retries);
 
     // On the pool thread: claims a dependent server, runs ExecuteOperation, cleans up.
     virtual void DispatchOperation(const std::string& name, int operationId, IAsyncHandler_ptr handler,
@@ -74,8 +92,10 @@ namespace Krovane
     DependentServerEntry* m_pDepServerEntry;  // the claimed entry, or null; not owned
 
   private:
-    // Claims the registry's first free entry for the operation; null when none.
-    DependentServerEntry* ClaimEntry(IAsyncHandler_ptr handler, int operationId, unsigned long threadId);
+    // Claims the registry's first free entry for the operation, but none of
+    // those in failed (they failed this operation already); null when none.
+    DependentServerEntry* ClaimEntry(IAsyncHandler_ptr handler, int operationId, unsigned long threadId,
+                                     const std::vector<DependentServerEntry*>& failed = {});
     // Whether the work of the last operation submitted may still run (and
     // use the entry and the dependent server); m_asyncLock held.
     bool DispatchStillRuns() const;
@@ -84,11 +104,24 @@ namespace Krovane
     // for success. Its own failures are printed.
     void ReportUnreachable(IAsyncHandler_ptr handler, const std::string& serverName,
                            const CORBA::SystemException& failure);
+    // Tells the client (Error, a SysException holder saying what) that the
+    // dependent server was lost and the operation will not run again.
+    void ReportLost(IAsyncHandler_ptr handler, const std::string& what);
+    // The retries the operation of the calling pool thread may have: 0
+    // unless it is restartable.
+    int RetriesOfCurrentOperation() const;
+    // Claims another free entry, none of failed (the claimed one is added
+    // to it); when there is one, frees the failed one (its object removed where it still can be),
+    // makes the new one the claimed entry and tells the client Status
+    // "retrying on <name>". Null (nothing changed) when none is free.
+    DependentServerEntry* FailOver(IAsyncHandler_ptr handler, int operationId,
+                                   std::vector<DependentServerEntry*>& failed);
     // Creates the dependent server object, retrying once on COMM_FAILURE.
     ISyncServer_ptr CreateDependentObject(IServerFactory_ptr factory, const UserToken& token);
 
     mutable ACE_Thread_Mutex m_dependentLock;  // guards m_server and m_pDepServerEntry
     AsynchronousOperation* m_lastOperation = nullptr;  // guarded by m_asyncLock; owned by the lists
+    std::atomic<int> m_retries{1};  // see SetRetries
   };
 }
 

@@ -2,6 +2,7 @@
 
 #include "KroServer/OperationHandles.h"
 #include "KroServer/OpnType.h"
+#include "KroServer/UserTokenOctets.h"
 
 #include "Dazadared/threadLocalUserPacket.h"
 
@@ -14,12 +15,6 @@ namespace Krovane
   namespace
   {
     const CORBA::ULong HandleOctets = 4;
-
-    // The token as sent: its characters up to the first NUL.
-    std::string SentToken(const std::string& token)
-    {
-      return token.substr(0, token.find('\0'));
-    }
   }
 
   KroClientInterceptor::KroClientInterceptor() : m_name("KroClientInterceptor") {}
@@ -32,14 +27,14 @@ namespace Krovane
 
   void KroClientInterceptor::send_request(PortableInterceptor::ClientRequestInfo_ptr info)
   {
-    const std::string token = SentToken(Halvern_Utilities::threadLocalUserPacket->GetToken());
+    // The handle, then every octet of the token (the context's length bounds it).
+    const std::string token = Halvern_Utilities::threadLocalUserPacket->GetToken();
     const CORBA::ULong handle = OperationHandles::HandleOf(threadLocalOperation->m_operation);
 
-    const CORBA::ULong length = static_cast<CORBA::ULong>(token.size()) + HandleOctets + 1;
+    const CORBA::ULong length = static_cast<CORBA::ULong>(token.size()) + HandleOctets;
     CORBA::Octet* data = _CORBA_Unbounded_Sequence_Octet::allocbuf(length);
     std::memcpy(data, &handle, HandleOctets);
-    std::memcpy(data + HandleOctets, token.data(), token.size());
-    data[length - 1] = 0;
+    UserTokenOctets::CopyTo(token, data + HandleOctets);
 
     bool replace = false;
     try
@@ -80,14 +75,12 @@ namespace Krovane
     CORBA::ULong handle = 0;
     if (length >= HandleOctets)
       std::memcpy(&handle, data, HandleOctets);
-    std::string token;
-    for (CORBA::ULong i = HandleOctets; i < length && data[i] != 0; ++i)
-      token.push_back(static_cast<char>(data[i]));
+    const std::string token =
+      length > HandleOctets ? std::string(reinterpret_cast<const char*>(data) + HandleOctets, length - HandleOctets)
+                            : std::string();
 
-    // The context holds the token only up to its first NUL: a thread whose
-    // token still reads the same keeps its own, every byte of it.
     Halvern_Utilities::UserPacket& packet = *Halvern_Utilities::threadLocalUserPacket;
-    if (SentToken(packet.GetToken()) != token)
+    if (packet.GetToken() != token)
       packet.SetToken(token);
     threadLocalOperation->m_operation = OperationHandles::OperationOf(handle);
   }

@@ -4,6 +4,7 @@
 #include "KroServer/OpnType.h"
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/SynchronousOperation.h"
+#include "KroServer/UserTokenOctets.h"
 #include "KroServer/UserVerifier.h"
 
 #include "Dazadared/MachineInfo.h"
@@ -96,15 +97,12 @@ namespace Krovane
   void SyncServerImpl::SetUserToken(const Krovane::UserToken& token)
   {
     UserVerifier::Check(token);
-    std::string text(reinterpret_cast<const char*>(token.get_buffer()), token.length());
-    text.push_back('\0');
-    m_userPacket.SetToken(text);
+    m_userPacket.SetToken(UserTokenOctets::Text(token));
   }
 
   std::string SyncServerImpl::UserName() const
   {
-    // The stored token ends in a NUL; the user is named by what comes before.
-    return UserVerifier::UserOf(GetUserPacket().GetToken().c_str());
+    return UserVerifier::UserOf(GetUserPacket().GetToken());
   }
 
   void SyncServerImpl::MarkUsed()
@@ -134,15 +132,7 @@ namespace Krovane
 
   Krovane::UserToken* SyncServerImpl::GetUserToken()
   {
-    const std::string text = GetUserPacket().GetToken();
-    const CORBA::ULong length = static_cast<CORBA::ULong>(text.size());
-    Krovane::UserToken* token = new Krovane::UserToken(length + 1);
-    token->length(length + 1);
-    for (CORBA::ULong i = 0; i < length; ++i)
-      (*token)[i] = static_cast<CORBA::Octet>(text[i]);
-    (*token)[length] = 0;
-    token->length(length);
-    return token;
+    return new Krovane::UserToken(UserTokenOctets::Octets(GetUserPacket().GetToken()));
   }
 
   void SyncServerImpl::UpdateUserToken(const Krovane::UserToken& token)

@@ -63,13 +63,13 @@ namespace Krovane
     virtual CORBA::ULong _refcount_value();
 
     void SetUserPacket(const Halvern_Utilities::UserPacket& packet);
-    // Stores the token's octets, then one NUL, as the user's token, once
+    // Stores the token's octets (UserTokenOctets: all of them, nothing added) as the user's token, once
     // the process's UserVerifier (if any) accepts it for the caller of this
     // request; CORBA::NO_PERMISSION when it refuses.
     void SetUserToken(const Krovane::UserToken& token);
     // The user the object works for, as UserVerifier::UserOf names it.
     std::string UserName() const;
-    // The user's token as octets, followed by one 0 octet; the caller owns it.
+    // The user's token, the octets it was given; the caller owns it.
     Krovane::UserToken* GetUserToken();
 
     // For the work of an operation, at points where it can stop: raises

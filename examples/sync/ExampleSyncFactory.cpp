@@ -3,7 +3,7 @@
 #include "ExampleSyncObject.h"
 #include "KroKit/UserTokenText.h"
 
-#include "KroServer/UnguessableObjectIds.h"
+#include "KroKit/ActiveServant.h"
 
 #include <ace/Log_Msg.h>
 
@@ -16,19 +16,16 @@ namespace KroExample
 
   Krovane::ISyncServer_ptr ExampleSyncFactory::CreateObject(const Krovane::UserToken& token)
   {
-    // The POA takes its own reference on activation; ours goes when this
-    // function returns, so the POA alone decides the servant's life.
-    ExampleSyncObject* object = new ExampleSyncObject(m_serverObjectPOA.in());
-    PortableServer::ServantBase_var ownership = object;
-    object->SetUserToken(token);
-
-    PortableServer::ObjectId_var id = Krovane::UnguessableObjectIds::Activate(m_serverObjectPOA.in(), object);
-    CORBA::Object_var reference = m_serverObjectPOA->id_to_reference(id.in());
-    Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(reference.in());
-    AddObjectToTable(server.in());
+    // The POA alone decides the servant's life once the table has taken it;
+    // a refused creation is deactivated again and leaves nothing behind.
+    KroKit::ActiveServant<ExampleSyncObject, Krovane::ISyncServer> object(
+      m_serverObjectPOA.in(), new ExampleSyncObject(m_serverObjectPOA.in()));
+    object->SetUserToken(token);  // before the client has its reference
+    AddObjectToTable(object.Reference());
+    object.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
                KroKit::TokenToText(token).c_str()));
-    return server._retn();
+    return Krovane::ISyncServer::_duplicate(object.Reference());
   }
 }

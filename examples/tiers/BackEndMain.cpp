@@ -11,7 +11,8 @@
 // (see BackEndRouter). It binds its factory once it can serve, writes the
 // factory's IOR to PATH if asked, and serves until idle, SIGTERM or
 // SIGINT, and then takes its binding away (a killed back end leaves it:
-// the front end that finds it gone takes it away). A back end restarted
+// the front end that finds it gone takes it away). While it serves, it
+// binds its name again, every --refresh-ms, when the name is missing. A back end restarted
 // with the same name replaces its binding and is used again; on the same
 // fixed endpoint port (-ORBendPoint giop:tcp:HOST:PORT) even through the
 // same reference. The user safeguards are those of UserSafeguards but
@@ -19,6 +20,7 @@
 // passes the client's token on (with --token-key, front end and back ends
 // share the key). The log goes to standard error.
 #include "BackEndFactory.h"
+#include "BindingWatch.h"
 #include "TierServer.h"
 #include "TierServerOptions.h"
 
@@ -56,6 +58,8 @@ int main(int argc, char** argv)
     CORBA::Object_var reference = server.ActivateFactory(factory.in());
     std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = options.safeguards.StartReclaim();
     binding.Bind(server.Directory(), process.Orb(), reference.in());
+    KroTiers::BindingWatch watch(server.Directory(), KroTiers::TierBinding::kBackEnd, options.name,
+                                 reference.in(), std::chrono::milliseconds(options.refreshMilliseconds));
     process.Publish(reference.in(), options.server);
     process.Serve(options.server);
   });

@@ -23,7 +23,14 @@ namespace KroTiers
       return m_listed;  // another caller re-read while this one waited
     try
     {
-      m_listed = m_registry.Update(m_directory->BackEnds());
+      std::vector<NamedFactory> backEnds = m_directory->BackEnds();
+      // A naming service restarted without its data lists nobody, while
+      // the back ends still serve: one that answers stays (and binds its
+      // name again by itself).
+      for (NamedFactory& unlisted : m_registry.Unlisted(backEnds))
+        if (m_directory->Answers(unlisted.factory.in()))
+          backEnds.push_back(std::move(unlisted));
+      m_listed = m_registry.Update(backEnds);
       if (m_failing)
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the naming service answers again\n")));
       m_failing = false;

@@ -3,7 +3,8 @@
 // at once when asked with RefreshSoon, after a back end failed); a router
 // that found no free back end re-reads on its own thread with RefreshNow.
 // One re-read at a time; a caller that waited while another one ran takes
-// that one's result instead of asking the naming service again.
+// that one's result instead of asking the naming service again. A back end
+// that is no longer listed but still answers stays in the registry.
 //
 // Ownership: main owns one beside the registry, outside the ORB's life, and
 // never destroys it (routers on detached pool threads may still call it);

@@ -55,6 +55,20 @@ namespace KroTiers
     return listed;
   }
 
+  std::vector<NamedFactory> BackEndRegistry::Unlisted(const std::vector<NamedFactory>& backEnds)
+  {
+    std::vector<NamedFactory> unlisted;
+    ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, *Krovane::AsynchronousDepServerRouter::GetAccessLock(), unlisted);
+    for (const auto& listed : m_listed)
+    {
+      const bool named = std::any_of(backEnds.begin(), backEnds.end(),
+                                     [&](const NamedFactory& backEnd) { return backEnd.name == listed.first; });
+      if (!named)
+        unlisted.push_back(NamedFactory{listed.first, listed.second.entry->GetFactory(), listed.second.ior});
+    }
+    return unlisted;
+  }
+
   void BackEndRegistry::Withdraw(Krovane::DependentServerEntry* entry)
   {
     std::string name;

@@ -41,6 +41,9 @@ namespace KroTiers
     // Brings the list in step with backEnds (every back end that answers
     // now); returns how many entries are in it.
     std::size_t Update(const std::vector<NamedFactory>& backEnds);
+    // The listed back ends that backEnds leaves out (their names, factories
+    // and references), for the caller to ask whether they still answer.
+    std::vector<NamedFactory> Unlisted(const std::vector<NamedFactory>& backEnds);
     // Takes entry out of the list: its back end failed the operation that
     // holds it. Nothing when it is out already.
     void Withdraw(Krovane::DependentServerEntry* entry);

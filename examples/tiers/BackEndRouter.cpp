@@ -29,7 +29,7 @@ namespace KroTiers
   void BackEndRouter::ExecuteOperation(const std::string&, std::vector<Halvern_Utilities::Variant>* parameters)
   {
     const int steps = WorkRequests::Steps(parameters);
-    const std::string user = GetUserPacket().GetToken().c_str();  // up to the token's terminating zero
+    const std::string user = UserName();  // the user part of a signed token
     Krovane::IAsyncHandler_var handler = CurrentOperationHandler();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersBackEnd %C: %d steps for %C\n"), m_name.c_str(), steps,
                user.c_str()));

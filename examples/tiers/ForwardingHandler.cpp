@@ -16,6 +16,12 @@ namespace KroTiers
     return m_finishedChanged.wait_for(guard, timeout, [this] { return m_finished; });
   }
 
+  bool ForwardingHandler::ResultsForwarded()
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_resultsForwarded;
+  }
+
   void ForwardingHandler::Queued(CORBA::Long) {}
 
   void ForwardingHandler::Status(const char* text)
@@ -32,8 +38,11 @@ namespace KroTiers
 
   void ForwardingHandler::Results(const CORBA::Any& data)
   {
-    if (!CORBA::is_nil(m_client.in()))
-      m_client->Results(data);
+    if (CORBA::is_nil(m_client.in()))
+      return;
+    m_client->Results(data);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_resultsForwarded = true;
   }
 
   void ForwardingHandler::Finished(const CORBA::Any&)

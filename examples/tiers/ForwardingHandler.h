@@ -30,6 +30,8 @@ namespace KroTiers
 
     // Whether the back end's Finished came within timeout.
     bool WaitForFinished(std::chrono::milliseconds timeout);
+    // Whether the back end's Results have been passed on to the client.
+    bool ResultsForwarded();
 
     // IAsyncHandler (the Sync forms come here through AsyncHandlerServant)
     void Queued(CORBA::Long position) override;
@@ -41,9 +43,10 @@ namespace KroTiers
 
   private:
     const Krovane::IAsyncHandler_var m_client;  // the client's handler (its relay)
-    std::mutex m_lock;                          // guards m_finished
+    std::mutex m_lock;                          // guards m_finished and m_resultsForwarded
     std::condition_variable m_finishedChanged;  // signalled when Finished comes
-    bool m_finished = false;                    // the back end said Finished
+    bool m_finished = false;                    // guarded by m_lock; the back end said Finished
+    bool m_resultsForwarded = false;            // guarded by m_lock; the client has the results
   };
 
   // A ForwardingHandler active in a POA for a scope, under an id that cannot

@@ -18,9 +18,10 @@ namespace KroTiers
   {
   public:
     // serverObjectPOA: where the routers live; registry, refresher: not
-    // owned; waitSeconds: bound of one forwarded operation.
+    // owned; waitSeconds: bound of one forwarded operation; retries: runs
+    // again of work whose back end was lost.
     FrontEndFactory(PortableServer::POA_ptr serverObjectPOA, BackEndRegistry& registry,
-                    BackEndRefresher& refresher, int waitSeconds);
+                    BackEndRefresher& refresher, int waitSeconds, int retries);
 
     // IServerFactory: a new router (a KroTiers::IWorkServer); the caller owns the reference.
     Krovane::ISyncServer_ptr CreateObject(const Krovane::UserToken& token) override;
@@ -29,6 +30,7 @@ namespace KroTiers
     BackEndRegistry& m_registry;     // the back ends; main's
     BackEndRefresher& m_refresher;   // re-reads them; main's
     const int m_waitSeconds;         // for the routers
+    const int m_retries;             // for the routers
   };
 }
 

@@ -5,7 +5,7 @@
 // ends, each under a name of its own).
 //
 //   KroTiersFrontEnd [--name NAME] [--ior-file PATH] [--wait-seconds N]
-//                    [--refresh-ms N] [--call-ms N] [--threads N]
+//                    [--refresh-ms N] [--call-ms N] [--retries N] [--threads N]
 //                    [--idle-seconds N] [--verbose|--quiet] [TLS options] [user safeguards]
 //                    -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                    [-ORBendPoint giop:tcp:HOST:PORT] [other ORB options]
@@ -15,12 +15,14 @@
 // read at start (none yet is no error), again every --refresh-ms, and at
 // once when a back end fails or none is free. Every call it makes to
 // another server is bounded by --call-ms. Then as a back end: binds, writes
-// the IOR if asked, serves, and takes its binding away at a clean end. The
+// the IOR if asked, serves (binding its name again when it goes missing),
+// and takes its binding away at a clean end. The
 // user safeguards are those of UserSafeguards; the client's token goes on
 // to the back ends as it came.
 #include "BackEndRefresher.h"
 #include "BackEndRegistry.h"
 #include "FrontEndFactory.h"
+#include "BindingWatch.h"
 #include "TierServer.h"
 #include "TierServerOptions.h"
 
@@ -75,10 +77,13 @@ int main(int argc, char** argv)
       KroTiers::TierServer server(process, namingService);
       KroTiers::BackEndRefresher::Running refreshing(refresher, server.Directory());
       PortableServer::ServantBase_var factory =
-        new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry, refresher, options.waitSeconds);
+        new KroTiers::FrontEndFactory(server.ServerObjectPOA(), registry, refresher, options.waitSeconds,
+                                      options.retries);
       CORBA::Object_var reference = server.ActivateFactory(factory.in());
       std::unique_ptr<Krovane::ServerObjectReclaimTask> reclaim = options.safeguards.StartReclaim();
       binding.Bind(server.Directory(), process.Orb(), reference.in());
+      KroTiers::BindingWatch watch(server.Directory(), KroTiers::TierBinding::kFrontEnd, options.name,
+                                   reference.in(), std::chrono::milliseconds(options.refreshMilliseconds));
       process.Publish(reference.in(), options.server);
       process.Serve(options.server);
     });

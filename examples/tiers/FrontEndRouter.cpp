@@ -21,13 +21,14 @@ namespace KroTiers
   }
 
   FrontEndRouter::FrontEndRouter(PortableServer::POA_ptr poa, BackEndRegistry& registry,
-                                 BackEndRefresher& refresher, int waitSeconds)
+                                 BackEndRefresher& refresher, int waitSeconds, int retries)
     : Krovane::AsynchronousDepServerRouter(poa, Krovane::IAsyncServer::_nil(), c_poolThreads, 0, registry.List(),
                                            nullptr),
       m_registry(registry),
       m_refresher(refresher),
       m_wait(waitSeconds)
   {
+    SetRetries(retries);
   }
 
   CORBA::Long FrontEndRouter::StartWork(CORBA::Long steps, Krovane::IAsyncHandler_ptr handler)
@@ -35,8 +36,9 @@ namespace KroTiers
     if (steps < 1 || steps > 1000)
       throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
     WorkRequests::Pending request(m_requests, m_poa.in(), steps, handler);  // forgotten unless kept
+    // Safe to run again: the work has no effect beyond its results.
     const int id = SubmitAsynchronousOperation("StartWork", Krovane::IAsyncServer::_nil(), request->relay.in(),
-                                               &request->parameters);
+                                               &request->parameters, Krovane::Restartable::Yes);
     if (id < 0)
       throw CORBA::NO_MEMORY(0, CORBA::COMPLETED_NO);
     request.Keep();
@@ -75,8 +77,6 @@ namespace KroTiers
       m_refresher.RefreshSoon();  // the back end that failed may be gone for good
       throw;
     }
-    if (m_backEndFailed)
-      m_refresher.RefreshSoon();
   }
 
   void FrontEndRouter::Cleanup()
@@ -100,7 +100,11 @@ namespace KroTiers
     }
     Krovane::DependentServerEntry* entry = GetDepServerEntry();
     if (failing && entry)
+    {
       m_registry.Withdraw(entry);  // before the library frees it: never claimed again
+      m_refresher.RefreshSoon();   // it may be gone for good, or back under a new reference
+    }
+    m_backEndFailed = false;       // the next attempt has a back end of its own
     AsynchronousDepServerRouter::Cleanup();
   }
 
@@ -128,17 +132,18 @@ namespace KroTiers
     catch (const CORBA::SystemException& ex)
     {
       KroOrb::PrintException(ex, "KroTiersFrontEnd: back end lost");
-      m_backEndFailed = true;
-      ReportError(client.in(), "back end " + backEndName + " is gone");
-      return;
+      LoseBackEnd(backEndName);
     }
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: operation runs on back end \"%C\"\n"),
                backEndName.c_str()));
     if (!WaitForBackEnd(backEnd.in(), backEndOperation, forwarder.Servant()))
-    {
-      m_backEndFailed = true;
-      ReportError(client.in(), "back end " + backEndName + " is gone");
-    }
+      LoseBackEnd(backEndName);
+  }
+
+  void FrontEndRouter::LoseBackEnd(const std::string& backEndName)
+  {
+    m_backEndFailed = true;
+    throw DependentServerLost{"back end " + backEndName + " is gone"};
   }
 
   bool FrontEndRouter::WaitForBackEnd(KroTiers::IWorkServer_ptr backEnd, CORBA::Long backEndOperation,
@@ -176,7 +181,11 @@ namespace KroTiers
       catch (const CORBA::SystemException& ex)
       {
         KroOrb::PrintException(ex, "KroTiersFrontEnd: back end lost");
-        return false;
+        if (!forwarder.ResultsForwarded())
+          return false;
+        // Only its Finished was lost: running the work again would repeat the results.
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back end was lost after its results\n")));
+        return true;
       }
     }
     return true;

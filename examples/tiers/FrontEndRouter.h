@@ -6,8 +6,13 @@
 // ForwardingHandler of its own, which passes the back end's callbacks on
 // to the client, and waits for the back end's Finished. Meanwhile it stops
 // when the client cancels (cancelling the back end's operation too), when
-// the back end is gone (the client gets an Error holder saying so) or at
-// the bound given.
+// the back end is gone or at the bound given. The work is submitted
+// restartable: when its back end is gone (dead, or not answering within
+// --call-ms), the library runs it again on another free back end, at most
+// the retries given, and the client hears Status "retrying on B2"; when no
+// other back end is free, or the retries are spent, the client gets an
+// Error holder ("back end B1 is gone"). A back end that is lost after it
+// sent its Results has done the work: the operation ends as finished.
 //
 // One operation at a time: StartWork while one is active is refused with
 // Unavailable. No free back end: the registry is re-read at once and the
@@ -43,9 +48,9 @@ namespace KroTiers
   public:
     // registry: its list is offered to the library as the process's
     // registry; refresher: re-reads it; both main's. waitSeconds: bound of
-    // one forwarded operation.
+    // one forwarded operation; retries: runs again of work whose back end was lost.
     FrontEndRouter(PortableServer::POA_ptr poa, BackEndRegistry& registry, BackEndRefresher& refresher,
-                   int waitSeconds);
+                   int waitSeconds, int retries);
 
     // IWorkServer
     CORBA::Long StartWork(CORBA::Long steps, Krovane::IAsyncHandler_ptr handler) override;
@@ -62,12 +67,16 @@ namespace KroTiers
     void Cleanup() override;
 
   private:
-    // Waits for the back end's Finished; false when the back end is gone.
+    // Waits for the back end's Finished; false when the back end is gone
+    // before it sent its Results.
     // Raises OperationCancelled when the client cancels.
     bool WaitForBackEnd(KroTiers::IWorkServer_ptr backEnd, CORBA::Long backEndOperation,
                         ForwardingHandler& forwarder);
     // Tells client through an Error holder what went wrong.
     void ReportError(Krovane::IAsyncHandler_ptr client, const std::string& reason);
+    // Marks the current attempt's back end as failed and raises
+    // DependentServerLost for it.
+    [[noreturn]] void LoseBackEnd(const std::string& backEndName);
 
     BackEndRegistry& m_registry;        // the back ends; main's
     BackEndRefresher& m_refresher;      // re-reads them; main's
@@ -75,7 +84,7 @@ namespace KroTiers
     WorkRequests m_requests;            // parameters and relays of accepted requests
     // Of the operation being dispatched; only its pool thread uses them (one at a time).
     bool m_workStarted = false;         // ExecuteOperation ran: a back end was claimed and made an object
-    bool m_backEndFailed = false;       // the claimed back end failed the work
+    bool m_backEndFailed = false;       // the back end of the current attempt failed the work
   };
 }
 

@@ -158,6 +158,45 @@ namespace KroTiers
     context->rebind(MakeName({name}, c_kind), object);
   }
 
+  bool TierDirectory::BindIfMissing(const std::vector<const char*>& path, const std::string& name,
+                                    CORBA::Object_ptr object)
+  {
+    CosNaming::NamingContext_var context = Context(path);
+    const CosNaming::Name bound = MakeName({name}, c_kind);
+    try
+    {
+      CORBA::Object_var current = context->resolve(bound);
+      return false;
+    }
+    catch (const CosNaming::NamingContext::NotFound&)
+    {
+    }
+    try
+    {
+      context->bind(bound, object);
+    }
+    catch (const CosNaming::NamingContext::AlreadyBound&)
+    {
+      return false;  // another server bound it meanwhile
+    }
+    return true;
+  }
+
+  bool TierDirectory::BindBackEndIfMissing(const std::string& name, CORBA::Object_ptr factory)
+  {
+    return BindIfMissing({c_top, c_backEnds}, name, factory);
+  }
+
+  bool TierDirectory::BindFrontEndIfMissing(const std::string& name, CORBA::Object_ptr factory)
+  {
+    return BindIfMissing({c_top, c_frontEnds}, name, factory);
+  }
+
+  bool TierDirectory::Answers(CORBA::Object_ptr object)
+  {
+    return Probe(object) == Reach::Answers;
+  }
+
   void TierDirectory::Unbind(const std::vector<const char*>& path, const std::string& name,
                              CORBA::Object_ptr object)
   {

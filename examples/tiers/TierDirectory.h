@@ -61,6 +61,14 @@ namespace KroTiers
     void UnbindBackEnd(const std::string& name, CORBA::Object_ptr factory);
     void UnbindFrontEnd(const std::string& name, CORBA::Object_ptr factory);
 
+    // Binds name to factory when nothing is bound under it (the naming
+    // service came back without its data); true when it did. A name bound
+    // to another object (a server that took it over) is left alone.
+    bool BindBackEndIfMissing(const std::string& name, CORBA::Object_ptr factory);
+    bool BindFrontEndIfMissing(const std::string& name, CORBA::Object_ptr factory);
+    // Whether object's server answers now (bounded by the call time-out).
+    bool Answers(CORBA::Object_ptr object);
+
     // Every back end bound now that answers, by name. Bindings of servers
     // that are gone are taken away.
     std::vector<NamedFactory> BackEnds();
@@ -80,6 +88,8 @@ namespace KroTiers
     CosNaming::NamingContext_ptr Context(const std::vector<const char*>& path);
     // Binds object as name (kind "factory") in the context at path, replacing a binding.
     void Bind(const std::vector<const char*>& path, const std::string& name, CORBA::Object_ptr object);
+    // Binds object as name in the context at path when nothing is bound there.
+    bool BindIfMissing(const std::vector<const char*>& path, const std::string& name, CORBA::Object_ptr object);
     // Unbinds name in the context at path if it is bound to object.
     void Unbind(const std::vector<const char*>& path, const std::string& name, CORBA::Object_ptr object);
     // The factories bound in the context at path that answer; those that are

@@ -17,6 +17,7 @@ namespace KroTiers
     server.AddNumber("--wait-seconds", waitSeconds, 1);
     server.AddNumber("--refresh-ms", refreshMilliseconds, 1);
     server.AddNumber("--call-ms", callMilliseconds, 1);
+    server.AddNumber("--retries", retries, 0);
     safeguards.AddOptions(server);
   }
 

@@ -7,8 +7,11 @@
 //   --idle-seconds N   idle interval of the shutdown task (default 300)
 //   --step-ms N        how long one step of work takes (back end; default 250)
 //   --wait-seconds N   bound of one forwarded operation (front end; default 120)
-//   --refresh-ms N     between two re-reads of the back ends (front end; default 5000)
+//   --refresh-ms N     between two re-reads of the back ends (front end), and
+//                      two looks at the server's own name (default 5000)
 //   --call-ms N        bound of every call to another server (front end; default 10000)
+//   --retries N        how often work whose back end was lost runs again on
+//                      another free one (front end; default 1; 0: never)
 //   --tls-...          TLS (see TlsOptions.h)
 //   --verbose, --quiet the log: every priority, or notices and worse only
 //   --help             the usage, on standard output
@@ -55,6 +58,7 @@ namespace KroTiers
     int waitSeconds = 120;             // bound of one forwarded operation (front end)
     int refreshMilliseconds = 5000;    // between two re-reads of the back ends (front end)
     int callMilliseconds = 10000;      // bound of every call to another server (front end)
+    int retries = 1;                   // runs again of work whose back end was lost (front end)
     KroKit::UserSafeguards safeguards;  // verified users, per-user bounds, reclaim
 
   private:

@@ -88,6 +88,30 @@ namespace KroTest
     return m_statuses;
   }
 
+  void RecordingHandler::Error(Krovane::IAsyncExceptionHolder_ptr holder)
+  {
+    std::string raised = "?";
+    try
+    {
+      holder->raise();
+    }
+    catch (const Krovane::SysException& ex)
+    {
+      raised = ex.reason.in();
+    }
+    catch (const CORBA::Exception&)
+    {
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_errors.push_back(raised);
+  }
+
+  std::vector<std::string> RecordingHandler::Errors()
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_errors;
+  }
+
   void TestDependent::Remove()
   {
     {
@@ -201,7 +225,14 @@ namespace KroTest
   void TestRouter::ExecuteOperation(const std::string&, std::vector<Halvern_Utilities::Variant>*)
   {
     Krovane::IAsyncServer_var server = GetServer();
+    Krovane::DependentServerEntry* entry = GetDepServerEntry();
     std::unique_lock<std::mutex> guard(m_gateLock);
+    m_ranOn.push_back(entry ? entry->GetServerName() : "");
+    if (m_losses > 0)
+    {
+      --m_losses;
+      throw DependentServerLost{"lost on " + m_ranOn.back()};
+    }
     ++m_executions;
     m_sawServer = !CORBA::is_nil(server.in());
     m_workThread = static_cast<unsigned long>(ACE_Thread::self());
@@ -209,10 +240,22 @@ namespace KroTest
     m_changed.wait_for(guard, Seconds(20), [this] { return !m_held; });
   }
 
-  int TestRouter::Submit(CORBA::Object_ptr handler)
+  int TestRouter::Submit(CORBA::Object_ptr handler, Krovane::Restartable restartable)
   {
     Krovane::IAsyncHandler_var reference = Krovane::IAsyncHandler::_narrow(handler);
-    return SubmitAsynchronousOperation("work", Krovane::IAsyncServer::_nil(), reference.in(), nullptr);
+    return SubmitAsynchronousOperation("work", Krovane::IAsyncServer::_nil(), reference.in(), nullptr, restartable);
+  }
+
+  void TestRouter::LoseDependent(int works)
+  {
+    std::lock_guard<std::mutex> guard(m_gateLock);
+    m_losses = works;
+  }
+
+  std::vector<std::string> TestRouter::RanOn()
+  {
+    std::lock_guard<std::mutex> guard(m_gateLock);
+    return m_ranOn;
   }
 
   void TestRouter::Hold()

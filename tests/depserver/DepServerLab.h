@@ -92,23 +92,26 @@ namespace KroTest
     void Progress(CORBA::Double) override {}
     void Results(const CORBA::Any&) override {}
     void Finished(const CORBA::Any&) override;
-    void Error(Krovane::IAsyncExceptionHolder_ptr) override {}
+    void Error(Krovane::IAsyncExceptionHolder_ptr holder) override;
     void SyncQueued(CORBA::Long) override {}
     void SyncStatus(const char* text) override { Status(text); }
     void SyncProgress(CORBA::Double) override {}
     void SyncResults(const CORBA::Any&) override {}
     void SyncFinished(const CORBA::Any& data) override { Finished(data); }
-    void SyncError(Krovane::IAsyncExceptionHolder_ptr) override {}
+    void SyncError(Krovane::IAsyncExceptionHolder_ptr holder) override { Error(holder); }
 
     // Waits until Finished has come times times, at most timeout.
     bool WaitForFinished(int times = 1, Seconds timeout = Seconds(20));
     int FinishedCount();
     std::vector<std::string> Statuses();
+    // The reasons of the SysException holders of Error, in order ("?" for another holder).
+    std::vector<std::string> Errors();
 
   private:
     std::mutex m_lock;                   // guards the records
     std::condition_variable m_changed;   // signalled on each Finished
     std::vector<std::string> m_statuses; // Status texts, in order
+    std::vector<std::string> m_errors;   // what each Error's holder raised
     int m_finished = 0;                  // Finished calls
   };
 
@@ -179,7 +182,11 @@ namespace KroTest
     void ExecuteOperation(const std::string& name, std::vector<Halvern_Utilities::Variant>* parameters) override;
 
     // Submits an operation with no parameters for handler; returns its id.
-    int Submit(CORBA::Object_ptr handler);
+    int Submit(CORBA::Object_ptr handler, Krovane::Restartable restartable = Krovane::Restartable::No);
+    // The next works (this many) raise DependentServerLost "lost on <entry>".
+    void LoseDependent(int works);
+    // The entries the works ran on, in order.
+    std::vector<std::string> RanOn();
 
     // Makes the next works wait in ExecuteOperation until Release.
     void Hold();
@@ -202,6 +209,8 @@ namespace KroTest
     int m_executions = 0;               // works started
     bool m_sawServer = false;           // GetServer() was not nil in the last work
     unsigned long m_workThread = 0;     // the thread of the last work
+    int m_losses = 0;                   // works still to raise DependentServerLost
+    std::vector<std::string> m_ranOn;   // the entry of each work
   };
 
   // An entry's fields, read under the registry's access lock.

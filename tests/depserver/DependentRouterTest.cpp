@@ -106,7 +106,7 @@ namespace
       EXPECT_TRUE(router->SawServer());
       Krovane::IAsyncServer_var attached = router->GetServer();
       EXPECT_TRUE(factory->IsLastDependent(attached.in()));
-      EXPECT_EQ(factory->LastToken(), std::string("alice", 6));  // the router's token as kept, no zero added
+      EXPECT_EQ(factory->LastToken(), std::string("alice"));  // the token as the client sent it, no zero added
       TestDependent* dependent = factory->LastDependent();
       ASSERT_NE(dependent, nullptr);
 
@@ -284,5 +284,67 @@ namespace
     EXPECT_EQ(router->Executions(), 2);
     EXPECT_TRUE(StateOf(*entry).available);
     ExpectPoolIdle();
+  }
+}
+
+namespace
+{
+  // A dependent server lost during the work: a restartable operation runs
+  // again on the next free entry, at most the retries set, its client told
+  // "retrying on <entry>"; one that is not restartable, that has spent its
+  // retries or finds no other free entry ends with an Error holder saying
+  // what was lost. Every entry is free again afterwards.
+  TEST_F(DependentRouterTest, ALostDependentServerRunsARestartableOperationAgainElsewhere)
+  {
+    using Krovane::Restartable;
+    Active<TestFactory> factory(Root(), new TestFactory);
+    std::unique_ptr<DependentServerEntry> entries[] = {
+      std::unique_ptr<DependentServerEntry>(NewEntry("E1", factory.Object(), true)),
+      std::unique_ptr<DependentServerEntry>(NewEntry("E2", factory.Object(), true)),
+      std::unique_ptr<DependentServerEntry>(NewEntry("E3", factory.Object(), true))};
+    DependentServerList registry;
+    const struct
+    {
+      const char* what;
+      Restartable restartable;
+      int retries;
+      int losses;   // works that lose their dependent server
+      int entries;  // listed and free
+      std::vector<std::string> ranOn;
+      std::vector<std::string> statuses;
+      std::vector<std::string> errors;
+    } cases[] = {
+      {"restartable, lost once", Restartable::Yes, 1, 1, 2, {"E1", "E2"}, {"retrying on E2"}, {}},
+      {"not restartable", Restartable::No, 1, 1, 2, {"E1"}, {}, {"lost on E1"}},
+      {"retries spent", Restartable::Yes, 1, 2, 3, {"E1", "E2"}, {"retrying on E2"}, {"lost on E2"}},
+      {"two retries", Restartable::Yes, 2, 2, 3, {"E1", "E2", "E3"}, {"retrying on E2", "retrying on E3"}, {}},
+      {"no other entry free", Restartable::Yes, 1, 1, 1, {"E1"}, {}, {"lost on E1"}},
+      {"no retries", Restartable::Yes, 0, 1, 2, {"E1"}, {}, {"lost on E1"}},
+    };
+    for (const auto& test : cases)
+    {
+      SCOPED_TRACE(test.what);
+      {
+        ACE_Guard<ACE_Thread_Mutex> guard(*Krovane::AsynchronousDepServerRouter::GetAccessLock());
+        registry.clear();
+        for (int i = 0; i < test.entries; ++i)
+          registry.push_back(entries[i].get());
+      }
+      Active<RecordingHandler> handler(Root(), new RecordingHandler);
+      Active<TestRouter> router(Routers(), new TestRouter(&registry));
+      router->SetRetries(test.retries);
+      router->LoseDependent(test.losses);
+      const int id = router->Submit(handler.Object(), test.restartable);
+      ASSERT_TRUE(handler->WaitForFinished(1, Seconds(30)));
+      EXPECT_EQ(handler->FinishedCount(), 1);
+      EXPECT_EQ(router->RanOn(), test.ranOn);
+      EXPECT_EQ(handler->Statuses(), test.statuses);
+      EXPECT_EQ(handler->Errors(), test.errors);
+      EXPECT_EQ(router->Executions(), test.errors.empty() ? 1 : 0);  // works that ended normally
+      EXPECT_EQ(router->GetOperationState(id), Krovane::Finished);
+      ExpectPoolIdle();
+      for (int i = 0; i < test.entries; ++i)
+        EXPECT_TRUE(StateOf(*entries[i]).available) << entries[i]->GetServerName();
+    }
   }
 }

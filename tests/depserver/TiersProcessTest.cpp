@@ -5,6 +5,8 @@
 // operation must leave the front end serving, with the entry free again;
 // back ends and front ends come and go, and whatever else is bound beside
 // them is skipped.
+#include "KroKit/HmacToken.h"
+
 #include "support/ClientOrb.h"
 #include "support/NamingService.h"
 #include "support/ProcessHarness.h"
@@ -18,6 +20,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -353,4 +359,106 @@ TEST_F(TiersTest, BadCommandLinesAndAnUnreachableNamingServiceEndWithAClearLine)
     EXPECT_EQ(status->code, fault.status) << process.Describe();
     EXPECT_NE(process.Stderr().Text().find(fault.line), std::string::npos) << fault.line << "\n" << process.Describe();
   }
+}
+
+// Signed tokens through both tiers (every server checks them with the same
+// key), one set of processes for every case. A back end killed mid-operation
+// with another one free: the work runs again there, the client hears
+// "retrying on" that one and ends with its correct results. Both killed:
+// the retry is spent and the client hears Error, then Finished. The naming
+// service restarted empty: every server binds its name again, the front end
+// keeps its back ends, and a new client finds the front end and is served.
+TEST_F(TiersTest, SignedTokensFailoverAndANamingServiceRestartedEmpty)
+{
+  const std::string key = "a key of the tiers, 32 octets ok";
+  const std::string keyFile = m_files.File("token.key");
+  std::ofstream(keyFile) << key;
+  const auto token = [&](const std::string& user) {
+    return KroKit::HmacToken::Mint(key, user, static_cast<long long>(std::time(nullptr)) + 3600);
+  };
+  const std::vector<std::string> shared{"--token-key", keyFile, "--refresh-ms", "300"};
+  std::map<std::string, ChildProcess*> backEnds;  // the latest process of each name
+  std::map<std::string, std::string> ports;       // fixed: a restarted back end keeps its reference
+  const auto startBackEnd = [&](const std::string& name) {
+    std::vector<std::string> args{"--name", name, "--step-ms", "50"};
+    args.insert(args.end(), shared.begin(), shared.end());
+    backEnds[name] = &StartServer(KRO_TIERS_BACK_END, args, ports[name]);
+  };
+  for (const char* name : {"B1", "B2"})
+  {
+    ports[name] = std::to_string(KroTest::FreeLoopbackPort());
+    startBackEnd(name);
+  }
+  std::vector<std::string> frontEndArgs{"--name", "F1", "--retries", "1", "--call-ms", "3000"};
+  frontEndArgs.insert(frontEndArgs.end(), shared.begin(), shared.end());
+  ChildProcess& frontEnd = StartFrontEnd(frontEndArgs);
+  for (const char* name : {"B1", "B2"})
+    ASSERT_TRUE(frontEnd.Stderr().WaitFor(std::string("back end \"") + name + "\" in the registry", 20s))
+      << frontEnd.Describe();
+  // The back end the front end's latest operation runs on.
+  const auto runningOn = [&]() {
+    const std::string log = frontEnd.Stderr().Text();
+    const std::string mark = "operation runs on back end \"";
+    const std::size_t at = log.rfind(mark);
+    return at == std::string::npos ? std::string() : log.substr(at + mark.size(), 2);
+  };
+  const auto other = [](const std::string& name) { return name == "B1" ? std::string("B2") : std::string("B1"); };
+
+  const struct
+  {
+    const char* user;
+    bool killTheRetry;  // the second back end is killed too, once the client hears of the retry
+  } cases[] = {{"alice", false}, {"bob", true}};
+  for (const auto& test : cases)
+  {
+    SCOPED_TRACE(test.user);
+    ChildProcess& client = StartClient(token(test.user), 40);
+    ASSERT_TRUE(client.Stdout().WaitFor("client: Progress ", 30s)) << client.Describe() << frontEnd.Describe();
+    const std::string first = runningOn();
+    ASSERT_EQ(1u, backEnds.count(first)) << frontEnd.Describe();
+    const std::string second = other(first);
+    const auto killed = std::chrono::steady_clock::now();
+    backEnds[first]->Kill();
+    const std::string retrying = "client: Status \"retrying on " + second + "\"\n";
+    ASSERT_TRUE(client.Stdout().WaitFor(retrying, 30s)) << client.Describe() << frontEnd.Describe();
+    if (test.killTheRetry)
+      backEnds[second]->Kill();
+    ASSERT_TRUE(Succeeds(client)) << client.Describe() << frontEnd.Describe();
+    const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+    std::printf("%s: from the kill to the client's end %.2f s\n", test.user, seconds);
+    const std::string seen = client.Stdout().Text();
+    const std::string results = ResultsLine(second, 40, test.user);  // the user as the signed token names it
+    if (test.killTheRetry)
+    {
+      EXPECT_EQ(std::string::npos, seen.find("client: Results")) << seen;
+      EXPECT_NE(std::string::npos, seen.find("client: Error SysException ")) << seen;
+    }
+    else
+    {
+      EXPECT_NE(std::string::npos, seen.find(retrying + "client: Progress ")) << seen;
+      EXPECT_NE(std::string::npos, seen.find(results + "client: Finished\n")) << seen;
+      EXPECT_EQ(std::string::npos, seen.find("client: Error")) << seen;
+    }
+    for (const std::string& name : {first, second})
+    {
+      if (!backEnds[name]->HasExited())
+        continue;
+      const std::string listed = "back end \"" + name + "\" in the registry";
+      const int before = frontEnd.Stderr().Count(listed);
+      startBackEnd(name);
+      ASSERT_TRUE(frontEnd.Stderr().WaitFor(listed, 20s, before + 1)) << frontEnd.Describe();
+    }
+  }
+
+  // The naming service forgets everything; every server binds its name again.
+  const std::size_t leftBefore = frontEnd.Stderr().Count("left the registry");
+  m_names.RestartEmpty();
+  for (ChildProcess* server : {backEnds["B1"], backEnds["B2"], &frontEnd})
+    EXPECT_TRUE(server->Stderr().WaitFor("was missing and is bound again", 30s)) << server->Describe();
+  ChildProcess& carol = StartClient(token("carol"), 2);
+  ASSERT_TRUE(Succeeds(carol)) << carol.Describe() << frontEnd.Describe();
+  EXPECT_NE(std::string::npos, carol.Stdout().Text().find("client: front end F1\n")) << carol.Describe();
+  EXPECT_NE(std::string::npos, carol.Stdout().Text().find(" steps done for carol\"\n")) << carol.Describe();
+  EXPECT_EQ(leftBefore, frontEnd.Stderr().Count("left the registry")) << frontEnd.Describe();
 }

@@ -195,10 +195,10 @@ namespace
     SynchronousOperation m_operation{CORBA::Object::_nil(), "Outer"};
   };
 
-  const std::string kAliceSeen = KroProbe::Hex(std::string("alice\0", 6));
+  const std::string kAliceSeen = KroProbe::Hex(std::string("alice"));
 }
 
-TEST_F(ClientInterceptor, ContextCarriesTheOperationAndTheTokenUpToItsFirstNul)
+TEST_F(ClientInterceptor, ContextCarriesTheOperationAndEveryOctetOfTheToken)
 {
   SetThread("", nullptr);
   CORBA::String_var seen = m_probe->UserTokenSeen();
@@ -214,9 +214,9 @@ TEST_F(ClientInterceptor, ContextCarriesTheOperationAndTheTokenUpToItsFirstNul)
 
   const std::vector<std::string> contexts = ReceivedContexts(m_server, 3);
   ASSERT_EQ(3u, contexts.size()) << m_server.Process().Describe();
-  EXPECT_EQ("0000000000", contexts[0]);                          // 5 octets: no operation, no token
-  EXPECT_EQ(HandleHex(&m_operation) + "616200", contexts[1]);    // cut at the NUL
-  EXPECT_EQ("00000000" "626f62" "00", contexts[2]);
+  EXPECT_EQ("00000000", contexts[0]);                              // 4 octets: no operation, no token
+  EXPECT_EQ(HandleHex(&m_operation) + "6162006364", contexts[1]);  // the NUL is an octet like any other
+  EXPECT_EQ("00000000" "626f62", contexts[2]);
   EXPECT_NE("00000000", HandleHex(&m_operation));
 }
 
@@ -234,9 +234,9 @@ TEST_F(ClientInterceptor, ThreadGetsItsStateBackAfterReplyUserExceptionAndTimeOu
   EXPECT_EQ(&m_operation, Krovane::threadLocalOperation->m_operation);
   EXPECT_EQ(replies + 1, s_scrambling.replies);
 
-  // Overwritten during the call, it comes back as it was sent: up to its NUL.
+  // Overwritten during the call, it comes back as it was sent: every octet.
   s_scrambling.token = true;
-  const std::string token = "bob";
+  const std::string token("bob\0x", 5);
   seen = m_probe->UserTokenSeen();
   EXPECT_EQ(token, ThreadToken());
   EXPECT_EQ(&m_operation, Krovane::threadLocalOperation->m_operation);
@@ -289,12 +289,12 @@ TEST_F(ClientInterceptor, ServerCallingAnotherServerSendsItsObjectsUserAndGetsIt
   EXPECT_EQ("inner " + kAliceSeen + ", token kept, operation kept", std::string(report.in()));
 
   // The caller's request thread sends its request's handle and its object's
-  // user, without the NUL that SetUserToken stored.
+  // user, exactly the octets the client gave (nothing added).
   const std::vector<std::string> contexts = ReceivedContexts(m_server, 1);
   ASSERT_EQ(1u, contexts.size()) << m_server.Process().Describe();
-  ASSERT_EQ(8u + 10u + 2u, contexts[0].size()) << contexts[0];
+  ASSERT_EQ(8u + 10u, contexts[0].size()) << contexts[0];
   EXPECT_NE("00000000", contexts[0].substr(0, 8));
-  EXPECT_EQ(KroProbe::Hex("carol") + "00", contexts[0].substr(8));
+  EXPECT_EQ(KroProbe::Hex("carol"), contexts[0].substr(8));
 
   // A failed nested call gives the thread its state back as well.
   m_server.Process().Kill();

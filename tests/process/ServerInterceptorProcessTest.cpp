@@ -116,13 +116,13 @@ TEST_F(ServerInterceptor, RequestRunsAsTheObjectsUserAndIsRecordedWhileItRuns)
   KroProbe::IProbe_var alice = CreateProbe("alice");
   KroProbe::IProbe_var bob = CreateProbe(std::string("b\0b", 3));
 
-  // The token as SetUserToken stored it: the octets and one NUL.
+  // The token as SetUserToken stored it: its octets, nothing added.
   CORBA::String_var seen = alice->UserTokenSeen();
-  EXPECT_EQ(KroProbe::Hex(std::string("alice\0", 6)), seen.in());
+  EXPECT_EQ(KroProbe::Hex(std::string("alice")), seen.in());
   seen = bob->UserTokenSeen();
-  EXPECT_EQ(KroProbe::Hex(std::string("b\0b\0", 4)), seen.in());
+  EXPECT_EQ(KroProbe::Hex(std::string("b\0b", 3)), seen.in());
   seen = alice->UserTokenSeen();
-  EXPECT_EQ(KroProbe::Hex(std::string("alice\0", 6)), seen.in());
+  EXPECT_EQ(KroProbe::Hex(std::string("alice")), seen.in());
 
   // Only the request itself is recorded, however many came before it.
   EXPECT_EQ(1, alice->NumOperationsSeen());
@@ -131,7 +131,7 @@ TEST_F(ServerInterceptor, RequestRunsAsTheObjectsUserAndIsRecordedWhileItRuns)
   // A new token is the user of the object's next requests.
   alice->UpdateUserToken(KroTest::Token("carol"));
   seen = alice->UserTokenSeen();
-  EXPECT_EQ(KroProbe::Hex(std::string("carol\0", 6)), seen.in());
+  EXPECT_EQ(KroProbe::Hex(std::string("carol")), seen.in());
 
   // The factory is no server object: its requests run as nobody.
   Settle(alice.in());
@@ -139,7 +139,7 @@ TEST_F(ServerInterceptor, RequestRunsAsTheObjectsUserAndIsRecordedWhileItRuns)
 
   // A call between objects of this process gives the caller its state back.
   CORBA::String_var report = alice->CallOther(bob.in());
-  EXPECT_EQ("inner " + KroProbe::Hex(std::string("b\0b\0", 4)) + ", token kept, operation kept",
+  EXPECT_EQ("inner " + KroProbe::Hex(std::string("b\0b", 3)) + ", token kept, operation kept",
             std::string(report.in()));
   EXPECT_EQ(1, alice->NumOperationsSeen());
   EXPECT_EQ(1, bob->NumOperationsSeen());
@@ -199,7 +199,7 @@ TEST_F(ServerInterceptor, RemoveIsRefusedWhileAnotherRequestRunsThenTakesTheObje
   // The refused Remove left nothing behind and the object serves on.
   EXPECT_EQ(2, probe->NumOperationsSeen());
   CORBA::String_var seen = probe->UserTokenSeen();
-  EXPECT_EQ(KroProbe::Hex(std::string("alice\0", 6)), seen.in());
+  EXPECT_EQ(KroProbe::Hex(std::string("alice")), seen.in());
 
   probe->ReleaseWork();
   ASSERT_EQ(std::future_status::ready, work.wait_for(20s)) << Describe();
@@ -278,7 +278,7 @@ TEST_F(ServerInterceptor, RequestWhoseSetUpFailsStillRunsAndLeavesNothingBehind)
     // object nor a user on the thread.
     EXPECT_EQ(1, probe->NumOperationsSeen());
     seen = probe->UserTokenSeen();
-    EXPECT_EQ(KroProbe::Hex(std::string("alice\0", 6)), seen.in());
+    EXPECT_EQ(KroProbe::Hex(std::string("alice")), seen.in());
     probe->Remove();
     EXPECT_TRUE(WaitForLog(" ProbeObject destroyed", how == "std" ? 1 : 2)) << Describe();
   }
@@ -303,7 +303,7 @@ TEST_F(ServerInterceptor, RequestsToAnObjectBeingDeactivatedEndCleanly)
   probe->Deactivate();
   ASSERT_TRUE(WaitForLog(" ProbeObject deactivated")) << Describe();
   CORBA::String_var seen = probe->UserTokenSeen();
-  EXPECT_EQ(KroProbe::Hex(std::string("alice\0", 6)), seen.in());
+  EXPECT_EQ(KroProbe::Hex(std::string("alice")), seen.in());
   EXPECT_EQ(2, probe->NumOperationsSeen());
 
   // The Work ends normally; its record leaves the servant it ran on before

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -126,4 +128,53 @@ TEST_F(SyncExample, ExampleClientRunsEveryStep)
   EXPECT_TRUE(ServerLog().WaitFor(kRemoved, 10s)) << m_server.Process().Describe();
   EXPECT_EQ(1, ServerLog().Count("for user \"carol\""));
   EXPECT_EQ(1, ServerLog().Count("user token now \"dave\""));
+}
+
+namespace
+{
+  // The server's resident set in kB (0 when it cannot be read).
+  long ResidentKilobytes(pid_t pid)
+  {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.compare(0, 6, "VmRSS:") == 0)
+        return std::stol(line.substr(6));
+    return 0;
+  }
+}
+
+// A creation the object table refuses (the user has its one object) leaves
+// no live object behind: 6,000 refusals grow the server by less than 1 MB,
+// and the user's one object still serves.
+TEST(SyncExampleRefusals, RefusedCreationsLeaveNothingActive)
+{
+  KroTest::ServerProcess server(KRO_EXAMPLE_SYNC_SERVER, {"--max-objects-per-user", "1", "--quiet"});
+  CORBA::Object_var object = KroTest::ObjectFromIor(server.Ior());
+  Krovane::IServerFactory_var factory = Krovane::IServerFactory::_narrow(object.in());
+  Krovane::ISyncServer_var kept = factory->CreateObject(Token("alice"));
+  const auto refuse = [&](int times) {
+    int refused = 0;
+    for (int i = 0; i < times; ++i)
+    {
+      try
+      {
+        Krovane::ISyncServer_var extra = factory->CreateObject(Token("alice"));
+      }
+      catch (const CORBA::SystemException&)
+      {
+        ++refused;
+      }
+    }
+    return refused;
+  };
+  ASSERT_EQ(500, refuse(500));  // the allocator's pools settle first
+  const long before = ResidentKilobytes(server.Process().Pid());
+  ASSERT_EQ(6000, refuse(6000));
+  const long after = ResidentKilobytes(server.Process().Pid());
+  std::printf("6000 refused creations: VmRSS %ld kB -> %ld kB (%+ld kB)\n", before, after, after - before);
+  ASSERT_GT(before, 0);
+  EXPECT_LT(after - before, 1024);
+  CORBA::String_var machine = kept->GetMachineInfo();
+  EXPECT_EQ(0, std::string(machine.in()).find("Host: "));
 }

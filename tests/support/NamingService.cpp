@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace KroTest
@@ -33,16 +34,33 @@ namespace KroTest
     for (int attempt = 0; attempt < 3 && !m_process; ++attempt)
     {
       m_port = FreeLoopbackPort();
-      const std::string port = std::to_string(m_port);
-      auto process = std::make_unique<ChildProcess>(
-        "/usr/bin/omniNames",
-        std::vector<std::string>{"-start", port, "-always", "-datadir", m_data.Path(), "-ORBendPoint",
-                                 "giop:tcp:127.0.0.1:" + port});
-      if (process->Stderr().WaitFor("Root context is", std::chrono::seconds(20)))
-        m_process = std::move(process);
+      Start();
     }
     if (!m_process)
       throw std::runtime_error("omniNames did not start");
+  }
+
+  bool NamingService::Start()
+  {
+    const std::string port = std::to_string(m_port);
+    auto process = std::make_unique<ChildProcess>(
+      "/usr/bin/omniNames",
+      std::vector<std::string>{"-start", port, "-always", "-datadir", m_data.Path(), "-ORBendPoint",
+                               "giop:tcp:127.0.0.1:" + port});
+    if (!process->Stderr().WaitFor("Root context is", std::chrono::seconds(20)))
+      return false;
+    m_process = std::move(process);
+    return true;
+  }
+
+  void NamingService::RestartEmpty()
+  {
+    m_process->Kill();
+    m_process.reset();
+    for (const auto& file : std::filesystem::directory_iterator(m_data.Path()))
+      std::filesystem::remove_all(file.path());
+    if (!Start())
+      throw std::runtime_error("omniNames did not start again");
   }
 
   std::vector<std::string> NamingService::InitRef() const

@@ -25,7 +25,14 @@ namespace KroTest
     // The ORB option that makes it a process's "NameService".
     std::vector<std::string> InitRef() const;
 
+    // Kills omniNames, forgets its data and starts it again on the same
+    // port, empty (every name gone); std::runtime_error when it does not start.
+    void RestartEmpty();
+
   private:
+    // Starts omniNames on m_port; false when it does not say it started within 20 s.
+    bool Start();
+
     TemporaryDirectory m_data;                // its data files
     int m_port = 0;                           // where it listens
     std::unique_ptr<ChildProcess> m_process;  // omniNames

@@ -69,7 +69,7 @@ TEST_F(ClientContext, ResendReplacesTheContext)
   interceptor->send_request(&sending);
   ThreadState::Set("second", &operation);
   interceptor->send_request(&sending);
-  EXPECT_EQ(HandleBytes(&operation) + std::string("second\0", 7), ContextBytes(contexts));
+  EXPECT_EQ(HandleBytes(&operation) + std::string("second"), ContextBytes(contexts));
 }
 
 TEST_F(ClientContext, HandleOfADeletedRecordMapsToNothing)
