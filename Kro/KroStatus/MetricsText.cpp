@@ -1,5 +1,7 @@
 #include "KroStatus/MetricsText.h"
 
+#include "KroStatus/Utf8Text.h"
+
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -12,12 +14,13 @@ namespace KroStatus
     const Krovane::OperationState kStates[] = {Krovane::Queued, Krovane::Running, Krovane::Finished,
                                                Krovane::Cancelled};
 
-    // A label value, escaped as the format wants (backslash, quote, newline).
+    // A label value: valid UTF-8 (a scraper refuses the whole scrape for
+    // one bad byte), escaped as the format wants (backslash, quote, newline).
     std::string LabelValue(const std::string& text)
     {
       std::string escaped;
       escaped.reserve(text.size());
-      for (char c : text)
+      for (char c : ValidUtf8(text))
       {
         if (c == '\\' || c == '"')
           escaped += '\\';
