@@ -19,7 +19,8 @@ namespace KroKit
   public:
     // key: at least HmacToken::kMinKeyLength octets (std::invalid_argument otherwise).
     explicit HmacTokenVerifier(const std::string& key);
-    // The key is the file's content, without the line ends at its end.
+    // The key is the file's content, without the line ends at its end
+    // (ReadSecretFile: a warning when others may read it).
     // std::runtime_error when unreadable, std::invalid_argument when too short.
     static std::shared_ptr<HmacTokenVerifier> FromKeyFile(const std::string& path);
 

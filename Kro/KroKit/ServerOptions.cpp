@@ -203,6 +203,8 @@ namespace KroKit
         orbArgs.push_back(&argument[0]);
     }
     orbArgs.push_back(nullptr);  // argv is null-terminated
+    if (m_offered & kTls)
+      tls.TakeEnvironment();
     if (!tls.Valid())
     {
       m_error = "the TLS options do not fit together";
