@@ -21,7 +21,7 @@ namespace KroStatus
     {
       return {{"object", operation.object},      {"user", Cut(operation.user, text)},
               {"id", operation.id},              {"name", Cut(operation.name, text)},
-              {"state", StateName(operation.state)}, {"place", operation.place},
+              {"state", ShownState(operation)}, {"place", operation.place},
               {"progress", operation.progress},  {"status", Cut(operation.status, text)},
               {"submitted", operation.submittedMs}, {"started", operation.startedMs},
               {"ended", operation.endedMs}};

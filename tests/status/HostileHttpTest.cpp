@@ -3,6 +3,8 @@
 // requests, silent and trickling connections, connection floods, range
 // requests; what it costs the server (its VmRSS) and how long /healthz
 // takes beside them. A second server on the same status port is refused.
+// What clients send shows safely: a user name that is not UTF-8, and an
+// operation that failed.
 #include "StatusClient.h"
 
 #include "support/ProcessHarness.h"
@@ -326,6 +328,30 @@ namespace
       << metrics;
   }
 
+  // An operation that told its client Error (Compute of no steps) is
+  // failed, not finished, in the JSON and in the metrics.
+  void AFailedOperationReadsFailedInTheJsonAndTheMetrics(const Target& server)
+  {
+    KroTest::ChildProcess client(KRO_STATUS_LAB_CLIENT, {"--ior-file", server.iorFile, "--token", "failing",
+                                                        "--compute", "1", "--steps", "0", "-ORBendPoint",
+                                                        "giop:tcp:127.0.0.1:"});
+    const auto exit = client.WaitForExit(30s);
+    ASSERT_TRUE(exit && exit->exited && exit->code == 0) << client.Describe();
+    int shown = 0;
+    const nlohmann::json status = KroStatusTest::Operations(server.port);
+    for (const nlohmann::json& operation : status["operations"])
+      if (operation["user"] == "failing")
+      {
+        EXPECT_EQ(operation["state"], "failed") << operation;
+        ++shown;
+      }
+    EXPECT_EQ(shown, 1);
+    const std::string metrics = Get(server.port, "/metrics").body;
+    EXPECT_EQ(KroStatusTest::Sample(metrics, "kro_user_operations{user=\"failing\",state=\"failed\"}"), 1) << metrics;
+    EXPECT_EQ(KroStatusTest::Sample(metrics, "kro_operations{state=\"failed\"}"), 1);
+    EXPECT_EQ(KroStatusTest::Sample(metrics, "kro_operations_ended_total{state=\"failed\"}"), 1);
+  }
+
   struct HostileCase
   {
     const char* name;
@@ -349,6 +375,7 @@ namespace
       {"AFloodOfConnectionsDoesNotLockAHealthCheckOut", AFloodOfConnectionsDoesNotLockAHealthCheckOut},
       {"RangeRequestsGetOneWholeReply", RangeRequestsGetOneWholeReply},
       {"AUserNameThatIsNotUtf8KeepsTheScrapeValid", AUserNameThatIsNotUtf8KeepsTheScrapeValid},
+      {"AFailedOperationReadsFailedInTheJsonAndTheMetrics", AFailedOperationReadsFailedInTheJsonAndTheMetrics},
       {"ASecondServerOnTheSameStatusPortEndsWithOneLineAndStatusOne", ASecondServerOnTheSameStatusPortEndsWithOneLineAndStatusOne},
     };
     for (const HostileCase& c : cases)
