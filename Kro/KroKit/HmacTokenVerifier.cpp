@@ -39,6 +39,11 @@ namespace KroKit
     return verdict == HmacToken::kValid;
   }
 
+  bool HmacTokenVerifier::StillValid(const std::string& tokenText, long long now) const
+  {
+    return HmacToken::Expiry(tokenText) > now;
+  }
+
   std::string HmacTokenVerifier::UserName(const std::string& tokenText) const
   {
     return HmacToken::UserPart(tokenText);

@@ -1,5 +1,7 @@
 #include "KroKit/UserTokenText.h"
 
+#include "KroServer/UserVerifier.h"
+
 #include <cstdio>
 
 namespace KroKit
@@ -31,5 +33,17 @@ namespace KroKit
       }
     }
     return text;
+  }
+
+  std::string LoggedUser(const Krovane::UserToken& token)
+  {
+    const std::string text(reinterpret_cast<const char*>(token.get_buffer()), token.length());
+    return TokenToText(TokenFromText(Krovane::UserVerifier::UserOf(text)));
+  }
+
+  std::string LoggedUser(const std::string& tokenText)
+  {
+    // Up to the NUL an object's stored token ends in, as SyncServerImpl::UserName reads it.
+    return TokenToText(TokenFromText(Krovane::UserVerifier::UserOf(tokenText.c_str())));
   }
 }

@@ -28,7 +28,7 @@ namespace KroExample
     AddObjectToTable(server.in());
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
-               KroKit::TokenToText(token).c_str()));
+               KroKit::LoggedUser(token).c_str()));
     return server._retn();
   }
 }

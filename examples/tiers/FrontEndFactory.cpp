@@ -29,7 +29,7 @@ namespace KroTiers
     AddObjectToTable(server.in());
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: new object for user \"%C\"\n"),
-               KroKit::TokenToText(token).c_str()));
+               KroKit::LoggedUser(token).c_str()));
     return server._retn();
   }
 }
