@@ -92,6 +92,16 @@ namespace KroKit
     return kValid;
   }
 
+  long long HmacToken::Expiry(const std::string& text)
+  {
+    const std::size_t first = text.find('|');
+    const std::size_t second = first == std::string::npos ? first : text.find('|', first + 1);
+    long long expiry = 0;
+    if (second == std::string::npos || !Decimal(text.substr(first + 1, second - first - 1), expiry))
+      return -1;
+    return expiry;
+  }
+
   std::string HmacToken::UserPart(const std::string& text)
   {
     return text.substr(0, text.find('|'));

@@ -40,6 +40,9 @@ namespace KroKit
     // stores the user in *user (when given).
     static Verdict Check(const std::string& key, const std::string& text, long long now,
                          std::string* user = nullptr);
+    // The EXPIRY part of text, or -1 when there is none; no MAC check (for a
+    // token checked before).
+    static long long Expiry(const std::string& text);
     // The USER part of text (everything before the first '|').
     static std::string UserPart(const std::string& text);
     // A verdict as a word for the log: "valid", "malformed", "forged", "expired".

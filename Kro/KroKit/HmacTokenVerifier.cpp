@@ -1,28 +1,19 @@
 #include "KroKit/HmacTokenVerifier.h"
 
 #include "KroKit/HmacToken.h"
+#include "KroKit/SecretFile.h"
 #include "KroServer/UserTokenOctets.h"
 
 #include <ace/Log_Msg.h>
 
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace KroKit
 {
   std::string ReadKeyFile(const std::string& path)
   {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-      throw std::runtime_error("cannot read the key file " + path);
-    std::ostringstream content;
-    content << file.rdbuf();
-    std::string key = content.str();
-    while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
-      key.pop_back();
-    return key;
+    return ReadSecretFile(path, "the key file");
   }
 
   HmacTokenVerifier::HmacTokenVerifier(const std::string& key) : m_key(key)
@@ -46,6 +37,11 @@ namespace KroKit
     if (verdict != HmacToken::kValid)
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) HmacTokenVerifier: %C token refused\n"), HmacToken::Describe(verdict)));
     return verdict == HmacToken::kValid;
+  }
+
+  bool HmacTokenVerifier::StillValid(const std::string& tokenText, long long now) const
+  {
+    return HmacToken::Expiry(tokenText) > now;
   }
 
   std::string HmacTokenVerifier::UserName(const std::string& tokenText) const

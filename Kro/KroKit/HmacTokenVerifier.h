@@ -19,13 +19,16 @@ namespace KroKit
   public:
     // key: at least HmacToken::kMinKeyLength octets (std::invalid_argument otherwise).
     explicit HmacTokenVerifier(const std::string& key);
-    // The key is the file's content, without the line ends at its end.
+    // The key is the file's content, without the line ends at its end
+    // (ReadSecretFile: a warning when others may read it).
     // std::runtime_error when unreadable, std::invalid_argument when too short.
     static std::shared_ptr<HmacTokenVerifier> FromKeyFile(const std::string& path);
 
     // Logs the reason of a refusal (never the token).
     bool Verify(const Krovane::UserToken& token, const KroOrb::CallerIdentity& caller) override;
     std::string UserName(const std::string& tokenText) const override;
+    // Its expiry only: the signature was checked when the token was set.
+    bool StillValid(const std::string& tokenText, long long now) const override;
 
   private:
     const std::string m_key;  // the signing key

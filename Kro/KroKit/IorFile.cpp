@@ -1,5 +1,7 @@
 #include "KroKit/IorFile.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,23 +12,74 @@
 
 namespace KroKit
 {
+  namespace
+  {
+    // Names tried before giving up (each collision is a 1 in 2^64 chance,
+    // or a name planted by someone else).
+    const int kNameAttempts = 16;
+
+    std::string RandomSuffix()
+    {
+      unsigned char bytes[8] = {};
+      if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        throw std::runtime_error(std::string("no random name: ") + std::strerror(errno));
+      std::string suffix;
+      for (unsigned char byte : bytes)
+      {
+        const char* digits = "0123456789abcdef";
+        suffix += digits[byte >> 4];
+        suffix += digits[byte & 15];
+      }
+      return suffix;
+    }
+
+    // A new file beside path, made by this call alone: a name nobody can
+    // guess, never an existing file nor a symbolic link followed.
+    int CreateTemporary(const std::string& path, std::string& temporary)
+    {
+      for (int attempt = 0; attempt < kNameAttempts; ++attempt)
+      {
+        temporary = path + ".tmp." + RandomSuffix();
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0)
+          return fd;
+        if (errno != EEXIST)
+          throw std::runtime_error("cannot create " + temporary + ": " + std::strerror(errno));
+      }
+      throw std::runtime_error("cannot create a temporary file beside " + path);
+    }
+
+    bool WriteAll(int fd, const std::string& text)
+    {
+      std::size_t written = 0;
+      for (int attempt = 0; written < text.size() && attempt < 1000; ++attempt)
+      {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno != EINTR)
+          return false;
+        if (n > 0)
+          written += static_cast<std::size_t>(n);
+      }
+      return written == text.size();
+    }
+  }
+
   void WriteIorFile(const std::string& path, const std::string& ior)
   {
-    const std::string temporary = path + ".tmp." + std::to_string(getpid());
+    std::string temporary;
+    const int fd = CreateTemporary(path, temporary);
+    const bool written = WriteAll(fd, ior + "\n");
+    const std::string writeError = std::strerror(errno);
+    if (::close(fd) != 0 || !written)
     {
-      std::ofstream out(temporary, std::ios::trunc);
-      out << ior << "\n";
-      out.close();
-      if (!out)
-      {
-        std::remove(temporary.c_str());
-        throw std::runtime_error("cannot write " + temporary);
-      }
+      ::unlink(temporary.c_str());
+      throw std::runtime_error("cannot write " + temporary + ": " + writeError);
     }
+    // rename replaces path itself, a symbolic link there included.
     if (std::rename(temporary.c_str(), path.c_str()) != 0)
     {
       const std::string reason = std::strerror(errno);
-      std::remove(temporary.c_str());
+      ::unlink(temporary.c_str());
       throw std::runtime_error("cannot rename " + temporary + " to " + path + ": " + reason);
     }
   }

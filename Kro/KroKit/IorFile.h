@@ -10,7 +10,10 @@ namespace KroKit
 {
   // Writes ior and a line end to path, atomically: the text goes to a
   // temporary file beside it, which is then renamed to path, so a reader
-  // never sees half an IOR. Throws std::runtime_error on failure.
+  // never sees half an IOR. The temporary file has a random name and is
+  // made new (O_EXCL | O_NOFOLLOW): a file or symbolic link planted in the
+  // folder is never written through, and a link at path is replaced, not
+  // followed. Throws std::runtime_error on failure.
   void WriteIorFile(const std::string& path, const std::string& ior);
 
   // Removes path if it still holds ior (another server may have written its

@@ -230,6 +230,8 @@ namespace KroKit
     for (std::string& argument : m_boundArgs)
       orbArgs.push_back(&argument[0]);
     orbArgs.push_back(nullptr);  // argv is null-terminated
+    if (m_offered & kTls)
+      tls.TakeEnvironment();
     if (!tls.Valid())
     {
       m_error = "the TLS options do not fit together";

@@ -19,6 +19,7 @@
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroStatus/StatusEndpoint.h"
 #include "OrbLayer/PrintException.h"
+#include "OrbLayer/TlsSettings.h"
 
 #include <ace/Log_Msg.h>
 
@@ -266,7 +267,10 @@ namespace KroKit
     }
     catch (const CORBA::SystemException& ex)
     {
-      // Most often a port that another process holds.
+      // The TLS context has logged why it refused its settings.
+      if (ex.minor() == KroOrb::kTlsSettingsRefused)
+        throw std::runtime_error("cannot start the ORB: its TLS settings were refused");
+      // Otherwise most often a port that another process holds.
       throw std::runtime_error("cannot start the ORB listening on " + endpoints +
                                " (is the port taken?): " + KroOrb::DescribeException(ex));
     }

@@ -1,14 +1,21 @@
 #include "KroKit/TlsOptions.h"
 
+#include "KroKit/SecretFile.h"
 #include "OrbLayer/TlsTransport.h"
 
+#include <ace/Log_Msg.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 namespace KroKit
 {
   const char* TlsOptions::Usage()
   {
-    return "[--tls-ca FILE [--tls-cert FILE --tls-key FILE [--tls-key-password TEXT]]"
+    return "[--tls-ca FILE [--tls-cert FILE --tls-key FILE [--tls-key-password-file FILE]]"
+           " [--tls-ciphers LIST]"
            " [--tls-require-client-cert] [--tls-only [--tls-plain-to HOST]...]]";
   }
 
@@ -31,12 +38,40 @@ namespace KroKit
     else if (std::strcmp(name, "--tls-key") == 0)
       settings.keyFile = argv[++i];
     else if (std::strcmp(name, "--tls-key-password") == 0)
+    {
       settings.keyPassword = argv[++i];
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) --tls-key-password can be read by every local user; "
+                                      "use --tls-key-password-file or KRO_TLS_KEY_PASSWORD\n")));
+    }
+    else if (std::strcmp(name, "--tls-key-password-file") == 0)
+    {
+      try
+      {
+        settings.keyPassword = ReadSecretFile(argv[++i], "the key's pass phrase file");
+      }
+      catch (const std::runtime_error& ex)
+      {
+        std::fprintf(stderr, "%s\n", ex.what());
+        bad = true;
+      }
+    }
+    else if (std::strcmp(name, "--tls-ciphers") == 0)
+      settings.cipherList = argv[++i];
     else if (std::strcmp(name, "--tls-plain-to") == 0)
       plainTo.emplace_back(argv[++i]);
     else
       bad = true;
     return true;
+  }
+
+  void TlsOptions::TakeEnvironment()
+  {
+    const char* password = std::getenv("KRO_TLS_KEY_PASSWORD");
+    if (password == nullptr)
+      return;
+    if (settings.keyPassword.empty())
+      settings.keyPassword = password;
+    ::unsetenv("KRO_TLS_KEY_PASSWORD");
   }
 
   bool TlsOptions::Valid() const

@@ -4,7 +4,13 @@
 //   --tls-ca FILE              certificate authorities trusted (PEM); switches TLS on
 //   --tls-cert FILE            this process's certificate (PEM)
 //   --tls-key FILE             its private key (PEM; may be the --tls-cert file)
-//   --tls-key-password TEXT    the key's pass phrase
+//   --tls-key-password-file FILE  the key's pass phrase, from FILE (or from
+//                              the environment: KRO_TLS_KEY_PASSWORD, taken
+//                              out of the environment once read)
+//   --tls-key-password TEXT    the same on the command line, where every local
+//                              user can read it (a warning says so)
+//   --tls-ciphers LIST         OpenSSL's cipher list for TLS 1.2 (default: the
+//                              forward-secret AEAD suites only)
 //   --tls-require-client-cert  refuse callers without a valid certificate
 //   --tls-only                 accept and make TLS connections only
 //   --tls-plain-to HOST        with --tls-only, still call HOST in plain TCP
@@ -37,6 +43,9 @@ namespace KroKit
     // the last argument taken, and returns true; bad is set when its value
     // is missing. False for any other argument.
     bool Take(int argc, char** argv, int& i, bool& bad);
+    // Takes the pass phrase from KRO_TLS_KEY_PASSWORD when no option gave
+    // one, and removes it from the environment (children do not inherit it).
+    void TakeEnvironment();
     // Whether the options given make sense together (a certificate needs
     // its key, and anything needs --tls-ca).
     bool Valid() const;

@@ -1,6 +1,7 @@
 #include "KroKit/UserTokenText.h"
 
 #include "KroServer/UserTokenOctets.h"
+#include "KroServer/UserVerifier.h"
 
 #include <cstdio>
 
@@ -29,5 +30,16 @@ namespace KroKit
       }
     }
     return text;
+  }
+
+  std::string LoggedUser(const Krovane::UserToken& token)
+  {
+    return TokenToText(TokenFromText(Krovane::UserVerifier::UserOf(Krovane::UserTokenOctets::Text(token))));
+  }
+
+  std::string LoggedUser(const std::string& tokenText)
+  {
+    // Up to the NUL an object's stored token ends in, as SyncServerImpl::UserName reads it.
+    return TokenToText(TokenFromText(Krovane::UserVerifier::UserOf(tokenText.c_str())));
   }
 }

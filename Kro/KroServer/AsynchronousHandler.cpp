@@ -422,6 +422,7 @@ namespace Krovane
   void AsynchronousHandler::Error(Krovane::IAsyncExceptionHolder_ptr holder)
   {
     static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false, false};
+    OperationRegistry::NoteFailureOfCurrent();
     Forward(texts, &Krovane::_objref_IAsyncHandler::Error, holder);
   }
 
@@ -462,6 +463,7 @@ namespace Krovane
   void AsynchronousHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder)
   {
     static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false, false};
+    OperationRegistry::NoteFailureOfCurrent();
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncError, holder);
   }
 }

@@ -113,6 +113,14 @@ namespace Krovane
     return SyncServerImpl::GetUserPacket();
   }
 
+  void AsynchronousRouter::UpdateUserToken(const Krovane::UserToken& token)
+  {
+    SyncServerImpl::UpdateUserToken(token);  // refused here when the verifier says no
+    SyncServerImpl* served = ServedServer();
+    if (served && served != this)
+      served->SetUserToken(token);
+  }
+
   int AsynchronousRouter::SubmitAsynchronousOperation(const std::string& name, IAsyncServer_ptr,
                                                       IAsyncHandler_ptr handler,
                                                       std::vector<Halvern_Utilities::Variant>* parameters)

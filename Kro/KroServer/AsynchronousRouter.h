@@ -53,6 +53,9 @@ namespace Krovane
 
     // The served object's user (this router's own when it serves no SyncServerImpl).
     virtual const Halvern_Utilities::UserPacket& GetUserPacket() const;
+    // Renews the token of this router and of the served object, whose user
+    // the work runs as and whose token's expiry each request checks.
+    virtual void UpdateUserToken(const Krovane::UserToken& token);
 
     // The work of one operation, on a pool thread, as the served object's
     // user; may call ServiceCancellation() to stop when cancelled.

@@ -6,6 +6,7 @@
 #include "KroServer/RequestThreads.h"
 #include "KroServer/SynchronousOperation.h"
 #include "KroServer/SyncServerImpl.h"
+#include "KroServer/UserVerifier.h"
 #include "OrbLayer/PrintException.h"
 
 #include "Dazadared/threadLocalUserPacket.h"
@@ -123,6 +124,12 @@ namespace Krovane
       SyncServerImpl* server = nullptr;                // the same, as a server object
       SynchronousOperation* previousOperation = nullptr;  // the thread's current operation before
       std::string previousToken;                       // the thread's user token before
+      bool refused = false;                            // receive_request refused it: no upcall runs under it
+    };
+
+    // Thrown inside receive_request when the object's token has expired.
+    struct TokenExpired
+    {
     };
 
     // The requests in progress on this thread, innermost last. A deque:
@@ -134,6 +141,10 @@ namespace Krovane
     RequestFrame& PushFrame()
     {
       RequestFrames& frames = requestFrames;
+      // A refused request's frame, should the ORB not have ended it: no
+      // request runs under it, and it changed nothing on the thread.
+      while (!frames.empty() && frames.back().refused)
+        frames.pop_back();
       frames.emplace_back();
       RequestFrame& frame = frames.back();
       frame.previousOperation = threadLocalOperation->m_operation;
@@ -224,6 +235,11 @@ namespace Krovane
         frame.server = nullptr;
         return;
       }
+      // A signed token's time may run out while its object lives: checked
+      // on every request (cheaply), except those that renew it or end it.
+      if (frame.server && !Named(operation, "UpdateUserToken") && !Named(operation, "Remove") &&
+          !UserVerifier::StillHolds(frame.server->GetUserPacket().GetToken().c_str()))
+        throw TokenExpired();
       // A request's record needs no reference to its target (only an
       // asynchronous operation calls its own): none is made per request.
       frame.record = new SynchronousOperation(CORBA::Object::_nil(), operation);
@@ -238,6 +254,13 @@ namespace Krovane
       }
       threadLocalOperation->m_operation = frame.record;
       frame.record->SetState(Running);
+    }
+    catch (const TokenExpired&)
+    {
+      frame.refused = true;
+      frame.isSyncServer = false;
+      frame.server = nullptr;
+      throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);
     }
     catch (const CORBA::Exception& ex)
     {

@@ -92,6 +92,12 @@ namespace Krovane
       record->NoteStatus(text);
   }
 
+  void Operation::NoteFailed()
+  {
+    if (const std::shared_ptr<OperationRecord> record = m_state.Record())
+      record->NoteFailed();
+  }
+
   std::string Operation::GetName() { return m_name; }
 
   OperationState Operation::GetState()

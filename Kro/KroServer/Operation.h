@@ -94,9 +94,10 @@ namespace Krovane
     virtual void Cancel();
 
     // For operators (OperationRegistry): the progress (0..1) and status text
-    // reported. Nothing when untracked.
+    // reported, and that Error was told (a failure). Nothing when untracked.
     void NoteProgress(double progress);
     void NoteStatus(const char* text);
+    void NoteFailed();
 
   protected:
     // Starts tracking in the OperationRegistry as operation id of object,

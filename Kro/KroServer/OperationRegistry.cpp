@@ -69,6 +69,11 @@ namespace Krovane
     m_status.assign(text ? text : "");
   }
 
+  void OperationRecord::NoteFailed()
+  {
+    m_failed.store(true, std::memory_order_relaxed);
+  }
+
   OperationView OperationRecord::View() const
   {
     OperationView view;
@@ -85,6 +90,7 @@ namespace Krovane
     view.submittedMs = m_submittedMs;
     view.startedMs = m_startedMs.load(std::memory_order_relaxed);
     view.endedMs = m_endedMs.load(std::memory_order_relaxed);
+    view.failed = Failed();
     return view;
   }
 
@@ -124,7 +130,9 @@ namespace Krovane
     const OperationState state = record->State();
     std::lock_guard<std::mutex> guard(m_lock);
     m_live.erase(record->m_sequence);
-    if (state >= 0 && state < 4)
+    if (state == Finished && record->Failed())
+      ++m_failedTotal;
+    else if (state >= 0 && state < 4)
       ++m_endedTotal[state];
     m_finished.push_back(record);
     while (m_finished.size() > m_finishedKept)
@@ -165,6 +173,14 @@ namespace Krovane
       operation->NoteStatus(text);
   }
 
+  void OperationRegistry::NoteFailureOfCurrent()
+  {
+    if (!Enabled())
+      return;
+    if (Operation* operation = CurrentOperation())
+      operation->NoteFailed();
+  }
+
   OperationRegistry::Views OperationRegistry::Read() const
   {
     // The records are copied under the lock, their views made after it, so
@@ -180,6 +196,7 @@ namespace Krovane
       finished.assign(m_finished.begin(), m_finished.end());
       for (int i = 0; i < 4; ++i)
         views.endedTotal[i] = m_endedTotal[i];
+      views.failedTotal = m_failedTotal;
     }
     int waiting = 0;
     views.live.reserve(live.size());

@@ -47,6 +47,7 @@ namespace Krovane
     std::int64_t submittedMs = 0;
     std::int64_t startedMs = 0;
     std::int64_t endedMs = 0;
+    bool failed = false;     // it told its client Error: a Finished operation then failed
   };
 
   class OperationRecord
@@ -58,6 +59,8 @@ namespace Krovane
     void NoteState(OperationState state);  // times the start and the end
     void NoteProgress(double progress);
     void NoteStatus(const char* text);
+    void NoteFailed();
+    bool Failed() const { return m_failed.load(std::memory_order_relaxed); }
     OperationView View() const;
     OperationState State() const { return m_state.load(std::memory_order_relaxed); }
     // True the first time it is called: the record is to leave the live set.
@@ -77,6 +80,7 @@ namespace Krovane
     std::atomic<std::int64_t> m_startedMs;     // 0 until Running is noted
     std::atomic<std::int64_t> m_endedMs;       // 0 until Finished or Cancelled is noted
     std::atomic<bool> m_ended;                 // see MarkEnded
+    std::atomic<bool> m_failed{false};         // set once Error is told
     mutable std::mutex m_statusLock;           // taken alone, for a copy of the text
     std::string m_status;                      // guarded by m_statusLock
   };
@@ -103,6 +107,7 @@ namespace Krovane
     // by relays, which do not know their operation.
     static void NoteProgressOfCurrent(double progress);
     static void NoteStatusOfCurrent(const char* text);
+    static void NoteFailureOfCurrent();
 
     // Places in line are counted among the live operations still queued, in
     // the order of submission, as the pool takes them.
@@ -110,7 +115,8 @@ namespace Krovane
     {
       std::vector<OperationView> live;      // in the order of submission
       std::vector<OperationView> finished;  // oldest first
-      std::uint64_t endedTotal[4] = {};     // ended since Enable, by OperationState
+      std::uint64_t endedTotal[4] = {};     // ended since Enable, by OperationState, failed ones aside
+      std::uint64_t failedTotal = 0;        // Finished since Enable after telling Error
     };
     Views Read() const;
 
@@ -136,6 +142,7 @@ namespace Krovane
     std::size_t m_finishedKept = 200;                               // guarded by m_lock
     std::uint64_t m_nextSequence = 0;                               // guarded by m_lock
     std::uint64_t m_endedTotal[4] = {};                             // guarded by m_lock
+    std::uint64_t m_failedTotal = 0;                                // guarded by m_lock
     std::map<const void*, ObjectNumber> m_numbers;                  // guarded by m_lock; by address
     int m_nextNumber = 1;                                           // guarded by m_lock
   };

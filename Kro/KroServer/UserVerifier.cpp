@@ -5,6 +5,7 @@
 #include <ace/Log_Msg.h>
 
 #include <atomic>
+#include <ctime>
 
 namespace Krovane
 {
@@ -19,6 +20,21 @@ namespace Krovane
   std::string UserVerifier::UserName(const std::string& tokenText) const
   {
     return tokenText;
+  }
+
+  bool UserVerifier::StillValid(const std::string&, long long) const
+  {
+    return true;
+  }
+
+  bool UserVerifier::StillHolds(const std::string& tokenText)
+  {
+    std::shared_ptr<UserVerifier> verifier = Installed();
+    if (!verifier || verifier->StillValid(tokenText, static_cast<long long>(std::time(nullptr))))
+      return true;
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) UserVerifier: the token of user \"%C\" has expired\n"),
+               verifier->UserName(tokenText).c_str()));
+    return false;
   }
 
   void UserVerifier::InstallForProcess(std::shared_ptr<UserVerifier> verifier)

@@ -31,6 +31,10 @@ namespace Krovane
     virtual bool Verify(const Krovane::UserToken& token, const KroOrb::CallerIdentity& caller) = 0;
     // The user a (verified) token's text names; the text itself by default.
     virtual std::string UserName(const std::string& tokenText) const;
+    // Whether a token verified earlier still holds at now (seconds since
+    // 1970): asked on every request to the object that keeps it, so it must
+    // be cheap (an expiry, no signature). True by default.
+    virtual bool StillValid(const std::string& tokenText, long long now) const;
 
     // Installs verifier for the whole process (null: none); also installs
     // the ORB hooks that tell who the caller is (KroOrb::CallerIdentity).
@@ -40,6 +44,9 @@ namespace Krovane
     // Raises CORBA::NO_PERMISSION (logged) when a verifier is installed and
     // refuses token for the caller of this thread's request.
     static void Check(const Krovane::UserToken& token);
+    // False (logged with the user, never the token) when a verifier is
+    // installed and says tokenText no longer holds.
+    static bool StillHolds(const std::string& tokenText);
     // The user tokenText names, as the installed verifier tells (the text
     // when none is installed).
     static std::string UserOf(const std::string& tokenText);

@@ -1,5 +1,7 @@
 #include "KroStatus/MetricsText.h"
 
+#include "KroStatus/Utf8Text.h"
+
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -9,15 +11,15 @@ namespace KroStatus
 {
   namespace
   {
-    const Krovane::OperationState kStates[] = {Krovane::Queued, Krovane::Running, Krovane::Finished,
-                                               Krovane::Cancelled};
+    const char* const kShownStates[] = {"queued", "running", "finished", "failed", "cancelled"};
 
-    // A label value, escaped as the format wants (backslash, quote, newline).
+    // A label value: valid UTF-8 (a scraper refuses the whole scrape for
+    // one bad byte), escaped as the format wants (backslash, quote, newline).
     std::string LabelValue(const std::string& text)
     {
       std::string escaped;
       escaped.reserve(text.size());
-      for (char c : text)
+      for (char c : ValidUtf8(text))
       {
         if (c == '\\' || c == '"')
           escaped += '\\';
@@ -74,9 +76,9 @@ namespace KroStatus
       std::ostringstream m_text;  // what is written so far
     };
 
-    std::string StateLabel(Krovane::OperationState state)
+    std::string StateLabel(const std::string& state)
     {
-      return std::string("state=\"") + StateName(state) + "\"";
+      return "state=\"" + state + "\"";
     }
   }
 
@@ -88,21 +90,22 @@ namespace KroStatus
     out.Gauge("kro_server_objects", "Server objects in the process's object table.", readings.serverObjects);
 
     // Every record held: the live operations and the recently ended ones kept.
-    std::map<Krovane::OperationState, int> byState;
-    std::map<std::pair<std::string, Krovane::OperationState>, int> byUser;
+    std::map<std::string, int> byState;
+    std::map<std::pair<std::string, std::string>, int> byUser;
     for (const auto* list : {&readings.operations.live, &readings.operations.finished})
       for (const Krovane::OperationView& operation : *list)
       {
-        ++byState[operation.state];
-        ++byUser[{operation.user, operation.state}];
+        ++byState[ShownState(operation)];
+        ++byUser[{operation.user, ShownState(operation)}];
       }
     out.Head("kro_operations", "gauge",
              "Operations by state: the live ones and the recently ended ones the registry keeps.");
-    for (Krovane::OperationState state : kStates)
+    for (const char* state : kShownStates)
       out.Sample("kro_operations", byState[state], StateLabel(state));
     out.Head("kro_operations_ended_total", "counter", "Operations ended since the registry was switched on, by state.");
     for (Krovane::OperationState state : {Krovane::Finished, Krovane::Cancelled})
-      out.Sample("kro_operations_ended_total", readings.operations.endedTotal[state], StateLabel(state));
+      out.Sample("kro_operations_ended_total", readings.operations.endedTotal[state], StateLabel(StateName(state)));
+    out.Sample("kro_operations_ended_total", readings.operations.failedTotal, StateLabel("failed"));
     out.Gauge("kro_operations_waiting", "Operations waiting in the pool's queue.", readings.pool.waiting);
     out.Head("kro_user_operations", "gauge", "Operations by user and state, as kro_operations counts them.");
     for (const auto& entry : byUser)

@@ -6,23 +6,36 @@ namespace KroStatus
 {
   namespace
   {
-    nlohmann::json OperationJson(const Krovane::OperationView& operation)
+    // text, at most most bytes, never ending inside a UTF-8 character.
+    std::string Cut(const std::string& text, std::size_t most)
     {
-      return {{"object", operation.object},      {"user", operation.user},
-              {"id", operation.id},              {"name", operation.name},
-              {"state", StateName(operation.state)}, {"place", operation.place},
-              {"progress", operation.progress},  {"status", operation.status},
+      if (text.size() <= most)
+        return text;
+      std::size_t end = most;
+      while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+      return text.substr(0, end) + "...";
+    }
+
+    nlohmann::json OperationJson(const Krovane::OperationView& operation, std::size_t text)
+    {
+      return {{"object", operation.object},      {"user", Cut(operation.user, text)},
+              {"id", operation.id},              {"name", Cut(operation.name, text)},
+              {"state", ShownState(operation)}, {"place", operation.place},
+              {"progress", operation.progress},  {"status", Cut(operation.status, text)},
               {"submitted", operation.submittedMs}, {"started", operation.startedMs},
               {"ended", operation.endedMs}};
     }
   }
 
-  std::string FormatOperations(const StatusReadings& readings)
+  std::string FormatOperations(const StatusReadings& readings, const OperationsShown& shown)
   {
     nlohmann::json operations = nlohmann::json::array();
+    std::size_t total = 0;
     for (const auto* list : {&readings.operations.live, &readings.operations.finished})
       for (const Krovane::OperationView& operation : *list)
-        operations.push_back(OperationJson(operation));
+        if (total++ < shown.most)
+          operations.push_back(OperationJson(operation, shown.text));
     const nlohmann::json document = {
       {"time", readings.timeMs},
       {"healthy", readings.Healthy()},
@@ -33,6 +46,8 @@ namespace KroStatus
         {"min", readings.pool.min},
         {"max", readings.pool.max},
         {"waiting", readings.pool.waiting}}},
+      {"total", total},
+      {"shown", operations.size()},
       {"operations", operations}};
     // Bytes that are not UTF-8 (a status text may hold any) are replaced, never thrown on.
     return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

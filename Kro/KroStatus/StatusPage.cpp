@@ -21,9 +21,11 @@ namespace KroStatus
   td.status { white-space: normal; max-width: 28em; overflow-wrap: anywhere; }
   tr.queued td.state { color: #946200; } tr.running td.state { color: #0050b3; }
   tr.finished td.state { color: #237804; } tr.cancelled td.state { color: #a8071a; }
+  tr.failed td.state { color: #b00; font-weight: bold; }
   .bar { width: 10em; height: .8em; background: #eee; border-radius: .4em; overflow: hidden; display: inline-block; vertical-align: middle; }
   .bar span { display: block; height: 100%; background: #1677ff; }
   tr.finished .bar span { background: #52c41a; } tr.cancelled .bar span { background: #bbb; }
+  tr.failed .bar span { background: #ff4d4f; }
   #error { color: #b00; }
 </style>
 </head>

@@ -40,6 +40,11 @@ namespace KroStatus
     return "unknown";
   }
 
+  const char* ShownState(const Krovane::OperationView& operation)
+  {
+    return operation.state == Krovane::Finished && operation.failed ? "failed" : StateName(operation.state);
+  }
+
   StatusReadings ReadHealth(CORBA::ORB_ptr orb)
   {
     StatusReadings readings;

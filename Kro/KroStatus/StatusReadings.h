@@ -46,6 +46,9 @@ namespace KroStatus
 
   // The name of a state as the endpoint shows it ("queued", ...).
   const char* StateName(Krovane::OperationState state);
+  // The state an operator reads for an operation: "failed" for a finished
+  // one that told its client Error, StateName otherwise.
+  const char* ShownState(const Krovane::OperationView& operation);
 }
 
 #endif

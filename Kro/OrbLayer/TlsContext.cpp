@@ -28,7 +28,7 @@ namespace KroOrb
     {
       ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) TLS: cannot use %C %C: %C\n"), what, file.c_str(),
                  OpenSslError().c_str()));
-      throw CORBA::INITIALIZE(0, CORBA::COMPLETED_NO);
+      throw CORBA::INITIALIZE(kTlsSettingsRefused, CORBA::COMPLETED_NO);
     }
 
     // OpenSSL's pass phrase callback: the pass phrase is its user data.
@@ -127,6 +127,10 @@ namespace KroOrb
 
   int TlsContext::VerifyMode() const
   {
+    // Here because every process, with a certificate or without, comes
+    // through once the context exists.
+    if (SSL_CTX_set_cipher_list(get_SSL_CTX(), cipherList.c_str()) != 1)
+      Refuse("the cipher list", cipherList);
     return requireClientCertificate ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : SSL_VERIFY_PEER;
   }
 }

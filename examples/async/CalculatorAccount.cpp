@@ -1,5 +1,7 @@
 #include "CalculatorAccount.h"
 
+#include "KroKit/UserTokenText.h"
+
 #include <ace/Log_Msg.h>
 
 namespace KroExample
@@ -11,6 +13,6 @@ namespace KroExample
 
   CalculatorAccount::~CalculatorAccount()
   {
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) account of \"%C\" deleted\n"), GetUserPacket().GetToken().c_str()));
+    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) account of \"%C\" deleted\n"), KroKit::LoggedUser(GetUserPacket().GetToken()).c_str()));
   }
 }

@@ -31,7 +31,7 @@ namespace KroExample
     router.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CalculatorFactory created a calculator for user \"%C\"\n"),
-               KroKit::TokenToText(token).c_str()));
+               KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }
 }

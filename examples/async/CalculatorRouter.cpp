@@ -4,6 +4,7 @@
 #include "SteppedComputation.h"
 
 #include "Dazadared/threadLocalUserPacket.h"
+#include "KroKit/UserTokenText.h"
 
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_sys_time.h>
@@ -49,7 +50,7 @@ namespace KroExample
     const std::string what = operation.Parameter(0).AsText();
     const long steps = static_cast<long>(operation.Parameter(1).AsInteger());
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) operation %d: %C in %d steps for \"%C\"\n"), operation.Id(), what.c_str(),
-               static_cast<int>(steps), Halvern_Utilities::threadLocalUserPacket->GetToken().c_str()));
+               static_cast<int>(steps), KroKit::LoggedUser(Halvern_Utilities::threadLocalUserPacket->GetToken()).c_str()));
 
     if (!SteppedComputation::IsKnown(what))
       operation.Fail("unknown computation \"" + what + "\" (try pi, e or primes)");

@@ -25,7 +25,7 @@ namespace KroExample
     object.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
-               KroKit::TokenToText(token).c_str()));
+               KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(object.Reference());
   }
 }

@@ -20,7 +20,7 @@ namespace KroExample
   {
     Krovane::SyncServerImpl::UpdateUserToken(token);
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncObject user token now \"%C\"\n"),
-               KroKit::TokenToText(token).c_str()));
+               KroKit::LoggedUser(token).c_str()));
   }
 
   void ExampleSyncObject::Remove()

@@ -32,7 +32,7 @@ namespace KroTiers
     router.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersBackEnd %C: new object for user \"%C\"\n"), m_name.c_str(),
-               KroKit::TokenToText(token).c_str()));
+               KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }
 }

@@ -29,7 +29,7 @@ namespace KroTiers
     router.Keep();
 
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: new object for user \"%C\"\n"),
-               KroKit::TokenToText(token).c_str()));
+               KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }
 }

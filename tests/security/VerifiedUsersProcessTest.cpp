@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 
 using namespace std::chrono_literals;
@@ -81,9 +82,33 @@ TEST(VerifiedUsers, OnlyTokensSignedWithTheServersKeyAreAccepted)
   KroTest::RecordingHandler& handler = server.NewHandler(reference);
   ASSERT_EQ(1, calculator->Compute("pi", 1, reference.in()));
   EXPECT_TRUE(handler.WaitFor("Finished", 20s));
-  EXPECT_TRUE(server.WaitForLog("(%P|%t) operation 1: pi in 1 steps for \"" + alice + "\""));
+  // The log names the verified user, never the token (it works from any
+  // connection until it expires).
+  EXPECT_TRUE(server.WaitForLog("(%P|%t) operation 1: pi in 1 steps for \"alice\""));
 
   // A good token is taken by UpdateUserToken.
   calculator->UpdateUserToken(KroTest::Token(KroKit::HmacToken::Mint(kKey, "alice", Now() + 1200)));
   calculator->Remove();
+
+  // A token that runs out while its object lives: every request but the
+  // renewal and the removal is refused from then on.
+  const long long expiry = Now() + 2;
+  const std::string shortLived = KroKit::HmacToken::Mint(kKey, "bob", expiry);
+  Calculator::ICalculator_var bobs = server.NewCalculator(shortLived);
+  KroTest::RecordingHandler& bobsHandler = server.NewHandler(reference);
+  ASSERT_EQ(1, bobs->Compute("pi", 1, reference.in()));
+  EXPECT_TRUE(bobsHandler.WaitFor("Finished", 20s));
+  // The event waited for is the clock passing the token's expiry.
+  std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(static_cast<std::time_t>(expiry)) + 200ms);
+  EXPECT_THROW(bobs->Compute("pi", 1, reference.in()), CORBA::NO_PERMISSION);
+  EXPECT_THROW(bobs->GetOperationState(1), CORBA::NO_PERMISSION);
+  EXPECT_THROW(bobs->CancelAllOperations(), CORBA::NO_PERMISSION);
+  EXPECT_TRUE(server.WaitForLog("(%P|%t) UserVerifier: the token of user \"bob\" has expired", 3)) << server.Log();
+  bobs->UpdateUserToken(KroTest::Token(KroKit::HmacToken::Mint(kKey, "bob", Now() + 600)));
+  EXPECT_EQ(Krovane::Finished, bobs->GetOperationState(1)) << "served again once renewed";
+  bobs->Remove();
+
+  const std::string log = server.Log();
+  for (const std::string& token : {alice, shortLived})
+    EXPECT_EQ(log.find(token.substr(token.rfind('|'))), std::string::npos) << "a token's signature in the log:\n" << log;
 }
