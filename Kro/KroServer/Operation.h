@@ -2,9 +2,11 @@
 //
 // The state is written by the thread that runs the work and by cancelling
 // threads; it is atomic, so any thread may read or write it. Cancel is
-// called from threads other than the operation's own. An operation the
-// OperationRegistry tracks tells its record of every change of state,
-// progress and status text.
+// called from threads other than the operation's own. An operation that is
+// watched (OperationWatcher) tells its record of every change of state,
+// progress and status text. Operations know nothing above them: what
+// watches them and which threads besides ACE's Cancel can reach are handed
+// down (OperationWatcher::Install, ReachAlso).
 #ifndef KROSERVER_OPERATION_H
 #define KROSERVER_OPERATION_H
 
@@ -20,7 +22,6 @@
 namespace Krovane
 {
   class OperationRecord;
-  class SyncServerImpl;
 
   // An operation's state, with the calls of std::atomic that operations use,
   // telling the operation's record (when one is tracked) of each change. The
@@ -89,15 +90,25 @@ namespace Krovane
     // through SyncServerImpl::ServiceCancellation.
     virtual void Cancel();
 
-    // For operators (OperationRegistry): the progress (0..1) and status text
+    // For operators (OperationWatcher): the progress (0..1) and status text
     // reported. Nothing when untracked.
     void NoteProgress(double progress);
     void NoteStatus(const char* text);
 
+    // Whether a thread that is not ACE's can be reached by Cancel (its jobs
+    // cancelled, or the thread stopped).
+    using ThreadTest = bool (*)(unsigned long threadId);
+    // Cancel also reaches the threads test accepts, from now on (one test
+    // for the process: the layer that runs requests on the ORB's threads
+    // hands it down).
+    static void ReachAlso(ThreadTest test);
+    // Whether operations made now are watched (an OperationWatcher is installed).
+    static bool Watched();
+
   protected:
-    // Starts tracking in the OperationRegistry as operation id of object,
-    // when the registry is on. Call from the constructor.
-    void TrackFor(SyncServerImpl* object, int id);
+    // Starts tracking as operation id of the object at objectKey, working
+    // for user, when a watcher is installed. Call from the constructor.
+    void TrackFor(const void* objectKey, const std::string& user, int id);
 
     // Running -> Cancelled, unless the work has ended (or was cancelled) in
     // the meantime: a finished operation never becomes Cancelled.
