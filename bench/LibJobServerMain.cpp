@@ -1,5 +1,5 @@
 // KroBenchLibServer: the benchmark's job server on the library, written as
-// the README and the calculator example show.
+// docs/building-with-the-library.md and the calculator example show.
 //
 //   KroBenchLibServer --ior-file PATH [--threads N] [--idle-seconds N]
 //                     [--pool-threads N] [--place-reports every-change|latest]

@@ -54,7 +54,8 @@ namespace
     TrackedOperation(Krovane::SyncServerImpl* object, int id)
       : Krovane::SynchronousOperation(CORBA::Object::_nil(), "Compute")
     {
-      TrackFor(object, id);
+      if (Watched())
+        TrackFor(object, object->UserName(), id);
     }
   };
 

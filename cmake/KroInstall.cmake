@@ -34,8 +34,11 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/cmake/KroIdl.cmake
   DESTINATION ${config_dir})
 
-# pkg-config beside the CMake package: pkg-config --cflags --libs KroServer.
+# pkg-config beside the CMake package: pkg-config --cflags --libs KroServer
+# (a server) or KroClient (a client).
 string(JOIN " " KRO_PC_SANITIZE_COMPILE ${KRO_SANITIZE_COMPILE_OPTIONS})
 string(JOIN " " KRO_PC_SANITIZE_LINK ${KRO_SANITIZE_LINK_OPTIONS})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/KroServer.pc.in ${PROJECT_BINARY_DIR}/KroServer.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/KroServer.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/KroClient.pc.in ${PROJECT_BINARY_DIR}/KroClient.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/KroServer.pc ${PROJECT_BINARY_DIR}/KroClient.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,6 +1,7 @@
 #include "KroKit/ServerOptions.h"
 
 #include "KroKit/LogFormat.h"
+#include "KroServer/ThreadPoolThreadingPolicy.h"
 
 #include <ace/Get_Opt.h>
 #include <ace/Log_Msg.h>
@@ -43,16 +44,32 @@ namespace KroKit
 
   ServerOptions::ServerOptions(unsigned offered) : m_offered(offered)
   {
+    // A pool setting's default: the kit's value when it is at least set,
+    // else the pool's own (the kit leaves it to the pool).
+    const auto poolDefault = [](const int& value, int set, int (Krovane::ThreadPoolThreadingPolicy::*get)() const)
+    {
+      return [&value, set, get]
+      {
+        if (value >= set)
+          return std::to_string(value);
+        const Krovane::ThreadPoolThreadingPolicy fresh;  // starts no thread
+        return "the pool's own, " + std::to_string((fresh.*get)());
+      };
+    };
     if (offered & kIorFile)
-      AddValue("--ior-file", [this](const char* path) { iorFile = path; return true; }, "PATH");
+      AddValue("--ior-file", [this](const char* path) { iorFile = path; return true; }, "PATH",
+               "write the factory's IOR to PATH", "none");
     if (offered & kPrintIor)
-      AddFlag("--print-ior", printIor);
+      AddFlag("--print-ior", printIor,
+              "print the IOR on standard output (also when neither --ior-file nor --bind is given)");
     if (offered & kThreads)
-      AddNumber("--threads", threads, 1, 1000);
+      AddNumber("--threads", threads, 1, 1000, "threads serving requests (1 to 1000)");
     if (offered & kIdleSeconds)
-      AddNumber("--idle-seconds", idleSeconds, 0);
+      AddNumber("--idle-seconds", idleSeconds, 0, INT_MAX,
+                "end once no request came and no operation was active for N seconds (two checks)");
     if (offered & kDrainSeconds)
-      AddNumber("--drain-seconds", drainSeconds, 0, 3600);
+      AddNumber("--drain-seconds", drainSeconds, 0, 3600,
+                "on SIGTERM or SIGINT, seconds running operations get to end before the rest are cancelled");
     if (offered & kExitMode)
       AddValue("--exit-mode", [this](const char* mode)
       {
@@ -65,18 +82,25 @@ namespace KroKit
         else if (text != "orb")
           return false;
         return true;
-      }, "orb|exit|_exit");
+      }, "orb|exit|_exit",
+      "how the idle shutdown ends the process: shut the ORB down and return from main, exit(0) or _exit(0)", "orb");
     if (offered & kNaming)
     {
-      AddValue("--name-service", [this](const char* where) { nameService = where; return true; }, "CORBALOC");
-      AddValue("--bind", [this](const char* name) { bindName = name; return true; }, "NAME");
+      AddValue("--name-service", [this](const char* where) { nameService = where; return true; }, "CORBALOC",
+               "also bind the factory in this naming service (needs --bind)", "none");
+      AddValue("--bind", [this](const char* name) { bindName = name; return true; }, "NAME",
+               "the factory's name in the naming service (a/b: name b in context a)", "none");
     }
     if (offered & kPool)
     {
-      AddNumber("--max-threads", pool.maxThreads, 1, 100);
-      AddNumber("--min-threads", pool.minThreads, 1, 30);
-      AddNumber("--stack-kb", pool.stackKb, 128, 20000);
-      AddNumber("--start-pause-ms", pool.startPauseMs, 0);
+      AddNumber("--max-threads", pool.maxThreads, 1, 100, "most operation pool threads: operations run at once");
+      AddShownNumber("--min-threads", pool.minThreads, 1, 30, "pool threads kept when idle (at most --max-threads)",
+                     poolDefault(pool.minThreads, 1, &Krovane::ThreadPoolThreadingPolicy::GetMin));
+      AddNumber("--stack-kb", pool.stackKb, 128, 20000, "stack of each pool thread in KiB",
+                "the system's");
+      AddShownNumber("--start-pause-ms", pool.startPauseMs, 0, INT_MAX,
+                     "pause in ms after the pool starts a thread, pacing its growth (0: none)",
+                     poolDefault(pool.startPauseMs, 0, &Krovane::ThreadPoolThreadingPolicy::GetStartPause));
       AddValue("--place-reports", [this](const char* mode)
       {
         const std::string text = mode;
@@ -87,47 +111,72 @@ namespace KroKit
         else
           return false;
         return true;
-      }, "every-change|latest");
-      AddNumber("--place-report-ms", pool.placeReportMs, 0, 1000);
-      AddNumber("--max-threads-per-user", pool.maxThreadsPerUser, 0, 100);
-      AddNumber("--detach-after-timeouts", pool.detachAfterTimeouts, 0, 1000);
-      AddFlag("--waiting-callbacks", pool.waitingCallbacks);
-      AddNumber("--kept-finished", pool.keptFinished, 1, 1000000);
-      AddNumber("--kept-exception-holders", pool.keptExceptionHolders, 1, 100000);
+      }, "every-change|latest",
+      "how waiting operations hear their places in line: every change, or only the latest one", "latest");
+      AddNumber("--place-report-ms", pool.placeReportMs, 0, 1000,
+                "least time between two rounds of latest places (0: no pace)");
+      AddNumber("--max-threads-per-user", pool.maxThreadsPerUser, 0, 100,
+                "pool threads one user's operations may hold while other users' wait",
+                "0: half of --max-threads, at least 1");
+      AddNumber("--detach-after-timeouts", pool.detachAfterTimeouts, 0, 1000,
+                "callbacks in a row that time out before a client's handler is detached (0: never)");
+      AddFlag("--waiting-callbacks", pool.waitingCallbacks,
+              "each callback waits for the client's answer on the pool thread (default: relays send them)");
+      AddNumber("--kept-finished", pool.keptFinished, 1, 1000000,
+                "ended operations each server object keeps for queries (the oldest forgotten first)");
+      AddNumber("--kept-exception-holders", pool.keptExceptionHolders, 1, 100000,
+                "unraised exception holders each server object keeps (the oldest retired first)");
     }
     if (offered & kStatus)
     {
-      AddNumber("--status-port", statusPort, 0, 65535);
+      AddNumber("--status-port", statusPort, 0, 65535, "serve the status page and /metrics on this port (0: any free one)",
+                "no status endpoint");
       AddValue("--status-address", [this](const char* address) { statusAddress = address; return *address != 0; },
-               "ADDR");
+               "ADDR", "the address the status endpoint listens on", statusAddress);
     }
-    AddFlag("--verbose", verbose);
-    AddFlag("--quiet", quiet);
-    AddFlag("--help", m_help);
+    AddFlag("--verbose", verbose, "log every priority, omniORB's trace too");
+    AddFlag("--quiet", quiet, "log notices and worse only");
+    AddFlag("--help", m_helpGiven, "this text");
   }
 
-  void ServerOptions::AddFlag(const std::string& name, bool& flag)
+  void ServerOptions::AddFlag(const std::string& name, bool& flag, const std::string& text)
   {
     m_options.push_back(Option{name, false, [&flag](const char*) { flag = true; return true; }, ""});
+    m_help.Add({name, "", text, "", nullptr});
   }
 
   void ServerOptions::AddValue(const std::string& name, std::function<bool(const char*)> take,
-                               const std::string& valueName)
+                               const std::string& valueName, const std::string& text,
+                               const std::string& defaultText)
   {
     m_options.push_back(Option{name, true, std::move(take), valueName});
+    m_help.Add({name, valueName, text, defaultText, nullptr});
   }
 
-  void ServerOptions::AddNumber(const std::string& name, int& value, int least, int most)
+  void ServerOptions::AddNumber(const std::string& name, int& value, int least, int most,
+                                const std::string& text, const std::string& defaultText)
   {
-    AddValue(name, [&value, least, most](const char* text) { return WholeNumber(text, least, most, value); }, "N");
+    if (defaultText.empty())
+      AddShownNumber(name, value, least, most, text, [&value] { return std::to_string(value); });
+    else
+      AddShownNumber(name, value, least, most, text, [defaultText] { return defaultText; });
+  }
+
+  void ServerOptions::AddShownNumber(const std::string& name, int& value, int least, int most,
+                                     const std::string& text, std::function<std::string()> defaultOf)
+  {
+    m_options.push_back(Option{name, true, [&value, least, most](const char* given)
+                               { return WholeNumber(given, least, most, value); }, "N"});
+    m_help.Add({name, "N", text, "", std::move(defaultOf)});
   }
 
   bool ServerOptions::Parse(int argc, char** argv)
   {
     m_error.clear();
+    m_help.TakeDefaults();
     if (!ParseArguments(argc, argv))
       return false;
-    if (m_help)
+    if (m_helpGiven)
       return false;
     ApplyLogLevel();
     return true;
@@ -137,9 +186,9 @@ namespace KroKit
   {
     if (Parse(argc, argv))
       return true;
-    if (m_help)
+    if (m_helpGiven)
     {
-      std::printf("%s\n", Usage(argv[0]).c_str());
+      std::printf("%s", Help(argv[0]).c_str());
       return false;
     }
     // The program's name without its directory, as the other error lines give it.
@@ -272,5 +321,15 @@ namespace KroKit
       add(TlsOptions::Usage());
     add("[-ORB... options]");
     return usage;
+  }
+
+  std::string ServerOptions::Help(const char* program) const
+  {
+    OptionHelp table = m_help;
+    if (m_offered & kTls)
+      TlsOptions::DescribeIn(table);
+    table.Add({"-ORB<option>", "VALUE", "omniORB's options, handed to the ORB (-ORBendPoint giop:tcp:HOST:PORT ...)",
+               "", nullptr});
+    return Usage(program) + "\n\noptions:\n" + table.Format();
   }
 }

@@ -26,8 +26,10 @@
 //                         ORB layer, for the ORB that starts next
 //   --verbose, --quiet    the log: every priority (and omniORB's trace), or
 //                         notices and worse only
-//   --help                the usage, on standard output
-// A program adds its own options with AddFlag, AddValue and AddNumber.
+//   --help                the usage and a table of every option with what it
+//                         does and its default, on standard output
+// A program adds its own options with AddFlag, AddValue and AddNumber, each
+// with the line --help gives it.
 // Options are long options (ACE_Get_Opt: --name VALUE or --name=VALUE; an
 // unambiguous abbreviation counts); numbers are checked. Arguments
 // starting with -ORB, with the value that follows each, are the ORB's;
@@ -43,6 +45,7 @@
 #ifndef KROKIT_SERVEROPTIONS_H
 #define KROKIT_SERVEROPTIONS_H
 
+#include "KroKit/OptionHelp.h"
 #include "KroKit/TlsOptions.h"
 
 #include <climits>
@@ -111,15 +114,20 @@ namespace KroKit
     ServerOptions(const ServerOptions&) = delete;
     ServerOptions& operator=(const ServerOptions&) = delete;
 
+    // text: what the option does, for --help; defaultText: its default as
+    // a user reads it (for a number, empty shows the variable's value as it
+    // stands when Parse begins).
     // Adds an option without a value; Parse sets flag when it is given.
-    void AddFlag(const std::string& name, bool& flag);
+    void AddFlag(const std::string& name, bool& flag, const std::string& text = "");
     // Adds an option with a value; Parse hands the value to take, which
     // returns false for a bad value (a usage error). valueName: its name
     // in the usage ("FILE").
     void AddValue(const std::string& name, std::function<bool(const char*)> take,
-                  const std::string& valueName = "VALUE");
+                  const std::string& valueName = "VALUE", const std::string& text = "",
+                  const std::string& defaultText = "");
     // Adds an option with a whole number from least to most, stored in value.
-    void AddNumber(const std::string& name, int& value, int least = 0, int most = INT_MAX);
+    void AddNumber(const std::string& name, int& value, int least = 0, int most = INT_MAX,
+                   const std::string& text = "", const std::string& defaultText = "");
 
     // Takes the options out of argv; the ORB's go to orbArgs. False on a
     // usage error (Error() says which) or after --help (the usage printed).
@@ -129,6 +137,8 @@ namespace KroKit
     const std::string& Error() const { return m_error; }
     // "usage: <program> [--ior-file PATH] ... [-ORB... options]".
     std::string Usage(const char* program) const;
+    // The usage, then one line per option: what it does and its default.
+    std::string Help(const char* program) const;
     // Parse, or on a usage error the error and the usage on standard error
     // and false; the exit status then is UsageStatus().
     bool ParseOrExplain(int argc, char** argv);
@@ -161,6 +171,9 @@ namespace KroKit
       std::string valueName;                    // for the usage
     };
 
+    // AddNumber with the default --help shows worked out when Parse begins.
+    void AddShownNumber(const std::string& name, int& value, int least, int most, const std::string& text,
+                        std::function<std::string()> defaultOf);
     // Parse's work; false with m_error set.
     bool ParseArguments(int argc, char** argv);
     // The log's priorities, from --verbose and --quiet.
@@ -168,8 +181,9 @@ namespace KroKit
 
     const unsigned m_offered;        // the standard options offered
     std::vector<Option> m_options;   // every option taken, standard ones first
+    OptionHelp m_help;               // --help's table: m_options' rows, TLS's and the ORB's
     std::string m_error;             // the last usage error
-    bool m_help = false;             // --help given
+    bool m_helpGiven = false;        // --help given
     std::vector<std::string> m_traceArgs;  // ORB options --verbose adds (orbArgs point here)
     std::vector<std::string> m_boundArgs;  // the kit's ORB bounds not given (orbArgs point here)
   };

@@ -19,6 +19,18 @@ namespace KroKit
            " [--tls-require-client-cert] [--tls-only [--tls-plain-to HOST]...]]";
   }
 
+  void TlsOptions::DescribeIn(OptionHelp& help)
+  {
+    help.Add({"--tls-ca", "FILE", "certificate authorities trusted (PEM); switches TLS on", "TLS off", nullptr});
+    help.Add({"--tls-cert", "FILE", "this process's certificate (PEM)", "none", nullptr});
+    help.Add({"--tls-key", "FILE", "its private key (PEM; may be the --tls-cert file)", "none", nullptr});
+    help.Add({"--tls-key-password", "TEXT", "the key's pass phrase", "none", nullptr});
+    help.Add({"--tls-require-client-cert", "", "refuse callers without a certificate signed by the CA", "", nullptr});
+    help.Add({"--tls-only", "", "accept and make TLS connections only (no plain TCP)", "", nullptr});
+    help.Add({"--tls-plain-to", "HOST", "with --tls-only, still call HOST in plain TCP (a naming service)", "none",
+              nullptr});
+  }
+
   bool TlsOptions::Take(int argc, char** argv, int& i, bool& bad)
   {
     const char* name = argv[i];

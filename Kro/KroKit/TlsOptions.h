@@ -26,6 +26,7 @@
 #ifndef KROKIT_TLSOPTIONS_H
 #define KROKIT_TLSOPTIONS_H
 
+#include "KroKit/OptionHelp.h"
 #include "OrbLayer/TlsSettings.h"
 
 #include <string>
@@ -38,6 +39,8 @@ namespace KroKit
   public:
     // The usage text of the options, one line.
     static const char* Usage();
+    // One --help row per option.
+    static void DescribeIn(OptionHelp& help);
 
     // When argv[i] is a TLS option, takes it (and its value), leaving i on
     // the last argument taken, and returns true; bad is set when its value

@@ -8,19 +8,27 @@
 #include <ace/Log_Msg.h>
 
 #include <algorithm>
+#include <climits>
 #include <stdexcept>
 
 namespace KroKit
 {
   void UserSafeguards::AddOptions(ServerOptions& options)
   {
-    options.AddValue("--token-key", [this](const char* path) { m_tokenKeyFile = path; return true; });
-    options.AddFlag("--user-from-cert", m_userFromCertificate);
-    options.AddNumber("--max-objects-per-user", m_maxObjects);
-    options.AddNumber("--max-queued-per-user", m_maxQueued);
-    options.AddNumber("--reclaim-seconds", m_reclaimSeconds);
-    options.AddNumber("--reclaim-interval", m_reclaimInterval);
-    options.AddNumber("--max-token-octets", m_maxTokenOctets);
+    options.AddValue("--token-key", [this](const char* path) { m_tokenKeyFile = path; return true; }, "FILE",
+                     "accept only user tokens signed with the key in FILE (mint them with KroMintToken)",
+                     "any token");
+    options.AddFlag("--user-from-cert", m_userFromCertificate,
+                    "accept only a token equal to the CN of the client's verified certificate");
+    options.AddNumber("--max-objects-per-user", m_maxObjects, 0, INT_MAX, "live server objects per user (0: no bound)");
+    options.AddNumber("--max-queued-per-user", m_maxQueued, 0, INT_MAX,
+                      "operations per user waiting in the queue (0: no bound)");
+    options.AddNumber("--reclaim-seconds", m_reclaimSeconds, 0, INT_MAX,
+                      "remove server objects unused for N seconds (0: never)");
+    options.AddNumber("--reclaim-interval", m_reclaimInterval, 0, INT_MAX,
+                      "seconds between looks for unused server objects", "--reclaim-seconds/10, at least 1");
+    options.AddNumber("--max-token-octets", m_maxTokenOctets, 0, INT_MAX,
+                      "octets of a user token (0: no bound)");
   }
 
   void UserSafeguards::Apply()

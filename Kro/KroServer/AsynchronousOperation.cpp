@@ -51,7 +51,8 @@ namespace Krovane
       m_workOver(false),
       m_ownsParameters(false)
   {
-    TrackFor(router, id);  // for operators, when the OperationRegistry is on
+    if (Watched())  // for operators, when the status endpoint is on
+      TrackFor(router, router ? router->UserName() : std::string(), id);
     m_relay = LinkTo(handler);
   }
 

@@ -185,7 +185,11 @@ namespace Krovane
     };
   }
 
-  KroServerInterceptor::KroServerInterceptor() : m_name("Kro_Server_Interceptor") {}
+  KroServerInterceptor::KroServerInterceptor() : m_name("Kro_Server_Interceptor")
+  {
+    // The requests it marks run on the ORB's threads: cancelling one must reach them.
+    Operation::ReachAlso(&RequestThreads::IsServing);
+  }
 
   KroServerInterceptor::~KroServerInterceptor() {}
 

@@ -1,7 +1,7 @@
 #include "KroServer/Operation.h"
 
-#include "KroServer/OperationRegistry.h"
-#include "KroServer/RequestThreads.h"
+#include "KroServer/OperationRecord.h"
+#include "KroServer/OperationWatcher.h"
 #include "KroServer/StoppedThreads.h"
 
 #include "Dazadared/JobController.h"
@@ -23,14 +23,22 @@ namespace Krovane
       ~FoundJobRelease() { Halvern_Utilities::JobController::Instance()->ReleaseFoundJob(); }
     };
 
+    // The test of threads that are not ACE's (see Operation::ReachAlso).
+    std::atomic<Operation::ThreadTest> s_alsoReachable{nullptr};
+
     // A thread that Cancel can reach: one of ACE's thread manager (the
-    // pool's), or an ORB thread while it serves a request.
+    // pool's), or one the layer above hands the test of (an ORB thread
+    // while it serves a request).
     bool ThreadIsManaged(unsigned long threadId)
     {
-      return ACE_Thread_Manager::instance()->thread_within(static_cast<ACE_thread_t>(threadId)) != 0 ||
-             RequestThreads::IsServing(threadId);
+      if (ACE_Thread_Manager::instance()->thread_within(static_cast<ACE_thread_t>(threadId)) != 0)
+        return true;
+      const Operation::ThreadTest also = s_alsoReachable.load(std::memory_order_acquire);
+      return also && also(threadId);
     }
   }
+
+  void Operation::ReachAlso(ThreadTest test) { s_alsoReachable.store(test, std::memory_order_release); }
 
   void TrackedState::Track(std::shared_ptr<OperationRecord> record)
   {
@@ -60,8 +68,9 @@ namespace Krovane
     if (!m_tracked.load(std::memory_order_relaxed))
       return;
     const std::shared_ptr<OperationRecord> record = std::atomic_exchange(&m_record, std::shared_ptr<OperationRecord>());
-    if (record)
-      OperationRegistry::Instance().Ended(record);
+    OperationWatcher* watcher = OperationWatcher::Installed();
+    if (record && watcher)
+      watcher->Ended(record);
   }
 
   Operation::Operation() : m_state(Queued), m_cooperativeCancel(1) {}
@@ -74,10 +83,12 @@ namespace Krovane
   // Deleted before it ended (its object went first): ended now.
   Operation::~Operation() { m_state.EndTracking(); }
 
-  void Operation::TrackFor(SyncServerImpl* object, int id)
+  bool Operation::Watched() { return OperationWatcher::Installed() != nullptr; }
+
+  void Operation::TrackFor(const void* objectKey, const std::string& user, int id)
   {
-    if (OperationRegistry::Enabled())
-      m_state.Track(OperationRegistry::Instance().Track(object, id, m_name));
+    if (OperationWatcher* watcher = OperationWatcher::Installed())
+      m_state.Track(watcher->Track(objectKey, user, id, m_name));
   }
 
   void Operation::NoteProgress(double progress)

@@ -2,9 +2,11 @@
 //
 // The state is written by the thread that runs the work and by cancelling
 // threads; it is atomic, so any thread may read or write it. Cancel is
-// called from threads other than the operation's own. An operation the
-// OperationRegistry tracks tells its record of every change of state,
-// progress and status text.
+// called from threads other than the operation's own. An operation that is
+// watched (OperationWatcher) tells its record of every change of state,
+// progress and status text. Operations know nothing above them: what
+// watches them and which threads besides ACE's Cancel can reach are handed
+// down (OperationWatcher::Install, ReachAlso).
 #ifndef KROSERVER_OPERATION_H
 #define KROSERVER_OPERATION_H
 
@@ -20,7 +22,6 @@
 namespace Krovane
 {
   class OperationRecord;
-  class SyncServerImpl;
 
   // An operation's state, with the calls of std::atomic that operations use,
   // telling the operation's record (when one is tracked) of each change. The
@@ -73,10 +74,6 @@ namespace Krovane
 
     // A copy of the name (for a request, the IDL operation's name).
     std::string GetName();
-    // The user the operation works for, as the pool counts its threads per
-    // user; set before it is submitted, read only after (empty: nobody's).
-    void SetOwner(const std::string& user) { m_owner = user; }
-    const std::string& Owner() const { return m_owner; }
     // The state, read under m_lock.
     OperationState GetState();
     // Sets the state.
@@ -93,16 +90,26 @@ namespace Krovane
     // through SyncServerImpl::ServiceCancellation.
     virtual void Cancel();
 
-    // For operators (OperationRegistry): the progress (0..1) and status text
+    // For operators (OperationWatcher): the progress (0..1) and status text
     // reported, and that Error was told (a failure). Nothing when untracked.
     void NoteProgress(double progress);
     void NoteStatus(const char* text);
     void NoteFailed();
 
+    // Whether a thread that is not ACE's can be reached by Cancel (its jobs
+    // cancelled, or the thread stopped).
+    using ThreadTest = bool (*)(unsigned long threadId);
+    // Cancel also reaches the threads test accepts, from now on (one test
+    // for the process: the layer that runs requests on the ORB's threads
+    // hands it down).
+    static void ReachAlso(ThreadTest test);
+    // Whether operations made now are watched (an OperationWatcher is installed).
+    static bool Watched();
+
   protected:
-    // Starts tracking in the OperationRegistry as operation id of object,
-    // when the registry is on. Call from the constructor.
-    void TrackFor(SyncServerImpl* object, int id);
+    // Starts tracking as operation id of the object at objectKey, working
+    // for user, when a watcher is installed. Call from the constructor.
+    void TrackFor(const void* objectKey, const std::string& user, int id);
 
     // Running -> Cancelled, unless the work has ended (or was cancelled) in
     // the meantime: a finished operation never becomes Cancelled.
@@ -116,7 +123,6 @@ namespace Krovane
     TrackedState m_state;                 // see the transitions of OperationState
     int m_cooperativeCancel;              // 1: jobs only; 0: stop the thread as well
     std::string m_name;                   // the operation's name
-    std::string m_owner;                  // set before submission, then only read
     // Held across Cancel's job loop: GetState waits until the jobs are cancelled.
     ACE_Thread_Mutex m_lock;
   };

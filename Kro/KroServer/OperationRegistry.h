@@ -16,7 +16,8 @@
 #ifndef KROSERVER_OPERATIONREGISTRY_H
 #define KROSERVER_OPERATIONREGISTRY_H
 
-#include "Krovane.hh"
+#include "KroServer/OperationRecord.h"
+#include "KroServer/OperationWatcher.h"
 
 #include <atomic>
 #include <cstdint>
@@ -29,78 +30,24 @@
 
 namespace Krovane
 {
-  class Operation;
-  class SyncServerImpl;
-
-  // A copy of one operation's record, for readers. Times are milliseconds
-  // since the epoch, 0 when not reached yet.
-  struct OperationView
-  {
-    int object = 0;          // the server object's number in this process (see OperationRegistry)
-    std::string user;        // the user the object works for (UserVerifier::UserOf), never the token
-    int id = 0;              // the operation's id within its object
-    std::string name;        // the operation's name
-    OperationState state = Queued;
-    int place = 0;           // place in line while queued (1 = next), counted when read; else 0
-    double progress = 0;     // last progress reported, 0..1
-    std::string status;      // last status text reported
-    std::int64_t submittedMs = 0;
-    std::int64_t startedMs = 0;
-    std::int64_t endedMs = 0;
-    bool failed = false;     // it told its client Error: a Finished operation then failed
-  };
-
-  class OperationRecord
-  {
-  public:
-    OperationRecord(std::uint64_t sequence, const void* objectKey, int object, std::string user, int id,
-                    std::string name);
-
-    void NoteState(OperationState state);  // times the start and the end
-    void NoteProgress(double progress);
-    void NoteStatus(const char* text);
-    void NoteFailed();
-    bool Failed() const { return m_failed.load(std::memory_order_relaxed); }
-    OperationView View() const;
-    OperationState State() const { return m_state.load(std::memory_order_relaxed); }
-    // True the first time it is called: the record is to leave the live set.
-    bool MarkEnded() { return !m_ended.exchange(true); }
-
-    const std::uint64_t m_sequence;  // the registry's order of submission
-    const void* const m_objectKey;   // the server object's address: a key, never followed
-    const int m_object;        // see OperationView
-    const std::string m_user;  // see OperationView
-    const int m_id;            // see OperationView
-    const std::string m_name;  // see OperationView
-
-  private:
-    const std::int64_t m_submittedMs;          // at construction
-    std::atomic<OperationState> m_state;       // last state noted
-    std::atomic<double> m_progress;            // last progress noted
-    std::atomic<std::int64_t> m_startedMs;     // 0 until Running is noted
-    std::atomic<std::int64_t> m_endedMs;       // 0 until Finished or Cancelled is noted
-    std::atomic<bool> m_ended;                 // see MarkEnded
-    std::atomic<bool> m_failed{false};         // set once Error is told
-    mutable std::mutex m_statusLock;           // taken alone, for a copy of the text
-    std::string m_status;                      // guarded by m_statusLock
-  };
-
-  class OperationRegistry
+  class OperationRegistry : public OperationWatcher
   {
   public:
     static OperationRegistry& Instance();
 
-    // Switches tracking on for operations constructed from now on, keeping
-    // the last finishedKept ended ones (at least 1). Later calls change only
-    // the count kept.
+    // Switches tracking on for operations constructed from now on (the
+    // registry becomes the operations' watcher), keeping the last
+    // finishedKept ended ones (at least 1). Later calls change only the
+    // count kept.
     void Enable(std::size_t finishedKept = 200);
     static bool Enabled() { return s_enabled.load(std::memory_order_relaxed); }
 
-    // A record for operation id of object, as the object's user; null while
-    // the registry is off. Called by the operation's constructor.
-    std::shared_ptr<OperationRecord> Track(SyncServerImpl* object, int id, const std::string& name);
+    // A record for operation id of the object at objectKey, working for
+    // user; null while the registry is off. Called by the operation's constructor.
+    std::shared_ptr<OperationRecord> Track(const void* objectKey, const std::string& user, int id,
+                                           const std::string& name) override;
     // The record leaves the live set for the ring of ended ones (once).
-    void Ended(const std::shared_ptr<OperationRecord>& record);
+    void Ended(const std::shared_ptr<OperationRecord>& record) override;
 
     // Notes for the operation the calling thread runs (a pool thread inside
     // its dispatch); nothing elsewhere or while the registry is off. Called

@@ -55,7 +55,7 @@ namespace
     "  --token TEXT       the user to work for (default example-user)\n"
     "  --timeout-ms N     bound of every call to the server (default 10000)\n"
     "  --wait-seconds N   bound of the whole session (default 120)\n"
-    "  --tls-...          TLS, as the servers take it (README, section TLS); the\n"
+    "  --tls-...          TLS, as the servers take it (docs/tls-and-users.md); the\n"
     "                     handlers then need -ORBendPoint giop:ssl:HOST:\n"
     "  --verbose, --quiet the log: every priority, or notices and worse only\n";
 

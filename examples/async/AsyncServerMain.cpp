@@ -41,8 +41,9 @@ int main(int argc, char** argv)
   KroKit::ServerOptions options;
   KroExample::CalculatorSettings calculators;
   int stepMs = 250;
-  options.AddNumber("--step-ms", stepMs, 0, 60000);
-  options.AddNumber("--callback-timeout", calculators.callbackTimeout, 0, 3600);
+  options.AddNumber("--step-ms", stepMs, 0, 60000, "length of one step of a computation in ms");
+  options.AddNumber("--callback-timeout", calculators.callbackTimeout, 0, 3600,
+                    "seconds a client's handler may take per callback");
   KroKit::UserSafeguards safeguards;
   safeguards.AddOptions(options);
   if (!options.ParseOrExplain(argc, argv))

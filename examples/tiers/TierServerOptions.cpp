@@ -2,6 +2,7 @@
 
 #include "TierDirectory.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -12,12 +13,15 @@ namespace KroTiers
              KroKit::ServerOptions::kIdleSeconds | KroKit::ServerOptions::kTls)
   {
     server.idleSeconds = 300;
-    server.AddValue("--name", [this](const char* value) { name = value; return *value != '\0'; }, "NAME");
-    server.AddNumber("--step-ms", stepMilliseconds, 0);
-    server.AddNumber("--wait-seconds", waitSeconds, 1);
-    server.AddNumber("--refresh-ms", refreshMilliseconds, 1);
-    server.AddNumber("--call-ms", callMilliseconds, 1);
-    server.AddNumber("--retries", retries, 0);
+    server.AddValue("--name", [this](const char* value) { name = value; return *value != '\0'; }, "NAME",
+                    "the server's name in the naming service (a back end needs one)", "a front end's: HOST-PID");
+    server.AddNumber("--step-ms", stepMilliseconds, 0, INT_MAX, "length of one step of work in ms (back end)");
+    server.AddNumber("--wait-seconds", waitSeconds, 1, INT_MAX, "bound of one forwarded operation (front end)");
+    server.AddNumber("--refresh-ms", refreshMilliseconds, 1, INT_MAX,
+                     "ms between two re-reads of the back ends (front end)");
+    server.AddNumber("--call-ms", callMilliseconds, 1, INT_MAX, "bound in ms of every call to another server (front end)");
+    server.AddNumber("--retries", retries, 0, INT_MAX,
+                     "times a restartable operation runs again on another back end when its own is lost (front end)");
     safeguards.AddOptions(server);
   }
 
@@ -32,7 +36,7 @@ namespace KroTiers
     }
     else if (server.Error().empty())  // --help
     {
-      std::printf("%s\n", Usage(argv[0]).c_str());
+      std::printf("%s  the naming service: %s\n", server.Help(argv[0]).c_str(), kNamingServiceOption);
       m_usageStatus = 0;
       return false;
     }

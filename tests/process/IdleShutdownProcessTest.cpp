@@ -89,7 +89,7 @@ TEST(IdleShutdown, ExitModesEndTheProcessWithOrWithoutItsExitHandlers)
   }
 }
 
-// The server of README.md's recipe, idle task in exit mode: the task ends
+// The server of docs/building-with-the-library.md's recipe, idle task in exit mode: the task ends
 // the request loop and the process with exit(0), while main waits in
 // events.wait(); the exit handlers run once. main used to destroy the ORB
 // and return beside that exit (a crash in about half the runs), so it runs

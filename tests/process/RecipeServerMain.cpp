@@ -1,4 +1,4 @@
-// KroRecipeServer: a server written line for line as README.md's recipe
+// KroRecipeServer: a server written line for line as docs/building-with-the-library.md's recipe
 // ("Building an application server on it"), with the idle-shutdown task
 // opened in exit(0) mode, so that the tests run the recipe exactly as an
 // application would: main waits for the request loop, destroys the ORB and
@@ -76,7 +76,7 @@ int main(int argc, char** argv)
   CORBA::String_var ior = orb->object_to_string(factoryReference.in());
   KroKit::WriteIorFile(iorFile, ior.in());
 
-  // 4. as the README writes it
+  // 4. as the recipe writes it
   Krovane::KroServerEventHandler events(orb, 4 /* threads */, 0 /* default stack */);
   Krovane::KroServerShutdownTask idle(orb, ACE_Time_Value(idleSeconds));
   events.open();

@@ -2,6 +2,7 @@
 // thirty on the client library) and the kit's server process, each a real
 // process on 127.0.0.1.
 #include "support/ClientOrb.h"
+#include "support/LogLines.h"
 #include "support/NamingService.h"
 #include "support/ProcessHarness.h"
 
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -157,11 +159,36 @@ TEST(SmallestExample, ABadCommandLineOrSetUpEndsWithOneClearLineAndAStatus)
     }
   }
 
-  // --help is no error: the usage on standard output.
+  // --help is no error: the usage on standard output, then a line for every
+  // option of the usage saying what it does and, for one with a value, its
+  // default: the program's, not one given before --help.
   std::string out, err;
-  const KroTest::ExitStatus help = RunServer({"--help"}, out, err);
+  const KroTest::ExitStatus help = RunServer({"--threads", "9", "--help"}, out, err);
   EXPECT_TRUE(help.exited && help.code == 0) << help.Describe();
   EXPECT_EQ(0u, out.rfind("usage: ", 0)) << out;
+  const std::string usage = out.substr(0, out.find("\n\n"));
+  std::set<std::string> named;
+  for (std::size_t at = usage.find("[--"); at != std::string::npos; at = usage.find("[--", at + 1))
+  {
+    const std::string option = usage.substr(at + 1, usage.find_first_of(" ]", at) - at - 1);
+    const bool takesValue = usage[at + 1 + option.size()] == ' ';
+    named.insert(option);
+    std::string row;
+    for (const std::string& line : KroTest::Lines(out.substr(usage.size())))
+      if (line.rfind("  " + option + " ", 0) == 0 || line == "  " + option)
+        row = line;
+    SCOPED_TRACE(option);
+    ASSERT_FALSE(row.empty()) << out;
+    EXPECT_GT(row.size(), option.size() + 20) << "says nothing of what it does: " << row;
+    if (takesValue && option.rfind("--tls-", 0) != 0)
+    {
+      EXPECT_NE(std::string::npos, row.find("(default: ")) << row;
+    }
+  }
+  EXPECT_GT(named.size(), 20u) << usage;
+  EXPECT_TRUE(HasLineStarting(out.substr(usage.size()), "  --threads N ")) << out;
+  EXPECT_NE(std::string::npos, out.find("(default: 4)")) << "--threads' default:\n" << out;
+  EXPECT_NE(std::string::npos, out.find("--start-pause-ms N")) << out;
 }
 
 // --quiet keeps the debug lines out of the log, --verbose adds omniORB's
