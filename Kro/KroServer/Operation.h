@@ -74,6 +74,10 @@ namespace Krovane
 
     // A copy of the name (for a request, the IDL operation's name).
     std::string GetName();
+    // The user the operation works for, as the pool counts its threads per
+    // user; set before it is submitted, read only after (empty: nobody's).
+    void SetOwner(const std::string& user) { m_owner = user; }
+    const std::string& Owner() const { return m_owner; }
     // The state, read under m_lock.
     OperationState GetState();
     // Sets the state.
@@ -123,6 +127,7 @@ namespace Krovane
     TrackedState m_state;                 // see the transitions of OperationState
     int m_cooperativeCancel;              // 1: jobs only; 0: stop the thread as well
     std::string m_name;                   // the operation's name
+    std::string m_owner;                  // set before submission, then only read
     // Held across Cancel's job loop: GetState waits until the jobs are cancelled.
     ACE_Thread_Mutex m_lock;
   };
