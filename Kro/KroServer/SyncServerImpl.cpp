@@ -132,7 +132,15 @@ namespace Krovane
 
   Krovane::UserToken* SyncServerImpl::GetUserToken()
   {
-    return new Krovane::UserToken(UserTokenOctets::Octets(GetUserPacket().GetToken()));
+    // A 0 octet after the token, outside its length: callers may read the buffer as a C string.
+    const std::string text = GetUserPacket().GetToken();
+    const CORBA::ULong length = static_cast<CORBA::ULong>(text.size());
+    Krovane::UserToken* token = new Krovane::UserToken(length + 1);
+    token->length(length + 1);
+    UserTokenOctets::CopyTo(text, token->get_buffer());
+    (*token)[length] = 0;
+    token->length(length);
+    return token;
   }
 
   void SyncServerImpl::UpdateUserToken(const Krovane::UserToken& token)

@@ -69,7 +69,9 @@ namespace Krovane
     void SetUserToken(const Krovane::UserToken& token);
     // The user the object works for, as UserVerifier::UserOf names it.
     std::string UserName() const;
-    // The user's token, the octets it was given; the caller owns it.
+    // The user's token, the octets it was given, with a 0 octet after them
+    // in the buffer (outside the length; an empty token has no buffer);
+    // the caller owns it.
     Krovane::UserToken* GetUserToken();
 
     // For the work of an operation, at points where it can stop: raises
