@@ -39,9 +39,15 @@
 #include <omniORB4/CORBA.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+namespace KroStatus
+{
+  class StatusEndpoint;
+}
 
 namespace KroKit
 {
@@ -106,7 +112,9 @@ namespace KroKit
     // Activates factory in the root POA, which then owns a reference of its
     // own, and returns the factory's reference (the caller owns it).
     CORBA::Object_ptr ActivateFactory(PortableServer::ServantBase* factory);
-    // Makes the factory reachable: binds it as options.bindName in
+    // Makes the factory reachable: first starts the status endpoint (when
+    // options.statusPort is given; a port it cannot take throws before any
+    // client can find the factory), binds it as options.bindName in
     // options.nameService (when given) until the process ends, then writes
     // its IOR to options.iorFile (when given; the file appears last) and
     // prints it on standard output when options.printIor.
@@ -125,6 +133,8 @@ namespace KroKit
     bool Stop();
     // Takes the factory's name back from the naming service, if bound.
     void Unbind();
+    // Starts the status endpoint when options ask for it and it has not started.
+    void StartStatus(const ServerOptions& options);
 
     const std::string m_program;     // for the log and the error messages
     const Calls m_calls;             // which interceptors to register
@@ -133,6 +143,7 @@ namespace KroKit
     PortableServer::POA_var m_serverObjects;  // the server-object POA, once created
     std::mutex m_bindingLock;          // guards m_binding (the shutdown's thread unbinds)
     NameBinding* m_binding = nullptr;  // guarded by m_bindingLock; the factory's name while bound; owned
+    std::unique_ptr<KroStatus::StatusEndpoint> m_status;  // main's thread only; stopped before the ORB
   };
 }
 
