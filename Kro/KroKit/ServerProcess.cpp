@@ -176,8 +176,15 @@ namespace KroKit
     return m_root->id_to_reference(id.in());
   }
 
+  void ServerProcess::StartStatus(const ServerOptions& options)
+  {
+    if (options.statusPort >= 0 && !m_status)
+      m_status.reset(new KroStatus::StatusEndpoint(m_orb.in(), options.statusAddress, options.statusPort));
+  }
+
   void ServerProcess::Publish(CORBA::Object_ptr factory, const ServerOptions& options)
   {
+    StartStatus(options);
     CORBA::String_var ior = m_orb->object_to_string(factory);
     // The name first: whoever waits for the IOR file may look the name up next.
     if (!options.nameService.empty())
@@ -225,10 +232,9 @@ namespace KroKit
                              stop.Run();    // running ones drain; the rest are cancelled, their clients told
                            });
     // The status endpoint (--status-port), for as long as the server serves:
-    // every server comes through here. A port it cannot take ends the server.
-    std::unique_ptr<KroStatus::StatusEndpoint> status;
-    if (options.statusPort >= 0)
-      status.reset(new KroStatus::StatusEndpoint(m_orb.in(), options.statusAddress, options.statusPort));
+    // every server comes through here, most after Publish started it. A
+    // port it cannot take ends the server.
+    StartStatus(options);
     threads.Start();
     ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
     const int signal = threads.Wait();
@@ -241,6 +247,7 @@ namespace KroKit
     // The ORB was shut down by someone else: its operations end in order too
     // (as far as a stopped ORB lets their clients hear it).
     threads.RunBeforeShutdown();
+    m_status.reset();
   }
 
   void ServerProcess::Start(std::vector<char*>& orbArgs)
@@ -280,6 +287,7 @@ namespace KroKit
 
   bool ServerProcess::Stop()
   {
+    m_status.reset();  // reads the ORB: goes first
     const bool started = !CORBA::is_nil(m_orb.in());
     m_serverObjects = PortableServer::POA::_nil();
     m_root = PortableServer::POA::_nil();

@@ -42,9 +42,15 @@
 #include <omniORB4/CORBA.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+namespace KroStatus
+{
+  class StatusEndpoint;
+}
 
 namespace KroKit
 {
@@ -109,7 +115,9 @@ namespace KroKit
     // Activates factory in the root POA, which then owns a reference of its
     // own, and returns the factory's reference (the caller owns it).
     CORBA::Object_ptr ActivateFactory(PortableServer::ServantBase* factory);
-    // Makes the factory reachable: binds it as options.bindName in
+    // Makes the factory reachable: first starts the status endpoint (when
+    // options.statusPort is given; a port it cannot take throws before any
+    // client can find the factory), binds it as options.bindName in
     // options.nameService (when given) until the process ends, then writes
     // its IOR to options.iorFile (when given; the file appears last) and
     // prints it on standard output when options.printIor.
@@ -132,6 +140,8 @@ namespace KroKit
     // Takes the factory's name back from the naming service, if bound, and
     // removes the IOR file written, if it still holds the factory's IOR.
     void Unpublish();
+    // Starts the status endpoint when options ask for it and it has not started.
+    void StartStatus(const ServerOptions& options);
 
     const std::string m_program;     // for the log and the error messages
     const Calls m_calls;             // which interceptors to register
@@ -142,6 +152,7 @@ namespace KroKit
     NameBinding* m_binding = nullptr;  // guarded by m_publishedLock; the factory's name while bound; owned
     std::string m_iorFile;             // guarded by m_publishedLock; the IOR file written, until removed
     std::string m_ior;                 // guarded by m_publishedLock; what it holds
+    std::unique_ptr<KroStatus::StatusEndpoint> m_status;  // main's thread only; stopped before the ORB
   };
 }
 

@@ -239,11 +239,6 @@ namespace Krovane
         frame.server = nullptr;
         return;
       }
-      // A signed token's time may run out while its object lives: checked
-      // on every request (cheaply), except those that renew it or end it.
-      if (frame.server && !Named(operation, "UpdateUserToken") && !Named(operation, "Remove") &&
-          !UserVerifier::StillHolds(frame.server->GetUserPacket().GetToken().c_str()))
-        throw TokenExpired();
       // A request's record needs no reference to its target (only an
       // asynchronous operation calls its own): none is made per request.
       frame.record = new SynchronousOperation(CORBA::Object::_nil(), operation);
@@ -254,13 +249,25 @@ namespace Krovane
       if (frame.server)
       {
         frame.server->MarkUsed();  // its client is still there
-        Halvern_Utilities::threadLocalUserPacket->SetToken(frame.server->GetUserPacket().GetToken());
+        const std::string& token = frame.server->GetUserPacket().GetToken();
+        // A signed token's time may run out while its object lives: checked
+        // on every request (cheaply), except those that renew it or end it.
+        if (!Named(operation, "UpdateUserToken") && !Named(operation, "Remove") &&
+            !UserVerifier::StillHolds(token.c_str()))
+          throw TokenExpired();
+        Halvern_Utilities::threadLocalUserPacket->SetToken(token);
       }
       threadLocalOperation->m_operation = frame.record;
       frame.record->SetState(Running);
     }
     catch (const TokenExpired&)
     {
+      // Nothing of it stays: its record leaves the object and the thread.
+      if (!Named(operation, "CancelAllOperations"))
+        frame.server->RemoveOperation(frame.record);
+      RequestThreads::Leave(frame.record->GetThreadId());
+      delete frame.record;
+      frame.record = nullptr;
       frame.refused = true;
       frame.isSyncServer = false;
       frame.server = nullptr;

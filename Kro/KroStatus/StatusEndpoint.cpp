@@ -46,11 +46,15 @@ namespace KroStatus
   struct StatusEndpoint::Callbacks
   {
     static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                                const char*, const char*, size_t* uploadSize, void**)
+                                const char*, const char*, size_t* uploadSize, void** answered)
     {
       const StatusEndpoint* self = static_cast<const StatusEndpoint*>(cls);
-      // A GET has no body worth reading: whatever is sent is not kept.
+      // A GET has no body worth reading: whatever is sent is not kept, and
+      // a request is answered once, at its headers.
       *uploadSize = 0;
+      if (*answered != nullptr)
+        return MHD_YES;
+      *answered = cls;
       const Reply reply = self->Answer(method, url);
       MHD_Response* response =
         MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);

@@ -296,6 +296,7 @@ namespace
     EXPECT_TRUE(second.Stderr().WaitForEnd(5s));
     const std::string errors = second.Stderr().Text();
     EXPECT_EQ(errors.find("status endpoint at"), std::string::npos) << errors;
+    EXPECT_NE(::access(directory.File("second.ior").c_str(), F_OK), 0) << "no client may find the failing server";
     EXPECT_EQ(second.Stderr().Count("cannot listen on 127.0.0.1:" + std::to_string(server.port) + " (Address already in use)"), 1)
       << errors;
   }
