@@ -10,13 +10,13 @@ namespace KroKit
   {
     if (caller.certificateName.empty())
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CertificateUserVerifier: no verified client certificate; token refused\n")));
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) CertificateUserVerifier: no verified client certificate; token refused\n")));
       return false;
     }
     const std::string user(reinterpret_cast<const char*>(token.get_buffer()), token.length());
     if (user != caller.certificateName)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CertificateUserVerifier: token is not the certificate's CN \"%C\"; refused\n"),
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) CertificateUserVerifier: token is not the certificate's CN \"%C\"; refused\n"),
                  caller.certificateName.c_str()));
       return false;
     }

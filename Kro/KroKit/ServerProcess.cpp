@@ -168,7 +168,7 @@ namespace KroKit
         std::lock_guard<std::mutex> guard(m_bindingLock);
         m_binding = binding;
       }
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
                  options.bindName.c_str(), options.nameService.c_str()));
     }
     if (!options.iorFile.empty())
@@ -199,9 +199,9 @@ namespace KroKit
     if (options.statusPort >= 0)
       status.reset(new KroStatus::StatusEndpoint(m_orb.in(), options.statusAddress, options.statusPort));
     threads.Start();
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
     const int signal = threads.Wait();
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C shutting down (signal %d)\n"), m_program.c_str(), signal));
+    ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) %C shutting down (signal %d)\n"), m_program.c_str(), signal));
   }
 
   void ServerProcess::Start(std::vector<char*>& orbArgs)

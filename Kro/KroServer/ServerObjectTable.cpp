@@ -76,12 +76,12 @@ namespace Krovane
       return 0;
     if (maxObjects > 0 && SumOverObjectsOf(user, [](SyncServerImpl&) { return 1; }) >= maxObjects)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: user \"%C\" has %d server objects, the limit; "
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) ServerObjectTable: user \"%C\" has %d server objects, the limit; "
                                     "another refused\n"), user.c_str(), maxObjects));
       throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
     }
     insert(value_type(id.in(), Krovane::ISyncServer::_duplicate(object)));
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable::AddObject() Added Object\n")));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ServerObjectTable::AddObject() Added Object\n")));
     return 1;
   }
 
@@ -92,7 +92,7 @@ namespace Krovane
     iterator entry = find(id.in());
     if (entry == end())
       return 0;
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable::RemoveObject() removed object\n")));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ServerObjectTable::RemoveObject() removed object\n")));
     erase(entry);
     return 1;
   }
@@ -213,7 +213,7 @@ namespace Krovane
         KroOrb::PrintException(ex, "ServerObjectTable::ReclaimIdleObjects\n");
         continue;
       }
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: reclaimed a server object of user \"%C\", "
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ServerObjectTable: reclaimed a server object of user \"%C\", "
                                     "idle for %d s\n"), user.c_str(), static_cast<int>(idleSeconds)));
       ++reclaimed;
     }

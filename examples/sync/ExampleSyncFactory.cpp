@@ -27,7 +27,7 @@ namespace KroExample
     Krovane::ISyncServer_var server = Krovane::ISyncServer::_narrow(reference.in());
     AddObjectToTable(server.in());
 
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
                KroKit::TokenToText(token).c_str()));
     return server._retn();
   }

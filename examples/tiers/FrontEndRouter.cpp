@@ -65,7 +65,7 @@ namespace KroTiers
         AsynchronousDepServerRouter::DispatchOperation(name, operationId, handler, params);
         if (!m_workStarted)
         {
-          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: no back end is free\n")));
+          ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: no back end is free\n")));
           ReportError(handler, "no back end is free");
         }
       }
@@ -114,7 +114,7 @@ namespace KroTiers
     KroTiers::IWorkServer_var backEnd = KroTiers::IWorkServer::_narrow(dependent.in());
     if (CORBA::is_nil(backEnd.in()))
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: back end \"%C\" does no work\n"),
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: back end \"%C\" does no work\n"),
                  backEndName.c_str()));
       return;
     }
@@ -132,7 +132,7 @@ namespace KroTiers
       ReportError(client.in(), "back end " + backEndName + " is gone");
       return;
     }
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: operation runs on back end \"%C\"\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: operation runs on back end \"%C\"\n"),
                backEndName.c_str()));
     if (!WaitForBackEnd(backEnd.in(), backEndOperation, forwarder.Servant()))
     {
@@ -152,7 +152,7 @@ namespace KroTiers
         ServiceCancellation();
         if (std::chrono::steady_clock::now() >= deadline)
         {
-          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back end did not finish in time\n")));
+          ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back end did not finish in time\n")));
           throw Krovane::OperationCancelled();
         }
       }
