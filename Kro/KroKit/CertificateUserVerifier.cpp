@@ -12,13 +12,13 @@ namespace KroKit
   {
     if (caller.certificateName.empty())
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CertificateUserVerifier: no verified client certificate; token refused\n")));
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) CertificateUserVerifier: no verified client certificate; token refused\n")));
       return false;
     }
     const std::string user = Krovane::UserTokenOctets::Text(token);
     if (user != caller.certificateName)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CertificateUserVerifier: token is not the certificate's CN \"%C\"; refused\n"),
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) CertificateUserVerifier: token is not the certificate's CN \"%C\"; refused\n"),
                  caller.certificateName.c_str()));
       return false;
     }

@@ -35,7 +35,7 @@ namespace KroKit
       verdict = HmacToken::Check(m_key, Krovane::UserTokenOctets::Text(token), static_cast<long long>(std::time(nullptr)));
     }
     if (verdict != HmacToken::kValid)
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) HmacTokenVerifier: %C token refused\n"), HmacToken::Describe(verdict)));
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) HmacTokenVerifier: %C token refused\n"), HmacToken::Describe(verdict)));
     return verdict == HmacToken::kValid;
   }
 

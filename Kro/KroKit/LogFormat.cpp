@@ -1,5 +1,7 @@
 #include "KroKit/LogFormat.h"
 
+#include "OrbLayer/PrintException.h"
+
 #include <ace/Log_Msg.h>
 #include <ace/Log_Msg_Backend.h>
 #include <ace/Log_Record.h>
@@ -57,6 +59,7 @@ namespace KroKit
       ACE_Log_Msg::msg_backend(backend);
       ACE_LOG_MSG->set_flags(ACE_Log_Msg::CUSTOM);
       ACE_LOG_MSG->clr_flags(ACE_Log_Msg::STDERR);
+      KroOrb::StampPrintedTimes();  // handled exceptions, printed on standard output
     });
   }
 }

@@ -1,7 +1,8 @@
 // LogFormat: the server's log lines (ACE_DEBUG and the rest of ACE's log)
 // on standard error with the time of day in front:
 //   15:20:01.123 (4711|140233) KroExampleAsyncServer ready
-// Set KRO_LOG_TIMES=0 in the environment to keep ACE's plain lines (the
+// Handled exceptions printed on standard output (KroOrb::PrintException)
+// carry the time too. Set KRO_LOG_TIMES=0 in the environment to keep ACE's plain lines (the
 // test suite matches whole lines).
 //
 // Threads: StampTimes once, in main, before other threads log; the

@@ -134,6 +134,7 @@ namespace KroKit
       AddValue("--status-address", [this](const char* address) { statusAddress = address; return *address != 0; },
                "ADDR", "the address the status endpoint listens on", statusAddress);
     }
+    AddFlag("--debug", debug, "log the library's debug lines too (by default: information and worse)");
     AddFlag("--verbose", verbose, "log every priority, omniORB's trace too");
     AddFlag("--quiet", quiet, "log notices and worse only");
     AddFlag("--help", m_helpGiven, "this text");
@@ -243,9 +244,9 @@ namespace KroKit
       if (!m_error.empty())
         return false;
     }
-    if (verbose && quiet)
+    if ((verbose || debug) && quiet)
     {
-      m_error = "--verbose and --quiet exclude each other";
+      m_error = std::string(verbose ? "--verbose" : "--debug") + " and --quiet exclude each other";
       return false;
     }
     if (!nameService.empty() && bindName.empty())
@@ -292,8 +293,13 @@ namespace KroKit
 
   void ServerOptions::ApplyLogLevel()
   {
+    // The default shows what an operator needs: information and worse.
+    // Debug lines trace the library's inner steps (threads leaving the
+    // pool, exception holders, ...).
     u_long mask = LM_SHUTDOWN | LM_INFO | LM_NOTICE | LM_WARNING | LM_STARTUP | LM_ERROR | LM_CRITICAL |
-                  LM_ALERT | LM_EMERGENCY | LM_DEBUG;
+                  LM_ALERT | LM_EMERGENCY;
+    if (debug || verbose)
+      mask |= LM_DEBUG;
     if (verbose)
       mask |= LM_TRACE;
     if (quiet)

@@ -24,8 +24,10 @@
 //                         ADDR (default 127.0.0.1); port 0: any free port
 //   --tls-...             TLS (see TlsOptions.h); Parse hands them to the
 //                         ORB layer, for the ORB that starts next
-//   --verbose, --quiet    the log: every priority (and omniORB's trace), or
-//                         notices and worse only
+//   --debug, --verbose, --quiet
+//                         the log: by default information and worse; with
+//                         the library's debug lines; every priority (and
+//                         omniORB's trace); or notices and worse only
 //   --help                the usage and a table of every option with what it
 //                         does and its default, on standard output
 // A program adds its own options with AddFlag, AddValue and AddNumber, each
@@ -108,8 +110,8 @@ namespace KroKit
                        kDrainSeconds
     };
 
-    // offered: the standard options this program takes; --verbose, --quiet
-    // and --help are always offered.
+    // offered: the standard options this program takes; --debug, --verbose,
+    // --quiet and --help are always offered.
     explicit ServerOptions(unsigned offered = kEveryStandard);
     ServerOptions(const ServerOptions&) = delete;
     ServerOptions& operator=(const ServerOptions&) = delete;
@@ -157,6 +159,7 @@ namespace KroKit
     int statusPort = -1;          // the status endpoint's port; -1: no endpoint
     std::string statusAddress = "127.0.0.1";  // where the status endpoint listens
     TlsOptions tls;               // TLS settings; off unless --tls-ca is given
+    bool debug = false;           // --debug
     bool verbose = false;         // --verbose
     bool quiet = false;           // --quiet
     std::vector<char*> orbArgs;   // argv[0], the ORB's options, then a null (after Parse)

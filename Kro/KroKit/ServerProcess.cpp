@@ -195,7 +195,7 @@ namespace KroKit
         std::lock_guard<std::mutex> guard(m_publishedLock);
         m_binding = binding;
       }
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) %C bound as \"%C\" in %C\n"), m_program.c_str(),
                  options.bindName.c_str(), options.nameService.c_str()));
     }
     if (!options.iorFile.empty())
@@ -236,7 +236,7 @@ namespace KroKit
     // port it cannot take ends the server.
     StartStatus(options);
     threads.Start();
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) %C ready\n"), m_program.c_str()));
     const int signal = threads.Wait();
     if (signal != 0)
       ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) %C shutting down (signal %d)\n"), m_program.c_str(), signal));

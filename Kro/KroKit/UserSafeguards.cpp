@@ -53,7 +53,7 @@ namespace KroKit
       new Krovane::ServerObjectReclaimTask(ACE_Time_Value(interval), ACE_Time_Value(m_reclaimSeconds)));
     if (task->open() != 0)
       throw std::runtime_error("the reclaim task did not start");
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) reclaiming server objects unused for %d s, looking every %d s\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) reclaiming server objects unused for %d s, looking every %d s\n"),
                m_reclaimSeconds, interval));
     return task;
   }

@@ -257,7 +257,7 @@ namespace Krovane
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsyncServerImpl::CancelAllOperations Unknown exception.\n")));
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********AsyncServerImpl::CancelAllOperations Unknown exception.\n")));
     }
     return false;
   }

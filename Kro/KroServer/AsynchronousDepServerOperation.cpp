@@ -33,7 +33,7 @@ namespace Krovane
       IAsyncServer_var server = IAsyncServer::_narrow(m_target);
       if (CORBA::is_nil(server.in()))
       {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********Couldn't narrow to IAsyncServer.\n")));
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********Couldn't narrow to IAsyncServer.\n")));
         GetRouter()->cleanupAsynchronousOperationLists(this);
         return;
       }

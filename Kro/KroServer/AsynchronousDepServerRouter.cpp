@@ -154,7 +154,7 @@ namespace Krovane
     }
     catch (const CORBA::COMM_FAILURE&)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousDepServerRouter::DispatchOperation(COMM_FAILURE - retrying)\n")));
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) AsynchronousDepServerRouter::DispatchOperation(COMM_FAILURE - retrying)\n")));
       return factory->CreateObject(token);
     }
   }

@@ -186,7 +186,7 @@ namespace Krovane
   {
     if (seconds <= 0)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("Timeout is less than 0\n")));
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("Timeout is less than 0\n")));
       return;
     }
     ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
@@ -279,7 +279,7 @@ namespace Krovane
     {
       if (!texts.swallowOther)
         throw;
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsyncHandler::Status Unknown exception.\n")));
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********AsyncHandler::Status Unknown exception.\n")));
     }
     return refused;
   }

@@ -174,7 +174,7 @@ namespace Krovane
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********AsynchronousOperation::ReportQueuePosition Unknown exception.\n")));
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********AsynchronousOperation::ReportQueuePosition Unknown exception.\n")));
     }
   }
 
@@ -297,7 +297,7 @@ namespace Krovane
       IAsyncServer_var server = IAsyncServer::_narrow(m_target);
       if (CORBA::is_nil(server.in()))
       {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********Couldn't narrow to IAsyncServer.\n")));
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********Couldn't narrow to IAsyncServer.\n")));
         router->cleanupAsynchronousOperationLists(this);
         SetHandler(IAsyncHandler::_nil());
         return;
@@ -331,7 +331,7 @@ namespace Krovane
         }
         catch (...)
         {
-          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation::Dispatch Unknown exception when deactivating IAsyncHandler.\n")));
+          ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) AsyncOperation::Dispatch Unknown exception when deactivating IAsyncHandler.\n")));
         }
       }
       SetHandler(IAsyncHandler::_nil());

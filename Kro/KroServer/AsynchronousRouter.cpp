@@ -205,7 +205,7 @@ namespace Krovane
     // Counted through the table: the user's other objects queue work too.
     if (ServerObjectTable::Instance(PortableServer::POA::_nil())->QueuedOperationsOf(user) < maxQueued)
       return;
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsynchronousRouter: user \"%C\" has %d operations waiting, the limit; "
+    ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) AsynchronousRouter: user \"%C\" has %d operations waiting, the limit; "
                                   "another refused\n"), user.c_str(), maxQueued));
     throw CORBA::IMP_LIMIT(0, CORBA::COMPLETED_NO);
   }
@@ -237,7 +237,7 @@ namespace Krovane
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
     for (AsynchronousOperation* operation : *m_activeOperations)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) AsyncOperation Cancel called(%d)\n"), operation->GetId()));
       Withdrawal withdrawal(operation, m_poa.in(), retireHandlers);
       CancelQuietly(operation);
       // One whose work has already ended keeps the state it ended with.

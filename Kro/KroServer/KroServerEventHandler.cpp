@@ -51,7 +51,7 @@ namespace Krovane
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Exception initializing KroServerEventHandler.\n")));
+      ACE_DEBUG((LM_ERROR, ACE_TEXT("(%P|%t) Exception initializing KroServerEventHandler.\n")));
       return -1;
     }
   }
@@ -78,7 +78,7 @@ namespace Krovane
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Unknown exception in ORB::run()\n")));
+      ACE_DEBUG((LM_ERROR, ACE_TEXT("(%P|%t) Unknown exception in ORB::run()\n")));
     }
 
     // Once the ORB is shut down, run() fails at once in every thread: a

@@ -279,7 +279,7 @@ namespace Krovane
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("Unknown Exception in KroServerInterceptor::receive_request\n")));
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("Unknown Exception in KroServerInterceptor::receive_request\n")));
     }
   }
 

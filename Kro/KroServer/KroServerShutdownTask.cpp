@@ -72,7 +72,7 @@ namespace Krovane
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Exception initializing KroServerShutdownTask.\n")));
+      ACE_DEBUG((LM_ERROR, ACE_TEXT("(%P|%t) Exception initializing KroServerShutdownTask.\n")));
       return -1;
     }
   }
@@ -113,7 +113,7 @@ namespace Krovane
       int numObjects = 0;
       int numOperations = 0;
       table->NumObjectsAndActiveOperations(numObjects, numOperations);
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Objects(%d) Active Operations(%d)\n"),
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) Objects(%d) Active Operations(%d)\n"),
                  numObjects, numOperations));
       if (numOperations > 0)
       {
@@ -155,7 +155,7 @@ namespace Krovane
       // someone else; the check below then ends the task quietly.
       KroOrb::PrintException(ex, "KroServerShutdownTask::svc discard_requests");
     }
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t)  Shutting down the KroServer\n")));
+    ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t)  Shutting down the KroServer\n")));
 
     if (KroOrb::OrbIsShutDown(m_orb))
       return;
@@ -165,12 +165,12 @@ namespace Krovane
       s_endingProcess.store(true);
     if (args == reinterpret_cast<void*>(-1))
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exit\n")));
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) KroServer exit\n")));
       ::_exit(0);
     }
     if (args == reinterpret_cast<void*>(-2))
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroServer exitting\n")));
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) KroServer exitting\n")));
       // The exit handlers include omniORB's own clean-up, which waits
       // forever for threads still inside ORB::run(): the request loop is
       // ended first, waiting for the requests in progress. The main thread,

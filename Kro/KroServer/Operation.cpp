@@ -161,7 +161,7 @@ namespace Krovane
       }
       if (job == cancelled)
       {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ***** Operation::Cancel(): found duplicate Jobs registered with the JobController. You must unregister jobs when they are done.\n")));
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ***** Operation::Cancel(): found duplicate Jobs registered with the JobController. You must unregister jobs when they are done.\n")));
         break;
       }
       job->Cancel();
@@ -194,7 +194,7 @@ namespace Krovane
     {
       if (!ThreadIsManaged(GetThreadId()))
       {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Thread isn't valid.\n")));
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("Operation::Cancel() Thread isn't valid.\n")));
         MarkCancelled();
         return;
       }
@@ -202,13 +202,13 @@ namespace Krovane
         StopThread(GetThreadId());
       ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
       CancelJobs(stopThread);
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Operation::Cancel(): Set state to Cancelled\n")));
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) Operation::Cancel(): Set state to Cancelled\n")));
       MarkCancelled();
     }
     catch (...)
     {
       if (stopThread)
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("Operation::Cancel() Unknown exception while terminating and joining thread.\n")));
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("Operation::Cancel() Unknown exception while terminating and joining thread.\n")));
       else
         MarkCancelled();
       throw;

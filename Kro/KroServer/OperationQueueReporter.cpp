@@ -130,7 +130,7 @@ namespace Krovane
     }
     catch (...)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ********OperationQueue::ReportPositions Unknown exception reporting a queue position.\n")));
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********OperationQueue::ReportPositions Unknown exception reporting a queue position.\n")));
     }
   }
 }

@@ -52,7 +52,7 @@ namespace Krovane
         if (reclaimed == 0)
           continue;
         table->NumObjectsAndActiveOperations(objectsAfter, operationsAfter);
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectReclaimTask: reclaimed %d; Objects(%d) Active Operations(%d) "
+        ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ServerObjectReclaimTask: reclaimed %d; Objects(%d) Active Operations(%d) "
                                       "before, Objects(%d) Active Operations(%d) after\n"),
                    reclaimed, objectsBefore, operationsBefore, objectsAfter, operationsAfter));
       }

@@ -76,13 +76,13 @@ namespace Krovane
     auto held = m_objectsOf.find(user);
     if (maxObjects > 0 && held != m_objectsOf.end() && held->second >= maxObjects)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: user \"%C\" has %d server objects, the limit; "
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) ServerObjectTable: user \"%C\" has %d server objects, the limit; "
                                     "another refused\n"), user.c_str(), maxObjects));
       throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
     }
     insert(value_type(id.in(), Krovane::ISyncServer::_duplicate(object)));
     CountUser(id.in(), user, +1);
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable::AddObject() Added Object\n")));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ServerObjectTable::AddObject() Added Object\n")));
     return 1;
   }
 
@@ -93,7 +93,7 @@ namespace Krovane
     iterator entry = find(id.in());
     if (entry == end())
       return 0;
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable::RemoveObject() removed object\n")));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ServerObjectTable::RemoveObject() removed object\n")));
     erase(entry);
     CountUser(id.in(), std::string(), -1);
     return 1;
@@ -232,7 +232,7 @@ namespace Krovane
         KroOrb::PrintException(ex, "ServerObjectTable::ReclaimIdleObjects\n");
         continue;
       }
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ServerObjectTable: reclaimed a server object of user \"%C\", "
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ServerObjectTable: reclaimed a server object of user \"%C\", "
                                     "idle for %d s\n"), user.c_str(), static_cast<int>(idleSeconds)));
       ++reclaimed;
     }

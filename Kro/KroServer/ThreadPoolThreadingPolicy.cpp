@@ -82,7 +82,7 @@ namespace Krovane
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_poolLock, 0);
     if (n < kSmallestStack)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Stacksize too small(%d bytes). Setting to 128KB for ThreadPool threads: %d\n"),
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) Stacksize too small(%d bytes). Setting to 128KB for ThreadPool threads: %d\n"),
                  n, kSmallestStack));
       m_stackSize = kSmallestStack;
       return 0;
@@ -90,7 +90,7 @@ namespace Krovane
     m_stackSize = n;
     if (n > kLargeStack)
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Setting a very large stacksize for ThreadPool threads: %d bytes\n"), n));
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) Setting a very large stacksize for ThreadPool threads: %d bytes\n"), n));
       return 0;
     }
     return 1;
@@ -472,7 +472,7 @@ namespace Krovane
       }
       catch (...)
       {
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) Unknown exception dispatching Operation.\n")));
+        ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) Unknown exception dispatching Operation.\n")));
         keepRunning = 0;
         MarkLeaving();
         continue;

@@ -66,7 +66,7 @@ namespace Krovane
     const KroOrb::CallerIdentity caller = KroOrb::CallerIdentity::OfThisRequest();
     if (verifier->Verify(token, caller))
       return;
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused for caller \"%C\"\n"),
+    ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused for caller \"%C\"\n"),
                static_cast<unsigned>(token.length()), caller.address.c_str()));
     throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);
   }

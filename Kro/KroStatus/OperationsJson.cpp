@@ -2,6 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
 namespace KroStatus
 {
   namespace
@@ -26,6 +31,27 @@ namespace KroStatus
               {"submitted", operation.submittedMs}, {"started", operation.startedMs},
               {"ended", operation.endedMs}};
     }
+
+    // Which server this is, for the page's title: program, host, process.
+    nlohmann::json ServerJson()
+    {
+      char host[256] = {};
+      if (gethostname(host, sizeof host - 1) != 0)
+        host[0] = '\0';
+      return {{"name", program_invocation_short_name}, {"host", host}, {"pid", static_cast<int>(getpid())}};
+    }
+
+    // The running totals the page's charts are drawn from (differences
+    // between two readings): operations ended, and the queue's waits.
+    nlohmann::json CountersJson(const StatusReadings& readings)
+    {
+      std::uint64_t ended = 0;
+      for (std::uint64_t count : readings.operations.endedTotal)
+        ended += count;
+      return {{"ended", ended},
+              {"queueWait",
+               {{"count", readings.counters.queueWait.count}, {"sumSeconds", readings.counters.queueWait.sumSeconds}}}};
+    }
   }
 
   std::string FormatOperations(const StatusReadings& readings, const OperationsShown& shown)
@@ -38,6 +64,8 @@ namespace KroStatus
           operations.push_back(OperationJson(operation, shown.text));
     const nlohmann::json document = {
       {"time", readings.timeMs},
+      {"server", ServerJson()},
+      {"counters", CountersJson(readings)},
       {"healthy", readings.Healthy()},
       {"serverObjects", readings.serverObjects},
       {"pool",

@@ -1,5 +1,7 @@
 // OperationsJson: the readings as the JSON of /api/operations:
-//   {"time": ms, "healthy": bool, "serverObjects": n,
+//   {"time": ms, "server": {"name", "host", "pid"},
+//    "counters": {"ended": n, "queueWait": {"count": n, "sumSeconds": s}},
+//    "healthy": bool, "serverObjects": n,
 //    "pool": {"threads", "idle", "min", "max", "waiting"},
 //    "total": n, "shown": n,
 //    "operations": [{"object", "user", "id", "name", "state", "place",
@@ -9,6 +11,8 @@
 // them all), each name, user and status cut to OperationsShown::text bytes
 // (on a character's boundary, "..." added). Times in milliseconds since the
 // epoch, 0 when not yet.
+// The counters run from the start of the process: a reader draws rates
+// from the differences between two readings.
 #ifndef KROSTATUS_OPERATIONSJSON_H
 #define KROSTATUS_OPERATIONSJSON_H
 

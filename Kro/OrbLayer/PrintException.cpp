@@ -2,12 +2,34 @@
 
 #include <omniORB4/minorCode.h>
 
+#include <sys/time.h>
+
+#include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace KroOrb
 {
   namespace
   {
+    std::atomic<bool> s_stampTimes{false};  // see StampPrintedTimes
+
+    // "15:20:01.123 " when printed lines carry the time, else nothing.
+    std::string TimeOfDay()
+    {
+      if (!s_stampTimes.load(std::memory_order_relaxed))
+        return std::string();
+      timeval now;
+      gettimeofday(&now, nullptr);
+      struct tm local;
+      localtime_r(&now.tv_sec, &local);
+      char stamp[32];
+      std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld ", local.tm_hour, local.tm_min, local.tm_sec,
+                    static_cast<long>(now.tv_usec / 1000));
+      return stamp;
+    }
+
     const char* CompletionText(CORBA::CompletionStatus status)
     {
       switch (status)
@@ -52,12 +74,15 @@ namespace KroOrb
     return text;
   }
 
+  void StampPrintedTimes() { s_stampTimes.store(true, std::memory_order_relaxed); }
+
   void PrintException(const CORBA::Exception& ex, const char* info, FILE* stream)
   {
     const char* place = info ? info : "";
     const std::size_t length = std::strlen(place);
     const char* separator = (length > 0 && place[length - 1] == '\n') ? "" : ": ";
-    const std::string text = std::string(place) + separator + DescribeException(ex) + "\n";
+    const std::string text =
+      TimeOfDay() + std::string(place) + separator + DescribeException(ex) + "\n";
     // One write per line, so lines of concurrent threads do not interleave.
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);

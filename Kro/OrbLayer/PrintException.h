@@ -22,6 +22,9 @@ namespace KroOrb
   // null when it has none.
   const char* MinorCodeName(const CORBA::SystemException& ex);
 
+  // From now on printed exceptions carry the time of day in front, as the
+  // log's lines do ("15:20:01.123 AsynchronousOperation::Dispatch ...").
+  void StampPrintedTimes();
   // Writes info, then ": ", then DescribeException(ex) and a line end, to
   // stream (standard output unless told otherwise), and flushes it. Where
   // info already ends in a line end, the description follows on a new line.

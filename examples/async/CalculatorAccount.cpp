@@ -13,6 +13,6 @@ namespace KroExample
 
   CalculatorAccount::~CalculatorAccount()
   {
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) account of \"%C\" deleted\n"), KroKit::LoggedUser(GetUserPacket().GetToken()).c_str()));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) account of \"%C\" deleted\n"), KroKit::LoggedUser(GetUserPacket().GetToken()).c_str()));
   }
 }

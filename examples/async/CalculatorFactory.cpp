@@ -30,7 +30,7 @@ namespace KroExample
     account.Keep();
     router.Keep();
 
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) CalculatorFactory created a calculator for user \"%C\"\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) CalculatorFactory created a calculator for user \"%C\"\n"),
                KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }

@@ -11,7 +11,7 @@ namespace KroExample
 
   CalculatorRelay::~CalculatorRelay()
   {
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) relay of operation %d deleted\n"), m_operationId.load()));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) relay of operation %d deleted\n"), m_operationId.load()));
   }
 
   void CalculatorRelay::SetOperationId(int id) { m_operationId.store(id); }

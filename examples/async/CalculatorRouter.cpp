@@ -25,7 +25,7 @@ namespace KroExample
 
   CalculatorRouter::~CalculatorRouter()
   {
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) calculator deleted\n")));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) calculator deleted\n")));
   }
 
   CORBA::Long CalculatorRouter::Compute(const char* what, CORBA::Long steps, Krovane::IAsyncHandler_ptr handler)
@@ -49,7 +49,7 @@ namespace KroExample
       operation.Fail("no such request: " + operation.Name());
     const std::string what = operation.Parameter(0).AsText();
     const long steps = static_cast<long>(operation.Parameter(1).AsInteger());
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) operation %d: %C in %d steps for \"%C\"\n"), operation.Id(), what.c_str(),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) operation %d: %C in %d steps for \"%C\"\n"), operation.Id(), what.c_str(),
                static_cast<int>(steps), KroKit::LoggedUser(Halvern_Utilities::threadLocalUserPacket->GetToken()).c_str()));
 
     if (!SteppedComputation::IsKnown(what))

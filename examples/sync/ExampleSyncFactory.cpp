@@ -24,7 +24,7 @@ namespace KroExample
     AddObjectToTable(object.Reference());
     object.Keep();
 
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) ExampleSyncFactory created an object for user \"%C\"\n"),
                KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(object.Reference());
   }

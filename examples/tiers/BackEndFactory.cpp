@@ -31,7 +31,7 @@ namespace KroTiers
     session.Keep();
     router.Keep();
 
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersBackEnd %C: new object for user \"%C\"\n"), m_name.c_str(),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersBackEnd %C: new object for user \"%C\"\n"), m_name.c_str(),
                KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }

@@ -32,14 +32,14 @@ namespace KroTiers
           backEnds.push_back(std::move(unlisted));
       m_listed = m_registry.Update(backEnds);
       if (m_failing)
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the naming service answers again\n")));
+        ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the naming service answers again\n")));
       m_failing = false;
     }
     catch (const CORBA::Exception& ex)
     {
       // The registry stays as it was: its back ends may well still serve.
       if (!m_failing)
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back ends cannot be listed (%C)\n"),
+        ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back ends cannot be listed (%C)\n"),
                    ex._name()));
       m_failing = true;
     }
@@ -81,7 +81,7 @@ namespace KroTiers
       refresher.m_stopping = false;
     }
     if (refresher.RefreshNow() == 0)
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: no back end yet\n")));
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: no back end yet\n")));
     refresher.m_thread = std::thread([&refresher] { refresher.Run(); });
   }
 

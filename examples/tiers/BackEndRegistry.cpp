@@ -14,7 +14,7 @@ namespace KroTiers
     void LogEach(const std::vector<std::string>& names, const ACE_TCHAR* format)
     {
       for (const std::string& name : names)
-        ACE_DEBUG((LM_DEBUG, format, name.c_str()));
+        ACE_DEBUG((LM_INFO, format, name.c_str()));
     }
   }
 
@@ -81,7 +81,7 @@ namespace KroTiers
       name = listed->first;
       TakeOut(listed);
     }
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: back end \"%C\" failed and left the registry\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: back end \"%C\" failed and left the registry\n"),
                name.c_str()));
   }
 

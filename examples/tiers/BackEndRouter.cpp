@@ -31,7 +31,7 @@ namespace KroTiers
     const int steps = WorkRequests::Steps(parameters);
     const std::string user = UserName();  // the user part of a signed token
     Krovane::IAsyncHandler_var handler = CurrentOperationHandler();
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersBackEnd %C: %d steps for %C\n"), m_name.c_str(), steps,
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersBackEnd %C: %d steps for %C\n"), m_name.c_str(), steps,
                user.c_str()));
     for (int step = 1; step <= steps; ++step)
     {

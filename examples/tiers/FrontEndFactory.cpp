@@ -28,7 +28,7 @@ namespace KroTiers
     AddObjectToTable(router.Reference());
     router.Keep();
 
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: new object for user \"%C\"\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: new object for user \"%C\"\n"),
                KroKit::LoggedUser(token).c_str()));
     return Krovane::ISyncServer::_duplicate(router.Reference());
   }

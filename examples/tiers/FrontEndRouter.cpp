@@ -67,7 +67,7 @@ namespace KroTiers
         AsynchronousDepServerRouter::DispatchOperation(name, operationId, handler, params);
         if (!m_workStarted)
         {
-          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: no back end is free\n")));
+          ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: no back end is free\n")));
           ReportError(handler, "no back end is free");
         }
       }
@@ -118,7 +118,7 @@ namespace KroTiers
     KroTiers::IWorkServer_var backEnd = KroTiers::IWorkServer::_narrow(dependent.in());
     if (CORBA::is_nil(backEnd.in()))
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: back end \"%C\" does no work\n"),
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: back end \"%C\" does no work\n"),
                  backEndName.c_str()));
       return;
     }
@@ -134,7 +134,7 @@ namespace KroTiers
       KroOrb::PrintException(ex, "KroTiersFrontEnd: back end lost");
       LoseBackEnd(backEndName);
     }
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: operation runs on back end \"%C\"\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: operation runs on back end \"%C\"\n"),
                backEndName.c_str()));
     if (!WaitForBackEnd(backEnd.in(), backEndOperation, forwarder.Servant()))
       LoseBackEnd(backEndName);
@@ -157,7 +157,7 @@ namespace KroTiers
         ServiceCancellation();
         if (std::chrono::steady_clock::now() >= deadline)
         {
-          ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back end did not finish in time\n")));
+          ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) KroTiersFrontEnd: the back end did not finish in time\n")));
           throw Krovane::OperationCancelled();
         }
       }

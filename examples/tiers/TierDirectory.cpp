@@ -120,7 +120,7 @@ namespace KroTiers
         return;
       last = reason;
     }
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" skipped: %C\n"), name.c_str(), reason.c_str()));
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" skipped: %C\n"), name.c_str(), reason.c_str()));
   }
 
   void TierDirectory::ReportAnswering(const std::string& name)
@@ -283,7 +283,7 @@ namespace KroTiers
     if (!current->_is_equivalent(gone) || Probe(current.in()) != Reach::Gone)
       return;
     context->unbind(name);
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" unbound: its server is gone\n"),
+    ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" unbound: its server is gone\n"),
                NameText(name).c_str()));
   }
 
@@ -392,7 +392,7 @@ namespace KroTiers
           directory.UnbindFrontEnd(m_name, factory.in());
       }
       orb->destroy();
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" unbound at its server's end\n"), m_name.c_str()));
+      ACE_DEBUG((LM_INFO, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" unbound at its server's end\n"), m_name.c_str()));
     }
     catch (const CORBA::Exception& ex)
     {

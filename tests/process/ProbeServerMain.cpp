@@ -127,6 +127,7 @@ int main(int argc, char** argv)
   options.AddFlag("--idle-on-request", probe.idleOnRequest);
   options.AddFlag("--client-interceptor", probe.clientInterceptor);
   options.AddFlag("--log-contexts", probe.logContexts);
+  options.debug = true;  // the probe reports on its debug lines; the tests read them
   if (!options.Parse(argc, argv) || options.iorFile.empty())
   {
     std::fprintf(stderr, "usage: %s --ior-file PATH [--threads N] [--idle-seconds N]"

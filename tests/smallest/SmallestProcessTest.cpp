@@ -191,7 +191,7 @@ TEST(SmallestExample, ABadCommandLineOrSetUpEndsWithOneClearLineAndAStatus)
   EXPECT_NE(std::string::npos, out.find("--start-pause-ms N")) << out;
 }
 
-// --quiet keeps the debug lines out of the log, --verbose adds omniORB's
+// --quiet keeps the information lines out of the log, --verbose adds omniORB's
 // trace; either way the server serves (here: finds itself idle at once and
 // ends in order).
 TEST(SmallestExample, QuietAndVerboseSetWhatTheLogShows)

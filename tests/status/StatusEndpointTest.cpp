@@ -374,7 +374,7 @@ namespace
   {
     std::map<std::string, PageRow> rows;
     const std::regex row(
-      "<tr class=\"[a-z]+\" data-key=\"([0-9]+:[0-9]+)\" data-state=\"([a-z]+)\" data-place=\"([0-9]+)\" "
+      "<tr class=\"[a-z ]+\" data-key=\"([0-9]+:[0-9]+)\" data-state=\"([a-z]+)\" data-place=\"([0-9]+)\" "
       "data-progress=\"([0-9.e-]+)\"><td>[0-9]+</td><td>([^<]*)</td>");
     for (std::sregex_iterator match(dom.begin(), dom.end(), row), end; match != end; ++match)
       rows[(*match)[1]] = PageRow{(*match)[2], std::stoi((*match)[3]), std::stod((*match)[4]), (*match)[5]};
@@ -451,6 +451,42 @@ namespace
     // Markup in a user's name is text on the page, never an element.
     EXPECT_EQ(dom.find("<b>mallory"), std::string::npos);
     EXPECT_NE(dom.find("&lt;b&gt;mallory&lt;/b&gt;"), std::string::npos);
+
+    // The page names its server and draws its charts from its readings.
+    EXPECT_NE(dom.find("KroExampleAsyncServer on "), std::string::npos) << dom;
+    std::smatch samples;
+    ASSERT_TRUE(std::regex_search(dom, samples, std::regex("id=\"throughput\"[^>]*data-samples=\"([0-9]+)\"")))
+      << dom;
+    EXPECT_GE(std::stoi(samples[1]), 1) << "a refresh after the first gives a rate";
+
+    // A view linked to: alice's operations only, and one of them in detail.
+    std::set<std::string> alices;
+    for (const json& operation : after["operations"])
+      if (operation["user"] == "alice")
+        alices.insert(std::to_string(operation["object"].get<int>()) + ":" + std::to_string(operation["id"].get<int>()));
+    ASSERT_EQ(alices.size(), 3u) << after.dump();
+    const std::string chosen = *alices.rbegin();
+    const std::string filtered = Chromium(url + "#user=alice&op=" + chosen, {"--dump-dom"});
+    std::set<std::string> shown;
+    for (const auto& [key, row] : RowsOf(filtered))
+    {
+      shown.insert(key);
+      EXPECT_EQ(row.user, "alice") << key;
+    }
+    EXPECT_EQ(shown, alices) << filtered;
+    EXPECT_NE(filtered.find("id=\"details\" data-key=\"" + chosen + "\""), std::string::npos) << filtered;
+
+    // By state: once mallory's count has finished, only finished ones.
+    ASSERT_TRUE(KroStatusTest::WaitForOperations(m_port, [](const json& status) {
+      for (const json& operation : status["operations"])
+        if (operation["state"] == "finished")
+          return true;
+      return false;
+    }, 20s));
+    const std::map<std::string, PageRow> finished = RowsOf(Chromium(url + "#state=finished", {"--dump-dom"}));
+    EXPECT_FALSE(finished.empty());
+    for (const auto& [key, row] : finished)
+      EXPECT_EQ(row.state, "finished") << key;
 
     // The screenshot, kept in the build directory as the test's artefact.
     const std::string screenshot = std::string(KRO_STATUS_ARTEFACTS) + "/status-page.png";

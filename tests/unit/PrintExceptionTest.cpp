@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 
 namespace
@@ -50,4 +51,15 @@ TEST(PrintException, UserExceptionHasNoMinorAndALineEndedPlaceStartsANewLine)
                     "Problem in ServerObjectTable::NumObjectsAndActiveOperations()\n"));
   EXPECT_EQ(": OperationCancelled (IDL:Krovane/OperationCancelled:1.0)\n",
             Printed(Krovane::OperationCancelled(), nullptr));
+}
+
+// Once the log carries times, printed exceptions do too (last: it stays on).
+TEST(PrintException, CarriesTheTimeOfDayOnceTimesAreStamped)
+{
+  KroOrb::StampPrintedTimes();
+  const std::string printed =
+    Printed(CORBA::BAD_PARAM(42, CORBA::COMPLETED_NO), "AsynchronousOperation::Dispatch after narrow");
+  EXPECT_TRUE(std::regex_match(printed, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\.[0-9]{3} "
+                                                   "AsynchronousOperation::Dispatch after narrow: BAD_PARAM .*\n")))
+    << printed;
 }
