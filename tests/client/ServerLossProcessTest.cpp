@@ -211,6 +211,8 @@ TEST_F(ServerLoss, LiveServerKeepsItsOperationsAndIsAskedOnlyWhenSilent)
     KroClient::Operation running = Compute(calculator.in(), "pi", longSteps);
     EXPECT_EQ(Outcome::Finished, running.Wait(Soon()));
     EXPECT_EQ(before, client->WatchRequests());
+    std::printf("[ callbacks flow ] %d steps: %llu requests of the watch\n", longSteps,
+                static_cast<unsigned long long>(client->WatchRequests() - before));
   }
   {
     SCOPED_TRACE("waits in line, silent, for longer than the bound");
@@ -223,6 +225,8 @@ TEST_F(ServerLoss, LiveServerKeepsItsOperationsAndIsAskedOnlyWhenSilent)
     EXPECT_EQ(Outcome::Finished, waiting.Wait(Soon()));
     const std::uint64_t asked = client->WatchRequests() - before;
     const std::uint64_t intervals = static_cast<std::uint64_t>((Clock::now() - start) / (LossBound() / 4));
+    std::printf("[ silent, waiting in line ] %llu requests of the watch in %llu intervals\n",
+                static_cast<unsigned long long>(asked), static_cast<unsigned long long>(intervals));
     EXPECT_GE(asked, 1u);
     EXPECT_LE(asked, intervals) << "more than one question per interval";
   }
