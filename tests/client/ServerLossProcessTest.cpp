@@ -337,10 +337,25 @@ TEST_F(ServerLoss, CallbacksReachAClientOnAPortAnEndedClientUsed)
   }
 }
 
+// RunClient says why a client failed: the reason, not only the exception's name.
+TEST(RunClient, PrintsTheReasonOfAFailure)
+{
+  KroTest::ChildProcess failing(OwnProgram(), {"--fail-stopping"});
+  const auto status = failing.WaitForExit(20s);
+  ASSERT_TRUE(status.has_value()) << failing.Describe();
+  EXPECT_EQ(1, status->code) << failing.Describe();
+  EXPECT_NE(std::string::npos, failing.Stderr().Text().find(": failed: Unavailable: server is stopping\n"))
+    << failing.Describe();
+}
+
 int main(int argc, char** argv)
 {
   if (argc > 2 && std::string(argv[1]) == "--count-once")
     return KroClient::RunClient(argc, argv, CountOnce);
+  if (argc > 1 && std::string(argv[1]) == "--fail-stopping")
+    return KroClient::RunClient(argc, argv, [](KroClient::ClientOrb&, int, char**) -> int {
+      throw Krovane::Unavailable("server is stopping");
+    });
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
