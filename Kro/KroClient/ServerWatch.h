@@ -10,6 +10,8 @@
 // that answers again after failing (continued after a stop, restarted on
 // its endpoint with its journal) has each operation attached again
 // (RegisterNewHandler with its handler), so that its callbacks reach it.
+// Servers are asked one at a time: a stopped one holds up the questions to
+// the others by at most an interval.
 //
 // Ownership: AsyncClient's; operations are held weakly and dropped once
 // ended or gone. Threads: Add from any thread; the watch's own thread does

@@ -228,7 +228,20 @@ namespace Krovane
     {
       try
       {
-        call(m_proxy.in());
+        try
+        {
+          call(m_proxy.in());
+        }
+        catch (const CORBA::COMM_FAILURE& ex)
+        {
+          // A pooled connection the client has closed (a client that ended,
+          // its port now another's) fails on its first use; omniORB drops
+          // it, so one more try goes out on a fresh connection. A second
+          // failure is the client's own.
+          if (ex.completed() == CORBA::COMPLETED_YES)
+            throw;
+          call(m_proxy.in());
+        }
         m_timeoutsInARow = 0;
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kSent);
       }

@@ -63,7 +63,12 @@ namespace KroOrb
     {
       for (auto& initializer : initializers)
         initializer->pre_init(&info);
-      CORBA::ORB_var orb = CORBA::ORB_init(argc, argv, orbId ? orbId : "");
+      // Outgoing connections (callbacks to clients) idle for 10 s are
+      // closed: one a client has closed would otherwise stay in CLOSE-WAIT
+      // and fail the next callback to whoever takes its port. The command
+      // line's -ORBoutConScanPeriod still wins.
+      const char* defaults[][2] = {{"outConScanPeriod", "10"}, {nullptr, nullptr}};
+      CORBA::ORB_var orb = CORBA::ORB_init(argc, argv, orbId ? orbId : "", defaults);
       for (auto& initializer : initializers)
         initializer->post_init(&info);
       InterceptorRegistry::Instance().Install(orb.in());

@@ -4,7 +4,8 @@
 // step. One server process serves the cases that leave it alive; a fault
 // that ends it is the last case on its process. The loss bound is 4 s here
 // (KRO_TEST_LOSS_BOUND_MS sets another: with 10000 the times printed are
-// those of the library's default).
+// those of the library's default). The program also plays a short client
+// process on a fixed callback port (--count-once).
 #include "KroClient/FailureCopy.h"
 #include "KroClient/KroClient.h"
 #include "support/ProcessHarness.h"
@@ -13,6 +14,11 @@
 
 #include <gtest/gtest.h>
 #include <omniORB4/omniORB.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -83,6 +89,47 @@ namespace
       return std::string("(threw ") + ex._name() + ")";
     }
     return "(threw nothing)";
+  }
+}
+
+namespace
+{
+  // A port that was free a moment ago.
+  int FreePort()
+  {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("no free port");
+    close(fd);
+    return ntohs(address.sin_port);
+  }
+
+  std::string OwnProgram()
+  {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+  }
+
+  // The short client: one computation on a calculator of its own, then
+  // "outcome <how it ended>".  --count-once FACTORY-IOR [ORB options]
+  int CountOnce(KroClient::ClientOrb& orb, int, char** argv)
+  {
+    Krovane::IServerFactory_var factory = orb.Resolve<Krovane::IServerFactory>(argv[2]);
+    Krovane::ISyncServer_var object = factory->CreateObject(Krovane::UserToken());
+    Calculator::ICalculator_var calculator = Calculator::ICalculator::_narrow(object.in());
+    KroClient::AsyncClient client(orb.Poa());
+    KroClient::Operation operation = client.Submit(calculator.in(), [&](Krovane::IAsyncHandler_ptr handler)
+                                                   { return calculator->Compute("e", 3, handler); });
+    std::printf("outcome %s\n", KroClient::OutcomeName(operation.WaitForEnd(Clock::now() + 20s)));
+    std::fflush(stdout);
+    calculator->Remove();
+    return 0;
   }
 }
 
@@ -164,6 +211,8 @@ TEST_F(ServerLoss, LiveServerKeepsItsOperationsAndIsAskedOnlyWhenSilent)
     KroClient::Operation running = Compute(calculator.in(), "pi", longSteps);
     EXPECT_EQ(Outcome::Finished, running.Wait(Soon()));
     EXPECT_EQ(before, client->WatchRequests());
+    std::printf("[ callbacks flow ] %d steps: %llu requests of the watch\n", longSteps,
+                static_cast<unsigned long long>(client->WatchRequests() - before));
   }
   {
     SCOPED_TRACE("waits in line, silent, for longer than the bound");
@@ -176,6 +225,8 @@ TEST_F(ServerLoss, LiveServerKeepsItsOperationsAndIsAskedOnlyWhenSilent)
     EXPECT_EQ(Outcome::Finished, waiting.Wait(Soon()));
     const std::uint64_t asked = client->WatchRequests() - before;
     const std::uint64_t intervals = static_cast<std::uint64_t>((Clock::now() - start) / (LossBound() / 4));
+    std::printf("[ silent, waiting in line ] %llu requests of the watch in %llu intervals\n",
+                static_cast<unsigned long long>(asked), static_cast<unsigned long long>(intervals));
     EXPECT_GE(asked, 1u);
     EXPECT_LE(asked, intervals) << "more than one question per interval";
   }
@@ -268,8 +319,43 @@ TEST_F(ServerLoss, UnavailableErrorEndsTheOperationAtOnce)
   calculator->Remove();
 }
 
+// A client that takes its callbacks on the port of one that has ended: the
+// server's pooled connection to that port is stale; the callback goes out
+// again on a fresh one and the new client hears every callback.
+TEST_F(ServerLoss, CallbacksReachAClientOnAPortAnEndedClientUsed)
+{
+  StartServer();
+  const std::string endpoint = "giop:tcp:127.0.0.1:" + std::to_string(FreePort());
+  for (const char* which : {"first client", "second client, same port"})
+  {
+    SCOPED_TRACE(which);
+    KroTest::ChildProcess second(OwnProgram(), {"--count-once", server->Ior(), "-ORBendPoint", endpoint});
+    const auto status = second.WaitForExit(40s);
+    ASSERT_TRUE(status.has_value()) << second.Describe();
+    EXPECT_TRUE(status->exited && status->code == 0) << second.Describe();
+    EXPECT_EQ("outcome Finished\n", second.Stdout().Text()) << second.Describe();
+  }
+}
+
+// RunClient says why a client failed: the reason, not only the exception's name.
+TEST(RunClient, PrintsTheReasonOfAFailure)
+{
+  KroTest::ChildProcess failing(OwnProgram(), {"--fail-stopping"});
+  const auto status = failing.WaitForExit(20s);
+  ASSERT_TRUE(status.has_value()) << failing.Describe();
+  EXPECT_EQ(1, status->code) << failing.Describe();
+  EXPECT_NE(std::string::npos, failing.Stderr().Text().find(": failed: Unavailable: server is stopping\n"))
+    << failing.Describe();
+}
+
 int main(int argc, char** argv)
 {
+  if (argc > 2 && std::string(argv[1]) == "--count-once")
+    return KroClient::RunClient(argc, argv, CountOnce);
+  if (argc > 1 && std::string(argv[1]) == "--fail-stopping")
+    return KroClient::RunClient(argc, argv, [](KroClient::ClientOrb&, int, char**) -> int {
+      throw Krovane::Unavailable("server is stopping");
+    });
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -47,7 +47,7 @@ namespace
   ::testing::Environment* const s_environment = ::testing::AddGlobalTestEnvironment(new OrbEnvironment);
 
   // How the scripted handler answers.
-  enum class Reply { Answer, TimeOut, Fail, Refuse, Crash };
+  enum class Reply { Answer, TimeOut, Fail, FailOnce, Refuse, Crash };  // FailOnce: then Answer
 
   // A client's handler that answers every callback as told and counts them.
   class ScriptedHandler : public virtual POA_Krovane::IAsyncHandler,
@@ -111,6 +111,9 @@ namespace
         case Reply::Answer: return;
         case Reply::TimeOut: throw CORBA::TIMEOUT(omni::TIMEOUT_CallTimedOutOnClient, CORBA::COMPLETED_MAYBE);
         case Reply::Fail: throw CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE);
+        case Reply::FailOnce:
+          reply = Reply::Answer;
+          throw CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE);
         case Reply::Refuse: throw Krovane::AsyncOperationException("refused");
         case Reply::Crash: throw std::runtime_error("crash");
       }
@@ -318,6 +321,16 @@ TEST(AsynchronousHandler, EachCallbackTreatsEachFailureOfTheClientAsItsTableSays
     EXPECT_TRUE(log.Lines().empty());
     relay.setProxyHandler(handler.Ref());
 
+    // Failed once, as on a pooled connection the client had closed: sent
+    // again, answered, still attached.
+    client.reply = Reply::FailOnce;
+    const int beforeStale = client.calls.load();
+    ::testing::internal::CaptureStdout();
+    call(relay);
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(Attached(relay));
+    EXPECT_EQ(beforeStale + 2, client.calls.load());
+
     // Failed: detached (printed first by four of them); later callbacks call nothing.
     client.reply = Reply::Fail;
     ::testing::internal::CaptureStdout();
@@ -337,10 +350,10 @@ TEST(AsynchronousHandler, EachCallbackTreatsEachFailureOfTheClientAsItsTableSays
     call(relay);
     EXPECT_EQ(calls + 1, client.calls.load());
 
-    // Counted for operators: two answered, one timed out, three failed, of
-    // which two detached the client.
+    // Counted for operators: three answered (one on its second try), one
+    // timed out, three failed, of which two detached the client.
     const Krovane::ServerMetrics::Snapshot after = Counts();
-    EXPECT_EQ(2u, after.callbacksSent - before.callbacksSent);
+    EXPECT_EQ(3u, after.callbacksSent - before.callbacksSent);
     EXPECT_EQ(1u, after.callbacksTimedOut - before.callbacksTimedOut);
     EXPECT_EQ(3u, after.callbacksFailed - before.callbacksFailed);
     EXPECT_EQ(2u, after.clientsDetached - before.clientsDetached);
@@ -393,11 +406,12 @@ TEST(AsynchronousHandler, NonWaitingDeliveryKeepsOrderAndRulesAndReportsARefusal
   EXPECT_NO_THROW(link.Progress(0.7));
   ASSERT_TRUE(client.WaitForCalls(604));
 
-  // Failed: detached; later callbacks call nothing until a handler is set.
+  // Failed: tried once more (a stale connection fails once), then
+  // detached; later callbacks call nothing until a handler is set.
   client.reply = Reply::Fail;
   ::testing::internal::CaptureStdout();
   link.Progress(0.8);
-  ASSERT_TRUE(client.WaitForCalls(605));
+  ASSERT_TRUE(client.WaitForCalls(606));
   EXPECT_FALSE(Attached(relay));
   EXPECT_EQ(PrintedAs("m_proxy->Progress", CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE)),
             ::testing::internal::GetCapturedStdout());
@@ -405,9 +419,9 @@ TEST(AsynchronousHandler, NonWaitingDeliveryKeepsOrderAndRulesAndReportsARefusal
   link.Finished(CORBA::Any());
   relay.setProxyHandler(handler.Ref());
   link.Finished(CORBA::Any());
-  ASSERT_TRUE(client.WaitForCalls(606));
+  ASSERT_TRUE(client.WaitForCalls(607));
   EXPECT_TRUE(Attached(relay));
-  EXPECT_EQ(606, client.calls.load());
+  EXPECT_EQ(607, client.calls.load());
 
   const Krovane::ServerMetrics::Snapshot after = Counts();
   EXPECT_EQ(603u, after.callbacksSent - before.callbacksSent);
