@@ -82,10 +82,12 @@ try
                                    {"running long", 1000, false},
                                    {"waiting", 5, false},
                                    {"waiting", 5, false}};
-  std::vector<KroTest::RecordingHandler*> handlers;  // owned by the test's POA once active
+  std::vector<PortableServer::ServantBase_var> owned;  // the test's references to its handlers
+  std::vector<KroTest::RecordingHandler*> handlers;     // the same, one per case
   for (const Case& each : cases)
   {
     handlers.push_back(new KroTest::RecordingHandler);
+    owned.emplace_back(handlers.back());
     Krovane::IAsyncHandler_var reference = handlers.back()->Activate();
     worker->Count(each.steps, 100, reference.in());
   }
@@ -100,6 +102,7 @@ try
     SCOPED_TRACE("a submission during the drain");
     ASSERT_TRUE(process.Stderr().WaitFor(" stopping: 4 operations may run 3 s more", 20s)) << process.Describe();
     KroTest::RecordingHandler* refused = new KroTest::RecordingHandler;
+    owned.emplace_back(refused);
     Krovane::IAsyncHandler_var reference = refused->Activate();
     try
     {
