@@ -34,6 +34,9 @@ namespace Krovane
 
     // Throws Krovane::AsyncOperationException with the message; logs nothing.
     virtual void raise();
+    // Called by the server interceptor once the holder has answered its
+    // raise() and left its POA; does nothing here.
+    virtual void Retired() {}
 
   private:
     AsyncExceptionHolderImpl(const AsyncExceptionHolderImpl&) = delete;

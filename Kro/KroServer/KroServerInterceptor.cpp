@@ -1,5 +1,7 @@
 #include "KroServer/KroServerInterceptor.h"
 
+#include "KroServer/AsyncExceptionHolderImpl.h"
+
 #include "KroDazadared/KroSystem.h"
 #include "KroServer/KroServerShutdownTask.h"
 #include "KroServer/OpnType.h"
@@ -328,8 +330,23 @@ namespace Krovane
     }
     else if (servant->_is_a(Krovane::IAsyncExceptionHolder::_PD_repoId))
     {
-      // An exception holder answers one raise() and then goes.
-      DeactivateTarget(info);
+      // An exception holder answers one raise() and then goes. One retired
+      // meanwhile (its server object removed, or the server stopping) has
+      // gone already: the client must still get the exception it raised, not
+      // a POA's complaint in its place.
+      try
+      {
+        DeactivateTarget(info);
+      }
+      catch (const PortableServer::POA::ObjectNotActive&)
+      {
+      }
+      catch (const CORBA::SystemException& ex)
+      {
+        KroOrb::PrintException(ex, "KroServerInterceptor::send_exception retiring a holder\n");
+      }
+      if (AsyncExceptionHolderImpl* holder = dynamic_cast<AsyncExceptionHolderImpl*>(servant))
+        holder->Retired();
     }
   }
 

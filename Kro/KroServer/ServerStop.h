@@ -6,8 +6,9 @@
 // drain time; those left are cancelled (each router tells its clients,
 // see AsynchronousRouter::CancelForStop), and Run waits a short, bounded
 // while more for their dispatches to end and for their clients to raise
-// the Unavailable holders they were sent, before it returns and the ORB
-// is shut down.
+// the Unavailable holders they were sent (StopNoticeHolder), before it
+// returns and the ORB is shut down. The thread pool starts no waiting
+// operation once the stop has begun.
 //
 // Every wait is on events (an operation's or a dispatch's end, a notice
 // raised) with a deadline, never a poll.
@@ -64,7 +65,8 @@ namespace Krovane
     void NoteDispatchEnded();
     // An active operation left its router's active list.
     void NoteOperationEnded();
-    // A stop notice (an Unavailable holder) was sent, or raised by its client.
+    // A stop notice (an Unavailable holder) was sent, or raised by its client
+    // and retired.
     void NoteNoticeSent();
     void NoteNoticeRaised();
 

@@ -9,10 +9,9 @@ namespace Krovane
     ServerStop::Instance().NoteNoticeSent();
   }
 
-  void StopNoticeHolder::raise()
+  void StopNoticeHolder::Retired()
   {
-    if (!m_raised.exchange(true))
+    if (!m_retired.exchange(true))
       ServerStop::Instance().NoteNoticeRaised();
-    UnavailableHolderImpl::raise();
   }
 }

@@ -35,17 +35,18 @@ run_step(c++ -w -I${pc_dir} ${SMALLEST_DIR}/SmallestServer.cpp ${pc_dir}/Smalles
 
 # It refuses a bad number with its usage (status 2), and otherwise serves:
 # with an idle interval of 0 it writes its IOR, finds itself idle and ends
-# in order (status 0).
+# in order (status 0), its IOR file removed again.
 execute_process(COMMAND ${pc_dir}/smallest --threads abc RESULT_VARIABLE result ERROR_VARIABLE err)
 if(NOT result EQUAL 2 OR NOT err MATCHES "bad value for --threads: abc\nusage: ")
   message(FATAL_ERROR "smallest --threads abc: status ${result}, standard error:\n${err}")
 endif()
-execute_process(COMMAND ${pc_dir}/smallest --ior-file ${pc_dir}/smallest.ior --idle-seconds 0
+execute_process(COMMAND ${pc_dir}/smallest --ior-file ${pc_dir}/smallest.ior --print-ior --idle-seconds 0
                         -ORBendPoint giop:tcp:127.0.0.1:
-                RESULT_VARIABLE result ERROR_VARIABLE err TIMEOUT 60)
-file(READ ${pc_dir}/smallest.ior ior)
-if(NOT result EQUAL 0 OR NOT ior MATCHES "^IOR:" OR NOT err MATCHES "KroSmallestServer ready")
-  message(FATAL_ERROR "smallest: status ${result}, IOR '${ior}', standard error:\n${err}")
+                RESULT_VARIABLE result OUTPUT_VARIABLE ior ERROR_VARIABLE err TIMEOUT 60)
+if(NOT result EQUAL 0 OR NOT ior MATCHES "^IOR:" OR NOT err MATCHES "KroSmallestServer ready"
+   OR EXISTS ${pc_dir}/smallest.ior)
+  message(FATAL_ERROR "smallest: status ${result}, IOR '${ior}', IOR file left: ${pc_dir}/smallest.ior, "
+                      "standard error:\n${err}")
 endif()
 
 # The README shows both programs whole: what it shows is what is built here.

@@ -166,7 +166,8 @@ namespace KroTest
                            const std::vector<std::string>& extraArgs = {},
                            Milliseconds startTimeout = std::chrono::seconds(20));
 
-    // The factory's IOR as the server wrote it.
+    // The factory's IOR as the server wrote it; empty when the server ended
+    // in order (status 0) before it could be read, its file removed.
     const std::string& Ior() const;
     const std::string& IorFile() const;
     ChildProcess& Process();
