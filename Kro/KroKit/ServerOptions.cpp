@@ -84,6 +84,11 @@ namespace KroKit
       AddValue("--status-address", [this](const char* address) { statusAddress = address; return *address != 0; },
                "ADDR");
     }
+    if (offered & kJournal)
+    {
+      AddValue("--journal", [this](const char* file) { journal = file; return *file != 0; }, "FILE");
+      AddNumber("--journal-keep-hours", journalKeepHours, 0, 24 * 365 * 10);
+    }
     AddFlag("--verbose", verbose);
     AddFlag("--quiet", quiet);
     AddFlag("--help", m_help);

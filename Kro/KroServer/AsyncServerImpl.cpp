@@ -1,9 +1,11 @@
 #include "KroServer/AsyncServerImpl.h"
 
 #include "KroServer/AsyncExceptionHolderImpl.h"
+#include "KroServer/AsyncOperationExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/AsynchronousRouter.h"
+#include "KroServer/OperationJournal.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroServer/UnguessableObjectIds.h"
 #include "OrbLayer/PrintException.h"
@@ -125,8 +127,49 @@ namespace Krovane
   {
     // A mark on the operation, not a search of the list: the list grows with
     // every operation the object has run.
-    if (operation->MarkKeptAsFinished())
-      m_finishedOperations->push_back(operation);
+    if (!operation->MarkKeptAsFinished())
+      return;
+    // Before the client hears of the end (Dispatch sends Finished after this).
+    if (m_journal)
+      m_journal->Ended(m_journalKey, operation->GetId(), operation->GetState());
+    m_finishedOperations->push_back(operation);
+  }
+
+  void AsyncServerImpl::AttachJournal(OperationJournal* journal, const std::string& key)
+  {
+    m_journal = journal;
+    m_journalKey = key;
+  }
+
+  bool AsyncServerImpl::SendKeptEnd(CORBA::Long operationId, IAsyncHandler_ptr handler)
+  {
+    OperationJournal::End end;
+    if (!m_journal || !m_journal->EndOf(m_journalKey, operationId, end))
+      return false;
+    if (CORBA::is_nil(handler))
+      return true;
+    // Through a relay of its own: each callback bounded, a client that has
+    // gone does not hold this request.
+    AsynchronousHandler* to = new AsynchronousHandler(handler);
+    const PortableServer::ServantBase_var ownership = to;
+    to->setTimeout(10);
+    try
+    {
+      if (end.hasResults)
+        to->Results(end.data);
+      if (!end.failure.empty())
+      {
+        IAsyncExceptionHolder_var holder =
+          CreateKroExceptionHolder(new AsyncOperationExceptionHolderImpl(end.failure));
+        to->Error(holder.in());
+      }
+      to->Finished(CORBA::Any());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsyncServerImpl::RegisterNewHandler sending a kept end");
+    }
+    return true;
   }
 
   int AsyncServerImpl::NumOperations()
@@ -170,6 +213,15 @@ namespace Krovane
 
   void AsyncServerImpl::RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler)
   {
+    {
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+      if (!FindActive(operationId) && !FindFinished(operationId))
+        throw InvalidOperationId();
+    }
+    // An ended operation whose end the journal kept (one from before a
+    // restart, too) tells the new handler how it ended; sent without the lock.
+    if (m_journal && SendKeptEnd(operationId, handler))
+      return;
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
     AsynchronousOperation* operation = FindActive(operationId);
     if (!operation)

@@ -19,12 +19,14 @@
 #include <ace/Recursive_Thread_Mutex.h>
 #include <ace/Thread_Mutex.h>
 
+#include <string>
 #include <vector>
 
 namespace Krovane
 {
   class AsyncExceptionHolderImpl;
   class AsynchronousOperation;
+  class OperationJournal;
 
   class AsyncServerImpl : public virtual POA_Krovane::IAsyncServer, public SyncServerImpl
   {
@@ -57,6 +59,13 @@ namespace Krovane
     // caller's reference to holder: the caller must not use it afterwards.
     IAsyncExceptionHolder_ptr CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder);
 
+    // Records this object's operations in journal under key (its id there)
+    // from now on; before the object takes requests. Null: no journal.
+    void AttachJournal(OperationJournal* journal, const std::string& key);
+    // The journal and this object's key in it (null and empty without one).
+    OperationJournal* Journal() const { return m_journal; }
+    const std::string& JournalKey() const { return m_journalKey; }
+
   protected:
     // Moves an operation to the finished list when the scope ends, on every
     // path: an operation cancelled from a request must leave the active list
@@ -87,13 +96,21 @@ namespace Krovane
     AsynchronousOperation* FindActive(int operationId);
     // The first finished operation with that id, else null; m_asyncLock held.
     AsynchronousOperation* FindFinished(int operationId);
-    // Appends operation to the finished list unless it stands there; m_asyncLock held.
+    // Appends operation to the finished list unless it stands there, its
+    // end committed to the journal first; m_asyncLock held.
     void AddFinished(AsynchronousOperation* operation);
+    // Sends handler the end the journal kept for operation id (Results or
+    // Error, then Finished); false when it kept none. No lock held.
+    bool SendKeptEnd(CORBA::Long operationId, IAsyncHandler_ptr handler);
 
     // Taken before the pool's queue lock, an operation's and a relay's lock.
     ACE_Recursive_Thread_Mutex m_asyncLock;
     AsynchronousOperationList* m_activeOperations;    // guarded by m_asyncLock; submitted, not ended
     AsynchronousOperationList* m_finishedOperations;  // guarded by m_asyncLock; ended, finished or cancelled
+
+    // Set by AttachJournal before the object takes requests, constant after.
+    OperationJournal* m_journal = nullptr;  // not owned; null: operations kept in memory only
+    std::string m_journalKey;               // this object's key in m_journal
 
   private:
     ACE_Thread_Mutex m_holderLock;  // taken alone

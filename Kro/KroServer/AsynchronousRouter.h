@@ -82,6 +82,17 @@ namespace Krovane
     // Active operations still waiting in the queue.
     virtual int NumQueuedOperations();
 
+    // Bringing the object back after a restart, from its journal, before it
+    // takes requests: ids go on after highest; an ended operation is kept
+    // for GetOperationState and RegisterNewHandler; a restartable one that
+    // had not ended is queued again (in the order of these calls), its relay
+    // waiting for a handler (RegisterNewHandler).
+    void ContinueIdsAfter(int highest);
+    // self: this object's reference (it may not be active yet).
+    void RestoreEnded(IAsyncServer_ptr self, int id, const std::string& name, OperationState state);
+    void Requeue(IAsyncServer_ptr self, int id, const std::string& name,
+                 std::vector<Halvern_Utilities::Variant> parameters);
+
     // IAsyncServer / ISyncServer
     virtual void CancelOperation(CORBA::Long operationId);
     virtual void CancelAllOperations();
@@ -130,6 +141,9 @@ namespace Krovane
     void RefuseWhileBusy();
     // IMP_LIMIT (logged) when this object's user may queue no more operations.
     void RefuseBeyondQueueLimit();
+    // The relay of an operation queued again after a restart: detached until
+    // a client attaches its handler; the kit's routers bound its callbacks.
+    virtual AsynchronousHandler* MakeRestoredRelay();
 
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.
@@ -146,6 +160,9 @@ namespace Krovane
     int Submit(const std::string& name, IAsyncHandler_ptr handler, AsynchronousHandler* relay,
                std::vector<Halvern_Utilities::Variant>* parameters,
                std::vector<Halvern_Utilities::Variant>* owned, Restartable restartable);
+
+    // Queues operation, made and recorded, on the pool.
+    void Enqueue(AsynchronousOperation* operation);
 
     // Looks the served servant up when it has not been yet; m_servedLock held.
     void LookUpServed() const;

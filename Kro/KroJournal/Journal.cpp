@@ -1,0 +1,396 @@
+#include "KroJournal/Journal.h"
+
+#include "KroJournal/AnyBlob.h"
+#include "KroJournal/JournalError.h"
+#include "KroJournal/ParameterBlob.h"
+#include "KroJournal/Statement.h"
+
+#include <ace/Log_Msg.h>
+
+namespace KroJournal
+{
+  namespace
+  {
+    const char* const kInterrupted = "interrupted by a server restart";
+    const auto kCommitPace = std::chrono::seconds(1);
+    const auto kPrunePace = std::chrono::minutes(1);
+
+    // Seconds since the epoch: times in the journal outlive the process.
+    double Now()
+    {
+      return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    }
+
+    const char* const kSchema =
+      "CREATE TABLE IF NOT EXISTS objects("
+      "  key TEXT PRIMARY KEY,"
+      "  user BLOB NOT NULL,"
+      "  highest INTEGER NOT NULL DEFAULT 0);"
+      "CREATE TABLE IF NOT EXISTS operations("
+      "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+      "  object TEXT NOT NULL,"
+      "  id INTEGER NOT NULL,"
+      "  name TEXT NOT NULL,"
+      "  parameters BLOB NOT NULL,"
+      "  user BLOB,"
+      "  restartable INTEGER NOT NULL,"
+      "  state INTEGER NOT NULL,"
+      "  ended INTEGER NOT NULL DEFAULT 0,"
+      "  progress REAL,"
+      "  status TEXT,"
+      "  results BLOB,"
+      "  failure TEXT,"
+      "  submitted_at REAL NOT NULL,"
+      "  started_at REAL,"
+      "  ended_at REAL,"
+      "  UNIQUE(object, id));"
+      "CREATE INDEX IF NOT EXISTS operations_waiting ON operations(ended, seq);";
+  }
+
+  Journal::Journal(const std::string& path, int keepHours) : m_path(path), m_keepHours(keepHours)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const int opened = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    try
+    {
+      if (opened != SQLITE_OK)
+        throw JournalError(m_db ? sqlite3_errmsg(m_db) : "out of memory");
+      Prepare();
+    }
+    catch (const JournalError& ex)
+    {
+      sqlite3_close(m_db);
+      m_db = nullptr;
+      throw JournalError("cannot use the journal " + path + ": " + ex.what());
+    }
+  }
+
+  Journal::~Journal()
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    try
+    {
+      if (!m_pending.empty())
+        Commit([] {});
+    }
+    catch (const JournalError& ex)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept at the end: %C\n"), m_path.c_str(),
+                 ex.what()));
+    }
+    sqlite3_close(m_db);
+  }
+
+  void Journal::Execute(const char* sql)
+  {
+    char* message = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+      return;
+    const std::string line = message ? message : sqlite3_errmsg(m_db);
+    sqlite3_free(message);
+    throw JournalError(line);
+  }
+
+  void Journal::Prepare()
+  {
+    // One server per journal: a second one would requeue the first's work.
+    Execute("PRAGMA locking_mode=EXCLUSIVE");
+    int format = 0;
+    {
+      Statement version(m_db, "PRAGMA user_version", "reading the format");
+      if (version.Step())
+        format = static_cast<int>(version.Integer(0));
+    }
+    if (format > kFormat)
+      throw JournalError("format " + std::to_string(format) + " is newer than this server's " +
+                         std::to_string(kFormat));
+    {
+      Statement mode(m_db, "PRAGMA journal_mode=WAL", "choosing WAL");
+      if (!mode.Step() || mode.Text(0) != "wal")
+        throw JournalError("WAL mode refused");
+    }
+    Execute("PRAGMA synchronous=NORMAL");
+    {
+      Statement check(m_db, "PRAGMA quick_check", "checking");
+      if (!check.Step() || check.Text(0) != "ok")
+        throw JournalError("damaged (" + check.Text(0) + ")");
+    }
+    Execute(kSchema);
+    if (format == 0)
+      Execute("PRAGMA user_version=1");
+    const double now = Now();
+    Commit([&] {
+      Prune();
+      Statement interrupt(m_db,
+                          "UPDATE operations SET ended=1, state=?1, failure=?2, ended_at=?3 "
+                          "WHERE ended=0 AND restartable=0",
+                          "ending interrupted operations");
+      interrupt.Bind(1, static_cast<long long>(Krovane::Finished)).Bind(2, std::string(kInterrupted)).Bind(3, now);
+      interrupt.Run();
+      if (const int interrupted = sqlite3_changes(m_db))
+        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) journal %C: %d operations %C\n"), m_path.c_str(), interrupted,
+                   kInterrupted));
+    });
+  }
+
+  template <typename Work>
+  void Journal::Commit(Work work)
+  {
+    Execute("BEGIN IMMEDIATE");
+    try
+    {
+      WritePending();
+      work();
+      Execute("COMMIT");
+    }
+    catch (const JournalError&)
+    {
+      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    m_pending.clear();
+    m_lastCommit = std::chrono::steady_clock::now();
+  }
+
+  void Journal::WritePending()
+  {
+    if (m_pending.empty())
+      return;
+    Statement update(m_db,
+                     "UPDATE operations SET "
+                     "  state=CASE WHEN ?1 THEN 1 ELSE state END,"
+                     "  started_at=CASE WHEN ?1 THEN ?2 ELSE started_at END,"
+                     "  progress=coalesce(?3, progress), status=coalesce(?4, status),"
+                     "  results=coalesce(?5, results), failure=coalesce(?6, failure) "
+                     "WHERE object=?7 AND id=?8 AND ended=0",
+                     "writing progress");
+    const double now = Now();
+    for (const auto& [key, pending] : m_pending)
+    {
+      update.Bind(1, static_cast<long long>(pending.started)).Bind(2, now);
+      pending.progress ? update.Bind(3, *pending.progress) : update.BindNull(3);
+      pending.status ? update.Bind(4, *pending.status) : update.BindNull(4);
+      pending.results ? update.BindBlob(5, *pending.results) : update.BindNull(5);
+      pending.failure ? update.Bind(6, *pending.failure) : update.BindNull(6);
+      update.Bind(7, key.first).Bind(8, static_cast<long long>(key.second));
+      update.Run();
+      update.Reset();
+    }
+  }
+
+  void Journal::CommitPendingIfDue()
+  {
+    if (std::chrono::steady_clock::now() - m_lastCommit < kCommitPace)
+      return;
+    try
+    {
+      Commit([] {});
+    }
+    catch (const JournalError& ex)
+    {
+      // Kept in memory for the next commit; the end will say whether it failed.
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept yet: %C\n"), m_path.c_str(), ex.what()));
+      m_lastCommit = std::chrono::steady_clock::now();
+    }
+  }
+
+  void Journal::Prune()
+  {
+    Statement prune(m_db, "DELETE FROM operations WHERE ended=1 AND ended_at < ?1", "pruning");
+    prune.Bind(1, Now() - 3600.0 * m_keepHours).Run();
+    m_lastPrune = std::chrono::steady_clock::now();
+  }
+
+  void Journal::ObjectCreated(const std::string& key, const std::string& userToken)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    Commit([&] {
+      Statement insert(m_db,
+                       "INSERT INTO objects(key, user) VALUES(?1, ?2) "
+                       "ON CONFLICT(key) DO UPDATE SET user=excluded.user",
+                       "recording a server object");
+      insert.Bind(1, key).BindBlob(2, userToken).Run();
+    });
+  }
+
+  bool Journal::FindObject(const std::string& key, ObjectRecord& object)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    Statement find(m_db, "SELECT user, highest FROM objects WHERE key=?1", "finding a server object");
+    find.Bind(1, key);
+    if (!find.Step())
+      return false;
+    object.userToken = find.Text(0);
+    object.highest = static_cast<int>(find.Integer(1));
+    return true;
+  }
+
+  std::vector<Journal::OperationRecord> Journal::OperationsOf(const std::string& key)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    Statement list(m_db,
+                   "SELECT id, name, parameters, restartable, state, ended FROM operations "
+                   "WHERE object=?1 ORDER BY seq",
+                   "reading operations");
+    list.Bind(1, key);
+    std::vector<OperationRecord> operations;
+    while (list.Step())
+    {
+      OperationRecord record;
+      record.id = static_cast<int>(list.Integer(0));
+      record.name = list.Text(1);
+      record.restartable = list.Integer(3) != 0;
+      const long long state = list.Integer(4);
+      if (state < Krovane::Queued || state > Krovane::Cancelled)
+        throw JournalError("operation " + std::to_string(record.id) + " has no state in the journal " + m_path);
+      record.state = static_cast<Krovane::OperationState>(state);
+      record.ended = list.Integer(5) != 0;
+      if (!record.ended)
+        record.parameters = ParameterBlob::Decode(list.Text(2));
+      operations.push_back(std::move(record));
+    }
+    return operations;
+  }
+
+  std::vector<std::string> Journal::ObjectsWithWaitingWork()
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    Statement list(m_db,
+                   "SELECT object FROM operations WHERE ended=0 GROUP BY object ORDER BY min(seq)",
+                   "finding waiting work");
+    std::vector<std::string> objects;
+    while (list.Step())
+      objects.push_back(list.Text(0));
+    return objects;
+  }
+
+  void Journal::Submitted(const std::string& object, int id, const std::string& name,
+                          const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable)
+  {
+    const std::string blob = ParameterBlob::Encode(parameters);
+    std::lock_guard<std::mutex> guard(m_lock);
+    try
+    {
+      Commit([&] {
+        Statement highest(m_db,
+                          "INSERT INTO objects(key, user, highest) VALUES(?1, X'', ?2) "
+                          "ON CONFLICT(key) DO UPDATE SET highest=max(highest, excluded.highest)",
+                          "recording the highest id");
+        highest.Bind(1, object).Bind(2, static_cast<long long>(id)).Run();
+        Statement insert(m_db,
+                         "INSERT INTO operations(object, id, name, parameters, user, restartable, state, "
+                         "submitted_at) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6)",
+                         "recording a submission");
+        insert.Bind(1, object).Bind(2, static_cast<long long>(id)).Bind(3, name).BindBlob(4, blob);
+        insert.Bind(5, static_cast<long long>(restartable)).Bind(6, Now()).Run();
+      });
+    }
+    catch (const JournalError& ex)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: operation %C refused, it cannot be recorded: %C\n"),
+                 m_path.c_str(), name.c_str(), ex.what()));
+      throw Krovane::Unavailable((std::string("the journal cannot record the operation: ") + ex.what()).c_str());
+    }
+  }
+
+  void Journal::Started(const std::string& object, int id)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pending[Key(object, id)].started = true;
+    CommitPendingIfDue();
+  }
+
+  void Journal::Progress(const std::string& object, int id, double fraction)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pending[Key(object, id)].progress = fraction;
+    CommitPendingIfDue();
+  }
+
+  void Journal::Status(const std::string& object, int id, const std::string& text)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pending[Key(object, id)].status = text;
+    CommitPendingIfDue();
+  }
+
+  void Journal::Results(const std::string& object, int id, const CORBA::Any& data)
+  {
+    const std::string blob = AnyBlob::Encode(data);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pending[Key(object, id)].results = blob;
+  }
+
+  void Journal::Failed(const std::string& object, int id, const std::string& reason)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pending[Key(object, id)].failure = reason;
+  }
+
+  void Journal::Ended(const std::string& object, int id, Krovane::OperationState state)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    try
+    {
+      Commit([&] {
+        Statement end(m_db, "UPDATE operations SET ended=1, state=?1, ended_at=?2 WHERE object=?3 AND id=?4",
+                      "recording an end");
+        end.Bind(1, static_cast<long long>(state)).Bind(2, Now()).Bind(3, object).Bind(4, static_cast<long long>(id));
+        end.Run();
+        if (std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace)
+          Prune();
+      });
+    }
+    catch (const JournalError& ex)
+    {
+      // The client still hears of the end; after a restart the operation
+      // runs again (restartable) or ends interrupted.
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: the end of operation %d not recorded: %C\n"),
+                 m_path.c_str(), id, ex.what()));
+    }
+  }
+
+  bool Journal::EndOf(const std::string& object, int id, End& end)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    Statement find(m_db, "SELECT state, results, failure FROM operations WHERE object=?1 AND id=?2 AND ended=1",
+                   "reading an end");
+    find.Bind(1, object).Bind(2, static_cast<long long>(id));
+    if (!find.Step())
+      return false;
+    end.state = static_cast<Krovane::OperationState>(find.Integer(0));
+    end.hasResults = !find.IsNull(1);
+    end.failure = find.IsNull(2) ? std::string() : find.Text(2);
+    try
+    {
+      if (end.hasResults)
+        AnyBlob::Decode(find.Text(1), end.data);
+    }
+    catch (const JournalError& ex)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: %C (operation %d)\n"), m_path.c_str(), ex.what(), id));
+      end.hasResults = false;
+      end.failure = ex.what();
+    }
+    return true;
+  }
+
+  void Journal::Removed(const std::string& object)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto pending = m_pending.begin(); pending != m_pending.end();)
+      pending = pending->first.first == object ? m_pending.erase(pending) : std::next(pending);
+    try
+    {
+      Commit([&] {
+        Statement(m_db, "DELETE FROM operations WHERE object=?1", "forgetting operations").Bind(1, object).Run();
+        Statement(m_db, "DELETE FROM objects WHERE key=?1", "forgetting an object").Bind(1, object).Run();
+      });
+    }
+    catch (const JournalError& ex)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: a removed object not forgotten: %C\n"), m_path.c_str(),
+                 ex.what()));
+    }
+  }
+}

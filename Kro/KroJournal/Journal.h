@@ -1,0 +1,131 @@
+// Journal: the durable record of a server's objects and their operations,
+// in one SQLite file (WAL; one process at a time: a second server on the
+// same file is refused). It keeps each server object (key: its object id,
+// and its user's token) and each operation (object, id, name, parameters,
+// user, whether it may run again, state, progress, status, results or
+// failure, times).
+//
+// What a crash can lose: Submitted and Ended are committed before they
+// return; progress, status, the start and the work's results wait in
+// memory for the next commit (another submission or end, or a second after
+// the last commit), and go with the end at the latest. Commits are not
+// flushed to the disk one by one (synchronous=NORMAL): a killed process
+// loses nothing committed; a machine that loses power may lose the last
+// commits.
+//
+// On opening: ended operations older than keepHours are pruned (and again
+// at most once a minute as operations end); operations that had not ended
+// and may not run again end Failed, "interrupted by a server restart".
+//
+// Ownership: the process owns it; it outlives every server object that
+// records in it. Threads: any; m_lock is a leaf (taken under a server
+// object's m_asyncLock).
+#ifndef KROJOURNAL_JOURNAL_H
+#define KROJOURNAL_JOURNAL_H
+
+#include "KroServer/OperationJournal.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace KroJournal
+{
+  class Journal : public Krovane::OperationJournal
+  {
+  public:
+    // The format this build writes; a journal of a higher one is refused.
+    static constexpr int kFormat = 1;
+
+    struct ObjectRecord
+    {
+      std::string userToken;  // as the object's user packet holds it
+      int highest = 0;        // the highest operation id ever given
+    };
+
+    struct OperationRecord
+    {
+      int id = 0;
+      std::string name;
+      std::vector<Halvern_Utilities::Variant> parameters;
+      bool restartable = false;
+      Krovane::OperationState state = Krovane::Queued;
+      bool ended = false;
+    };
+
+    // Opens path, creating it when missing. JournalError, one line naming
+    // the file and what is wrong, when it cannot be used.
+    Journal(const std::string& path, int keepHours);
+    // Commits what waits in memory.
+    ~Journal() override;
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+    // A server object made for a client: committed before it returns
+    // (JournalError when it cannot be).
+    void ObjectCreated(const std::string& key, const std::string& userToken);
+    // The object kept under key; false when there is none.
+    bool FindObject(const std::string& key, ObjectRecord& object);
+    // Its operations, in the order they were submitted.
+    std::vector<OperationRecord> OperationsOf(const std::string& key);
+    // Objects with operations that had not ended, first submitted first.
+    std::vector<std::string> ObjectsWithWaitingWork();
+
+    // Krovane::OperationJournal
+    void Submitted(const std::string& object, int id, const std::string& name,
+                   const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable) override;
+    void Started(const std::string& object, int id) override;
+    void Progress(const std::string& object, int id, double fraction) override;
+    void Status(const std::string& object, int id, const std::string& text) override;
+    void Results(const std::string& object, int id, const CORBA::Any& data) override;
+    void Failed(const std::string& object, int id, const std::string& reason) override;
+    void Ended(const std::string& object, int id, Krovane::OperationState state) override;
+    bool EndOf(const std::string& object, int id, End& end) override;
+    void Removed(const std::string& object) override;
+
+  private:
+    // What waits for the next commit, per operation.
+    struct Pending
+    {
+      bool started = false;
+      std::optional<double> progress;
+      std::optional<std::string> status;
+      std::optional<std::string> results;  // marshalled
+      std::optional<std::string> failure;
+    };
+    using Key = std::pair<std::string, int>;  // object, operation id
+
+    // Runs sql (no rows) with m_lock held; JournalError on failure.
+    void Execute(const char* sql);
+    // One transaction: what waits, then work; rolled back on failure
+    // (JournalError). m_lock held.
+    template <typename Work>
+    void Commit(Work work);
+    // Writes what waits (inside a transaction); m_lock held.
+    void WritePending();
+    // Commits what waits when the last commit is a second old; m_lock held.
+    void CommitPendingIfDue();
+    // Deletes ended operations older than m_keepHours; m_lock held.
+    void Prune();
+    // The schema and the first clean-up; inside the constructor.
+    void Prepare();
+
+    const std::string m_path;  // the file
+    const int m_keepHours;     // how long ended operations are kept
+    std::mutex m_lock;         // a leaf; guards everything below
+    sqlite3* m_db = nullptr;   // guarded by m_lock; the connection
+    std::map<Key, Pending> m_pending;  // guarded by m_lock; waits for the next commit
+    std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_lock
+    std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock
+  };
+}
+
+#endif
