@@ -43,8 +43,7 @@ namespace KroJournal
       "  submitted_at REAL NOT NULL,"
       "  started_at REAL,"
       "  ended_at REAL,"
-      "  UNIQUE(object, id));"
-      "CREATE INDEX IF NOT EXISTS operations_waiting ON operations(ended, seq);";
+      "  UNIQUE(object, id));";
   }
 
   Journal::Journal(const std::string& path, int keepHours) : m_path(path), m_keepHours(keepHours)
@@ -59,6 +58,7 @@ namespace KroJournal
     }
     catch (const JournalError& ex)
     {
+      m_prepared.clear();
       sqlite3_close(m_db);
       m_db = nullptr;
       throw JournalError("cannot use the journal " + path + ": " + ex.what());
@@ -78,6 +78,7 @@ namespace KroJournal
       ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept at the end: %C\n"), m_path.c_str(),
                  ex.what()));
     }
+    m_prepared.clear();  // finalised before the connection goes
     sqlite3_close(m_db);
   }
 
@@ -89,6 +90,15 @@ namespace KroJournal
     const std::string line = message ? message : sqlite3_errmsg(m_db);
     sqlite3_free(message);
     throw JournalError(line);
+  }
+
+  Statement& Journal::Prepared(const char* sql, const char* what)
+  {
+    std::unique_ptr<Statement>& statement = m_prepared[sql];
+    if (!statement)
+      statement.reset(new Statement(m_db, sql, what));
+    statement->Reset();
+    return *statement;
   }
 
   void Journal::Prepare()
@@ -136,12 +146,12 @@ namespace KroJournal
   template <typename Work>
   void Journal::Commit(Work work)
   {
-    Execute("BEGIN IMMEDIATE");
+    Prepared("BEGIN IMMEDIATE", "starting a transaction").Run();
     try
     {
       WritePending();
       work();
-      Execute("COMMIT");
+      Prepared("COMMIT", "committing").Run();
     }
     catch (const JournalError&)
     {
@@ -156,7 +166,7 @@ namespace KroJournal
   {
     if (m_pending.empty())
       return;
-    Statement update(m_db,
+    Statement& update = Prepared(
                      "UPDATE operations SET "
                      "  state=CASE WHEN ?1 THEN 1 ELSE state END,"
                      "  started_at=CASE WHEN ?1 THEN ?2 ELSE started_at END,"
@@ -196,8 +206,14 @@ namespace KroJournal
 
   void Journal::Prune()
   {
-    Statement prune(m_db, "DELETE FROM operations WHERE ended=1 AND ended_at < ?1", "pruning");
-    prune.Bind(1, Now() - 3600.0 * m_keepHours).Run();
+    // The highest ids stay with their objects when the operations go.
+    Prepared("UPDATE objects SET highest=max(highest, coalesce((SELECT max(id) FROM operations "
+             "WHERE object=objects.key), 0))",
+             "keeping the highest ids")
+      .Run();
+    Prepared("DELETE FROM operations WHERE ended=1 AND ended_at < ?1", "pruning")
+      .Bind(1, Now() - 3600.0 * m_keepHours)
+      .Run();
     m_lastPrune = std::chrono::steady_clock::now();
   }
 
@@ -216,7 +232,10 @@ namespace KroJournal
   bool Journal::FindObject(const std::string& key, ObjectRecord& object)
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    Statement find(m_db, "SELECT user, highest FROM objects WHERE key=?1", "finding a server object");
+    Statement find(m_db,
+                   "SELECT user, max(highest, coalesce((SELECT max(id) FROM operations WHERE object=?1), 0)) "
+                   "FROM objects WHERE key=?1",
+                   "finding a server object");
     find.Bind(1, key);
     if (!find.Step())
       return false;
@@ -272,12 +291,7 @@ namespace KroJournal
     try
     {
       Commit([&] {
-        Statement highest(m_db,
-                          "INSERT INTO objects(key, user, highest) VALUES(?1, X'', ?2) "
-                          "ON CONFLICT(key) DO UPDATE SET highest=max(highest, excluded.highest)",
-                          "recording the highest id");
-        highest.Bind(1, object).Bind(2, static_cast<long long>(id)).Run();
-        Statement insert(m_db,
+        Statement& insert = Prepared(
                          "INSERT INTO operations(object, id, name, parameters, user, restartable, state, "
                          "submitted_at) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6)",
                          "recording a submission");
@@ -333,8 +347,8 @@ namespace KroJournal
     try
     {
       Commit([&] {
-        Statement end(m_db, "UPDATE operations SET ended=1, state=?1, ended_at=?2 WHERE object=?3 AND id=?4",
-                      "recording an end");
+        Statement& end = Prepared("UPDATE operations SET ended=1, state=?1, ended_at=?2 WHERE object=?3 AND id=?4",
+                                  "recording an end");
         end.Bind(1, static_cast<long long>(state)).Bind(2, Now()).Bind(3, object).Bind(4, static_cast<long long>(id));
         end.Run();
         if (std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace)
@@ -373,6 +387,25 @@ namespace KroJournal
       end.failure = ex.what();
     }
     return true;
+  }
+
+  void Journal::UserChanged(const std::string& object, const std::string& token)
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    try
+    {
+      Commit([&] {
+        Statement(m_db, "UPDATE objects SET user=?2 WHERE key=?1", "recording a new user")
+          .Bind(1, object)
+          .BindBlob(2, token)
+          .Run();
+      });
+    }
+    catch (const JournalError& ex)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: the new user of an object not recorded: %C\n"),
+                 m_path.c_str(), ex.what()));
+    }
   }
 
   void Journal::Removed(const std::string& object)

@@ -29,6 +29,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,6 +38,8 @@
 
 namespace KroJournal
 {
+  class Statement;
+
   class Journal : public Krovane::OperationJournal
   {
   public:
@@ -89,6 +92,7 @@ namespace KroJournal
     void Failed(const std::string& object, int id, const std::string& reason) override;
     void Ended(const std::string& object, int id, Krovane::OperationState state) override;
     bool EndOf(const std::string& object, int id, End& end) override;
+    void UserChanged(const std::string& object, const std::string& token) override;
     void Removed(const std::string& object) override;
 
   private:
@@ -105,6 +109,9 @@ namespace KroJournal
 
     // Runs sql (no rows) with m_lock held; JournalError on failure.
     void Execute(const char* sql);
+    // The statement of sql (a literal: its address is the key), prepared on
+    // first use and kept: preparing costs more than running. Reset; m_lock held.
+    Statement& Prepared(const char* sql, const char* what);
     // One transaction: what waits, then work; rolled back on failure
     // (JournalError). m_lock held.
     template <typename Work>
@@ -122,6 +129,7 @@ namespace KroJournal
     const int m_keepHours;     // how long ended operations are kept
     std::mutex m_lock;         // a leaf; guards everything below
     sqlite3* m_db = nullptr;   // guarded by m_lock; the connection
+    std::map<const char*, std::unique_ptr<Statement>> m_prepared;  // guarded by m_lock; see Prepared
     std::map<Key, Pending> m_pending;  // guarded by m_lock; waits for the next commit
     std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_lock
     std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock

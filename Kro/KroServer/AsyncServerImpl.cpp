@@ -275,6 +275,13 @@ namespace Krovane
     m_activeOperations->clear();
   }
 
+  void AsyncServerImpl::UpdateUserToken(const Krovane::UserToken& token)
+  {
+    SyncServerImpl::UpdateUserToken(token);
+    if (m_journal)
+      m_journal->UserChanged(m_journalKey, SyncServerImpl::GetUserPacket().GetToken());
+  }
+
   void AsyncServerImpl::Remove()
   {
     SyncServerImpl::Remove();

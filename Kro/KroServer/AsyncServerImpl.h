@@ -48,6 +48,8 @@ namespace Krovane
     virtual void RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler);
     // ISyncServer
     virtual void CancelAllOperations();
+    // As SyncServerImpl's; the journal keeps the new user.
+    virtual void UpdateUserToken(const Krovane::UserToken& token);
     // As SyncServerImpl's; the exception holders this object made go too.
     virtual void Remove();
 

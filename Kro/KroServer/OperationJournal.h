@@ -51,6 +51,9 @@ namespace Krovane
     virtual void Ended(const std::string& object, int id, OperationState state) = 0;
     // How an ended operation ended; false when the journal has no end for it.
     virtual bool EndOf(const std::string& object, int id, End& end) = 0;
+    // The object works for another user now (token: as its user packet
+    // holds it); committed before it returns, a failure logged.
+    virtual void UserChanged(const std::string& object, const std::string& token) = 0;
     // The object was removed: it and its operations are forgotten.
     virtual void Removed(const std::string& object) = 0;
   };

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 namespace
 {
   using Halvern_Utilities::Variant;
@@ -74,6 +78,7 @@ TEST(JournalRecord, ReopenedItGivesBackWhatWasKeptAndEndsWorkThatMayNotRunAgain)
     EXPECT_EQ("no luck", end.failure);
     EXPECT_FALSE(journal.EndOf("a1", 1, end));  // not ended
     EXPECT_EQ(std::vector<std::string>{"a1"}, journal.ObjectsWithWaitingWork());
+    journal.UserChanged("a1", std::string("bob\0", 4));
   }
   {
     // Kept no hours: ended operations go, the highest id stays.
@@ -81,6 +86,7 @@ TEST(JournalRecord, ReopenedItGivesBackWhatWasKeptAndEndsWorkThatMayNotRunAgain)
     Journal::ObjectRecord object;
     ASSERT_TRUE(journal.FindObject("a1", object));
     EXPECT_EQ(4, object.highest);
+    EXPECT_EQ(std::string("bob\0", 4), object.userToken);
     const std::vector<Journal::OperationRecord> records = journal.OperationsOf("a1");
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(1, records[0].id);
@@ -97,4 +103,55 @@ TEST(JournalRecord, ASecondServerOnTheSameJournalIsRefused)
   Journal first(directory.File("journal.db"), 24);
   first.ObjectCreated("a1", "u");
   EXPECT_THROW(Journal(directory.File("journal.db"), 24), KroJournal::JournalError);
+}
+
+// A disk that fills up: every submission the journal took is there after a
+// reopen, the first it could not take was refused with Unavailable (and
+// nothing of it kept), and later ends are only logged.
+TEST(JournalRecord, AFullDiskRefusesSubmissionsWithUnavailableAndLosesNoneItTook)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  int taken = 0;
+  {
+    Journal journal(path, 24);
+    journal.ObjectCreated("a1", "u");
+    // The file size limit stands in for the full disk; its signal would end the test.
+    struct sigaction ignore = {}, old = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old);
+    rlimit saved = {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 256 * 1024;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    const std::vector<Variant> bulky = {Variant(std::string(4000, 'p'))};
+    bool refused = false;
+    for (int id = 1; id <= 1000 && !refused; ++id)  // 4 MB at most: the limit comes first
+    {
+      try
+      {
+        journal.Submitted("a1", id, "Count", bulky, true);
+        taken = id;
+      }
+      catch (const Krovane::Unavailable& ex)
+      {
+        refused = true;
+        EXPECT_NE(std::string::npos, std::string(ex.reason.in()).find("cannot record")) << ex.reason.in();
+      }
+    }
+    journal.Ended("a1", 1, Krovane::Finished);  // logged, not thrown
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &old, nullptr);
+    ASSERT_TRUE(refused);
+    ASSERT_GT(taken, 0);
+  }
+  Journal journal(path, 24);
+  const std::vector<Journal::OperationRecord> records = journal.OperationsOf("a1");
+  ASSERT_EQ(static_cast<std::size_t>(taken), records.size());
+  for (int id = 1; id <= taken; ++id)
+    EXPECT_EQ(id, records[id - 1].id);
+  Journal::ObjectRecord object;
+  ASSERT_TRUE(journal.FindObject("a1", object));
+  EXPECT_EQ(taken, object.highest);
 }
