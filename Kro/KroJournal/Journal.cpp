@@ -70,8 +70,7 @@ namespace KroJournal
     std::lock_guard<std::mutex> guard(m_lock);
     try
     {
-      if (!m_pending.empty())
-        Commit([] {});
+      Commit([] {});
     }
     catch (const JournalError& ex)
     {
@@ -120,6 +119,8 @@ namespace KroJournal
         throw JournalError("WAL mode refused");
     }
     Execute("PRAGMA synchronous=NORMAL");
+    // Fewer checkpoints (each one flushes to the disk): the log may grow to about 16 MB.
+    Execute("PRAGMA wal_autocheckpoint=4000");
     {
       Statement check(m_db, "PRAGMA quick_check", "checking");
       if (!check.Step() || check.Text(0) != "ok")
@@ -146,25 +147,40 @@ namespace KroJournal
   template <typename Work>
   void Journal::Commit(Work work)
   {
-    Prepared("BEGIN IMMEDIATE", "starting a transaction").Run();
+    std::map<Key, Pending> pending;
+    {
+      std::lock_guard<std::mutex> guard(m_pendingLock);
+      pending.swap(m_pending);
+      m_lastCommit = std::chrono::steady_clock::now();
+    }
     try
     {
-      WritePending();
-      work();
-      Prepared("COMMIT", "committing").Run();
+      Prepared("BEGIN IMMEDIATE", "starting a transaction").Run();
+      try
+      {
+        WritePending(pending);
+        work();
+        Prepared("COMMIT", "committing").Run();
+      }
+      catch (const JournalError&)
+      {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+      }
     }
     catch (const JournalError&)
     {
-      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      // Kept for the next commit, behind anything reported since.
+      std::lock_guard<std::mutex> guard(m_pendingLock);
+      for (auto& entry : pending)
+        m_pending.emplace(entry.first, std::move(entry.second));
       throw;
     }
-    m_pending.clear();
-    m_lastCommit = std::chrono::steady_clock::now();
   }
 
-  void Journal::WritePending()
+  void Journal::WritePending(const std::map<Key, Pending>& pending)
   {
-    if (m_pending.empty())
+    if (pending.empty())
       return;
     Statement& update = Prepared(
                      "UPDATE operations SET "
@@ -175,23 +191,31 @@ namespace KroJournal
                      "WHERE object=?7 AND id=?8 AND ended=0",
                      "writing progress");
     const double now = Now();
-    for (const auto& [key, pending] : m_pending)
+    for (const auto& [key, report] : pending)
     {
-      update.Bind(1, static_cast<long long>(pending.started)).Bind(2, now);
-      pending.progress ? update.Bind(3, *pending.progress) : update.BindNull(3);
-      pending.status ? update.Bind(4, *pending.status) : update.BindNull(4);
-      pending.results ? update.BindBlob(5, *pending.results) : update.BindNull(5);
-      pending.failure ? update.Bind(6, *pending.failure) : update.BindNull(6);
+      update.Bind(1, static_cast<long long>(report.started)).Bind(2, now);
+      report.progress ? update.Bind(3, *report.progress) : update.BindNull(3);
+      report.status ? update.Bind(4, *report.status) : update.BindNull(4);
+      report.results ? update.BindBlob(5, *report.results) : update.BindNull(5);
+      report.failure ? update.Bind(6, *report.failure) : update.BindNull(6);
       update.Bind(7, key.first).Bind(8, static_cast<long long>(key.second));
       update.Run();
       update.Reset();
     }
   }
 
-  void Journal::CommitPendingIfDue()
+  template <typename Update>
+  void Journal::Report(const std::string& object, int id, Update update)
   {
-    if (std::chrono::steady_clock::now() - m_lastCommit < kCommitPace)
-      return;
+    {
+      std::lock_guard<std::mutex> guard(m_pendingLock);
+      update(m_pending[Key(object, id)]);
+      const auto now = std::chrono::steady_clock::now();
+      if (now - m_lastCommit < kCommitPace)
+        return;
+      m_lastCommit = now;  // this thread commits; the others go on
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
     try
     {
       Commit([] {});
@@ -200,7 +224,6 @@ namespace KroJournal
     {
       // Kept in memory for the next commit; the end will say whether it failed.
       ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept yet: %C\n"), m_path.c_str(), ex.what()));
-      m_lastCommit = std::chrono::steady_clock::now();
     }
   }
 
@@ -309,36 +332,28 @@ namespace KroJournal
 
   void Journal::Started(const std::string& object, int id)
   {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_pending[Key(object, id)].started = true;
-    CommitPendingIfDue();
+    Report(object, id, [](Pending& report) { report.started = true; });
   }
 
   void Journal::Progress(const std::string& object, int id, double fraction)
   {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_pending[Key(object, id)].progress = fraction;
-    CommitPendingIfDue();
+    Report(object, id, [fraction](Pending& report) { report.progress = fraction; });
   }
 
   void Journal::Status(const std::string& object, int id, const std::string& text)
   {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_pending[Key(object, id)].status = text;
-    CommitPendingIfDue();
+    Report(object, id, [&text](Pending& report) { report.status = text; });
   }
 
   void Journal::Results(const std::string& object, int id, const CORBA::Any& data)
   {
-    const std::string blob = AnyBlob::Encode(data);
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_pending[Key(object, id)].results = blob;
+    std::string blob = AnyBlob::Encode(data);
+    Report(object, id, [&blob](Pending& report) { report.results = std::move(blob); });
   }
 
   void Journal::Failed(const std::string& object, int id, const std::string& reason)
   {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_pending[Key(object, id)].failure = reason;
+    Report(object, id, [&reason](Pending& report) { report.failure = reason; });
   }
 
   void Journal::Ended(const std::string& object, int id, Krovane::OperationState state)
@@ -411,8 +426,11 @@ namespace KroJournal
   void Journal::Removed(const std::string& object)
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    for (auto pending = m_pending.begin(); pending != m_pending.end();)
-      pending = pending->first.first == object ? m_pending.erase(pending) : std::next(pending);
+    {
+      std::lock_guard<std::mutex> pendingGuard(m_pendingLock);
+      for (auto pending = m_pending.begin(); pending != m_pending.end();)
+        pending = pending->first.first == object ? m_pending.erase(pending) : std::next(pending);
+    }
     try
     {
       Commit([&] {

@@ -40,6 +40,16 @@ namespace KroJournal
 {
   class Statement;
 
+  // What the work reported since the last commit, for one operation.
+  struct PendingReport
+  {
+    bool started = false;
+    std::optional<double> progress;
+    std::optional<std::string> status;
+    std::optional<std::string> results;  // marshalled
+    std::optional<std::string> failure;
+  };
+
   class Journal : public Krovane::OperationJournal
   {
   public:
@@ -97,14 +107,7 @@ namespace KroJournal
 
   private:
     // What waits for the next commit, per operation.
-    struct Pending
-    {
-      bool started = false;
-      std::optional<double> progress;
-      std::optional<std::string> status;
-      std::optional<std::string> results;  // marshalled
-      std::optional<std::string> failure;
-    };
+    using Pending = PendingReport;
     using Key = std::pair<std::string, int>;  // object, operation id
 
     // Runs sql (no rows) with m_lock held; JournalError on failure.
@@ -116,10 +119,12 @@ namespace KroJournal
     // (JournalError). m_lock held.
     template <typename Work>
     void Commit(Work work);
-    // Writes what waits (inside a transaction); m_lock held.
-    void WritePending();
-    // Commits what waits when the last commit is a second old; m_lock held.
-    void CommitPendingIfDue();
+    // Writes pending (inside a transaction); m_lock held.
+    void WritePending(const std::map<std::pair<std::string, int>, struct PendingReport>& pending);
+    // Updates what waits for operation id of object, then commits it when
+    // the last commit is a second old; m_lock not held.
+    template <typename Update>
+    void Report(const std::string& object, int id, Update update);
     // Deletes ended operations older than m_keepHours; m_lock held.
     void Prune();
     // The schema and the first clean-up; inside the constructor.
@@ -127,12 +132,16 @@ namespace KroJournal
 
     const std::string m_path;  // the file
     const int m_keepHours;     // how long ended operations are kept
-    std::mutex m_lock;         // a leaf; guards everything below
+    // Held across each commit; taken under a server object's m_asyncLock,
+    // before m_pendingLock. Reports take only m_pendingLock, so that progress
+    // never waits for the disk.
+    std::mutex m_lock;
     sqlite3* m_db = nullptr;   // guarded by m_lock; the connection
     std::map<const char*, std::unique_ptr<Statement>> m_prepared;  // guarded by m_lock; see Prepared
-    std::map<Key, Pending> m_pending;  // guarded by m_lock; waits for the next commit
-    std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_lock
     std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock
+    std::mutex m_pendingLock;  // a leaf
+    std::map<Key, Pending> m_pending;  // guarded by m_pendingLock; waits for the next commit
+    std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_pendingLock
   };
 }
 
