@@ -178,6 +178,46 @@ namespace KroJournal
     }
   }
 
+  void Journal::CommitDurably(const std::function<void()>& write)
+  {
+    auto item = std::make_shared<Durable>();
+    item->write = &write;
+    {
+      std::lock_guard<std::mutex> guard(m_pendingLock);
+      m_durable.push_back(item);
+    }
+    // Whoever takes the lock first commits everything waiting by then, in
+    // one transaction: threads that wait meanwhile find theirs done.
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!item->done)
+    {
+      std::vector<std::shared_ptr<Durable>> batch;
+      {
+        std::lock_guard<std::mutex> pendingGuard(m_pendingLock);
+        batch.swap(m_durable);
+      }
+      std::string error;
+      try
+      {
+        Commit([&batch] {
+          for (const std::shared_ptr<Durable>& waiting : batch)
+            (*waiting->write)();
+        });
+      }
+      catch (const JournalError& ex)
+      {
+        error = ex.what();
+      }
+      for (const std::shared_ptr<Durable>& waiting : batch)
+      {
+        waiting->done = true;
+        waiting->error = error;
+      }
+    }
+    if (!item->error.empty())
+      throw JournalError(item->error);
+  }
+
   void Journal::WritePending(const std::map<Key, Pending>& pending)
   {
     if (pending.empty())
@@ -310,10 +350,9 @@ namespace KroJournal
                           const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable)
   {
     const std::string blob = ParameterBlob::Encode(parameters);
-    std::lock_guard<std::mutex> guard(m_lock);
     try
     {
-      Commit([&] {
+      CommitDurably([&] {
         Statement& insert = Prepared(
                          "INSERT INTO operations(object, id, name, parameters, user, restartable, state, "
                          "submitted_at) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6)",
@@ -358,10 +397,9 @@ namespace KroJournal
 
   void Journal::Ended(const std::string& object, int id, Krovane::OperationState state)
   {
-    std::lock_guard<std::mutex> guard(m_lock);
     try
     {
-      Commit([&] {
+      CommitDurably([&] {
         Statement& end = Prepared("UPDATE operations SET ended=1, state=?1, ended_at=?2 WHERE object=?3 AND id=?4",
                                   "recording an end");
         end.Bind(1, static_cast<long long>(state)).Bind(2, Now()).Bind(3, object).Bind(4, static_cast<long long>(id));

@@ -28,6 +28,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -109,6 +110,13 @@ namespace KroJournal
     // What waits for the next commit, per operation.
     using Pending = PendingReport;
     using Key = std::pair<std::string, int>;  // object, operation id
+    // A write waiting for CommitDurably's next commit.
+    struct Durable
+    {
+      const std::function<void()>* write = nullptr;  // the waiting thread's; valid until done
+      bool done = false;   // guarded by m_lock; committed, or failed with error
+      std::string error;   // guarded by m_lock; why the commit failed; empty: it did not
+    };
 
     // Runs sql (no rows) with m_lock held; JournalError on failure.
     void Execute(const char* sql);
@@ -119,6 +127,11 @@ namespace KroJournal
     // (JournalError). m_lock held.
     template <typename Work>
     void Commit(Work work);
+    // Runs write in a transaction committed before it returns, together with
+    // the writes of other threads waiting at the same time (each is called
+    // on the committing thread while its own thread waits). JournalError
+    // when that transaction failed. m_lock not held.
+    void CommitDurably(const std::function<void()>& write);
     // Writes pending (inside a transaction); m_lock held.
     void WritePending(const std::map<std::pair<std::string, int>, struct PendingReport>& pending);
     // Updates what waits for operation id of object, then commits it when
@@ -141,6 +154,7 @@ namespace KroJournal
     std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock
     std::mutex m_pendingLock;  // a leaf
     std::map<Key, Pending> m_pending;  // guarded by m_pendingLock; waits for the next commit
+    std::vector<std::shared_ptr<Durable>> m_durable;  // guarded by m_pendingLock; waits for CommitDurably
     std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_pendingLock
   };
 }
