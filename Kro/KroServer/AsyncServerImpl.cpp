@@ -20,6 +20,9 @@ namespace Krovane
 {
   namespace
   {
+    // Seconds a handler may take per callback of an end sent from the journal.
+    const int kKeptEndSeconds = 10;
+
     AsynchronousOperation* FindById(AsynchronousOperationList* list, int operationId)
     {
       for (AsynchronousOperation* operation : *list)
@@ -152,7 +155,7 @@ namespace Krovane
     // gone does not hold this request.
     AsynchronousHandler* to = new AsynchronousHandler(handler);
     const PortableServer::ServantBase_var ownership = to;
-    to->setTimeout(10);
+    to->setTimeout(kKeptEndSeconds);
     try
     {
       if (end.hasResults)
@@ -213,15 +216,18 @@ namespace Krovane
 
   void AsyncServerImpl::RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler)
   {
+    if (m_journal)
     {
-      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
-      if (!FindActive(operationId) && !FindFinished(operationId))
-        throw InvalidOperationId();
+      {
+        ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+        if (!FindActive(operationId) && !FindFinished(operationId))
+          throw InvalidOperationId();
+      }
+      // An ended operation whose end the journal kept (one from before a
+      // restart, too) tells the new handler how it ended; sent without the lock.
+      if (SendKeptEnd(operationId, handler))
+        return;
     }
-    // An ended operation whose end the journal kept (one from before a
-    // restart, too) tells the new handler how it ended; sent without the lock.
-    if (m_journal && SendKeptEnd(operationId, handler))
-      return;
     ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
     AsynchronousOperation* operation = FindActive(operationId);
     if (!operation)
