@@ -4,12 +4,19 @@
 
 #include "KroKit/ActiveServant.h"
 
+#include "KroJournal/Journal.h"
+#include "KroJournal/JournalActivator.h"
+
 #include "KroServer/AsyncServerImpl.h"
 
 namespace KroBench
 {
-  LibJobFactory::LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout)
-    : Krovane::ServerFactoryImpl(serverObjectPOA), m_maxThreads(maxThreads), m_callbackTimeout(callbackTimeout)
+  LibJobFactory::LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout,
+                               KroJournal::Journal* journal)
+    : Krovane::ServerFactoryImpl(serverObjectPOA),
+      m_maxThreads(maxThreads),
+      m_callbackTimeout(callbackTimeout),
+      m_journal(journal)
   {
   }
 
@@ -22,6 +29,12 @@ namespace KroBench
     KroKit::ActiveServant<LibJobRouter, Krovane::ISyncServer> router(
       m_serverObjectPOA.in(),
       new LibJobRouter(m_serverObjectPOA.in(), account.Reference(), m_maxThreads, m_callbackTimeout));
+    if (m_journal)
+    {
+      const std::string key = KroJournal::JournalActivator::KeyOf(router.Id());
+      m_journal->ObjectCreated(key, account->GetUserPacket().GetToken());
+      router->AttachJournal(m_journal, key);
+    }
     AddObjectToTable(router.Reference());
     account.Keep();
     router.Keep();

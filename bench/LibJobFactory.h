@@ -9,14 +9,21 @@
 
 #include "KroServer/ServerFactoryImpl.h"
 
+namespace KroJournal
+{
+  class Journal;
+}
+
 namespace KroBench
 {
   class LibJobFactory : public Krovane::ServerFactoryImpl
   {
   public:
     // maxThreads: the pool's maximum (the first router sets it);
-    // callbackTimeout: seconds a client's handler may take per callback.
-    LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout);
+    // callbackTimeout: seconds a client's handler may take per callback;
+    // journal: where routers record their jobs (not owned; null: none).
+    LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout,
+                  KroJournal::Journal* journal = nullptr);
 
     // IServerFactory: a new KroBench::IJobs for token; the caller owns it.
     Krovane::ISyncServer_ptr CreateObject(const Krovane::UserToken& token) override;
@@ -24,6 +31,7 @@ namespace KroBench
   private:
     const int m_maxThreads;       // the pool's maximum
     const int m_callbackTimeout;  // seconds per callback
+    KroJournal::Journal* const m_journal;  // null: jobs kept in memory only
   };
 }
 

@@ -3,10 +3,14 @@
 //
 //   KroBenchLibServer --ior-file PATH [--threads N] [--idle-seconds N]
 //                     [--pool-threads N] [--place-reports every-change|latest]
-//                     [--non-waiting-relays] [ORB options]
+//                     [--non-waiting-relays] [--journal-dir DIR] [ORB options]
 //
 // Jobs run on a pool of --pool-threads threads (default 5), all of them kept
-// once started; --place-reports as for every server of the kit.
+// once started; --place-reports as for every server of the kit;
+// --journal-dir records every job in DIR/KroBenchLibServer-PID.db, as a kit
+// server's --journal does (to measure its cost: run-bench.sh starts several
+// servers at once, KRO_BENCH_LIB_SETTINGS="--journal-dir DIR"; the objects
+// are not brought back after a restart).
 #include "LibJobFactory.h"
 
 #include "KroKit/ServerObjectPOA.h"
@@ -14,10 +18,13 @@
 #include "KroKit/ServerProcess.h"
 #include "KroKit/ServingThreads.h"
 
+#include "KroJournal/Journal.h"
+#include "KroJournal/JournalError.h"
 #include "KroServer/AsynchronousHandler.h"
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include <unistd.h>
 
@@ -33,10 +40,12 @@ int main(int argc, char** argv)
   options.AddNumber("--pool-threads", poolThreads);
   bool nonWaitingRelays = false;  // relays' non-waiting delivery (the lib-async column)
   options.AddFlag("--non-waiting-relays", nonWaitingRelays);
+  std::string journalDir;  // empty: no journal
+  options.AddValue("--journal-dir", [&journalDir](const char* dir) { journalDir = dir; return *dir != 0; }, "DIR");
   if (!options.Parse(argc, argv) || poolThreads < 1)
   {
     std::fprintf(stderr, "usage: %s --ior-file PATH [--threads N] [--idle-seconds N] [--pool-threads N]"
-                 " [--place-reports every-change|latest] [--non-waiting-relays] [ORB options]\n", argv[0]);
+                 " [--place-reports every-change|latest] [--non-waiting-relays] [--journal-dir DIR] [ORB options]\n", argv[0]);
     return 2;
   }
 
@@ -57,13 +66,26 @@ int main(int argc, char** argv)
   if (nonWaitingRelays)
     Krovane::AsynchronousHandler::SetDefaultDelivery(Krovane::AsynchronousHandler::Delivery::kNonWaiting);
 
+  // Never deleted: pool threads record into it until the process ends.
+  KroJournal::Journal* journal = nullptr;
+  try
+  {
+    if (!journalDir.empty())
+      journal = new KroJournal::Journal(journalDir + "/KroBenchLibServer-" + std::to_string(getpid()) + ".db", 24);
+  }
+  catch (const KroJournal::JournalError& ex)
+  {
+    std::fprintf(stderr, "%s: %s\n", argv[0], ex.what());
+    return 1;
+  }
+
   KroKit::ServerProcess process("KroBenchLibServer");
   const int status = process.Run(options.orbArgs, [&]()
   {
     PortableServer::POA_var serverObjectPOA =
       KroKit::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
     PortableServer::ServantBase_var factory =
-      new KroBench::LibJobFactory(serverObjectPOA.in(), poolThreads, 10);
+      new KroBench::LibJobFactory(serverObjectPOA.in(), poolThreads, 10, journal);
     CORBA::Object_var factoryReference = process.ActivateFactory(factory.in());
     process.Publish(factoryReference.in(), options);
     process.Serve(options);

@@ -4,13 +4,13 @@
 #   target_link_libraries(myserver PRIVATE Kro::KroServer17)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS KroOrbLayer17 KroDazadared17 Dazadared17 KroServer17 KroStatus17 KroKit17 KroClient17 KroMintToken
+install(TARGETS KroOrbLayer17 KroDazadared17 Dazadared17 KroServer17 KroJournal17 KroStatus17 KroKit17 KroClient17 KroMintToken
   EXPORT KroServerTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-foreach(dir OrbLayer KroDazadared Dazadared KroServer KroStatus KroKit KroClient)
+foreach(dir OrbLayer KroDazadared Dazadared KroServer KroJournal KroStatus KroKit KroClient)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/Kro/${dir}/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Kro/${dir}
     FILES_MATCHING PATTERN "*.h"

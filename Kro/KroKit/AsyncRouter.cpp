@@ -15,6 +15,7 @@ namespace KroKit
   OperationContext::OperationContext(Krovane::AsynchronousRouter& router,
                                      const Krovane::AsynchronousOperation& operation, const std::string& name)
     : m_router(router),
+      m_operation(operation),
       m_id(operation.GetId()),
       m_name(name),
       m_parameters(operation.GetParameters() ? operation.GetParameters() : &kNoParameters),
@@ -35,6 +36,7 @@ namespace KroKit
     // exception; the router retires it if the client never does.
     Krovane::IAsyncExceptionHolder_var holder =
       m_router.CreateKroExceptionHolder(new Krovane::AsyncOperationExceptionHolderImpl(reason));
+    m_operation.RecordFailure(reason);
     m_relay.Error(holder.in());
     throw Krovane::AsyncOperationException(reason.c_str());
   }
@@ -51,6 +53,14 @@ namespace KroKit
   }
 
   void AsyncRouter::Submitted(Krovane::AsynchronousHandler&, int) {}
+
+  Krovane::AsynchronousHandler* AsyncRouter::MakeRestoredRelay()
+  {
+    Krovane::AsynchronousHandler* relay = MakeRelay(Krovane::IAsyncHandler::_nil());
+    if (m_callbackTimeout > 0)
+      relay->setTimeout(m_callbackTimeout);
+    return relay;
+  }
 
   CORBA::Long AsyncRouter::Submit(const std::string& name, Krovane::IAsyncHandler_ptr handler,
                                   std::vector<Halvern_Utilities::Variant> parameters,

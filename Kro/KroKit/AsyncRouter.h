@@ -52,17 +52,30 @@ namespace KroKit
     // The way to the client's handler (does nothing when it has none).
     const Krovane::RelayLink& Relay() const { return m_relay; }
 
-    // Callbacks to the client, through its relay.
-    void Progress(double fraction) const { m_relay.Progress(fraction); }
-    void Status(const std::string& text) const { m_relay.Status(text.c_str()); }
-    void Results(const CORBA::Any& data) const { m_relay.Results(data); }
+    // Callbacks to the client, through its relay, each recorded in the
+    // journal first when there is one.
+    void Progress(double fraction) const
+    {
+      m_operation.RecordProgress(fraction);
+      m_relay.Progress(fraction);
+    }
+    void Status(const std::string& text) const
+    {
+      m_operation.RecordStatus(text);
+      m_relay.Status(text.c_str());
+    }
+    void Results(const CORBA::Any& data) const
+    {
+      m_operation.RecordResults(data);
+      m_relay.Results(data);
+    }
     // Results with value in an Any (anything with an Any insertion).
     template <typename Value>
     void ResultsOf(const Value& value) const
     {
       CORBA::Any data;
       data <<= value;
-      m_relay.Results(data);
+      Results(data);
     }
     // Leaves the work with OperationCancelled once the client cancelled.
     void CheckCancelled() { m_router.ServiceCancellation(); }
@@ -72,6 +85,7 @@ namespace KroKit
 
   private:
     Krovane::AsynchronousRouter& m_router;                          // whose work it is
+    const Krovane::AsynchronousOperation& m_operation;              // the operation run
     const int m_id;                                                 // the operation's id
     const std::string m_name;                                       // its name
     const std::vector<Halvern_Utilities::Variant>* m_parameters;    // the operation's; never null
@@ -106,6 +120,8 @@ namespace KroKit
     virtual Krovane::AsynchronousHandler* MakeRelay(Krovane::IAsyncHandler_ptr handler);
     // Called once the operation id was given to the operation relay serves.
     virtual void Submitted(Krovane::AsynchronousHandler& relay, int id);
+    // MakeRelay's relay, detached, with the callback time-out.
+    Krovane::AsynchronousHandler* MakeRestoredRelay() override;
 
   private:
     void ExecuteOperation(const std::string& name, std::vector<Halvern_Utilities::Variant>* parameters) final;

@@ -134,6 +134,13 @@ namespace KroKit
       AddValue("--status-address", [this](const char* address) { statusAddress = address; return *address != 0; },
                "ADDR", "the address the status endpoint listens on", statusAddress);
     }
+    if (offered & kJournal)
+    {
+      AddValue("--journal", [this](const char* file) { journal = file; return *file != 0; }, "FILE",
+               "keep server objects and operations in the SQLite journal FILE, so a restart loses none", "none");
+      AddNumber("--journal-keep-hours", journalKeepHours, 0, 24 * 365 * 10,
+                "hours an ended operation stays in the journal");
+    }
     AddFlag("--debug", debug, "log the library's debug lines too (by default: information and worse)");
     AddFlag("--verbose", verbose, "log every priority, omniORB's trace too");
     AddFlag("--quiet", quiet, "log notices and worse only");

@@ -22,6 +22,10 @@
 //   --status-port PORT [--status-address ADDR]
 //                         the status endpoint (KroStatus::StatusEndpoint) on
 //                         ADDR (default 127.0.0.1); port 0: any free port
+//   --journal FILE [--journal-keep-hours N]
+//                         keep server objects and operations in FILE across
+//                         restarts (KroJournal/Journal.h); ended operations
+//                         are kept N hours (default 24)
 //   --tls-...             TLS (see TlsOptions.h); Parse hands them to the
 //                         ORB layer, for the ORB that starts next
 //   --debug, --verbose, --quiet
@@ -106,8 +110,9 @@ namespace KroKit
       kNaming = 128,      // --name-service CORBALOC --bind NAME
       kStatus = 256,      // --status-port PORT --status-address ADDR
       kDrainSeconds = 512,  // --drain-seconds N
+      kJournal = 1024,      // --journal FILE --journal-keep-hours N
       kEveryStandard = kIorFile | kPrintIor | kThreads | kIdleSeconds | kExitMode | kTls | kPool | kNaming | kStatus |
-                       kDrainSeconds
+                       kDrainSeconds | kJournal
     };
 
     // offered: the standard options this program takes; --debug, --verbose,
@@ -158,6 +163,8 @@ namespace KroKit
     PoolSettings pool;            // the operation pool
     int statusPort = -1;          // the status endpoint's port; -1: no endpoint
     std::string statusAddress = "127.0.0.1";  // where the status endpoint listens
+    std::string journal;          // the journal's file; empty: operations kept in memory only
+    int journalKeepHours = 24;    // how long ended operations stay in the journal
     TlsOptions tls;               // TLS settings; off unless --tls-ca is given
     bool debug = false;           // --debug
     bool verbose = false;         // --verbose

@@ -9,6 +9,9 @@
 #include "KroServer/AsyncServerImpl.h"
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/FinishedOperations.h"
+#include "KroJournal/Journal.h"
+#include "KroJournal/JournalActivator.h"
+#include "KroJournal/JournalError.h"
 #include "KroServer/AsynchronousRouter.h"
 #include "KroServer/KroClientInterceptor.h"
 #include "KroServer/KroClient_ORBInitializer.h"
@@ -87,14 +90,42 @@ namespace KroKit
       std::fprintf(stderr, "%s: %s\n", m_program.c_str(), ex.what());
       return 1;
     }
+    try
+    {
+      OpenJournal(options);
+    }
+    catch (const std::exception& ex)
+    {
+      std::fprintf(stderr, "%s: %s\n", m_program.c_str(), ex.what());
+      return 1;
+    }
     std::vector<char*> orbArgs = options.orbArgs;
     return Run(orbArgs, [&]()
     {
       PortableServer::ServantBase_var factory = makeFactory(*this);
+      // Work that had not ended runs again before new work is taken.
+      if (m_activator)
+        m_activator->ReviveObjectsWithWaitingWork(ServerObjectPOA());
       CORBA::Object_var reference = ActivateFactory(factory.in());
       Publish(reference.in(), options);
       Serve(options);
     });
+  }
+
+  void ServerProcess::OpenJournal(const ServerOptions& options)
+  {
+    if (options.journal.empty())
+      return;
+    if (!m_makeObject)
+      throw std::runtime_error("--journal needs a server whose objects it can make again (RunObjects)");
+    try
+    {
+      m_journal = new KroJournal::Journal(options.journal, options.journalKeepHours);
+    }
+    catch (const KroJournal::JournalError& ex)
+    {
+      throw std::runtime_error(ex.what());
+    }
   }
 
   int ServerProcess::Run(std::vector<char*>& orbArgs, const std::function<void()>& serve)
@@ -165,8 +196,15 @@ namespace KroKit
 
   PortableServer::POA_ptr ServerProcess::ServerObjectPOA()
   {
-    if (CORBA::is_nil(m_serverObjects.in()))
+    if (!CORBA::is_nil(m_serverObjects.in()))
+      return m_serverObjects.in();
+    if (!m_journal)
+    {
       m_serverObjects = CreateServerObjectPOA(m_root.in(), "ServerObjects");
+      return m_serverObjects.in();
+    }
+    m_activator = new KroJournal::JournalActivator(*m_journal, m_makeObject);
+    m_serverObjects = KroJournal::JournalActivator::MakePOA(m_root.in(), "ServerObjects", m_activator);
     return m_serverObjects.in();
   }
 

@@ -27,6 +27,13 @@
 // service that cannot be reached) ends it with one line on standard error
 // and status 1.
 //
+// With --journal FILE (RunObjects only), the server objects live on a
+// persistent POA and are kept, with their operations, in the journal
+// (KroJournal/Journal.h): a server restarted with the same journal on the
+// same fixed endpoint (-ORBendPoint giop:tcp:127.0.0.1:PORT) brings them
+// back. A journal that cannot be used ends the server with one line and
+// status 1.
+//
 // Programs with more steps use the other Run, which takes the program's
 // own set-up as a function; ActivateFactory, Publish and Serve are the
 // steps most servers take in it.
@@ -50,6 +57,12 @@
 namespace KroStatus
 {
   class StatusEndpoint;
+}
+
+namespace KroJournal
+{
+  class Journal;
+  class JournalActivator;
 }
 
 namespace KroKit
@@ -84,8 +97,9 @@ namespace KroKit
     template <typename Object>
     int RunObjects(const ServerOptions& options)
     {
+      m_makeObject = [](PortableServer::POA_ptr poa) -> PortableServer::ServantBase* { return new Object(poa); };
       return Run(options, [](ServerProcess& process)
-                 { return new ObjectFactory<Object>(process.ServerObjectPOA()); });
+                 { return new ObjectFactory<Object>(process.ServerObjectPOA(), process.Journal()); });
     }
 
     // Registers the interceptors, initialises the ORB with orbArgs (argv[0],
@@ -108,9 +122,12 @@ namespace KroKit
     CORBA::ORB_ptr Orb() const;
     // The root POA (not a new reference).
     PortableServer::POA_ptr RootPOA() const;
-    // The POA of the server objects and their relays (see ServerObjectPOA.h),
+    // The POA of the server objects and their relays (see ServerObjectPOA.h;
+    // persistent, its objects brought back by the journal, with a journal),
     // created on first use (not a new reference).
     PortableServer::POA_ptr ServerObjectPOA();
+    // The journal, inside Run when --journal was given; else null.
+    KroJournal::Journal* Journal() const { return m_journal; }
 
     // Activates factory in the root POA, which then owns a reference of its
     // own, and returns the factory's reference (the caller owns it).
@@ -135,6 +152,8 @@ namespace KroKit
   private:
     // Registers the interceptors and initialises the ORB.
     void Start(std::vector<char*>& orbArgs);
+    // Opens options.journal (std::runtime_error, one line, when it cannot be used).
+    void OpenJournal(const ServerOptions& options);
     // Destroys the ORB; false (printed) on failure.
     bool Stop();
     // Takes the factory's name back from the naming service, if bound, and
@@ -153,6 +172,12 @@ namespace KroKit
     std::string m_iorFile;             // guarded by m_publishedLock; the IOR file written, until removed
     std::string m_ior;                 // guarded by m_publishedLock; what it holds
     std::unique_ptr<KroStatus::StatusEndpoint> m_status;  // main's thread only; stopped before the ORB
+    // Makes a server object for the journal's activator (RunObjects); empty otherwise.
+    std::function<PortableServer::ServantBase*(PortableServer::POA_ptr)> m_makeObject;
+    // Main's thread sets both before serving. The journal is never deleted:
+    // pool threads may still report into it until the process ends.
+    KroJournal::Journal* m_journal = nullptr;  // null without --journal
+    KroJournal::JournalActivator* m_activator = nullptr;  // the persistent POA's; its reference held
   };
 }
 

@@ -1,9 +1,11 @@
 #include "KroServer/AsyncServerImpl.h"
 
 #include "KroServer/AsyncExceptionHolderImpl.h"
+#include "KroServer/AsyncOperationExceptionHolderImpl.h"
 #include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
 #include "KroServer/AsynchronousRouter.h"
+#include "KroServer/OperationJournal.h"
 #include "KroServer/ServerStop.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroServer/UnguessableObjectIds.h"
@@ -20,6 +22,9 @@ namespace Krovane
 {
   namespace
   {
+    // Seconds a handler may take per callback of an end sent from the journal.
+    const int kKeptEndSeconds = 10;
+
     AsynchronousOperation* FindById(AsynchronousOperationList* list, int operationId)
     {
       for (AsynchronousOperation* operation : *list)
@@ -128,8 +133,49 @@ namespace Krovane
   void AsyncServerImpl::AddFinished(AsynchronousOperation* operation)
   {
     // A mark on the operation: it may be added on several paths.
-    if (operation->MarkKeptAsFinished())
-      m_finishedOperations->Add(operation);
+    if (!operation->MarkKeptAsFinished())
+      return;
+    // Before the client hears of the end (Dispatch sends Finished after this).
+    if (m_journal)
+      m_journal->Ended(m_journalKey, operation->GetId(), operation->GetState());
+    m_finishedOperations->Add(operation);
+  }
+
+  void AsyncServerImpl::AttachJournal(OperationJournal* journal, const std::string& key)
+  {
+    m_journal = journal;
+    m_journalKey = key;
+  }
+
+  bool AsyncServerImpl::SendKeptEnd(CORBA::Long operationId, IAsyncHandler_ptr handler)
+  {
+    OperationJournal::End end;
+    if (!m_journal || !m_journal->EndOf(m_journalKey, operationId, end))
+      return false;
+    if (CORBA::is_nil(handler))
+      return true;
+    // Through a relay of its own: each callback bounded, a client that has
+    // gone does not hold this request.
+    AsynchronousHandler* to = new AsynchronousHandler(handler);
+    const PortableServer::ServantBase_var ownership = to;
+    to->setTimeout(kKeptEndSeconds);
+    try
+    {
+      if (end.hasResults)
+        to->Results(end.data);
+      if (!end.failure.empty())
+      {
+        IAsyncExceptionHolder_var holder =
+          CreateKroExceptionHolder(new AsyncOperationExceptionHolderImpl(end.failure));
+        to->Error(holder.in());
+      }
+      to->Finished(CORBA::Any());
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, "AsyncServerImpl::RegisterNewHandler sending a kept end");
+    }
+    return true;
   }
 
   int AsyncServerImpl::NumOperations()
@@ -179,6 +225,18 @@ namespace Krovane
 
   void AsyncServerImpl::RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler)
   {
+    if (m_journal)
+    {
+      {
+        ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+        if (!FindOperation(operationId))
+          throw UnknownOperation(operationId);
+      }
+      // An ended operation whose end the journal kept (one from before a
+      // restart, too) tells the new handler how it ended; sent without the lock.
+      if (SendKeptEnd(operationId, handler))
+        return;
+    }
     // The relay is told outside the object's lock: it may be waiting on a
     // client's callback, and no other request on this object may wait with it.
     RelayLink link;
@@ -237,6 +295,13 @@ namespace Krovane
       AddFinished(operation);
     }
     m_activeOperations->clear();
+  }
+
+  void AsyncServerImpl::UpdateUserToken(const Krovane::UserToken& token)
+  {
+    SyncServerImpl::UpdateUserToken(token);
+    if (m_journal)
+      m_journal->UserChanged(m_journalKey, SyncServerImpl::GetUserPacket().GetToken());
   }
 
   void AsyncServerImpl::Remove()

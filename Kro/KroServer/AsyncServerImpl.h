@@ -24,12 +24,14 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <string>
 #include <vector>
 
 namespace Krovane
 {
   class AsyncExceptionHolderImpl;
   class AsynchronousOperation;
+  class OperationJournal;
 
   class AsyncServerImpl : public virtual POA_Krovane::IAsyncServer, public SyncServerImpl
   {
@@ -53,6 +55,8 @@ namespace Krovane
     virtual void RegisterNewHandler(CORBA::Long operationId, IAsyncHandler_ptr handler);
     // ISyncServer
     virtual void CancelAllOperations();
+    // As SyncServerImpl's; the journal keeps the new user.
+    virtual void UpdateUserToken(const Krovane::UserToken& token);
     // As SyncServerImpl's; the exception holders this object made go too.
     virtual void Remove();
 
@@ -67,6 +71,13 @@ namespace Krovane
     IAsyncExceptionHolder_ptr CreateKroExceptionHolder(AsyncExceptionHolderImpl* holder);
     // Exception holders kept active per object (n > 0; 100 unless set).
     static void SetExceptionHoldersKept(std::size_t n);
+
+    // Records this object's operations in journal under key (its id there)
+    // from now on; before the object takes requests. Null: no journal.
+    void AttachJournal(OperationJournal* journal, const std::string& key);
+    // The journal and this object's key in it (null and empty without one).
+    OperationJournal* Journal() const { return m_journal; }
+    const std::string& JournalKey() const { return m_journalKey; }
 
   protected:
     // Moves an operation to the finished list when the scope ends, on every
@@ -104,13 +115,21 @@ namespace Krovane
     AsynchronousOperation* FindOperation(int operationId);
     // The InvalidOperationId for an id neither active nor kept.
     static InvalidOperationId UnknownOperation(int operationId);
-    // Appends operation to the finished list unless it stands there; m_asyncLock held.
+    // Appends operation to the finished list unless it stands there, its
+    // end committed to the journal first; m_asyncLock held.
     void AddFinished(AsynchronousOperation* operation);
+    // Sends handler the end the journal kept for operation id (Results or
+    // Error, then Finished); false when it kept none. No lock held.
+    bool SendKeptEnd(CORBA::Long operationId, IAsyncHandler_ptr handler);
 
     // Taken before the pool's queue lock, an operation's and a relay's lock.
     ACE_Recursive_Thread_Mutex m_asyncLock;
     AsynchronousOperationList* m_activeOperations;    // guarded by m_asyncLock; submitted, not ended
     FinishedOperations* m_finishedOperations;  // guarded by m_asyncLock; ended, finished or cancelled
+
+    // Set by AttachJournal before the object takes requests, constant after.
+    OperationJournal* m_journal = nullptr;  // not owned; null: operations kept in memory only
+    std::string m_journalKey;               // this object's key in m_journal
 
   private:
     ACE_Thread_Mutex m_holderLock;  // taken alone

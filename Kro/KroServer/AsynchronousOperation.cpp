@@ -1,6 +1,7 @@
 #include "KroServer/AsynchronousOperation.h"
 
 #include "KroServer/AsynchronousRouter.h"
+#include "KroServer/OperationJournal.h"
 #include "KroServer/OpnType.h"
 #include "KroServer/ServerStop.h"
 #include "OrbLayer/PrintException.h"
@@ -232,6 +233,30 @@ namespace Krovane
     }
   }
 
+  void AsynchronousOperation::RecordProgress(double fraction) const
+  {
+    if (OperationJournal* journal = m_router ? m_router->Journal() : nullptr)
+      journal->Progress(m_router->JournalKey(), m_id, fraction);
+  }
+
+  void AsynchronousOperation::RecordStatus(const std::string& text) const
+  {
+    if (OperationJournal* journal = m_router ? m_router->Journal() : nullptr)
+      journal->Status(m_router->JournalKey(), m_id, text);
+  }
+
+  void AsynchronousOperation::RecordResults(const CORBA::Any& data) const
+  {
+    if (OperationJournal* journal = m_router ? m_router->Journal() : nullptr)
+      journal->Results(m_router->JournalKey(), m_id, data);
+  }
+
+  void AsynchronousOperation::RecordFailure(const std::string& reason) const
+  {
+    if (OperationJournal* journal = m_router ? m_router->Journal() : nullptr)
+      journal->Failed(m_router->JournalKey(), m_id, reason);
+  }
+
   bool AsynchronousOperation::MarkKeptAsFinished()
   {
     const bool newly = !m_keptAsFinished;
@@ -265,6 +290,8 @@ namespace Krovane
       router->ServiceCancellation();
       if (!StartRunning())
         throw OperationCancelled();
+      if (OperationJournal* journal = router->Journal())
+        journal->Started(router->JournalKey(), m_id);
       work();
       FinishUnlessCancelled();
       router->ServiceCancellation();

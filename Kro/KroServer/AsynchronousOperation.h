@@ -34,6 +34,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace Krovane
@@ -115,6 +116,13 @@ namespace Krovane
     // The client's object will get no more callbacks: the relay is
     // deactivated in poa and the handler dropped. Errors are printed.
     void RetireHandler(PortableServer::POA_ptr poa);
+
+    // What the work reports, recorded in the router's journal (nothing
+    // without one) before the caller sends it to the client; pool thread.
+    void RecordProgress(double fraction) const;
+    void RecordStatus(const std::string& text) const;
+    void RecordResults(const CORBA::Any& data) const;
+    void RecordFailure(const std::string& reason) const;
 
     // Marks the operation as kept among its server object's finished ones;
     // false when it already was. Only under that server object's operation

@@ -1,8 +1,9 @@
 #include "KroServer/AsynchronousRouter.h"
 
-#include "KroServer/BoundedText.h"
-
+#include "KroServer/AsynchronousHandler.h"
 #include "KroServer/AsynchronousOperation.h"
+#include "KroServer/BoundedText.h"
+#include "KroServer/OperationJournal.h"
 #include "KroServer/ServerObjectTable.h"
 #include "KroServer/ServerStop.h"
 #include "KroServer/StopNoticeHolder.h"
@@ -152,8 +153,6 @@ namespace Krovane
     int id = -1;
     {
       ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
-      if (!s_poolOpened.exchange(true))
-        s_pThreadPoolThreadingPolicy->open(0);
       id = MakeNewOperationID();
       Krovane::IAsyncServer_var reference = OwnReference<Krovane::IAsyncServer>();
       operation = new (std::nothrow)
@@ -163,15 +162,35 @@ namespace Krovane
       return -1;
     if (owned)
       operation->OwnParameters(std::move(*owned));
+    if (m_journal)
+    {
+      // In the journal before the client has the id; refused (Unavailable) when it cannot be.
+      static const std::vector<Halvern_Utilities::Variant> none;
+      const std::vector<Halvern_Utilities::Variant>* kept = operation->GetParameters();
+      try
+      {
+        m_journal->Submitted(m_journalKey, id, name, kept ? *kept : none, restartable == Restartable::Yes);
+      }
+      catch (...)
+      {
+        delete operation;
+        throw;
+      }
+    }
     if (relay)
       operation->LinkRelay(*relay);
     operation->SetRestartable(restartable);
+    Enqueue(operation);
+    return id;
+  }
+
+  void AsynchronousRouter::Enqueue(AsynchronousOperation* operation)
+  {
     // The pool bounds the threads one user's work holds while others wait.
     operation->SetOwner(UserName());
-
     operation->SetState(Queued);
     {
-      ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
+      ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
       // Tested again under the lock a stop's sweep takes: an operation is
       // either refused here or found there, never neither.
       if (ServerStop::Instance().IsStopping())
@@ -179,11 +198,47 @@ namespace Krovane
         delete operation;
         ServerStop::Instance().RefuseIfStopping();
       }
+      if (!s_poolOpened.exchange(true))
+        s_pThreadPoolThreadingPolicy->open(0);
       m_activeOperations->push_back(operation);
     }
     operation->HoldRouter();
     s_pThreadPoolThreadingPolicy->Submit(operation);
-    return id;
+  }
+
+  void AsynchronousRouter::ContinueIdsAfter(int highest)
+  {
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    if (m_nextOperationId <= highest)
+      m_nextOperationId = highest + 1;
+  }
+
+  void AsynchronousRouter::RestoreEnded(IAsyncServer_ptr self, int id, const std::string& name,
+                                        OperationState state)
+  {
+    AsynchronousOperation* operation =
+      new AsynchronousOperation(self, name.c_str(), id, IAsyncHandler::_nil(), this, nullptr);
+    operation->SetState(state);
+    ACE_GUARD(ACE_Recursive_Thread_Mutex, guard, m_asyncLock);
+    // Straight to the list: its end is in the journal already.
+    operation->MarkKeptAsFinished();
+    m_finishedOperations->Add(operation);
+  }
+
+  AsynchronousHandler* AsynchronousRouter::MakeRestoredRelay() { return new AsynchronousHandler(); }
+
+  void AsynchronousRouter::Requeue(IAsyncServer_ptr self, int id, const std::string& name,
+                                   std::vector<Halvern_Utilities::Variant> parameters)
+  {
+    AsynchronousHandler* relay = MakeRestoredRelay();
+    const PortableServer::ServantBase_var ownership = relay;  // ours until the operation holds it
+    relay->ActivateOnDemandIn(m_poa.in());
+    AsynchronousOperation* operation =
+      new AsynchronousOperation(self, name.c_str(), id, IAsyncHandler::_nil(), this, nullptr);
+    operation->OwnParameters(std::move(parameters));
+    operation->LinkRelay(*relay);
+    operation->SetRestartable(Restartable::Yes);
+    Enqueue(operation);
   }
 
   int AsynchronousRouter::NumQueuedOperations()
@@ -326,6 +381,9 @@ namespace Krovane
   void AsynchronousRouter::Remove()
   {
     RefuseWhileBusy();
+    // Forgotten first: a removal the journal missed would bring the object back.
+    if (m_journal)
+      m_journal->Removed(m_journalKey);
     // Looked up before anything changes: a served object this POA cannot
     // name fails the request whole rather than half-way.
     const bool servesAnObject = !CORBA::is_nil(m_server.in());

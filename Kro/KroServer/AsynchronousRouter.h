@@ -91,6 +91,16 @@ namespace Krovane
     // gets the Status and the Error and is cancelled (its dispatch sends
     // Finished when the work stops). Returns how many it cancelled.
     virtual int CancelForStop();
+    // Bringing the object back after a restart, from its journal, before it
+    // takes requests: ids go on after highest; an ended operation is kept
+    // for GetOperationState and RegisterNewHandler; a restartable one that
+    // had not ended is queued again (in the order of these calls), its relay
+    // waiting for a handler (RegisterNewHandler).
+    void ContinueIdsAfter(int highest);
+    // self: this object's reference (it may not be active yet).
+    void RestoreEnded(IAsyncServer_ptr self, int id, const std::string& name, OperationState state);
+    void Requeue(IAsyncServer_ptr self, int id, const std::string& name,
+                 std::vector<Halvern_Utilities::Variant> parameters);
 
     // IAsyncServer / ISyncServer
     virtual void CancelOperation(CORBA::Long operationId);
@@ -144,6 +154,9 @@ namespace Krovane
     // a StopNoticeHolder, and Finished when withFinished. A client's failure
     // is printed, never passed on.
     void TellStopping(AsynchronousOperation* operation, bool withFinished);
+    // The relay of an operation queued again after a restart: detached until
+    // a client attaches its handler; the kit's routers bound its callbacks.
+    virtual AsynchronousHandler* MakeRestoredRelay();
 
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.
@@ -160,6 +173,9 @@ namespace Krovane
     int Submit(const std::string& name, IAsyncHandler_ptr handler, AsynchronousHandler* relay,
                std::vector<Halvern_Utilities::Variant>* parameters,
                std::vector<Halvern_Utilities::Variant>* owned, Restartable restartable);
+
+    // Queues operation, made and recorded, on the pool.
+    void Enqueue(AsynchronousOperation* operation);
 
     // Looks the served servant up when it has not been yet; m_servedLock held.
     void LookUpServed() const;

@@ -2,6 +2,9 @@
 // kit: one synchronous request (Shout) and one asynchronous operation with
 // progress (Count). It takes the kit's options (KroKit/ServerOptions.h):
 //   KroSmallestServer --ior-file worker.ior -ORBendPoint giop:tcp:127.0.0.1:
+// and keeps its workers and counts across restarts with a journal on a
+// fixed port:
+//   KroSmallestServer --journal counts.db --ior-file worker.ior -ORBendPoint giop:tcp:127.0.0.1:9123
 #include "Smallest.hh"
 
 #include "KroKit/AsyncRouter.h"

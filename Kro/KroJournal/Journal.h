@@ -1,0 +1,162 @@
+// Journal: the durable record of a server's objects and their operations,
+// in one SQLite file (WAL; one process at a time: a second server on the
+// same file is refused). It keeps each server object (key: its object id,
+// and its user's token) and each operation (object, id, name, parameters,
+// user, whether it may run again, state, progress, status, results or
+// failure, times).
+//
+// What a crash can lose: Submitted and Ended are committed before they
+// return; progress, status, the start and the work's results wait in
+// memory for the next commit (another submission or end, or a second after
+// the last commit), and go with the end at the latest. Commits are not
+// flushed to the disk one by one (synchronous=NORMAL): a killed process
+// loses nothing committed; a machine that loses power may lose the last
+// commits.
+//
+// On opening: ended operations older than keepHours are pruned (and again
+// at most once a minute as operations end); operations that had not ended
+// and may not run again end Failed, "interrupted by a server restart".
+//
+// Ownership: the process owns it; it outlives every server object that
+// records in it. Threads: any; m_lock is a leaf (taken under a server
+// object's m_asyncLock).
+#ifndef KROJOURNAL_JOURNAL_H
+#define KROJOURNAL_JOURNAL_H
+
+#include "KroServer/OperationJournal.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace KroJournal
+{
+  class Statement;
+
+  // What the work reported since the last commit, for one operation.
+  struct PendingReport
+  {
+    bool started = false;
+    std::optional<double> progress;
+    std::optional<std::string> status;
+    std::optional<std::string> results;  // marshalled
+    std::optional<std::string> failure;
+  };
+
+  class Journal : public Krovane::OperationJournal
+  {
+  public:
+    // The format this build writes; a journal of a higher one is refused.
+    static constexpr int kFormat = 1;
+
+    struct ObjectRecord
+    {
+      std::string userToken;  // as the object's user packet holds it
+      int highest = 0;        // the highest operation id ever given
+    };
+
+    struct OperationRecord
+    {
+      int id = 0;
+      std::string name;
+      std::vector<Halvern_Utilities::Variant> parameters;
+      bool restartable = false;
+      Krovane::OperationState state = Krovane::Queued;
+      bool ended = false;
+    };
+
+    // Opens path, creating it when missing. JournalError, one line naming
+    // the file and what is wrong, when it cannot be used.
+    Journal(const std::string& path, int keepHours);
+    // Commits what waits in memory.
+    ~Journal() override;
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+    // A server object made for a client: committed before it returns
+    // (JournalError when it cannot be).
+    void ObjectCreated(const std::string& key, const std::string& userToken);
+    // The object kept under key; false when there is none.
+    bool FindObject(const std::string& key, ObjectRecord& object);
+    // Its operations, in the order they were submitted.
+    std::vector<OperationRecord> OperationsOf(const std::string& key);
+    // Objects with operations that had not ended, first submitted first.
+    std::vector<std::string> ObjectsWithWaitingWork();
+
+    // Krovane::OperationJournal
+    void Submitted(const std::string& object, int id, const std::string& name,
+                   const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable) override;
+    void Started(const std::string& object, int id) override;
+    void Progress(const std::string& object, int id, double fraction) override;
+    void Status(const std::string& object, int id, const std::string& text) override;
+    void Results(const std::string& object, int id, const CORBA::Any& data) override;
+    void Failed(const std::string& object, int id, const std::string& reason) override;
+    void Ended(const std::string& object, int id, Krovane::OperationState state) override;
+    bool EndOf(const std::string& object, int id, End& end) override;
+    void UserChanged(const std::string& object, const std::string& token) override;
+    void Removed(const std::string& object) override;
+
+  private:
+    // What waits for the next commit, per operation.
+    using Pending = PendingReport;
+    using Key = std::pair<std::string, int>;  // object, operation id
+    // A write waiting for CommitDurably's next commit.
+    struct Durable
+    {
+      const std::function<void()>* write = nullptr;  // the waiting thread's; valid until done
+      bool done = false;   // guarded by m_lock; committed, or failed with error
+      std::string error;   // guarded by m_lock; why the commit failed; empty: it did not
+    };
+
+    // Runs sql (no rows) with m_lock held; JournalError on failure.
+    void Execute(const char* sql);
+    // The statement of sql (a literal: its address is the key), prepared on
+    // first use and kept: preparing costs more than running. Reset; m_lock held.
+    Statement& Prepared(const char* sql, const char* what);
+    // One transaction: what waits, then work; rolled back on failure
+    // (JournalError). m_lock held.
+    template <typename Work>
+    void Commit(Work work);
+    // Runs write in a transaction committed before it returns, together with
+    // the writes of other threads waiting at the same time (each is called
+    // on the committing thread while its own thread waits). JournalError
+    // when that transaction failed. m_lock not held.
+    void CommitDurably(const std::function<void()>& write);
+    // Writes pending (inside a transaction); m_lock held.
+    void WritePending(const std::map<std::pair<std::string, int>, struct PendingReport>& pending);
+    // Updates what waits for operation id of object, then commits it when
+    // the last commit is a second old; m_lock not held.
+    template <typename Update>
+    void Report(const std::string& object, int id, Update update);
+    // Deletes ended operations older than m_keepHours; m_lock held.
+    void Prune();
+    // The schema and the first clean-up; inside the constructor.
+    void Prepare();
+
+    const std::string m_path;  // the file
+    const int m_keepHours;     // how long ended operations are kept
+    // Held across each commit; taken under a server object's m_asyncLock,
+    // before m_pendingLock. Reports take only m_pendingLock, so that progress
+    // never waits for the disk.
+    std::mutex m_lock;
+    sqlite3* m_db = nullptr;   // guarded by m_lock; the connection
+    std::map<const char*, std::unique_ptr<Statement>> m_prepared;  // guarded by m_lock; see Prepared
+    std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock
+    std::mutex m_pendingLock;  // a leaf
+    std::map<Key, Pending> m_pending;  // guarded by m_pendingLock; waits for the next commit
+    std::vector<std::shared_ptr<Durable>> m_durable;  // guarded by m_pendingLock; waits for CommitDurably
+    std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_pendingLock
+  };
+}
+
+#endif
