@@ -39,10 +39,15 @@ namespace Krovane
     static std::shared_ptr<UserVerifier> Installed();
     // Raises CORBA::NO_PERMISSION (logged) when a verifier is installed and
     // refuses token for the caller of this thread's request.
+    // Also when the token is longer than UserLimits::MaxTokenOctets.
     static void Check(const Krovane::UserToken& token);
     // The user tokenText names, as the installed verifier tells (the text
     // when none is installed).
     static std::string UserOf(const std::string& tokenText);
+
+  private:
+    // NO_PERMISSION (logged) for a token longer than UserLimits::MaxTokenOctets.
+    static void RefuseBeyondBound(const Krovane::UserToken& token);
   };
 }
 
