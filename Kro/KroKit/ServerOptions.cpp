@@ -35,7 +35,7 @@ namespace KroKit
     // must not make a thread per connection without end, nor send messages
     // larger than any request of the kit needs.
     const char* const kOrbBounds[][2] = {
-      {"-ORBgiopMaxMsgSize", "1048576"},
+      {"-ORBgiopMaxMsgSize", "2097152"},
       {"-ORBthreadPerConnectionUpperLimit", "100"},
       {"-ORBthreadPerConnectionLowerLimit", "90"},
       {"-ORBmaxServerThreadPoolSize", "100"},

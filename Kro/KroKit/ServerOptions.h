@@ -40,7 +40,7 @@
 // unambiguous abbreviation counts); numbers are checked. Arguments
 // starting with -ORB, with the value that follows each, are the ORB's;
 // anything else is a usage error. Unless given there, the ORB is told the
-// kit's bounds: messages of at most 1 MiB (-ORBgiopMaxMsgSize), a thread
+// kit's bounds: messages of at most 2 MiB (-ORBgiopMaxMsgSize), a thread
 // per connection only up to 100 connections (-ORBthreadPerConnectionUpperLimit,
 // back at 90: -ORBthreadPerConnectionLowerLimit) and beyond that a pool of
 // at most 100 threads (-ORBmaxServerThreadPoolSize).

@@ -175,6 +175,7 @@ namespace KroKit
     Krovane::AsynchronousHandler::SetDefaultDelivery(pool.waitingCallbacks
                                                        ? Krovane::AsynchronousHandler::Delivery::kWaiting
                                                        : Krovane::AsynchronousHandler::Delivery::kNonWaiting);
+    Krovane::AsynchronousHandler::SetDropSupersededWhenFull(!pool.waitingCallbacks);
     Krovane::AsynchronousHandler::SetDetachAfterTimeouts(pool.detachAfterTimeouts);
     Krovane::FinishedOperations::SetKeptPerObject(static_cast<std::size_t>(pool.keptFinished));
     Krovane::AsyncServerImpl::SetExceptionHoldersKept(static_cast<std::size_t>(pool.keptExceptionHolders));

@@ -40,6 +40,7 @@ namespace Krovane
 
     std::atomic<AsynchronousHandler::Delivery> s_defaultDelivery{AsynchronousHandler::Delivery::kWaiting};
     std::atomic<int> s_detachAfterTimeouts{3};
+    std::atomic<bool> s_dropSuperseded{false};
 
     // A callback's argument as the outbox keeps it (Kept) and hands it back (Used).
     template <typename T>
@@ -66,6 +67,11 @@ namespace Krovane
   void AsynchronousHandler::SetDetachAfterTimeouts(int n)
   {
     s_detachAfterTimeouts.store(n > 0 ? n : 0);
+  }
+
+  void AsynchronousHandler::SetDropSupersededWhenFull(bool drop)
+  {
+    s_dropSuperseded.store(drop);
   }
 
   AsynchronousHandler::AsynchronousHandler()
@@ -328,7 +334,7 @@ namespace Krovane
     {
       ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
       full = m_outbox.size() >= kOutboxBound;
-      if (full)
+      if (full && s_dropSuperseded.load())
       {
         // A client behind its operation: the places, progress and texts it
         // has not been sent yet are told better by the later ones.

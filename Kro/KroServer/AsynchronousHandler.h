@@ -30,10 +30,11 @@
 // detach and error rules. A client's failure that the caller would have
 // seen (a user exception, or an exception that escapes the handling) is
 // raised to whoever makes the relay's next callback, after that callback
-// has been queued. A full outbox first drops its places, progress and
-// status texts (later ones supersede them); only an outbox full of other
-// callbacks makes the caller send it itself, so a client slower than its
-// operation costs bounded memory and rarely holds the caller.
+// has been queued. A full outbox makes the caller send it itself, so a
+// client slower than its operation costs bounded memory; with
+// SetDropSupersededWhenFull it first drops its places, progress and status
+// texts (later ones supersede them), so that a caller is held only by an
+// outbox full of other callbacks.
 //
 // Threads: any thread may call everything. m_lock serialises the callbacks
 // and guards m_proxy and m_timeout; it is held across each remote call, so a
@@ -68,6 +69,9 @@ namespace Krovane
     // Callbacks in a row that time out before a relay detaches its client
     // (n > 0; 0: never). 3 unless set.
     static void SetDetachAfterTimeouts(int n);
+    // Whether a full outbox drops its places, progress and status texts
+    // before its caller sends it (false unless set).
+    static void SetDropSupersededWhenFull(bool drop);
 
     // Detached: no client handler, no time-out.
     AsynchronousHandler();

@@ -65,10 +65,15 @@ namespace Krovane
     PortableServer::ObjectId_var id = IdOf(object);
     const int maxObjects = UserLimits::MaxObjectsPerUser();
     std::string user;
+    try
     {
       PortableServer::ServantBase_var holder;
       if (SyncServerImpl* server = ServerOf(object, holder))
         user = server->UserName();
+    }
+    catch (const CORBA::Exception&)
+    {
+      // an object of another POA: counted for nobody
     }
     ACE_GUARD_RETURN(ACE_Thread_Mutex, guard, m_lock, 0);
     if (find(id.in()) != end())

@@ -5,7 +5,7 @@
 //
 // A factory's AddObjectToTable beyond the object bound raises
 // CORBA::NO_RESOURCES; a submission beyond the queue bound raises
-// CORBA::IMP_LIMIT; a longer token CORBA::BAD_PARAM (4096 octets unless
+// CORBA::IMP_LIMIT; a longer token CORBA::NO_PERMISSION, as any token refused (4096 octets unless
 // set); each is logged with the bound. The table keeps a count of objects
 // per user; the queue bound is checked by a walk over the user's objects
 // in the table (bench/UserLimitsBench), so only while it is set.

@@ -49,7 +49,7 @@ namespace Krovane
     return std::atomic_load(&s_verifier);
   }
 
-  void UserVerifier::Check(const Krovane::UserToken& token)
+  void UserVerifier::RefuseBeyondBound(const Krovane::UserToken& token)
   {
     // Every object keeps its token: a client's megabyte token would stay as
     // long as the object.
@@ -58,14 +58,24 @@ namespace Krovane
     {
       ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused, the most is %d\n"),
                  static_cast<unsigned>(token.length()), most));
-      throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+      throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);
     }
+  }
+
+  void UserVerifier::Check(const Krovane::UserToken& token)
+  {
     std::shared_ptr<UserVerifier> verifier = Installed();
     if (!verifier)
+    {
+      RefuseBeyondBound(token);
       return;
+    }
     const KroOrb::CallerIdentity caller = KroOrb::CallerIdentity::OfThisRequest();
     if (verifier->Verify(token, caller))
+    {
+      RefuseBeyondBound(token);
       return;
+    }
     ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused for caller \"%C\"\n"),
                static_cast<unsigned>(token.length()), caller.address.c_str()));
     throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);

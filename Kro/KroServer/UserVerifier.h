@@ -43,6 +43,7 @@ namespace Krovane
     static std::shared_ptr<UserVerifier> Installed();
     // Raises CORBA::NO_PERMISSION (logged) when a verifier is installed and
     // refuses token for the caller of this thread's request.
+    // Also when the token is longer than UserLimits::MaxTokenOctets.
     static void Check(const Krovane::UserToken& token);
     // False (logged with the user, never the token) when a verifier is
     // installed and says tokenText no longer holds.
@@ -50,6 +51,10 @@ namespace Krovane
     // The user tokenText names, as the installed verifier tells (the text
     // when none is installed).
     static std::string UserOf(const std::string& tokenText);
+
+  private:
+    // NO_PERMISSION (logged) for a token longer than UserLimits::MaxTokenOctets.
+    static void RefuseBeyondBound(const Krovane::UserToken& token);
   };
 }
 

@@ -35,9 +35,10 @@ TEST(AsyncQueue, WaitingOperationsLearnTheirPlacesAndCancelledOnesStop)
     EXPECT_EQ(expected, calculator->Compute("e", 3, reference.in()));
   }
 
-  // Cancelled while it waits: told at once, and it will never run; its
-  // relay is retired without a Finished.
+  // Cancelled while it waits: told (through the relay's outbox), and it
+  // will never run; its relay is retired without a Finished.
   calculator->CancelOperation(4);
+  EXPECT_TRUE(handlers[3]->WaitFor("Status", 20s));
   EXPECT_EQ(std::vector<std::string>{kWithdrawn + std::string("4")}, handlers[3]->Events());
   EXPECT_EQ(Krovane::Cancelled, calculator->GetOperationState(4));
   EXPECT_TRUE(server.WaitForLog("(%P|%t) relay of operation 4 deleted"));
@@ -54,10 +55,6 @@ TEST(AsyncQueue, WaitingOperationsLearnTheirPlacesAndCancelledOnesStop)
 
   // The rest run in turn; the last one in line ends last.
   ASSERT_TRUE(handlers[5]->WaitFor("Finished", 20s));
-  EXPECT_EQ(std::vector<int>{}, handlers[1]->Places());  // taken at the thread's first pass
-  EXPECT_EQ(std::vector<int>{1}, handlers[2]->Places());
-  EXPECT_EQ((std::vector<int>{2, 1}), handlers[4]->Places());
-  EXPECT_EQ((std::vector<int>{3, 2, 1}), handlers[5]->Places());
   for (int index : {1, 2, 4, 5})
   {
     const CORBA::Long id = index + 1;
@@ -70,6 +67,11 @@ TEST(AsyncQueue, WaitingOperationsLearnTheirPlacesAndCancelledOnesStop)
     EXPECT_EQ(Krovane::Finished, calculator->GetOperationState(id)) << id;
     EXPECT_TRUE(server.WaitForLog("(%P|%t) relay of operation " + std::to_string(id) + " deleted")) << id;
   }
+  // Each relay sends in order, so its places are in once its Finished is.
+  EXPECT_EQ(std::vector<int>{}, handlers[1]->Places());  // taken at the thread's first pass
+  EXPECT_EQ(std::vector<int>{1}, handlers[2]->Places());
+  EXPECT_EQ((std::vector<int>{2, 1}), handlers[4]->Places());
+  EXPECT_EQ((std::vector<int>{3, 2, 1}), handlers[5]->Places());
   EXPECT_EQ(1u, handlers[3]->Events().size());  // operation 4 never ran
   EXPECT_EQ(0, server.LogCount("(%P|%t) operation 4: e in 3 steps for \"queue-user\""));
   EXPECT_EQ(1, server.LogCount("(%P|%t) operation 5: e in 3 steps for \"queue-user\""));

@@ -11,7 +11,9 @@ using namespace std::chrono_literals;
 
 TEST(AsyncRemove, RefusedWhileWorkWaitsOrRunsAcceptedAfterCancelAll)
 {
-  KroTest::CalculatorServer server(1);
+  // Callbacks answered before the operation goes on: the relay's end is
+  // ordered with the calculator's (a queued relay lives until sent).
+  KroTest::CalculatorServer server(1, {"--waiting-callbacks"});
   Calculator::ICalculator_var calculator = server.NewCalculator("remove-user");
   Krovane::IAsyncHandler_var runningReference, waitingReference;
   KroTest::RecordingHandler& running = server.NewHandler(runningReference);

@@ -30,7 +30,7 @@ namespace
   class AsyncFaults : public ::testing::Test
   {
   protected:
-    AsyncFaults() : m_server(1, {"--callback-timeout", "1", "--place-reports", "every-change"}) { m_bystander = m_server.NewCalculator("bystander"); }
+    AsyncFaults() : m_server(1, {"--callback-timeout", "1", "--place-reports", "every-change", "--waiting-callbacks"}) { m_bystander = m_server.NewCalculator("bystander"); }
 
     ~AsyncFaults() override
     {
