@@ -24,7 +24,11 @@ namespace KroKit
     help.Add({"--tls-ca", "FILE", "certificate authorities trusted (PEM); switches TLS on", "TLS off", nullptr});
     help.Add({"--tls-cert", "FILE", "this process's certificate (PEM)", "none", nullptr});
     help.Add({"--tls-key", "FILE", "its private key (PEM; may be the --tls-cert file)", "none", nullptr});
-    help.Add({"--tls-key-password", "TEXT", "the key's pass phrase", "none", nullptr});
+    help.Add({"--tls-key-password", "TEXT", "the key's pass phrase (every local user can read it: prefer the next)",
+              "none", nullptr});
+    help.Add({"--tls-key-password-file", "FILE", "read the key's pass phrase from FILE (or set KRO_TLS_KEY_PASSWORD)",
+              "none", nullptr});
+    help.Add({"--tls-ciphers", "LIST", "OpenSSL cipher list for TLS 1.2", "ECDHE+AESGCM:ECDHE+CHACHA20", nullptr});
     help.Add({"--tls-require-client-cert", "", "refuse callers without a certificate signed by the CA", "", nullptr});
     help.Add({"--tls-only", "", "accept and make TLS connections only (no plain TCP)", "", nullptr});
     help.Add({"--tls-plain-to", "HOST", "with --tls-only, still call HOST in plain TCP (a naming service)", "none",

@@ -32,7 +32,7 @@ namespace Krovane
     std::shared_ptr<UserVerifier> verifier = Installed();
     if (!verifier || verifier->StillValid(tokenText, static_cast<long long>(std::time(nullptr))))
       return true;
-    ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) UserVerifier: the token of user \"%C\" has expired\n"),
+    ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) UserVerifier: the token of user \"%C\" has expired\n"),
                verifier->UserName(tokenText).c_str()));
     return false;
   }
@@ -56,7 +56,7 @@ namespace Krovane
     const int most = UserLimits::MaxTokenOctets();
     if (most > 0 && token.length() > static_cast<CORBA::ULong>(most))
     {
-      ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused, the most is %d\n"),
+      ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) UserVerifier: token of %u octets refused, the most is %d\n"),
                  static_cast<unsigned>(token.length()), most));
       throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);
     }

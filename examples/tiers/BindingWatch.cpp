@@ -44,7 +44,7 @@ namespace KroTiers
                            ? m_directory.BindBackEndIfMissing(m_name, m_factory.in())
                            : m_directory.BindFrontEndIfMissing(m_name, m_factory.in());
       if (bound)
-        ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" was missing and is bound again\n"),
+        ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) TierDirectory: \"%C\" was missing and is bound again\n"),
                    m_name.c_str()));
       m_failing = false;
     }

@@ -63,7 +63,7 @@ TEST(OrderlyStop, SigtermDrainsRunningWorkCancelsTheRestAndTellsEveryClient)
 try
 {
   const int drainSeconds = 3;
-  KroTest::ServerProcess server(KRO_SMALLEST_SERVER, {"--max-threads", "2", "--start-pause-ms", "0", "--drain-seconds",
+  KroTest::ServerProcess server(KRO_SMALLEST_SERVER, {"--max-threads", "2", "--max-threads-per-user", "2", "--start-pause-ms", "0", "--drain-seconds",
                                                       std::to_string(drainSeconds), "--idle-seconds", "600"});
   KroTest::ChildProcess& process = server.Process();
   CORBA::Object_var object = KroTest::ObjectFromIor(server.Ior());
