@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
