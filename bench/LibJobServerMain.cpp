@@ -54,6 +54,12 @@ int main(int argc, char** argv)
   options.pool.maxThreads = poolThreads;
   options.pool.minThreads = poolThreads;
   options.pool.startPauseMs = 0;
+  // Every bench client is one user ("bench"), and the bare servers share
+  // their pool with no bound per user: so may this one.
+  options.pool.maxThreadsPerUser = poolThreads;
+  // The lib column measures the waiting relay (the bare servers' two-way
+  // callbacks), lib-async the non-waiting one.
+  options.pool.waitingCallbacks = !nonWaitingRelays;
   try
   {
     KroKit::ServerProcess::ConfigurePool(options.pool);
