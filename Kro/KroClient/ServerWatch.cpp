@@ -2,8 +2,7 @@
 
 #include "KroClient/FailureText.h"
 #include "KroClient/OperationCore.h"
-
-#include <omniORB4/omniORB.h>
+#include "OrbLayer/RoundtripTimeoutPolicy.h"
 
 #include <algorithm>
 
@@ -35,11 +34,9 @@ namespace KroClient
       {
         int argc = 0;
         CORBA::ORB_var orb = CORBA::ORB_init(argc, nullptr);  // the process's, already made
-        CORBA::String_var text = orb->object_to_string(server);
-        CORBA::Object_var object = orb->string_to_object(text.in());
-        Krovane::IAsyncServer_ptr own = Krovane::IAsyncServer::_unchecked_narrow(object.in());
-        omniORB::setClientCallTimeout(own, static_cast<CORBA::ULong>(timeout.count()));
-        return own;
+        const KroOrb::RoundtripTimeoutPolicy bound(static_cast<KroOrb::TimeT>(timeout.count()) *
+                                                   (KroOrb::kTimeTPerSecond / 1000));
+        return KroOrb::SetPolicyOverride<Krovane::IAsyncServer>(orb.in(), server, bound);
       }
       catch (const CORBA::Exception&)
       {
@@ -98,17 +95,24 @@ namespace KroClient
 
   std::uint64_t ServerWatch::Requests() const { return m_requests.load(); }
 
-  ServerWatch::Operations ServerWatch::Pending(Watched& watched)
+  ServerWatch::Operations ServerWatch::Pending(Watched& watched, Operations& released)
   {
     Operations pending;
     std::vector<std::weak_ptr<OperationCore>> kept;
     for (const std::weak_ptr<OperationCore>& weak : watched.operations)
       if (std::shared_ptr<OperationCore> operation = weak.lock())
+      {
         if (operation->Pending())
         {
           pending.push_back(std::move(operation));
           kept.push_back(weak);
         }
+        else
+        {
+          // Maybe the last reference: it goes with the caller's, outside m_lock.
+          released.push_back(std::move(operation));
+        }
+      }
     watched.operations.swap(kept);
     return pending;
   }
@@ -139,7 +143,7 @@ namespace KroClient
       for (std::size_t i = 0; i < m_watched.size();)
       {
         Watched& watched = m_watched[i];
-        Operations pending = Pending(watched);
+        Operations pending = Pending(watched, held);
         if (pending.empty())
         {
           m_watched.erase(m_watched.begin() + static_cast<std::ptrdiff_t>(i));

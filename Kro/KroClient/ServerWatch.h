@@ -78,8 +78,9 @@ namespace KroClient
     // Attaches each operation again after its server came back; false if
     // the server failed again on the way (watched.failure says how).
     bool AttachAgain(Watched& watched, const Operations& operations);
-    // The operations of watched still pending; prunes the others (m_lock held).
-    static Operations Pending(Watched& watched);
+    // The operations of watched still pending; prunes the others (m_lock
+    // held), handing them to released, to be let go outside m_lock.
+    static Operations Pending(Watched& watched, Operations& released);
     // When the last callback or answer came.
     static Clock::time_point Heard(const Watched& watched, const Operations& operations);
 

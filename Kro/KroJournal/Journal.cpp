@@ -170,10 +170,23 @@ namespace KroJournal
     }
     catch (const JournalError&)
     {
-      // Kept for the next commit, behind anything reported since.
+      // Kept for the next commit, under anything reported since: a later
+      // report of an operation wins where it says something.
       std::lock_guard<std::mutex> guard(m_pendingLock);
       for (auto& entry : pending)
-        m_pending.emplace(entry.first, std::move(entry.second));
+      {
+        PendingReport& now = m_pending[entry.first];
+        PendingReport& old = entry.second;
+        now.started = now.started || old.started;
+        if (!now.progress)
+          now.progress = old.progress;
+        if (!now.status)
+          now.status = std::move(old.status);
+        if (!now.results)
+          now.results = std::move(old.results);
+        if (!now.failure)
+          now.failure = std::move(old.failure);
+      }
       throw;
     }
   }
@@ -284,11 +297,11 @@ namespace KroJournal
   {
     std::lock_guard<std::mutex> guard(m_lock);
     Commit([&] {
-      Statement insert(m_db,
-                       "INSERT INTO objects(key, user) VALUES(?1, ?2) "
-                       "ON CONFLICT(key) DO UPDATE SET user=excluded.user",
-                       "recording a server object");
-      insert.Bind(1, key).BindBlob(2, userToken).Run();
+      Prepared("INSERT INTO objects(key, user) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET user=excluded.user",
+               "recording a server object")
+        .Bind(1, key)
+        .BindBlob(2, userToken)
+        .Run();
     });
   }
 
@@ -448,7 +461,7 @@ namespace KroJournal
     try
     {
       Commit([&] {
-        Statement(m_db, "UPDATE objects SET user=?2 WHERE key=?1", "recording a new user")
+        Prepared("UPDATE objects SET user=?2 WHERE key=?1", "recording a new user")
           .Bind(1, object)
           .BindBlob(2, token)
           .Run();
@@ -472,8 +485,8 @@ namespace KroJournal
     try
     {
       Commit([&] {
-        Statement(m_db, "DELETE FROM operations WHERE object=?1", "forgetting operations").Bind(1, object).Run();
-        Statement(m_db, "DELETE FROM objects WHERE key=?1", "forgetting an object").Bind(1, object).Run();
+        Prepared("DELETE FROM operations WHERE object=?1", "forgetting operations").Bind(1, object).Run();
+        Prepared("DELETE FROM objects WHERE key=?1", "forgetting an object").Bind(1, object).Run();
       });
     }
     catch (const JournalError& ex)

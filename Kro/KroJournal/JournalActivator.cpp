@@ -14,7 +14,6 @@ namespace KroJournal
   PortableServer::POA_ptr JournalActivator::MakePOA(PortableServer::POA_ptr root, const char* name,
                                                     JournalActivator* activator)
   {
-    PortableServer::POAManager_var manager = root->the_POAManager();
     CORBA::PolicyList policies;
     policies.length(6);
     policies[0] = root->create_servant_retention_policy(PortableServer::RETAIN);
@@ -23,7 +22,10 @@ namespace KroJournal
     policies[3] = root->create_id_assignment_policy(PortableServer::USER_ID);
     policies[4] = root->create_lifespan_policy(PortableServer::PERSISTENT);
     policies[5] = root->create_request_processing_policy(PortableServer::USE_SERVANT_MANAGER);
-    PortableServer::POA_var poa = root->create_POA(name, manager.in(), policies);
+    // A manager of its own, holding requests until the objects with waiting
+    // work are back (ReviveObjectsWithWaitingWork): a client's request must
+    // not incarnate an object that is being revived.
+    PortableServer::POA_var poa = root->create_POA(name, PortableServer::POAManager::_nil(), policies);
     for (CORBA::ULong i = 0; i < policies.length(); ++i)
       policies[i]->destroy();
     PortableServer::ServantActivator_var reference = activator->_this();
@@ -120,6 +122,23 @@ namespace KroJournal
 
   void JournalActivator::ReviveObjectsWithWaitingWork(PortableServer::POA_ptr poa)
   {
+    // However the revival goes, the POA then takes its requests.
+    struct ActivateOnExit
+    {
+      PortableServer::POAManager_var manager;
+      ~ActivateOnExit()
+      {
+        try
+        {
+          manager->activate();
+        }
+        catch (const CORBA::Exception& ex)
+        {
+          ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal: the server objects' POA not activated (%C)\n"),
+                     ex._name()));
+        }
+      }
+    } activate{poa->the_POAManager()};
     std::vector<std::string> keys;
     try
     {

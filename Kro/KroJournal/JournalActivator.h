@@ -35,7 +35,8 @@ namespace KroJournal
     JournalActivator(Journal& journal, Maker maker);
 
     // A child POA of root named name for journalled server objects, with
-    // activator as its servant manager; the caller owns the reference.
+    // activator as its servant manager, holding its requests until
+    // ReviveObjectsWithWaitingWork has run; the caller owns the reference.
     static PortableServer::POA_ptr MakePOA(PortableServer::POA_ptr root, const char* name,
                                            JournalActivator* activator);
     // The journal's key of an object id (its octets in hex), and back.
@@ -43,7 +44,8 @@ namespace KroJournal
     static PortableServer::ObjectId* IdOf(const std::string& key);
 
     // Activates at once the objects whose work had not ended, so that it
-    // runs again without waiting for their clients. Failures are logged.
+    // runs again without waiting for their clients, then lets poa take its
+    // requests. Failures are logged.
     void ReviveObjectsWithWaitingWork(PortableServer::POA_ptr poa);
 
     PortableServer::Servant incarnate(const PortableServer::ObjectId& id, PortableServer::POA_ptr poa) override;

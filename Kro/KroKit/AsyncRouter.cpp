@@ -54,12 +54,19 @@ namespace KroKit
 
   void AsyncRouter::Submitted(Krovane::AsynchronousHandler&, int) {}
 
-  Krovane::AsynchronousHandler* AsyncRouter::MakeRestoredRelay()
+  Krovane::AsynchronousHandler* AsyncRouter::BoundedRelay(Krovane::IAsyncHandler_ptr handler)
   {
-    Krovane::AsynchronousHandler* relay = MakeRelay(Krovane::IAsyncHandler::_nil());
+    Krovane::AsynchronousHandler* relay = MakeRelay(handler);
+    PortableServer::ServantBase_var ownership = relay;  // released should the bound fail
     if (m_callbackTimeout > 0)
       relay->setTimeout(m_callbackTimeout);
+    ownership._retn();
     return relay;
+  }
+
+  Krovane::AsynchronousHandler* AsyncRouter::MakeRestoredRelay()
+  {
+    return BoundedRelay(Krovane::IAsyncHandler::_nil());
   }
 
   CORBA::Long AsyncRouter::Submit(const std::string& name, Krovane::IAsyncHandler_ptr handler,
@@ -71,11 +78,9 @@ namespace KroKit
     // be given a new handler (RegisterNewHandler). The operation calls it
     // directly; it is activated in the router's POA only if someone asks for
     // its reference, and retired with its operation.
-    Krovane::AsynchronousHandler* relay = MakeRelay(handler);
+    Krovane::AsynchronousHandler* relay = BoundedRelay(handler);
     const PortableServer::ServantBase_var ownership = relay;  // ours until the operation holds it
     relay->ActivateOnDemandIn(m_poa.in());
-    if (m_callbackTimeout > 0)
-      relay->setTimeout(m_callbackTimeout);
     const int id = SubmitAsynchronousOperation(name, *relay, std::move(parameters), restartable);
     if (id < 0)
       throw CORBA::NO_MEMORY();

@@ -125,6 +125,8 @@ namespace KroKit
 
   private:
     void ExecuteOperation(const std::string& name, std::vector<Halvern_Utilities::Variant>* parameters) final;
+    // MakeRelay's relay for handler, each callback bounded by the callback time-out (new; the caller's).
+    Krovane::AsynchronousHandler* BoundedRelay(Krovane::IAsyncHandler_ptr handler);
 
     const int m_callbackTimeout;  // seconds per callback; 0: unbounded
   };

@@ -69,11 +69,15 @@ namespace KroKit
     std::string temporary;
     const int fd = CreateTemporary(path, temporary);
     const bool written = WriteAll(fd, ior + "\n");
-    const std::string writeError = std::strerror(errno);
-    if (::close(fd) != 0 || !written)
+    // The reason is the write's when it failed, else the close's.
+    std::string reason = written ? "" : std::strerror(errno);
+    const bool closed = ::close(fd) == 0;
+    if (!closed && written)
+      reason = std::strerror(errno);
+    if (!closed || !written)
     {
       ::unlink(temporary.c_str());
-      throw std::runtime_error("cannot write " + temporary + ": " + writeError);
+      throw std::runtime_error("cannot write " + temporary + ": " + reason);
     }
     // rename replaces path itself, a symbolic link there included.
     if (std::rename(temporary.c_str(), path.c_str()) != 0)

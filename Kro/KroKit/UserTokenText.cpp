@@ -12,34 +12,43 @@ namespace KroKit
     return Krovane::UserTokenOctets::Octets(text);
   }
 
+  namespace
+  {
+    // Printable ASCII as it is, every other byte (and the backslash) as \xNN.
+    std::string Escaped(const std::string& bytes)
+    {
+      std::string text;
+      for (const char c : bytes)
+      {
+        const unsigned char octet = static_cast<unsigned char>(c);
+        if (octet >= 0x20 && octet < 0x7f && octet != '\\')
+        {
+          text.push_back(c);
+        }
+        else
+        {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(octet));
+          text += escaped;
+        }
+      }
+      return text;
+    }
+  }
+
   std::string TokenToText(const Krovane::UserToken& token)
   {
-    std::string text;
-    for (CORBA::ULong i = 0; i < token.length(); ++i)
-    {
-      const CORBA::Octet octet = token[i];
-      if (octet >= 0x20 && octet < 0x7f && octet != '\\')
-      {
-        text.push_back(static_cast<char>(octet));
-      }
-      else
-      {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(octet));
-        text += escaped;
-      }
-    }
-    return text;
+    return Escaped(Krovane::UserTokenOctets::Text(token));
   }
 
   std::string LoggedUser(const Krovane::UserToken& token)
   {
-    return TokenToText(TokenFromText(Krovane::UserVerifier::UserOf(Krovane::UserTokenOctets::Text(token))));
+    return Escaped(Krovane::UserVerifier::UserOf(Krovane::UserTokenOctets::Text(token)));
   }
 
   std::string LoggedUser(const std::string& tokenText)
   {
     // Up to the NUL an object's stored token ends in, as SyncServerImpl::UserName reads it.
-    return TokenToText(TokenFromText(Krovane::UserVerifier::UserOf(tokenText.c_str())));
+    return Escaped(Krovane::UserVerifier::UserOf(tokenText.c_str()));
   }
 }
