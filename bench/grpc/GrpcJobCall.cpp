@@ -2,6 +2,8 @@
 
 #include "BenchClock.h"
 
+#include <cstdio>
+
 namespace KroBench
 {
   GrpcJobCall::GrpcJobCall(grpcbench::Jobs::Stub& stub, int steps) : m_steps(steps)
@@ -64,6 +66,9 @@ namespace KroBench
     std::lock_guard<std::mutex> guard(m_lock);
     m_done = true;
     m_ok = status.ok() && m_inOrder && m_finished;
+    if (!m_ok)
+      std::fprintf(stderr, "KroBenchGrpcClient: job failed: status %d %s, in order %d, finished %d\n",
+                   static_cast<int>(status.error_code()), status.error_message().c_str(), m_inOrder, m_finished);
     m_doneChanged.notify_all();
   }
 }
