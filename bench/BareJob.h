@@ -9,21 +9,22 @@
 #define KRO_BENCH_BAREJOB_H
 
 #include "BareJobs.hh"
+#include "PoolJob.h"
 
 #include <mutex>
 
 namespace KroBench
 {
-  class BareJob
+  class BareJob : public PoolJob
   {
   public:
     // Exactly one of the handlers is not nil.
     BareJob(int steps, BareBench::TwoWayHandler_ptr twoWay, BareBench::OnewayHandler_ptr oneway);
 
     // Tells the client its place, unless the job has started.
-    void ReportPlace(int place);
+    void ReportPlace(int place) override;
     // Reports one Progress per step, then Finished. A failing client ends the job.
-    void Run();
+    void Run() override;
 
   private:
     const int m_steps;                       // steps of no work

@@ -1,5 +1,7 @@
 #include "BareJobsServant.h"
 
+#include "BareJob.h"
+
 #include <memory>
 
 namespace KroBench

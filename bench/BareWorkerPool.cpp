@@ -11,7 +11,7 @@ namespace KroBench
     std::thread([this]() { ReportPlaces(); }).detach();
   }
 
-  void BareWorkerPool::Submit(std::shared_ptr<BareJob> job)
+  void BareWorkerPool::Submit(std::shared_ptr<PoolJob> job)
   {
     std::lock_guard<std::mutex> guard(m_lock);
     // Jobs ahead of this one that no idle worker takes at once.
@@ -29,7 +29,7 @@ namespace KroBench
   {
     for (;;)
     {
-      std::shared_ptr<BareJob> job;
+      std::shared_ptr<PoolJob> job;
       {
         std::unique_lock<std::mutex> guard(m_lock);
         ++m_idle;
@@ -46,7 +46,7 @@ namespace KroBench
   {
     for (;;)
     {
-      std::pair<std::shared_ptr<BareJob>, int> report;
+      std::pair<std::shared_ptr<PoolJob>, int> report;
       {
         std::unique_lock<std::mutex> guard(m_lock);
         m_placeWaiting.wait(guard, [this]() { return !m_places.empty(); });

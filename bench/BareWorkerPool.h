@@ -1,13 +1,14 @@
-// BareWorkerPool: the bare baseline's thread pool: a fixed number of worker
-// threads that run queued jobs in order, and one reporter thread that tells
-// each job that has to wait its place in line once, when it is queued.
+// BareWorkerPool: the baselines' thread pool (omniORB's and gRPC's): a
+// fixed number of worker threads that run queued jobs in order, and one
+// reporter thread that tells each job that has to wait its place in line
+// once, when it is queued.
 //
 // Ownership: main owns it for the process's life (the threads run until the
 // process ends). Threads: Submit from any thread.
 #ifndef KRO_BENCH_BAREWORKERPOOL_H
 #define KRO_BENCH_BAREWORKERPOOL_H
 
-#include "BareJob.h"
+#include "PoolJob.h"
 
 #include <condition_variable>
 #include <deque>
@@ -26,7 +27,7 @@ namespace KroBench
     BareWorkerPool& operator=(const BareWorkerPool&) = delete;
 
     // Queues job; when no worker is free its place goes to the reporter.
-    void Submit(std::shared_ptr<BareJob> job);
+    void Submit(std::shared_ptr<PoolJob> job);
 
   private:
     void Work();
@@ -35,8 +36,8 @@ namespace KroBench
     std::mutex m_lock;                  // guards everything below
     std::condition_variable m_jobWaiting;    // a job was queued
     std::condition_variable m_placeWaiting;  // a place report was queued
-    std::deque<std::shared_ptr<BareJob>> m_jobs;                  // jobs not yet started
-    std::deque<std::pair<std::shared_ptr<BareJob>, int>> m_places;  // reports not yet sent
+    std::deque<std::shared_ptr<PoolJob>> m_jobs;                  // jobs not yet started
+    std::deque<std::pair<std::shared_ptr<PoolJob>, int>> m_places;  // reports not yet sent
     int m_idle = 0;                     // workers waiting for a job
   };
 }

@@ -16,6 +16,7 @@
 #include "LibSession.h"
 #include "LoadRun.h"
 #include "ProcessUsage.h"
+#include "ResultLine.h"
 
 #include "KroKit/IorFile.h"
 
@@ -154,12 +155,7 @@ int main(int argc, char** argv)
     else
     {
       const KroBench::LoadResult result = run.Measure(options.warmup, options.poolThreads, options.seconds);
-      const double cpu = result.clientCpu + (result.serverCpu > 0 ? result.serverCpu : 0);
-      std::printf("RESULT target=%s steps=%d clients=%d ping=%d ops=%ld errors=%ld seconds=%.3f ops_per_s=%.0f"
-                  " p50_us=%.0f p99_us=%.0f cpu_us_per_op=%.1f client_cpu_s=%.3f server_cpu_s=%.3f\n",
-                  options.target.c_str(), options.steps, options.clients, options.ping ? 1 : 0, result.operations,
-                  result.errors, result.seconds, result.operations / result.seconds, result.p50Us, result.p99Us,
-                  result.operations > 0 ? cpu * 1e6 / result.operations : 0.0, result.clientCpu, result.serverCpu);
+      KroBench::PrintResultLine(options.target, options.steps, options.clients, options.ping, result);
       status = result.errors == 0 && result.operations > 0 ? 0 : 1;
     }
     std::fflush(stdout);

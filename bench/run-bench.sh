@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # run-bench.sh: the end-to-end benchmark of the asynchronous pipeline.
 #
-#   bench/run-bench.sh [--build-dir DIR] [--seconds S] [--runs R] [--smoke]
+#   bench/run-bench.sh [--build-dir DIR] [--seconds S] [--runs R] [--smoke] [--tsv FILE]
 #
 # Runs the job (submit returns an id, queue places, one Progress per step,
-# Finished; 5 pool threads; steps do no work) on the library server, on the
-# library server with its relays' non-waiting delivery (lib-async), and on
-# the two bare omniORB baselines (two-way and oneway callbacks), server and
-# client in separate processes on 127.0.0.1, for steps {0, 10} x clients
-# {1, 8, 32}, interleaved (library, two-way, oneway, library, ...), S measured
+# Finished; 5 pool threads; steps do no work) on each implementation in
+# IMPLS below (the library server; the bare omniORB baselines with two-way
+# and oneway callbacks; gRPC's callback API), server and client in separate
+# processes on 127.0.0.1, for steps {0, 10} x clients {1, 8, 32},
+# interleaved (each cell on every implementation in turn), S measured
 # seconds per cell (default 3), R rounds (default 1; medians are printed);
-# then a synchronous ping through the library's server interceptor against a
-# bare ping, the time a fresh library server takes until 8 clients each have
-# a first job finished, and the server memory kept per finished job (growth
-# of the server's resident set over many jobs on one object, divided by
-# their count). --smoke: one second per cell and a reduced matrix, for CI.
+# then a synchronous ping on the library (through its server interceptor),
+# bare omniORB and gRPC, the time a fresh library server takes until 8
+# clients each have a first job finished, and the server memory kept per
+# finished job (growth of the server's resident set over many jobs on one
+# object, divided by their count). --smoke: one second per cell, a reduced
+# matrix and no gRPC, for CI. --tsv FILE: also writes every measured cell of
+# every round to FILE, tab-separated, with the columns
+# impl steps clients run ops_per_s p50_us p99_us cpu_us_per_op.
 #
 # Prints one table. Ends non-zero when a cell failed or printed no sane
 # numbers (never because of speed).
@@ -25,13 +28,15 @@ BUILD_DIR=build
 SECONDS_PER_CELL=3
 ROUNDS=1
 SMOKE=false
+TSV=
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) BUILD_DIR=$2; shift 2 ;;
     --seconds) SECONDS_PER_CELL=$2; shift 2 ;;
     --runs) ROUNDS=$2; shift 2 ;;
     --smoke) SMOKE=true; shift ;;
-    *) echo "usage: $0 [--build-dir DIR] [--seconds S] [--runs R] [--smoke]" >&2; exit 2 ;;
+    --tsv) TSV=$2; shift 2 ;;
+    *) echo "usage: $0 [--build-dir DIR] [--seconds S] [--runs R] [--smoke] [--tsv FILE]" >&2; exit 2 ;;
   esac
 done
 
@@ -55,6 +60,23 @@ POOL_THREADS=5
 # KRO_BENCH_LIB_SETTINGS replaces this (empty: the pool's defaults).
 LIB_SETTINGS=${KRO_BENCH_LIB_SETTINGS-"--place-report-ms 10"}
 
+# The implementations, one a line, in the order each cell runs them: name,
+# server (lib: KroBenchLibServer, bare: KroBenchBareServer, grpc:
+# KroBenchGrpcServer), the client's target (KroBenchClient --target; grpc:
+# KroBenchGrpcClient), then the server's own options. Each has a server of
+# its own. A new mode of the library server is one more line here.
+IMPLS=(
+  "lib            lib   lib     $LIB_SETTINGS"
+  "bare-twoway    bare  twoway"
+  "bare-oneway    bare  oneway"
+  "grpc-callback  grpc  grpc"
+)
+# Those that also run the synchronous ping (oneway's would repeat two-way's).
+PING_IMPLS=(lib bare-twoway grpc-callback)
+# The printed ratios, "A/B": ops/s and CPU per operation of A against B,
+# shown when both ran.
+RATIOS=(lib/bare-twoway lib/bare-oneway lib/grpc-callback lib-pipelined/bare-oneway lib-pipelined/grpc-callback)
+
 WORK=$(mktemp -d)
 SERVER_PIDS=()
 cleanup() {
@@ -64,104 +86,116 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_server lib|libasync|bare NAME: starts a server, waits (at most 10 s) for its
-# IOR file, and sets SERVER_PID and SERVER_IOR.
+declare -A KIND TARGET PID ADDRESS  # per started server, by name
+
+# start_server NAME KIND TARGET [OPTIONS...]: starts a server, waits (at
+# most 10 s) for its IOR or address file, and records it under NAME.
 start_server() {
-  local kind=$1 name=$2
-  SERVER_IOR=$WORK/$name.ior
-  rm -f "$SERVER_IOR"
-  if [ "$kind" = lib ] || [ "$kind" = libasync ]; then
-    local mode=()
-    if [ "$kind" = libasync ]; then mode=(--non-waiting-relays); fi
-    # shellcheck disable=SC2206  # the library servers' settings, word-split on purpose
-    local settings=($LIB_SETTINGS)
-    "$BIN/KroBenchLibServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${mode[@]}" "${settings[@]}" "${ENDPOINT[@]}" \
-      >"$WORK/$name.out" 2>"$WORK/$name.err" &
-  else
-    "$BIN/KroBenchBareServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${ENDPOINT[@]}" \
-      >"$WORK/$name.out" 2>"$WORK/$name.err" &
-  fi
-  SERVER_PID=$!
-  SERVER_PIDS+=("$SERVER_PID")
+  local name=$1 kind=$2 target=$3; shift 3
+  local file=$WORK/$name.address
+  rm -f "$file"
+  case $kind in
+    lib) "$BIN/KroBenchLibServer" --ior-file "$file" --pool-threads $POOL_THREADS "$@" "${ENDPOINT[@]}" \
+           >"$WORK/$name.out" 2>"$WORK/$name.err" & ;;
+    bare) "$BIN/KroBenchBareServer" --ior-file "$file" --pool-threads $POOL_THREADS "$@" "${ENDPOINT[@]}" \
+            >"$WORK/$name.out" 2>"$WORK/$name.err" & ;;
+    grpc) "$BIN/grpc/KroBenchGrpcServer" --address-file "$file" --pool-threads $POOL_THREADS "$@" \
+            >"$WORK/$name.out" 2>"$WORK/$name.err" & ;;
+    *) echo "bench: $name: no server kind $kind" >&2; exit 2 ;;
+  esac
+  local pid=$!
+  SERVER_PIDS+=("$pid")
+  KIND[$name]=$kind TARGET[$name]=$target PID[$name]=$pid ADDRESS[$name]=$file
   local tries=0
-  # The IOR file is written atomically once the server is ready.
-  until [ -s "$SERVER_IOR" ]; do
+  # The file is written atomically once the server is ready.
+  until [ -s "$file" ]; do
     tries=$((tries + 1))
-    if [ $tries -gt 200 ] || ! kill -0 "$SERVER_PID" 2>/dev/null; then
+    if [ $tries -gt 200 ] || ! kill -0 "$pid" 2>/dev/null; then
       echo "bench: $name did not start" >&2; cat "$WORK/$name.err" >&2; exit 1
     fi
     sleep 0.05
   done
 }
 
-# stop_server PID: SIGTERM, then SIGKILL if it has not ended within 5 s.
+# stop_server NAME: SIGTERM, then SIGKILL if it has not ended within 5 s.
 stop_server() {
-  local pid=$1 tries=0
+  local pid=${PID[$1]} tries=0
   kill -TERM "$pid" 2>/dev/null || true
   while kill -0 "$pid" 2>/dev/null && [ $tries -lt 100 ]; do tries=$((tries + 1)); sleep 0.05; done
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
 
-# client IOR PID ARGS...: runs the client (bounded), appends its RESULT line
-# to the results file (with target=$LABEL instead of target=lib when LABEL is set).
+# client NAME ROUND ARGS...: runs the client of server NAME (bounded) and
+# appends its RESULT line, tagged impl=NAME run=ROUND, to the results file.
 client() {
-  local ior=$1 pid=$2; shift 2
-  local label=${LABEL:-lib}
-  local out
-  if ! out=$(timeout 300 "$BIN/KroBenchClient" --ior-file "$ior" --server-pid "$pid" "$@" "${ENDPOINT[@]}" 2>&1); then
-    echo "bench: client failed: $*" >&2; echo "$out" >&2
+  local name=$1 round=$2; shift 2
+  local command out
+  if [ "${KIND[$name]}" = grpc ]; then
+    command=("$BIN/grpc/KroBenchGrpcClient" --address-file "${ADDRESS[$name]}" --server-pid "${PID[$name]}" "$@")
+  else
+    command=("$BIN/KroBenchClient" --ior-file "${ADDRESS[$name]}" --server-pid "${PID[$name]}"
+             --target "${TARGET[$name]}" "$@" "${ENDPOINT[@]}")
+  fi
+  if ! out=$(timeout 300 "${command[@]}" 2>&1); then
+    echo "bench: $name client failed: $*" >&2; echo "$out" >&2
     FAILED=1
   fi
-  echo "$out" | grep '^RESULT' | sed "s/ target=lib / target=$label /" >>"$WORK/results" || true
+  echo "$out" | grep '^RESULT' | sed "s/\$/ impl=$name run=$round/" >>"$WORK/results" || true
 }
 
 FAILED=0
 : >"$WORK/results"
-start_server lib lib; LIB_PID=$SERVER_PID; LIB_IOR=$SERVER_IOR
-start_server libasync libasync; ASYNC_PID=$SERVER_PID; ASYNC_IOR=$SERVER_IOR
-start_server bare bare; BARE_PID=$SERVER_PID; BARE_IOR=$SERVER_IOR
-
-# The library's pool grows one thread at a time: load until it has all of them.
-for ior in "$LIB_IOR" "$ASYNC_IOR"; do
-  timeout 60 "$BIN/KroBenchClient" --ior-file "$ior" --target lib --clients 8 --steps 10 \
-    --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
+RUN_IMPLS=()
+for line in "${IMPLS[@]}"; do
+  read -r name kind target options <<<"$line"
+  if [ "$kind" = grpc ]; then
+    if $SMOKE; then continue; fi
+    if [ ! -x "$BIN/grpc/KroBenchGrpcServer" ]; then
+      echo "bench: $name left out: gRPC's baseline is not built (./run bench installs gRPC)" >&2; continue
+    fi
+  fi
+  # shellcheck disable=SC2086  # the server's options, word-split on purpose
+  start_server "$name" "$kind" "$target" $options
+  RUN_IMPLS+=("$name")
+  # The library's pool grows one thread at a time: load until it has all of them.
+  if [ "$kind" = lib ]; then
+    timeout 60 "$BIN/KroBenchClient" --ior-file "${ADDRESS[$name]}" --target lib --clients 8 --steps 10 \
+      --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
+  fi
 done
 
 for round in $(seq "$ROUNDS"); do
   for steps in "${STEPS[@]}"; do
     for clients in "${CLIENTS[@]}"; do
-      for target in lib libasync twoway oneway; do
-        case $target in
-          lib) ior=$LIB_IOR pid=$LIB_PID ;;
-          libasync) ior=$ASYNC_IOR pid=$ASYNC_PID ;;
-          *) ior=$BARE_IOR pid=$BARE_PID ;;
-        esac
-        LABEL=$target client "$ior" "$pid" --target "${target/libasync/lib}" --clients "$clients" \
-          --steps "$steps" --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
+      for name in "${RUN_IMPLS[@]}"; do
+        client "$name" "$round" --clients "$clients" --steps "$steps" --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
       done
     done
   done
-  client "$LIB_IOR" "$LIB_PID" --target lib --ping --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
-  client "$BARE_IOR" "$BARE_PID" --target twoway --ping --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
+  for name in "${PING_IMPLS[@]}"; do
+    if [ -n "${PID[$name]:-}" ]; then
+      client "$name" "$round" --ping --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
+    fi
+  done
 done
-stop_server "$LIB_PID"
-stop_server "$ASYNC_PID"
-stop_server "$BARE_PID"
+for name in "${RUN_IMPLS[@]}"; do stop_server "$name"; done
 
 # A fresh library server: 8 clients, each its first job.
-start_server lib fresh
-client "$SERVER_IOR" "$SERVER_PID" --target lib --clients 8 --steps 0 --first-ops
-stop_server "$SERVER_PID"
+# shellcheck disable=SC2086  # the library servers' settings, word-split on purpose
+start_server fresh lib lib $LIB_SETTINGS
+client fresh 1 --clients 8 --steps 0 --first-ops
+stop_server fresh
 
 # Memory kept per finished job, on a server of its own.
-start_server lib kept
-client "$SERVER_IOR" "$SERVER_PID" --target lib --steps 0 --kept-ops $KEPT_OPS
-stop_server "$SERVER_PID"
+# shellcheck disable=SC2086
+start_server kept lib lib $LIB_SETTINGS
+client kept 1 --steps 0 --kept-ops $KEPT_OPS
+stop_server kept
 
 echo "KroServer benchmark: $SECONDS_PER_CELL s per cell, $ROUNDS round(s) (medians), $(nproc) CPUs$($SMOKE && echo ', smoke')"
-echo "library servers: --pool-threads $POOL_THREADS $LIB_SETTINGS; bare servers: --pool-threads $POOL_THREADS"
-awk -v failed=$FAILED '
+echo "servers: --pool-threads $POOL_THREADS; library servers also: $LIB_SETTINGS"
+awk -v failed=$FAILED -v impls="${RUN_IMPLS[*]}" -v ratios="${RATIOS[*]}" -v tsv="$TSV" '
   function field(name,   i, kv) {
     for (i = 2; i <= NF; ++i) { split($i, kv, "="); if (kv[1] == name) return kv[2] }
     return ""
@@ -174,45 +208,58 @@ awk -v failed=$FAILED '
   }
   function add(key, value) { values[key, ++count[key]] = value }
   function ratio(a, b) { return (a > 0 && b > 0) ? sprintf("%.2f", a / b) : "-" }
-  function cell(row, target,   k) {
-    k = row SUBSEP target
-    if (count[k SUBSEP "ops"] == 0) return sprintf(" %8s %7s %7s %7s |", "-", "-", "-", "-")
-    return sprintf(" %8.0f %7.0f %7.0f %7.1f |", median(k SUBSEP "ops"), median(k SUBSEP "p50"),
+  function cell(row, impl, width,   k) {
+    k = row SUBSEP impl
+    if (count[k SUBSEP "ops"] == 0) return sprintf(" %" width "s %7s %7s %7s |", "-", "-", "-", "-")
+    return sprintf(" %" width ".0f %7.0f %7.0f %7.1f |", median(k SUBSEP "ops"), median(k SUBSEP "p50"),
                    median(k SUBSEP "p99"), median(k SUBSEP "cpu"))
+  }
+  BEGIN {
+    n = split(impls, impl, " ")
+    for (i = 1; i <= n; ++i) ran[impl[i]] = 1
+    split(ratios, all, " "); shown = 0
+    for (i = 1; i in all; ++i) { split(all[i], ab, "/"); if ((ab[1] in ran) && (ab[2] in ran)) pair[++shown] = all[i] }
+    if (tsv != "") print "impl\tsteps\tclients\trun\tops_per_s\tp50_us\tp99_us\tcpu_us_per_op" > tsv
   }
   $1 == "RESULT" && field("ops_per_s") != "" {
     row = field("ping") == 1 ? "ping" : field("steps") "," field("clients")
-    target = field("ping") == 1 && field("target") != "lib" ? "twoway" : field("target")
+    name = field("impl")
     if (!(row in seen)) { seen[row] = 1; order[++rows] = row }
-    k = row SUBSEP target
+    k = row SUBSEP name
     add(k SUBSEP "ops", field("ops_per_s")); add(k SUBSEP "p50", field("p50_us"))
     add(k SUBSEP "p99", field("p99_us")); add(k SUBSEP "cpu", field("cpu_us_per_op"))
     if (field("ops") + 0 <= 0 || field("errors") + 0 != 0 || field("p50_us") + 0 <= 0 || field("cpu_us_per_op") + 0 <= 0) {
-      insane = insane " " row "/" target
+      insane = insane " " row "/" name
+    }
+    if (tsv != "" && row != "ping") {
+      printf "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", name, field("steps"), field("clients"), field("run"),
+             field("ops_per_s"), field("p50_us"), field("p99_us"), field("cpu_us_per_op") > tsv
     }
   }
   $1 == "RESULT" && field("first_ops_ms") != "" { first = field("first_ops_ms") }
   $1 == "RESULT" && field("bytes_per_op") != "" { kept = field("bytes_per_op"); keptOps = field("kept_ops") }
   END {
-    printf "| %-8s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %-15s | %-15s | %-17s | %-9s |\n",
-           "steps,N", "lib op/s", "p50 us", "p99 us", "cpu us", "lib-async", "p50", "p99", "cpu",
-           "2way", "p50", "p99", "cpu", "1way", "p50", "p99", "cpu",
-           "lib/2way op,cpu", "lib/1way op,cpu", "async/1way op,cpu", "lib N/N8"
+    line = sprintf("| %-8s |", "steps,N")
+    for (i = 1; i <= n; ++i) line = line sprintf(" %s %7s %7s %7s |", impl[i] " op/s", "p50 us", "p99 us", "cpu us")
+    for (i = 1; i <= shown; ++i) line = line sprintf(" %-" (length(pair[i]) + 7) "s |", pair[i] " op,cpu")
+    print line sprintf(" %-9s |", "lib N/N8")
     for (r = 1; r <= rows; ++r) {
       row = order[r]
-      lib = row SUBSEP "lib"; async = row SUBSEP "libasync"; two = row SUBSEP "twoway"; one = row SUBSEP "oneway"
+      line = sprintf("| %-8s |", row)
+      for (i = 1; i <= n; ++i) line = line cell(row, impl[i], length(impl[i] " op/s"))
+      for (i = 1; i <= shown; ++i) {
+        split(pair[i], ab, "/")
+        a = row SUBSEP ab[1]; b = row SUBSEP ab[2]
+        line = line sprintf(" %-" (length(pair[i]) + 7) "s |",
+                            ratio(median(a SUBSEP "ops"), median(b SUBSEP "ops")) " " ratio(median(a SUBSEP "cpu"), median(b SUBSEP "cpu")))
+      }
       split(row, rc, ",")
-      n8 = rc[1] ",8" SUBSEP "lib"
-      printf "| %-8s |%s%s%s%s %-15s | %-15s | %-17s | %-9s |\n", row, cell(row, "lib"), cell(row, "libasync"),
-             cell(row, "twoway"), cell(row, "oneway"),
-             ratio(median(lib SUBSEP "ops"), median(two SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(two SUBSEP "cpu")),
-             ratio(median(lib SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(one SUBSEP "cpu")),
-             ratio(median(async SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(async SUBSEP "cpu"), median(one SUBSEP "cpu")),
-             row == "ping" ? "-" : ratio(median(lib SUBSEP "ops"), median(n8 SUBSEP "ops"))
+      print line sprintf(" %-9s |", row == "ping" ? "-" : ratio(median(row SUBSEP "lib" SUBSEP "ops"), median(rc[1] ",8" SUBSEP "lib" SUBSEP "ops")))
     }
-    print "ping: synchronous request on a server object (library, through its server interceptor) against bare omniORB (2way columns); 1 client"
+    print "ping: a synchronous request that does nothing (on the library through its server interceptor); 1 client"
     printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first
     printf "kept per finished job: %s bytes (server resident-set growth over %s jobs on one object / count)\n", kept == "" ? "-" : kept, keptOps
+    if (tsv != "") printf "TSV: %s\n", tsv
     if (insane != "") print "bench: cells without sane numbers:" insane > "/dev/stderr"
     if (rows == 0 || first + 0 <= 0 || kept == "") print "bench: a measurement is missing" > "/dev/stderr"
     exit (failed || insane != "" || rows == 0 || first + 0 <= 0 || kept == "") ? 1 : 0
