@@ -64,15 +64,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_server lib|libasync|bare NAME: starts a server, waits (at most 10 s) for its
+# start_server lib|libasync|libjournal|bare NAME: starts a server, waits (at most 10 s) for its
 # IOR file, and sets SERVER_PID and SERVER_IOR.
 start_server() {
   local kind=$1 name=$2
   SERVER_IOR=$WORK/$name.ior
   rm -f "$SERVER_IOR"
-  if [ "$kind" = lib ] || [ "$kind" = libasync ]; then
+  if [ "$kind" = lib ] || [ "$kind" = libasync ] || [ "$kind" = libjournal ]; then
     local mode=()
     if [ "$kind" = libasync ]; then mode=(--non-waiting-relays); fi
+    if [ "$kind" = libjournal ]; then mode=(--journal-dir "$WORK"); fi
     # shellcheck disable=SC2206  # the library servers' settings, word-split on purpose
     local settings=($LIB_SETTINGS)
     "$BIN/KroBenchLibServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${mode[@]}" "${settings[@]}" "${ENDPOINT[@]}" \
@@ -121,9 +122,10 @@ FAILED=0
 start_server lib lib; LIB_PID=$SERVER_PID; LIB_IOR=$SERVER_IOR
 start_server libasync libasync; ASYNC_PID=$SERVER_PID; ASYNC_IOR=$SERVER_IOR
 start_server bare bare; BARE_PID=$SERVER_PID; BARE_IOR=$SERVER_IOR
+start_server libjournal libjournal; JOURNAL_PID=$SERVER_PID; JOURNAL_IOR=$SERVER_IOR
 
 # The library's pool grows one thread at a time: load until it has all of them.
-for ior in "$LIB_IOR" "$ASYNC_IOR"; do
+for ior in "$LIB_IOR" "$ASYNC_IOR" "$JOURNAL_IOR"; do
   timeout 60 "$BIN/KroBenchClient" --ior-file "$ior" --target lib --clients 8 --steps 10 \
     --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
 done
@@ -131,13 +133,15 @@ done
 for round in $(seq "$ROUNDS"); do
   for steps in "${STEPS[@]}"; do
     for clients in "${CLIENTS[@]}"; do
-      for target in lib libasync twoway oneway; do
+      for target in lib libasync libjournal twoway oneway; do
+        kind=lib
         case $target in
           lib) ior=$LIB_IOR pid=$LIB_PID ;;
           libasync) ior=$ASYNC_IOR pid=$ASYNC_PID ;;
-          *) ior=$BARE_IOR pid=$BARE_PID ;;
+          libjournal) ior=$JOURNAL_IOR pid=$JOURNAL_PID ;;
+          *) ior=$BARE_IOR pid=$BARE_PID kind=$target ;;
         esac
-        LABEL=$target client "$ior" "$pid" --target "${target/libasync/lib}" --clients "$clients" \
+        LABEL=$target client "$ior" "$pid" --target "$kind" --clients "$clients" \
           --steps "$steps" --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
       done
     done
@@ -148,6 +152,7 @@ done
 stop_server "$LIB_PID"
 stop_server "$ASYNC_PID"
 stop_server "$BARE_PID"
+stop_server "$JOURNAL_PID"
 
 # A fresh library server: 8 clients, each its first job.
 start_server lib fresh
@@ -210,6 +215,15 @@ awk -v failed=$FAILED '
              ratio(median(async SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(async SUBSEP "cpu"), median(one SUBSEP "cpu")),
              row == "ping" ? "-" : ratio(median(lib SUBSEP "ops"), median(n8 SUBSEP "ops"))
     }
+    # The cost of the journal: the library server recording every job, against the same rows without it.
+    printf "| %-8s | %8s %7s %7s %7s | %-14s |\n", "steps,N", "journal", "p50", "p99", "cpu", "journal/lib op"
+    for (r = 1; r <= rows; ++r) {
+      row = order[r]
+      if (row == "ping") continue
+      printf "| %-8s |%s %-14s |\n", row, cell(row, "libjournal"),
+             ratio(median(row SUBSEP "libjournal" SUBSEP "ops"), median(row SUBSEP "lib" SUBSEP "ops"))
+    }
+    print "journal: the library server with every job recorded (--journal-dir), each submission and end committed before it is answered"
     print "ping: synchronous request on a server object (library, through its server interceptor) against bare omniORB (2way columns); 1 client"
     printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first
     printf "kept per finished job: %s bytes (server resident-set growth over %s jobs on one object / count)\n", kept == "" ? "-" : kept, keptOps
