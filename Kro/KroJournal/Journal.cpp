@@ -30,7 +30,7 @@ namespace KroJournal
     // index: a submission writes one page, not three); seq, the order of
     // submission, comes from the journal's own counter. A format 1 journal
     // (seq its rowid, under AUTOINCREMENT, and an index on object and id)
-    // takes the same statements and keeps its format.
+    // takes the same statements and keeps its format (its place column added).
     const char* const kSchema =
       "CREATE TABLE IF NOT EXISTS objects("
       "  key TEXT PRIMARY KEY,"
@@ -46,6 +46,7 @@ namespace KroJournal
       "  restartable INTEGER NOT NULL,"
       "  state INTEGER NOT NULL,"
       "  ended INTEGER NOT NULL DEFAULT 0,"
+      "  place INTEGER,"
       "  progress REAL,"
       "  status TEXT,"
       "  results BLOB,"
@@ -140,6 +141,12 @@ namespace KroJournal
     if (format == 0)
       Execute("PRAGMA user_version=2");
     {
+      Statement place(m_db, "SELECT count(*) FROM pragma_table_info('operations') WHERE name='place'",
+                      "looking for the place column");
+      if (place.Step() && place.Integer(0) == 0)
+        Execute("ALTER TABLE operations ADD COLUMN place INTEGER");
+    }
+    {
       Statement last(m_db, "SELECT coalesce(max(seq), 0) FROM operations", "reading the order");
       if (last.Step())
         m_lastSeq = last.Integer(0);
@@ -193,6 +200,8 @@ namespace KroJournal
         PendingReport& now = m_pending[entry.first];
         PendingReport& old = entry.second;
         now.started = now.started || old.started;
+        if (!now.place && !now.started)
+          now.place = old.place;
         if (!now.progress)
           now.progress = old.progress;
         if (!now.status)
@@ -274,6 +283,7 @@ namespace KroJournal
                      "UPDATE operations SET "
                      "  state=CASE WHEN ?1 THEN 1 ELSE state END,"
                      "  started_at=CASE WHEN ?1 THEN ?2 ELSE started_at END,"
+                     "  place=CASE WHEN ?1 THEN NULL ELSE coalesce(?9, place) END,"
                      "  progress=coalesce(?3, progress), status=coalesce(?4, status),"
                      "  results=coalesce(?5, results), failure=coalesce(?6, failure) "
                      "WHERE object=?7 AND id=?8 AND ended=0",
@@ -287,6 +297,7 @@ namespace KroJournal
       report.results ? update.BindBlob(5, *report.results) : update.BindNull(5);
       report.failure ? update.Bind(6, *report.failure) : update.BindNull(6);
       update.Bind(7, key.first).Bind(8, static_cast<long long>(key.second));
+      report.place ? update.Bind(9, static_cast<long long>(*report.place)) : update.BindNull(9);
       update.Run();
       update.Reset();
     }
@@ -346,7 +357,7 @@ namespace KroJournal
   {
     std::lock_guard<std::mutex> guard(m_lock);
     Statement list(m_db,
-                   "SELECT id, name, parameters, restartable, state, ended FROM operations "
+                   "SELECT id, name, parameters, restartable, state, ended, coalesce(place, 0) FROM operations "
                    "WHERE object=?1 ORDER BY seq",
                    "reading operations");
     list.Bind(1, key);
@@ -362,6 +373,7 @@ namespace KroJournal
         throw JournalError("operation " + std::to_string(record.id) + " has no state in the journal " + m_path);
       record.state = static_cast<Krovane::OperationState>(state);
       record.ended = list.Integer(5) != 0;
+      record.place = static_cast<int>(list.Integer(6));
       if (!record.ended)
         record.parameters = ParameterBlob::Decode(list.Text(2));
       operations.push_back(std::move(record));
@@ -402,6 +414,11 @@ namespace KroJournal
                  m_path.c_str(), name.c_str(), ex.what()));
       throw Krovane::Unavailable((std::string("the journal cannot record the operation: ") + ex.what()).c_str());
     }
+  }
+
+  void Journal::Place(const std::string& object, int id, int place)
+  {
+    Report(object, id, [place](Pending& report) { report.place = place; });
   }
 
   void Journal::Started(const std::string& object, int id)

@@ -49,6 +49,7 @@ namespace KroJournal
   struct PendingReport
   {
     bool started = false;
+    std::optional<int> place;
     std::optional<double> progress;
     std::optional<std::string> status;
     std::optional<std::string> results;  // marshalled
@@ -75,6 +76,7 @@ namespace KroJournal
       bool restartable = false;
       Krovane::OperationState state = Krovane::Queued;
       bool ended = false;
+      int place = 0;  // the latest place in line it was told (1 = next); 0: none, or it started
     };
 
     // Opens path, creating it when missing. JournalError, one line naming
@@ -100,6 +102,7 @@ namespace KroJournal
     // Krovane::OperationJournal
     void Submitted(const std::string& object, int id, const std::string& name,
                    const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable) override;
+    void Place(const std::string& object, int id, int place) override;
     void Started(const std::string& object, int id) override;
     void Progress(const std::string& object, int id, double fraction) override;
     void Status(const std::string& object, int id, const std::string& text) override;

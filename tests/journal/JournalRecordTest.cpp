@@ -43,7 +43,10 @@ TEST(JournalRecord, ReopenedItGivesBackWhatWasKeptAndEndsWorkThatMayNotRunAgain)
     journal.Submitted("a1", 2, "Once", {Variant(5)}, false);
     journal.Submitted("a1", 3, "Count", {Variant(1)}, true);
     journal.Submitted("a1", 4, "Count", {Variant(1)}, false);
-    journal.Started("a1", 2);
+    journal.Place("a1", 1, 3);
+    journal.Place("a1", 2, 1);
+    journal.Place("a1", 1, 2);  // the latest place is kept
+    journal.Started("a1", 2);   // in line no more
     journal.Progress("a1", 2, 0.5);
     CORBA::Any data;
     data <<= static_cast<CORBA::Long>(42);
@@ -63,6 +66,8 @@ TEST(JournalRecord, ReopenedItGivesBackWhatWasKeptAndEndsWorkThatMayNotRunAgain)
     EXPECT_EQ(1, records[0].id);  // in the order of submission
     EXPECT_EQ(parameters, Find(records, 1)->parameters);
     EXPECT_FALSE(Find(records, 1)->ended);  // restartable: runs again
+    EXPECT_EQ(2, Find(records, 1)->place);
+    EXPECT_EQ(0, Find(records, 2)->place);
 
     SCOPED_TRACE("operation 2: not restartable, running at the crash");
     ASSERT_TRUE(Find(records, 2)->ended);
@@ -200,7 +205,9 @@ TEST(JournalRecord, ConcurrentSubmissionsAndEndsAreEachCommittedBeforeTheyReturn
       const Journal::OperationRecord& record = records[id - 1];
       ASSERT_EQ(id, record.id);  // in the order of submission
       if (!record.ended)
+      {
         EXPECT_EQ(std::vector<Variant>{Variant(id)}, record.parameters);  // kept to run again
+      }
       EXPECT_EQ(id % 3 != 0, record.ended) << id;
       if (!record.ended)
         continue;
@@ -239,6 +246,7 @@ TEST(JournalRecord, AJournalOfTheFormerFormatKeepsItsOperationsAndTakesNewOnes)
   {
     Journal journal(path, 24);
     journal.Submitted("a1", 4, "Count", {}, true);
+    journal.Place("a1", 4, 1);
     journal.Submitted("b1", 8, "Count", {}, true);
     journal.Ended("a1", 3, Krovane::Finished);
   }
@@ -248,6 +256,7 @@ TEST(JournalRecord, AJournalOfTheFormerFormatKeepsItsOperationsAndTakesNewOnes)
   EXPECT_EQ(3, a[0].id);
   EXPECT_TRUE(a[0].ended);
   EXPECT_EQ(4, a[1].id);
+  EXPECT_EQ(1, a[1].place);  // a column the former format gained
   const std::vector<Journal::OperationRecord> b = journal.OperationsOf("b1");
   ASSERT_EQ(2u, b.size());
   EXPECT_EQ(8, b[1].id);
