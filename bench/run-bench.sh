@@ -60,6 +60,8 @@ POOL_THREADS=5
 # KRO_BENCH_LIB_SETTINGS replaces this (empty: the pool's defaults).
 LIB_SETTINGS=${KRO_BENCH_LIB_SETTINGS-"--place-report-ms 10"}
 
+WORK=$(mktemp -d)
+
 # The implementations, one a line, in the order each cell runs them: name,
 # server (lib: KroBenchLibServer, bare: KroBenchBareServer, grpc:
 # KroBenchGrpcServer), the client's target (KroBenchClient --target; grpc:
@@ -67,6 +69,7 @@ LIB_SETTINGS=${KRO_BENCH_LIB_SETTINGS-"--place-report-ms 10"}
 # its own. A new mode of the library server is one more line here.
 IMPLS=(
   "lib            lib   lib     $LIB_SETTINGS"
+  "lib-journal    lib   lib     $LIB_SETTINGS --journal-dir $WORK"
   "bare-twoway    bare  twoway"
   "bare-oneway    bare  oneway"
   "grpc-callback  grpc  grpc"
@@ -75,9 +78,8 @@ IMPLS=(
 PING_IMPLS=(lib bare-twoway grpc-callback)
 # The printed ratios, "A/B": ops/s and CPU per operation of A against B,
 # shown when both ran.
-RATIOS=(lib/bare-twoway lib/bare-oneway lib/grpc-callback lib-pipelined/bare-oneway lib-pipelined/grpc-callback)
+RATIOS=(lib/bare-twoway lib-journal/lib lib/bare-oneway lib/grpc-callback lib-pipelined/bare-oneway lib-pipelined/grpc-callback)
 
-WORK=$(mktemp -d)
 SERVER_PIDS=()
 cleanup() {
   local pid

@@ -37,7 +37,11 @@ namespace KroClient
     // is all there is. One that ends from now on reports to the new handler.
     const Krovane::OperationState state = server->GetOperationState(id);
     if (state == Krovane::Finished || state == Krovane::Cancelled)
+    {
+      // Ended as the handler was attached, maybe: see OperationCore::AttachAgain.
+      server->RegisterNewHandler(id, core->Handler());
       core->EndAsServerSays(OperationRecord::Check::Finish);
+    }
     return operation;
   }
 }

@@ -133,13 +133,21 @@ namespace KroClient
     m_sequencer.Post(EndedEvent(Outcome::Failed));
   }
 
-  void OperationCore::AttachAgain(Krovane::IAsyncServer_ptr server)
+  int OperationCore::AttachAgain(Krovane::IAsyncServer_ptr server)
   {
     server->RegisterNewHandler(Id(), m_handlerReference.in());
     // As Reattach: an operation that ended meanwhile has nothing more to send.
     const Krovane::OperationState state = server->GetOperationState(Id());
     if (state == Krovane::Finished || state == Krovane::Cancelled)
+    {
+      // It may have ended as the handler was attached, its results passing
+      // it by: a server that keeps ends sends the whole end again before it
+      // answers (callbacks after the end are ignored here).
+      server->RegisterNewHandler(Id(), m_handlerReference.in());
       m_sequencer.Post(EndedEvent(state == Krovane::Cancelled ? Outcome::Cancelled : Outcome::Finished));
+      return 3;
+    }
+    return 2;
   }
 
   void OperationCore::Deliver(const CallbackEvent& event)

@@ -75,8 +75,9 @@ namespace KroClient
     // Hands the server this handler again (RegisterNewHandler) through
     // server (a reference to its server) and ends the operation if the
     // server says it has ended. Throws what the calls throw. The calling
-    // thread makes the calls.
-    void AttachAgain(Krovane::IAsyncServer_ptr server);
+    // thread makes the calls. The requests it made (2, or 3 when it had
+    // ended: its end is asked for once more).
+    int AttachAgain(Krovane::IAsyncServer_ptr server);
 
   private:
     // Queues EndAsServerSays on the background thread (from a delivery).

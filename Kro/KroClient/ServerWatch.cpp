@@ -237,10 +237,10 @@ namespace KroClient
     {
       if (!operation->Pending())
         continue;
-      m_requests.fetch_add(2);
+      m_requests.fetch_add(2);  // at least; a failure may come from either
       try
       {
-        operation->AttachAgain(watched.asking.in());
+        m_requests.fetch_add(operation->AttachAgain(watched.asking.in()) - 2);
       }
       catch (const Krovane::InvalidOperationId& answer)
       {

@@ -7,6 +7,8 @@
 
 #include <ace/Log_Msg.h>
 
+#include <algorithm>
+
 namespace KroJournal
 {
   namespace
@@ -14,6 +16,9 @@ namespace KroJournal
     const char* const kInterrupted = "interrupted by a server restart";
     const auto kCommitPace = std::chrono::seconds(1);
     const auto kPrunePace = std::chrono::minutes(1);
+    // How long a submission or an end waits for its commit before it counts
+    // as failed (a disk that hangs).
+    const auto kCommitWait = std::chrono::seconds(30);
 
     // Seconds since the epoch: times in the journal outlive the process.
     double Now()
@@ -21,21 +26,27 @@ namespace KroJournal
       return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     }
 
+    // Format 2: operations kept under their key alone (no rowid, no second
+    // index: a submission writes one page, not three); seq, the order of
+    // submission, comes from the journal's own counter. A format 1 journal
+    // (seq its rowid, under AUTOINCREMENT, and an index on object and id)
+    // takes the same statements and keeps its format (its place column added).
     const char* const kSchema =
       "CREATE TABLE IF NOT EXISTS objects("
       "  key TEXT PRIMARY KEY,"
       "  user BLOB NOT NULL,"
       "  highest INTEGER NOT NULL DEFAULT 0);"
       "CREATE TABLE IF NOT EXISTS operations("
-      "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
       "  object TEXT NOT NULL,"
       "  id INTEGER NOT NULL,"
+      "  seq INTEGER NOT NULL,"
       "  name TEXT NOT NULL,"
       "  parameters BLOB NOT NULL,"
       "  user BLOB,"
       "  restartable INTEGER NOT NULL,"
       "  state INTEGER NOT NULL,"
       "  ended INTEGER NOT NULL DEFAULT 0,"
+      "  place INTEGER,"
       "  progress REAL,"
       "  status TEXT,"
       "  results BLOB,"
@@ -43,7 +54,7 @@ namespace KroJournal
       "  submitted_at REAL NOT NULL,"
       "  started_at REAL,"
       "  ended_at REAL,"
-      "  UNIQUE(object, id));";
+      "  PRIMARY KEY(object, id)) WITHOUT ROWID;";
   }
 
   Journal::Journal(const std::string& path, int keepHours) : m_path(path), m_keepHours(keepHours)
@@ -128,7 +139,18 @@ namespace KroJournal
     }
     Execute(kSchema);
     if (format == 0)
-      Execute("PRAGMA user_version=1");
+      Execute("PRAGMA user_version=2");
+    {
+      Statement place(m_db, "SELECT count(*) FROM pragma_table_info('operations') WHERE name='place'",
+                      "looking for the place column");
+      if (place.Step() && place.Integer(0) == 0)
+        Execute("ALTER TABLE operations ADD COLUMN place INTEGER");
+    }
+    {
+      Statement last(m_db, "SELECT coalesce(max(seq), 0) FROM operations", "reading the order");
+      if (last.Step())
+        m_lastSeq = last.Integer(0);
+    }
     const double now = Now();
     Commit([&] {
       Prune();
@@ -178,6 +200,8 @@ namespace KroJournal
         PendingReport& now = m_pending[entry.first];
         PendingReport& old = entry.second;
         now.started = now.started || old.started;
+        if (!now.place && !now.started)
+          now.place = old.place;
         if (!now.progress)
           now.progress = old.progress;
         if (!now.status)
@@ -191,44 +215,64 @@ namespace KroJournal
     }
   }
 
-  void Journal::CommitDurably(const std::function<void()>& write)
+  void Journal::CommitDurably(std::function<void()> write)
   {
     auto item = std::make_shared<Durable>();
-    item->write = &write;
+    item->write = std::move(write);
+    const auto deadline = std::chrono::steady_clock::now() + kCommitWait;
+    std::unique_lock<std::mutex> lock(m_pendingLock);
+    m_durable.push_back(item);
+    while (!item->done)
     {
-      std::lock_guard<std::mutex> guard(m_pendingLock);
-      m_durable.push_back(item);
-    }
-    // Whoever takes the lock first commits everything waiting by then, in
-    // one transaction: threads that wait meanwhile find theirs done.
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (!item->done)
-    {
-      std::vector<std::shared_ptr<Durable>> batch;
+      if (!m_committing)
+        CommitWaiting(lock);  // this thread commits, its own write among the others
+      else if (m_committed.wait_until(lock, deadline) == std::cv_status::timeout && !item->done)
       {
-        std::lock_guard<std::mutex> pendingGuard(m_pendingLock);
-        batch.swap(m_durable);
+        const auto queued = std::find(m_durable.begin(), m_durable.end(), item);
+        if (queued == m_durable.end())
+          continue;  // in the transaction under way: its end is near
+        m_durable.erase(queued);
+        throw JournalError("no commit within " + std::to_string(kCommitWait.count()) + " s");
       }
-      std::string error;
+    }
+    if (!item->error.empty())
+      throw JournalError(item->error);
+  }
+
+  void Journal::CommitWaiting(std::unique_lock<std::mutex>& lock)
+  {
+    // Everything that waits by now goes in one transaction; what arrives
+    // meanwhile waits for the next, committed by one of its own threads.
+    m_committing = true;
+    std::vector<std::shared_ptr<Durable>> batch;
+    batch.swap(m_durable);
+    lock.unlock();
+    std::string error;
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
       try
       {
         Commit([&batch] {
           for (const std::shared_ptr<Durable>& waiting : batch)
-            (*waiting->write)();
+            waiting->write();
         });
       }
       catch (const JournalError& ex)
       {
         error = ex.what();
-      }
-      for (const std::shared_ptr<Durable>& waiting : batch)
-      {
-        waiting->done = true;
-        waiting->error = error;
+        if (batch.empty())
+          ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept yet: %C\n"), m_path.c_str(),
+                     ex.what()));
       }
     }
-    if (!item->error.empty())
-      throw JournalError(item->error);
+    lock.lock();
+    for (const std::shared_ptr<Durable>& waiting : batch)
+    {
+      waiting->done = true;
+      waiting->error = error;
+    }
+    m_committing = false;
+    m_committed.notify_all();
   }
 
   void Journal::WritePending(const std::map<Key, Pending>& pending)
@@ -239,6 +283,7 @@ namespace KroJournal
                      "UPDATE operations SET "
                      "  state=CASE WHEN ?1 THEN 1 ELSE state END,"
                      "  started_at=CASE WHEN ?1 THEN ?2 ELSE started_at END,"
+                     "  place=CASE WHEN ?1 THEN NULL ELSE coalesce(?9, place) END,"
                      "  progress=coalesce(?3, progress), status=coalesce(?4, status),"
                      "  results=coalesce(?5, results), failure=coalesce(?6, failure) "
                      "WHERE object=?7 AND id=?8 AND ended=0",
@@ -252,6 +297,7 @@ namespace KroJournal
       report.results ? update.BindBlob(5, *report.results) : update.BindNull(5);
       report.failure ? update.Bind(6, *report.failure) : update.BindNull(6);
       update.Bind(7, key.first).Bind(8, static_cast<long long>(key.second));
+      report.place ? update.Bind(9, static_cast<long long>(*report.place)) : update.BindNull(9);
       update.Run();
       update.Reset();
     }
@@ -260,24 +306,11 @@ namespace KroJournal
   template <typename Update>
   void Journal::Report(const std::string& object, int id, Update update)
   {
-    {
-      std::lock_guard<std::mutex> guard(m_pendingLock);
-      update(m_pending[Key(object, id)]);
-      const auto now = std::chrono::steady_clock::now();
-      if (now - m_lastCommit < kCommitPace)
-        return;
-      m_lastCommit = now;  // this thread commits; the others go on
-    }
-    std::lock_guard<std::mutex> guard(m_lock);
-    try
-    {
-      Commit([] {});
-    }
-    catch (const JournalError& ex)
-    {
-      // Kept in memory for the next commit; the end will say whether it failed.
-      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept yet: %C\n"), m_path.c_str(), ex.what()));
-    }
+    std::unique_lock<std::mutex> lock(m_pendingLock);
+    update(m_pending[Key(object, id)]);
+    // A second after the last commit, this thread commits, unless one is under way.
+    if (!m_committing && std::chrono::steady_clock::now() - m_lastCommit >= kCommitPace)
+      CommitWaiting(lock);
   }
 
   void Journal::Prune()
@@ -324,7 +357,7 @@ namespace KroJournal
   {
     std::lock_guard<std::mutex> guard(m_lock);
     Statement list(m_db,
-                   "SELECT id, name, parameters, restartable, state, ended FROM operations "
+                   "SELECT id, name, parameters, restartable, state, ended, coalesce(place, 0) FROM operations "
                    "WHERE object=?1 ORDER BY seq",
                    "reading operations");
     list.Bind(1, key);
@@ -340,6 +373,7 @@ namespace KroJournal
         throw JournalError("operation " + std::to_string(record.id) + " has no state in the journal " + m_path);
       record.state = static_cast<Krovane::OperationState>(state);
       record.ended = list.Integer(5) != 0;
+      record.place = static_cast<int>(list.Integer(6));
       if (!record.ended)
         record.parameters = ParameterBlob::Decode(list.Text(2));
       operations.push_back(std::move(record));
@@ -365,13 +399,13 @@ namespace KroJournal
     const std::string blob = ParameterBlob::Encode(parameters);
     try
     {
-      CommitDurably([&] {
+      CommitDurably([this, object, id, name, blob, restartable] {
         Statement& insert = Prepared(
                          "INSERT INTO operations(object, id, name, parameters, user, restartable, state, "
-                         "submitted_at) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6)",
+                         "submitted_at, seq) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6, ?7)",
                          "recording a submission");
         insert.Bind(1, object).Bind(2, static_cast<long long>(id)).Bind(3, name).BindBlob(4, blob);
-        insert.Bind(5, static_cast<long long>(restartable)).Bind(6, Now()).Run();
+        insert.Bind(5, static_cast<long long>(restartable)).Bind(6, Now()).Bind(7, ++m_lastSeq).Run();
       });
     }
     catch (const JournalError& ex)
@@ -380,6 +414,11 @@ namespace KroJournal
                  m_path.c_str(), name.c_str(), ex.what()));
       throw Krovane::Unavailable((std::string("the journal cannot record the operation: ") + ex.what()).c_str());
     }
+  }
+
+  void Journal::Place(const std::string& object, int id, int place)
+  {
+    Report(object, id, [place](Pending& report) { report.place = place; });
   }
 
   void Journal::Started(const std::string& object, int id)
@@ -412,7 +451,7 @@ namespace KroJournal
   {
     try
     {
-      CommitDurably([&] {
+      CommitDurably([this, object, id, state] {
         Statement& end = Prepared("UPDATE operations SET ended=1, state=?1, ended_at=?2 WHERE object=?3 AND id=?4",
                                   "recording an end");
         end.Bind(1, static_cast<long long>(state)).Bind(2, Now()).Bind(3, object).Bind(4, static_cast<long long>(id));

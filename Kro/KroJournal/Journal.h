@@ -8,7 +8,10 @@
 // What a crash can lose: Submitted and Ended are committed before they
 // return; progress, status, the start and the work's results wait in
 // memory for the next commit (another submission or end, or a second after
-// the last commit), and go with the end at the latest. Commits are not
+// the last commit), and go with the end at the latest. Group commit: the
+// submissions and ends that arrive while a transaction is under way wait
+// for it and then go together in the next one, which one of their threads
+// commits (a commit costs far more than a row). Commits are not
 // flushed to the disk one by one (synchronous=NORMAL): a killed process
 // loses nothing committed; a machine that loses power may lose the last
 // commits.
@@ -28,6 +31,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -45,6 +49,7 @@ namespace KroJournal
   struct PendingReport
   {
     bool started = false;
+    std::optional<int> place;
     std::optional<double> progress;
     std::optional<std::string> status;
     std::optional<std::string> results;  // marshalled
@@ -55,7 +60,7 @@ namespace KroJournal
   {
   public:
     // The format this build writes; a journal of a higher one is refused.
-    static constexpr int kFormat = 1;
+    static constexpr int kFormat = 2;
 
     struct ObjectRecord
     {
@@ -71,12 +76,13 @@ namespace KroJournal
       bool restartable = false;
       Krovane::OperationState state = Krovane::Queued;
       bool ended = false;
+      int place = 0;  // the latest place in line it was told (1 = next); 0: none, or it started
     };
 
     // Opens path, creating it when missing. JournalError, one line naming
     // the file and what is wrong, when it cannot be used.
     Journal(const std::string& path, int keepHours);
-    // Commits what waits in memory.
+    // Stops the writer; commits what waits in memory.
     ~Journal() override;
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
@@ -96,6 +102,7 @@ namespace KroJournal
     // Krovane::OperationJournal
     void Submitted(const std::string& object, int id, const std::string& name,
                    const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable) override;
+    void Place(const std::string& object, int id, int place) override;
     void Started(const std::string& object, int id) override;
     void Progress(const std::string& object, int id, double fraction) override;
     void Status(const std::string& object, int id, const std::string& text) override;
@@ -110,12 +117,12 @@ namespace KroJournal
     // What waits for the next commit, per operation.
     using Pending = PendingReport;
     using Key = std::pair<std::string, int>;  // object, operation id
-    // A write waiting for CommitDurably's next commit.
+    // A submission or an end waiting for the next commit.
     struct Durable
     {
-      const std::function<void()>* write = nullptr;  // the waiting thread's; valid until done
-      bool done = false;   // guarded by m_lock; committed, or failed with error
-      std::string error;   // guarded by m_lock; why the commit failed; empty: it did not
+      std::function<void()> write;  // run inside the transaction that commits it; owns what it writes
+      bool done = false;   // guarded by m_pendingLock; committed, or failed with error
+      std::string error;   // guarded by m_pendingLock; why the commit failed; empty: it did not
     };
 
     // Runs sql (no rows) with m_lock held; JournalError on failure.
@@ -127,11 +134,14 @@ namespace KroJournal
     // (JournalError). m_lock held.
     template <typename Work>
     void Commit(Work work);
-    // Runs write in a transaction committed before it returns, together with
-    // the writes of other threads waiting at the same time (each is called
-    // on the committing thread while its own thread waits). JournalError
-    // when that transaction failed. m_lock not held.
-    void CommitDurably(const std::function<void()>& write);
+    // Returns once write is committed (in a transaction with the writes
+    // that wait with it, on this thread or another); JournalError when that
+    // failed, or when no transaction took it in time (it is then never
+    // written). m_lock not held.
+    void CommitDurably(std::function<void()> write);
+    // Commits what waits, as the one thread committing (m_committing);
+    // lock holds m_pendingLock, released meanwhile.
+    void CommitWaiting(std::unique_lock<std::mutex>& lock);
     // Writes pending (inside a transaction); m_lock held.
     void WritePending(const std::map<std::pair<std::string, int>, struct PendingReport>& pending);
     // Updates what waits for operation id of object, then commits it when
@@ -152,10 +162,13 @@ namespace KroJournal
     sqlite3* m_db = nullptr;   // guarded by m_lock; the connection
     std::map<const char*, std::unique_ptr<Statement>> m_prepared;  // guarded by m_lock; see Prepared
     std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock
+    long long m_lastSeq = 0;   // guarded by m_lock; the latest submission's place in the order
     std::mutex m_pendingLock;  // a leaf
     std::map<Key, Pending> m_pending;  // guarded by m_pendingLock; waits for the next commit
-    std::vector<std::shared_ptr<Durable>> m_durable;  // guarded by m_pendingLock; waits for CommitDurably
+    std::vector<std::shared_ptr<Durable>> m_durable;  // guarded by m_pendingLock; waits for a transaction
     std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_pendingLock
+    bool m_committing = false;  // guarded by m_pendingLock; a thread is in CommitWaiting
+    std::condition_variable m_committed;  // with m_pendingLock: a CommitWaiting ended
   };
 }
 

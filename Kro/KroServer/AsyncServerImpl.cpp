@@ -155,9 +155,12 @@ namespace Krovane
     if (CORBA::is_nil(handler))
       return true;
     // Through a relay of its own: each callback bounded, a client that has
-    // gone does not hold this request.
+    // gone does not hold this request. Delivered before this request
+    // returns, whatever the relays' default: a client that asks the state
+    // next and finds the end must already have the results.
     AsynchronousHandler* to = new AsynchronousHandler(handler);
     const PortableServer::ServantBase_var ownership = to;
+    to->setDelivery(AsynchronousHandler::Delivery::kWaiting);
     to->setTimeout(kKeptEndSeconds);
     try
     {

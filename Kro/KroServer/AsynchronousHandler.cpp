@@ -26,6 +26,7 @@ namespace Krovane
     const char* escaped;        // printed with a system exception that escapes the handling; null: silent
     bool swallowOther;          // a non-CORBA exception is logged and ends there, instead of propagating
     bool superseded;            // a later callback of the operation tells the client more (a place, progress, status)
+    bool outcome;               // found no handler: kept for the next one attached (Results, Error)
   };
 
   namespace
@@ -180,6 +181,21 @@ namespace Krovane
       m_proxy = BoundedProxy(handler);
     else
       m_proxy = Krovane::IAsyncHandler::_duplicate(handler);
+    if (CORBA::is_nil(handler) || !m_unsent.call)
+      return;
+    // An outcome that found no handler (one attached between the work's
+    // Results and its end would otherwise hear Finished alone). Before any
+    // later callback: the lock is held.
+    QueuedCallback unsent = std::move(m_unsent);
+    m_unsent = QueuedCallback{};
+    try
+    {
+      Deliver(*unsent.texts, unsent.call);  // a refusal has no caller to go back to
+    }
+    catch (...)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) AsynchronousHandler: an outcome kept for a new handler failed\n")));
+    }
   }
 
   Krovane::IAsyncHandler_ptr AsynchronousHandler::getProxyHandler()
@@ -306,11 +322,14 @@ namespace Krovane
   template <typename Operation, typename Argument>
   void AsynchronousHandler::Forward(const CallTexts& texts, Operation operation, const Argument& argument)
   {
+    auto owning = [&texts, operation, &argument] {
+      return QueuedCallback{&texts, [operation, kept = Kept(argument)](Krovane::IAsyncHandler_ptr proxy) {
+                              (proxy->*operation)(Used(kept));
+                            }};
+    };
     if (m_delivery.load(std::memory_order_relaxed) == Delivery::kNonWaiting)
     {
-      Post(QueuedCallback{&texts, [operation, kept = Kept(argument)](Krovane::IAsyncHandler_ptr proxy) {
-                            (proxy->*operation)(Used(kept));
-                          }});
+      Post(owning());
       return;
     }
     std::exception_ptr refused;
@@ -318,6 +337,11 @@ namespace Krovane
       ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
       // Callbacks queued before a switch to waiting go first.
       DrainOutbox(kOutboxBound + 1);
+      if (texts.outcome && CORBA::is_nil(m_proxy.in()))
+      {
+        m_unsent = owning();
+        return;
+      }
       refused = Deliver(texts, [operation, &argument](Krovane::IAsyncHandler_ptr proxy) {
         (proxy->*operation)(argument);
       });
@@ -370,6 +394,11 @@ namespace Krovane
         callback = std::move(m_outbox.front());
         m_outbox.pop_front();
       }
+      if (callback.texts->outcome && CORBA::is_nil(m_proxy.in()))
+      {
+        m_unsent = std::move(callback);
+        continue;
+      }
       std::exception_ptr failure;
       try
       {
@@ -403,7 +432,7 @@ namespace Krovane
 
   void AsynchronousHandler::Queued(CORBA::Long position)
   {
-    static const CallTexts texts = {"Queued method timed out\n", kNoText, kNoText, kNoText, false, true};
+    static const CallTexts texts = {"Queued method timed out\n", kNoText, kNoText, kNoText, false, true, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Queued, position);
   }
 
@@ -411,7 +440,7 @@ namespace Krovane
   {
     static const CallTexts texts = {"Status method timed out\n", "m_proxy->Status",
                                     "AsynchronousHandler::Status Exception",
-                                    "AsynchronousHandler::Status SystemException", true, true};
+                                    "AsynchronousHandler::Status SystemException", true, true, false};
     const std::string kept = BoundedText::Of(text);
     OperationRegistry::NoteStatusOfCurrent(kept.c_str());
     Forward(texts, &Krovane::_objref_IAsyncHandler::Status, kept.c_str());
@@ -421,33 +450,33 @@ namespace Krovane
   {
     static const CallTexts texts = {"Progress method timed out\n", "m_proxy->Progress",
                                     "AsynchronousHandler::Progress Exception",
-                                    "AsynchronousHandler::Progress SystemException", false, true};
+                                    "AsynchronousHandler::Progress SystemException", false, true, false};
     OperationRegistry::NoteProgressOfCurrent(progress);
     Forward(texts, &Krovane::_objref_IAsyncHandler::Progress, progress);
   }
 
   void AsynchronousHandler::Results(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"Results method timed out\n", kNoText, kNoText, kNoText, false, false};
+    static const CallTexts texts = {"Results method timed out\n", kNoText, kNoText, kNoText, false, false, true};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Results, data);
   }
 
   void AsynchronousHandler::Finished(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"Finished method timed out\n", kNoText, kNoText, kNoText, false, false};
+    static const CallTexts texts = {"Finished method timed out\n", kNoText, kNoText, kNoText, false, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Finished, data);
   }
 
   void AsynchronousHandler::Error(Krovane::IAsyncExceptionHolder_ptr holder)
   {
-    static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false, false};
+    static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false, false, true};
     OperationRegistry::NoteFailureOfCurrent();
     Forward(texts, &Krovane::_objref_IAsyncHandler::Error, holder);
   }
 
   void AsynchronousHandler::SyncQueued(CORBA::Long position)
   {
-    static const CallTexts texts = {"SyncQueued method timed out\n", kNoText, kNoText, kNoText, false, true};
+    static const CallTexts texts = {"SyncQueued method timed out\n", kNoText, kNoText, kNoText, false, true, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncQueued, position);
   }
 
@@ -455,7 +484,7 @@ namespace Krovane
   {
     static const CallTexts texts = {"SyncStatus method timed out\n", "m_proxy->SyncStatus",
                                     "AsynchronousHandler::SyncStatus Exception",
-                                    "AsynchronousHandler::SyncStatus SystemException", true, true};
+                                    "AsynchronousHandler::SyncStatus SystemException", true, true, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncStatus, BoundedText::Of(text).c_str());
   }
 
@@ -463,25 +492,25 @@ namespace Krovane
   {
     static const CallTexts texts = {"SyncProgress method timed out\n", "m_proxy->SyncProgress",
                                     "AsynchronousHandler::SyncProgress Exception",
-                                    "AsynchronousHandler::SyncProgress SystemException", false, true};
+                                    "AsynchronousHandler::SyncProgress SystemException", false, true, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncProgress, progress);
   }
 
   void AsynchronousHandler::SyncResults(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"SyncResults method timed out\n", kNoText, kNoText, kNoText, false, false};
+    static const CallTexts texts = {"SyncResults method timed out\n", kNoText, kNoText, kNoText, false, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncResults, data);
   }
 
   void AsynchronousHandler::SyncFinished(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"SyncFinished method timed out\n", kNoText, kNoText, kNoText, false, false};
+    static const CallTexts texts = {"SyncFinished method timed out\n", kNoText, kNoText, kNoText, false, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncFinished, data);
   }
 
   void AsynchronousHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder)
   {
-    static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false, false};
+    static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false, false, false};
     OperationRegistry::NoteFailureOfCurrent();
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncError, holder);
   }

@@ -39,8 +39,11 @@
 // Threads: any thread may call everything. m_lock serialises the callbacks
 // and guards m_proxy and m_timeout; it is held across each remote call, so a
 // client that blocks holds up the relay's other callers until the time-out,
-// if one is set, ends its call. m_outboxLock is taken inside m_lock or
-// alone, never held across a remote call.
+// if one is set, ends its call. The latest Results or Error that found no
+// handler is kept and sent first to the next handler attached, so that a
+// client attaching between an operation's outcome and its end hears both.
+// m_outboxLock is taken inside m_lock or alone, never held across a remote
+// call.
 #ifndef KROSERVER_ASYNCHRONOUSHANDLER_H
 #define KROSERVER_ASYNCHRONOUSHANDLER_H
 
@@ -178,6 +181,7 @@ namespace Krovane
     ACE_Thread_Mutex m_lock;             // guards m_proxy and m_timeout; held across each callback
     int m_timeout;                       // the time-out in seconds; 0 when none was set
     int m_timeoutsInARow;                // guarded by m_lock; callbacks timed out since the last answer
+    QueuedCallback m_unsent{};           // guarded by m_lock; the latest outcome that found no handler; empty call: none
     std::atomic<CORBA::ULong> m_refCount;  // references to the servant
     std::atomic<Delivery> m_delivery;      // how callbacks are delivered
 

@@ -160,6 +160,9 @@ namespace Krovane
 
   void AsynchronousOperation::ReportQueuePosition(int position)
   {
+    // Kept with or without a client to tell.
+    if (OperationJournal* journal = m_router ? m_router->Journal() : nullptr)
+      journal->Place(m_router->JournalKey(), m_id, position);
     const RelayLink relay = Relay();
     if (relay.IsEmpty())
       return;

@@ -4,8 +4,8 @@
 // operations in memory only.
 //
 // Durability: Submitted and Ended are committed before they return (an id
-// goes to the client, or Finished is sent, only afterwards); Progress,
-// Status, Results and Failed may wait for the next commit.
+// goes to the client, or Finished is sent, only afterwards); Place,
+// Progress, Status, Results and Failed may wait for the next commit.
 //
 // Ownership: the process owns the journal; server objects hold a plain
 // pointer. Threads: any; an implementation takes its own lock, as a leaf
@@ -40,6 +40,8 @@ namespace Krovane
     // Unavailable, with a reason, when it cannot be.
     virtual void Submitted(const std::string& object, int id, const std::string& name,
                            const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable) = 0;
+    // The latest place in line the operation was told (1 = next); none by default.
+    virtual void Place(const std::string& /*object*/, int /*id*/, int /*place*/) {}
     virtual void Started(const std::string& object, int id) = 0;
     virtual void Progress(const std::string& object, int id, double fraction) = 0;
     virtual void Status(const std::string& object, int id, const std::string& text) = 0;

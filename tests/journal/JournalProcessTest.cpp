@@ -5,6 +5,8 @@
 // one line or recovers, and never crashes.
 #include "RecordingHandler.h"
 
+#include "KroClient/AsyncClient.h"
+
 #include "support/ClientOrb.h"
 #include "support/NamingService.h"
 #include "support/ProcessHarness.h"
@@ -127,6 +129,17 @@ namespace
       }
     }
     return false;
+  }
+
+  // The test process's root POA, taking requests (for the client library's handlers).
+  PortableServer::POA_ptr RootPoa()
+  {
+    CORBA::ORB_var orb = KroTest::ClientOrb();
+    CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
+    PortableServer::POA_var root = PortableServer::POA::_narrow(object.in());
+    PortableServer::POAManager_var manager = root->the_POAManager();
+    manager->activate();
+    return root._retn();
   }
 
   void CopyCutShort(const std::string& from, const std::string& to, std::uintmax_t size)
@@ -258,6 +271,48 @@ static void KilledAndRestarted()
   JournalServer again(directory, journal, port);
   Reconnected(worker.in());
   EXPECT_THROW(worker->GetOperationState(1), CORBA::OBJECT_NOT_EXIST);
+}
+
+// A client on the client library (its watch on) with one count running and
+// two waiting outlives a kill -9 of its server: restarted on the same
+// endpoint and journal, the server runs the three again and the watch
+// attaches them again, so each ends Finished here with its true count; the
+// next count gets a new id.
+TEST(JournalProcess, AClientLibraryClientSeesEachCountEndWithItsTrueResultAcrossAKill)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string journal = directory.File("journal.db");
+  const int port = KroTest::FreeLoopbackPort();
+  auto server = std::make_unique<JournalServer>(directory, journal, port);
+  Smallest::IWorker_var worker = server->NewWorker();
+  PortableServer::POA_var poa = RootPoa();
+  // The bound outlasts a restart: the operations are not given up meanwhile.
+  KroClient::AsyncClient client(poa.in(), 8s);
+  const std::vector<CORBA::Long> steps = {20, 3, 4};  // the first runs 1 s (one pool thread)
+  std::vector<KroClient::Operation> counts;
+  for (CORBA::Long n : steps)
+    counts.push_back(client.Submit(worker.in(), [&](Krovane::IAsyncHandler_ptr handler)
+                                   { return worker->Count(n, 50, handler); }));
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  ASSERT_TRUE(counts[0].WaitForProgress(0.1, deadline));
+  EXPECT_EQ(KroClient::Outcome::Pending, counts[2].Now());
+  server->Process().Kill();
+  server.reset();
+  server = std::make_unique<JournalServer>(directory, journal, port);
+
+  for (std::size_t i = 0; i < counts.size(); ++i)
+  {
+    SCOPED_TRACE(counts[i].Id());
+    ASSERT_EQ(KroClient::Outcome::Finished, counts[i].WaitForEnd(std::chrono::steady_clock::now() + 60s))
+      << server->Process().Describe();
+    CORBA::Long value = -1;
+    EXPECT_TRUE(counts[i].Results() >>= value);
+    EXPECT_EQ(steps[i], value);
+  }
+  KroClient::Operation next = client.Submit(worker.in(), [&](Krovane::IAsyncHandler_ptr handler)
+                                            { return worker->Count(1, 1, handler); });
+  EXPECT_EQ(4, next.Id());
+  EXPECT_EQ(KroClient::Outcome::Finished, next.WaitForEnd(std::chrono::steady_clock::now() + 20s));
 }
 
 // A journal the server cannot use ends it with one line and status 1; a

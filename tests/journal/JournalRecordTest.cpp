@@ -10,7 +10,10 @@
 
 #include <sys/resource.h>
 
+#include <sqlite3.h>
+
 #include <csignal>
+#include <thread>
 
 namespace
 {
@@ -40,7 +43,10 @@ TEST(JournalRecord, ReopenedItGivesBackWhatWasKeptAndEndsWorkThatMayNotRunAgain)
     journal.Submitted("a1", 2, "Once", {Variant(5)}, false);
     journal.Submitted("a1", 3, "Count", {Variant(1)}, true);
     journal.Submitted("a1", 4, "Count", {Variant(1)}, false);
-    journal.Started("a1", 2);
+    journal.Place("a1", 1, 3);
+    journal.Place("a1", 2, 1);
+    journal.Place("a1", 1, 2);  // the latest place is kept
+    journal.Started("a1", 2);   // in line no more
     journal.Progress("a1", 2, 0.5);
     CORBA::Any data;
     data <<= static_cast<CORBA::Long>(42);
@@ -60,6 +66,8 @@ TEST(JournalRecord, ReopenedItGivesBackWhatWasKeptAndEndsWorkThatMayNotRunAgain)
     EXPECT_EQ(1, records[0].id);  // in the order of submission
     EXPECT_EQ(parameters, Find(records, 1)->parameters);
     EXPECT_FALSE(Find(records, 1)->ended);  // restartable: runs again
+    EXPECT_EQ(2, Find(records, 1)->place);
+    EXPECT_EQ(0, Find(records, 2)->place);
 
     SCOPED_TRACE("operation 2: not restartable, running at the crash");
     ASSERT_TRUE(Find(records, 2)->ended);
@@ -154,4 +162,103 @@ TEST(JournalRecord, AFullDiskRefusesSubmissionsWithUnavailableAndLosesNoneItTook
   Journal::ObjectRecord object;
   ASSERT_TRUE(journal.FindObject("a1", object));
   EXPECT_EQ(taken, object.highest);
+}
+
+// Submissions and ends from many threads at once share commits: each one
+// returned is in the journal, with its own object's order and its own end.
+TEST(JournalRecord, ConcurrentSubmissionsAndEndsAreEachCommittedBeforeTheyReturn)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  constexpr int kThreads = 8;
+  constexpr int kEach = 60;
+  {
+    Journal journal(path, 24);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+      threads.emplace_back([&journal, t] {
+        const std::string key = "o" + std::to_string(t);
+        journal.ObjectCreated(key, "u");
+        for (int id = 1; id <= kEach; ++id)
+        {
+          journal.Submitted(key, id, "Count", {Variant(id)}, true);
+          journal.Started(key, id);
+          CORBA::Any data;
+          data <<= static_cast<CORBA::Long>(id * 10 + t);
+          journal.Results(key, id, data);
+          if (id % 3 != 0)  // every third left waiting
+            journal.Ended(key, id, id % 2 ? Krovane::Finished : Krovane::Cancelled);
+        }
+      });
+    for (std::thread& thread : threads)
+      thread.join();
+  }
+  Journal journal(path, 24);
+  for (int t = 0; t < kThreads; ++t)
+  {
+    const std::string key = "o" + std::to_string(t);
+    SCOPED_TRACE(key);
+    const std::vector<Journal::OperationRecord> records = journal.OperationsOf(key);
+    ASSERT_EQ(static_cast<std::size_t>(kEach), records.size());
+    for (int id = 1; id <= kEach; ++id)
+    {
+      const Journal::OperationRecord& record = records[id - 1];
+      ASSERT_EQ(id, record.id);  // in the order of submission
+      if (!record.ended)
+      {
+        EXPECT_EQ(std::vector<Variant>{Variant(id)}, record.parameters);  // kept to run again
+      }
+      EXPECT_EQ(id % 3 != 0, record.ended) << id;
+      if (!record.ended)
+        continue;
+      Krovane::OperationJournal::End end;
+      ASSERT_TRUE(journal.EndOf(key, id, end));
+      EXPECT_EQ(id % 2 ? Krovane::Finished : Krovane::Cancelled, end.state);
+      CORBA::Long value = 0;
+      ASSERT_TRUE(end.hasResults && (end.data >>= value)) << id;
+      EXPECT_EQ(id * 10 + t, value);
+    }
+  }
+}
+
+// A journal written by the previous format (operations ordered by their
+// rowid, an index on object and id) is used as it is.
+TEST(JournalRecord, AJournalOfTheFormerFormatKeepsItsOperationsAndTakesNewOnes)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+    const char* const former =
+      "PRAGMA journal_mode=WAL; PRAGMA user_version=1;"
+      "CREATE TABLE objects(key TEXT PRIMARY KEY, user BLOB NOT NULL, highest INTEGER NOT NULL DEFAULT 0);"
+      "CREATE TABLE operations(seq INTEGER PRIMARY KEY AUTOINCREMENT, object TEXT NOT NULL, id INTEGER NOT NULL,"
+      " name TEXT NOT NULL, parameters BLOB NOT NULL, user BLOB, restartable INTEGER NOT NULL,"
+      " state INTEGER NOT NULL, ended INTEGER NOT NULL DEFAULT 0, progress REAL, status TEXT, results BLOB,"
+      " failure TEXT, submitted_at REAL NOT NULL, started_at REAL, ended_at REAL, UNIQUE(object, id));"
+      "INSERT INTO objects(key, user) VALUES('b1', 'u'), ('a1', 'u');"
+      "INSERT INTO operations(object, id, name, parameters, restartable, state, submitted_at)"
+      " VALUES('b1', 7, 'Count', x'', 1, 0, 1.0), ('a1', 3, 'Count', x'', 1, 0, 2.0);";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, former, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  {
+    Journal journal(path, 24);
+    journal.Submitted("a1", 4, "Count", {}, true);
+    journal.Place("a1", 4, 1);
+    journal.Submitted("b1", 8, "Count", {}, true);
+    journal.Ended("a1", 3, Krovane::Finished);
+  }
+  Journal journal(path, 24);
+  const std::vector<Journal::OperationRecord> a = journal.OperationsOf("a1");
+  ASSERT_EQ(2u, a.size());
+  EXPECT_EQ(3, a[0].id);
+  EXPECT_TRUE(a[0].ended);
+  EXPECT_EQ(4, a[1].id);
+  EXPECT_EQ(1, a[1].place);  // a column the former format gained
+  const std::vector<Journal::OperationRecord> b = journal.OperationsOf("b1");
+  ASSERT_EQ(2u, b.size());
+  EXPECT_EQ(8, b[1].id);
+  EXPECT_EQ((std::vector<std::string>{"b1", "a1"}), journal.ObjectsWithWaitingWork());  // first submitted first
 }
