@@ -5,7 +5,8 @@
 #
 # Runs the job (submit returns an id, queue places, one Progress per step,
 # Finished; 5 pool threads; steps do no work) on the library server, on the
-# library server with its relays' non-waiting delivery (lib-async), and on
+# library server with its relays' non-waiting delivery (lib-async), with
+# several callbacks of a relay in flight at once (lib-pipelined), and on
 # the two bare omniORB baselines (two-way and oneway callbacks), server and
 # client in separate processes on 127.0.0.1, for steps {0, 10} x clients
 # {1, 8, 32}, interleaved (library, two-way, oneway, library, ...), S measured
@@ -64,15 +65,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_server lib|libasync|bare NAME: starts a server, waits (at most 10 s) for its
+# start_server lib|libasync|libpipelined|bare NAME: starts a server, waits (at most 10 s) for its
 # IOR file, and sets SERVER_PID and SERVER_IOR.
 start_server() {
   local kind=$1 name=$2
   SERVER_IOR=$WORK/$name.ior
   rm -f "$SERVER_IOR"
-  if [ "$kind" = lib ] || [ "$kind" = libasync ]; then
+  if [ "$kind" != bare ]; then
     local mode=()
     if [ "$kind" = libasync ]; then mode=(--non-waiting-relays); fi
+    if [ "$kind" = libpipelined ]; then mode=(--pipelined-relays); fi
     # shellcheck disable=SC2206  # the library servers' settings, word-split on purpose
     local settings=($LIB_SETTINGS)
     "$BIN/KroBenchLibServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${mode[@]}" "${settings[@]}" "${ENDPOINT[@]}" \
@@ -120,10 +122,11 @@ FAILED=0
 : >"$WORK/results"
 start_server lib lib; LIB_PID=$SERVER_PID; LIB_IOR=$SERVER_IOR
 start_server libasync libasync; ASYNC_PID=$SERVER_PID; ASYNC_IOR=$SERVER_IOR
+start_server libpipelined libpipelined; PIPELINED_PID=$SERVER_PID; PIPELINED_IOR=$SERVER_IOR
 start_server bare bare; BARE_PID=$SERVER_PID; BARE_IOR=$SERVER_IOR
 
 # The library's pool grows one thread at a time: load until it has all of them.
-for ior in "$LIB_IOR" "$ASYNC_IOR"; do
+for ior in "$LIB_IOR" "$ASYNC_IOR" "$PIPELINED_IOR"; do
   timeout 60 "$BIN/KroBenchClient" --ior-file "$ior" --target lib --clients 8 --steps 10 \
     --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
 done
@@ -131,13 +134,14 @@ done
 for round in $(seq "$ROUNDS"); do
   for steps in "${STEPS[@]}"; do
     for clients in "${CLIENTS[@]}"; do
-      for target in lib libasync twoway oneway; do
+      for target in lib libasync libpipelined twoway oneway; do
         case $target in
           lib) ior=$LIB_IOR pid=$LIB_PID ;;
           libasync) ior=$ASYNC_IOR pid=$ASYNC_PID ;;
+          libpipelined) ior=$PIPELINED_IOR pid=$PIPELINED_PID ;;
           *) ior=$BARE_IOR pid=$BARE_PID ;;
         esac
-        LABEL=$target client "$ior" "$pid" --target "${target/libasync/lib}" --clients "$clients" \
+        LABEL=$target client "$ior" "$pid" --target "${target/#lib*/lib}" --clients "$clients" \
           --steps "$steps" --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
       done
     done
@@ -147,6 +151,7 @@ for round in $(seq "$ROUNDS"); do
 done
 stop_server "$LIB_PID"
 stop_server "$ASYNC_PID"
+stop_server "$PIPELINED_PID"
 stop_server "$BARE_PID"
 
 # A fresh library server: 8 clients, each its first job.
@@ -209,6 +214,13 @@ awk -v failed=$FAILED '
              ratio(median(lib SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(one SUBSEP "cpu")),
              ratio(median(async SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(async SUBSEP "cpu"), median(one SUBSEP "cpu")),
              row == "ping" ? "-" : ratio(median(lib SUBSEP "ops"), median(n8 SUBSEP "ops"))
+    }
+    printf "| %-8s | %8s %7s %7s %7s | %-17s |\n", "steps,N", "lib-pipelined", "p50", "p99", "cpu", "pipelined/1way op,cpu"
+    for (r = 1; r <= rows; ++r) {
+      row = order[r]; piped = row SUBSEP "libpipelined"; one = row SUBSEP "oneway"
+      if (row != "ping")
+        printf "| %-8s |%s %-17s |\n", row, cell(row, "libpipelined"),
+               ratio(median(piped SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(piped SUBSEP "cpu"), median(one SUBSEP "cpu"))
     }
     print "ping: synchronous request on a server object (library, through its server interceptor) against bare omniORB (2way columns); 1 client"
     printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first
