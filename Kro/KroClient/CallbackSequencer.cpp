@@ -68,6 +68,7 @@ namespace KroClient
     std::unique_lock<std::mutex> guard(m_lock);
     m_closed = true;
     m_queue.clear();
+    m_early.clear();
     // A callback that ends its own operation is the delivering thread: it
     // cannot wait for itself.
     if (m_delivering && m_deliverer == std::this_thread::get_id())

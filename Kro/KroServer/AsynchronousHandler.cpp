@@ -442,6 +442,27 @@ namespace Krovane
       std::rethrow_exception(failure);
   }
 
+  KroOrb::CallbackNumber AsynchronousHandler::TakeInFlight(const QueuedCallback& callback)
+  {
+    // Taken in the order queued: the numbers in flight rise.
+    m_inFlight.push_back(callback.number);
+    KroOrb::CallbackNumber number;
+    number.number = callback.number;
+    number.settled = m_inFlight.front();
+    return number;
+  }
+
+  void AsynchronousHandler::EndFlight(CORBA::ULong number)
+  {
+    for (auto at = m_inFlight.begin(); at != m_inFlight.end(); ++at)
+      if (*at == number)
+      {
+        m_inFlight.erase(at);
+        break;
+      }
+    m_outboxChanged.notify_all();
+  }
+
   void AsynchronousHandler::KeepFailure(std::exception_ptr failure)
   {
     std::lock_guard<std::mutex> guard(m_outboxLock);
@@ -490,10 +511,7 @@ namespace Krovane
       {
         std::lock_guard<std::mutex> guard(m_outboxLock);
         if (sending)
-        {
-          m_inFlight.erase(number.number);
-          m_outboxChanged.notify_all();
-        }
+          EndFlight(number.number);
         sending = false;
         // A last callback waits until the calls before it have ended; the
         // run whose call ends last sends it.
@@ -508,9 +526,7 @@ namespace Krovane
           return true;
         callback = std::move(m_outbox.front());
         m_outbox.pop_front();
-        m_inFlight.insert(callback.number);
-        number.number = callback.number;
-        number.settled = *m_inFlight.begin();
+        number = TakeInFlight(callback);
         sending = true;
       }
       SendInFlight(callback, number);
@@ -530,9 +546,7 @@ namespace Krovane
         callback = std::move(m_outbox.front());
         m_outbox.pop_front();
         // Numbered as the pipelined ones, which may be in flight beside it.
-        m_inFlight.insert(callback.number);
-        number.number = callback.number;
-        number.settled = *m_inFlight.begin();
+        number = TakeInFlight(callback);
       }
       std::exception_ptr failure;
       try
@@ -546,8 +560,7 @@ namespace Krovane
       }
       {
         std::lock_guard<std::mutex> guard(m_outboxLock);
-        m_inFlight.erase(number.number);
-        m_outboxChanged.notify_all();
+        EndFlight(number.number);
       }
       if (failure)
         KeepFailure(failure);

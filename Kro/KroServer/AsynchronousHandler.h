@@ -67,7 +67,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <set>
+#include <deque>
 #include <list>
 #include <exception>
 #include <functional>
@@ -209,6 +209,10 @@ namespace Krovane
     void SendInFlight(const QueuedCallback& callback, KroOrb::CallbackNumber number);
     // Keeps failure for the next caller.
     void KeepFailure(std::exception_ptr failure);
+    // Marks callback in flight; its number with the settled mark. Caller holds m_outboxLock.
+    KroOrb::CallbackNumber TakeInFlight(const QueuedCallback& callback);
+    // Ends number's flight and tells who waits for room. Caller holds m_outboxLock.
+    void EndFlight(CORBA::ULong number);
 
     // Non-waiting: queues callback and schedules the relay; raises a failure
     // kept from an earlier callback.
@@ -236,7 +240,7 @@ namespace Krovane
     std::exception_ptr m_pendingFailure;       // guarded by m_outboxLock; for the next caller
     bool m_ordered;                            // guarded by m_outboxLock; the client restores the order of numbered callbacks
     CORBA::ULong m_nextNumber = 1;             // guarded by m_outboxLock; of the next callback queued
-    std::set<CORBA::ULong> m_inFlight;         // guarded by m_outboxLock; numbers sent, not yet answered
+    std::deque<CORBA::ULong> m_inFlight;       // guarded by m_outboxLock; numbers sent, not yet answered, rising
     std::mutex m_activationLock;                // guards the four below; never held across a callback
     PortableServer::POA_var m_activePoa;        // where the relay is (or will be) active; nil when not told
     PortableServer::ObjectId_var m_activeId;    // its id there; null until it is active
