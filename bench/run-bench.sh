@@ -69,6 +69,7 @@ WORK=$(mktemp -d)
 # its own. A new mode of the library server is one more line here.
 IMPLS=(
   "lib            lib   lib     $LIB_SETTINGS"
+  "lib-pipelined  lib   lib     $LIB_SETTINGS --pipelined-relays"
   "lib-journal    lib   lib     $LIB_SETTINGS --journal-dir $WORK"
   "bare-twoway    bare  twoway"
   "bare-oneway    bare  oneway"

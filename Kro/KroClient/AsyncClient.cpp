@@ -2,6 +2,8 @@
 
 #include "KroClient/ServerWatch.h"
 
+#include "OrbLayer/CallbackNumbers.h"
+
 namespace KroClient
 {
   AsyncClient::AsyncClient(PortableServer::POA_ptr poa, std::chrono::milliseconds lossBound)
@@ -9,6 +11,8 @@ namespace KroClient
       m_calls(std::make_shared<BackgroundCalls>()),
       m_watch(lossBound.count() > 0 ? std::make_shared<ServerWatch>(lossBound) : nullptr)
   {
+    // Handlers put numbered callbacks back in order (CallbackSequencer).
+    KroOrb::CallbackNumbers::Install();
   }
 
   AsyncClient::~AsyncClient()
@@ -31,7 +35,10 @@ namespace KroClient
   {
     std::shared_ptr<OperationCore> core = NewCore(server, std::move(callbacks));
     Operation operation(core);
-    server->RegisterNewHandler(id, core->Handler());
+    {
+      const KroOrb::CallbackNumbers::Announcing ordered;  // this handler restores order
+      server->RegisterNewHandler(id, core->Handler());
+    }
     core->Start(id);
     // The server attaches nothing to an operation that has ended: its state
     // is all there is. One that ends from now on reports to the new handler.

@@ -17,11 +17,16 @@
 // operation is confirmed with the server on its background thread; after it
 // has gone, operations end as their last callback says and the watch has
 // stopped). Threads: any thread may use it.
+//
+// Its requests that hand a handler over say that the client restores the
+// order of numbered callbacks (CallbackNumbers), so that a server may send
+// several of one operation at once.
 #ifndef KROCLIENT_ASYNCCLIENT_H
 #define KROCLIENT_ASYNCCLIENT_H
 
 #include "KroClient/Operation.h"
 #include "KroClient/OperationCore.h"
+#include "OrbLayer/CallbackNumbers.h"
 
 #include <chrono>
 #include <cstdint>
@@ -53,7 +58,12 @@ namespace KroClient
     {
       std::shared_ptr<OperationCore> core = NewCore(server, std::move(callbacks));
       Operation operation(core);
-      core->Start(submit(core->Handler()));
+      CORBA::Long id = 0;
+      {
+        const KroOrb::CallbackNumbers::Announcing ordered;  // the handler restores order
+        id = submit(core->Handler());
+      }
+      core->Start(id);
       return operation;
     }
 

@@ -5,6 +5,7 @@
 #define KROCLIENT_CALLBACKEVENT_H
 
 #include "KroClient/Callbacks.h"
+#include "OrbLayer/CallbackNumbers.h"
 
 #include <string>
 
@@ -24,6 +25,7 @@ namespace KroClient
     Krovane::IAsyncExceptionHolder_var holder;  // Error
     bool kept = false;                          // Error: holder is the client's own copy (FailureCopy)
     Outcome outcome = Outcome::Pending;         // Ended
+    KroOrb::CallbackNumber number;              // its place in the server's order; 0: unnumbered
   };
 }
 

@@ -11,6 +11,13 @@
 //
 // Threads: any thread may call everything. Deliver runs in one thread at a
 // time, never under m_lock.
+//
+// A server that pipelines numbers its callbacks (CallbackNumbers): they may
+// arrive in any order on several ORB threads. Numbered callbacks are put
+// back in order before the queue: one that arrives early waits for those
+// numbered before it, or until the server says those are settled (answered
+// or given up); one that arrives again, or after a later one has gone on
+// (a number given up that came late), is dropped.
 #ifndef KROCLIENT_CALLBACKSEQUENCER_H
 #define KROCLIENT_CALLBACKSEQUENCER_H
 
@@ -20,6 +27,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -52,11 +60,16 @@ namespace KroClient
     // Delivers the queue until it is empty; guard holds m_lock, released
     // around each delivery.
     void DeliverQueued(std::unique_lock<std::mutex>& guard);
+    // Puts a numbered event in order: into m_early, and what is due from
+    // there into m_queue. False when it was dropped. Caller holds m_lock.
+    bool Admit(CallbackEvent event);
 
     const Deliver m_deliver;                     // the application's side
     mutable std::mutex m_lock;                   // a leaf: nothing else is taken under it
     mutable std::condition_variable m_changed;   // a post arrived, or a delivery run ended
     std::deque<CallbackEvent> m_queue;           // guarded by m_lock; arrived, not yet delivered
+    std::map<CORBA::ULong, CallbackEvent> m_early;  // guarded by m_lock; numbered, ahead of m_nextNumber
+    CORBA::ULong m_nextNumber = 1;               // guarded by m_lock; the number due next
     std::size_t m_posted = 0;                    // guarded by m_lock; posts in all
     bool m_held;                                 // guarded by m_lock; see Release()
     bool m_delivering = false;                   // guarded by m_lock; a thread is in DeliverQueued

@@ -1,5 +1,7 @@
 #include "KroClient/HandlerServant.h"
 
+#include "OrbLayer/CallbackNumbers.h"
+
 namespace KroClient
 {
   using Kind = CallbackEvent::Kind;
@@ -8,6 +10,7 @@ namespace KroClient
 
   void HandlerServant::Post(CallbackEvent event)
   {
+    event.number = KroOrb::CallbackNumbers::OfThisRequest();
     if (std::shared_ptr<CallbackSink> sink = m_sink.lock())
       sink->Post(std::move(event));
   }

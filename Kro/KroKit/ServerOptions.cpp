@@ -122,6 +122,8 @@ namespace KroKit
                 "callbacks in a row that time out before a client's handler is detached (0: never)");
       AddFlag("--waiting-callbacks", pool.waitingCallbacks,
               "each callback waits for the client's answer on the pool thread (default: relays send them)");
+      AddNumber("--callbacks-in-flight", pool.callbacksInFlight, 1, 64,
+                "callbacks of one operation sent at once to a client that restores their order (1: one at a time)");
       AddNumber("--kept-finished", pool.keptFinished, 1, 1000000,
                 "ended operations each server object keeps for queries (the oldest forgotten first)");
       AddNumber("--kept-exception-holders", pool.keptExceptionHolders, 1, 100000,

@@ -86,6 +86,10 @@ namespace KroKit
     // so a slow client holds the pool thread (default: callbacks are queued
     // and sent by the relays' own threads).
     bool waitingCallbacks = false;
+    // --callbacks-in-flight: callbacks of one operation sent at once to a
+    // client that restores their order (the client library does); others
+    // get one at a time. 1: one at a time for all.
+    int callbacksInFlight = 1;
     // --kept-finished: ended operations each object keeps for queries (the
     // oldest forgotten first).
     int keptFinished = 1000;

@@ -28,6 +28,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -172,9 +173,13 @@ namespace KroKit
       std::chrono::milliseconds(pool.placeReportMs));
     Krovane::AsynchronousRouter::s_pThreadPoolThreadingPolicy->setMaxThreadsPerUser(pool.maxThreadsPerUser);
     // A pool thread never waits on a client unless asked to.
-    Krovane::AsynchronousHandler::SetDefaultDelivery(pool.waitingCallbacks
-                                                       ? Krovane::AsynchronousHandler::Delivery::kWaiting
-                                                       : Krovane::AsynchronousHandler::Delivery::kNonWaiting);
+    using Delivery = Krovane::AsynchronousHandler::Delivery;
+    Krovane::AsynchronousHandler::SetDefaultDelivery(pool.waitingCallbacks       ? Delivery::kWaiting
+                                                     : pool.callbacksInFlight > 1 ? Delivery::kPipelined
+                                                                                  : Delivery::kNonWaiting);
+    Krovane::AsynchronousHandler::SetPipelineDepth(pool.callbacksInFlight);
+    // A delivery thread waits out each call it has in flight.
+    Krovane::RelayDelivery::SetThreads(std::max(4, 2 * pool.callbacksInFlight));
     Krovane::AsynchronousHandler::SetDropSupersededWhenFull(!pool.waitingCallbacks);
     Krovane::AsynchronousHandler::SetDetachAfterTimeouts(pool.detachAfterTimeouts);
     Krovane::FinishedOperations::SetKeptPerObject(static_cast<std::size_t>(pool.keptFinished));

@@ -12,7 +12,9 @@
 #include <ace/Guard_T.h>
 #include <ace/Log_Msg.h>
 
+#include <chrono>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -27,6 +29,7 @@ namespace Krovane
     bool swallowOther;          // a non-CORBA exception is logged and ends there, instead of propagating
     bool superseded;            // a later callback of the operation tells the client more (a place, progress, status)
     bool outcome;               // found no handler: kept for the next one attached (Results, Error)
+    bool last;                  // ends the operation: pipelined, it goes once all before it are settled
   };
 
   namespace
@@ -38,10 +41,15 @@ namespace Krovane
     const std::size_t kOutboxBound = 256;
     // Callbacks a delivery thread sends from one relay before it serves another.
     const std::size_t kDrainBound = 64;
+    // How long a pipelined caller waits for room, or setProxyHandler for the
+    // calls in flight, before it goes on regardless; each call ends within
+    // the time-out, so this is only reached without one.
+    const std::chrono::seconds kPipelineWait(60);
 
     std::atomic<AsynchronousHandler::Delivery> s_defaultDelivery{AsynchronousHandler::Delivery::kWaiting};
     std::atomic<int> s_detachAfterTimeouts{3};
     std::atomic<bool> s_dropSuperseded{false};
+    std::atomic<std::size_t> s_pipelineDepth{8};
 
     // A callback's argument as the outbox keeps it (Kept) and hands it back (Used).
     template <typename T>
@@ -75,15 +83,21 @@ namespace Krovane
     s_dropSuperseded.store(drop);
   }
 
+  void AsynchronousHandler::SetPipelineDepth(int depth)
+  {
+    s_pipelineDepth.store(depth < 1 ? 1 : static_cast<std::size_t>(depth));
+  }
+
   AsynchronousHandler::AsynchronousHandler()
     : m_proxy(Krovane::IAsyncHandler::_nil()), m_timeout(0), m_timeoutsInARow(0), m_refCount(1),
-      m_delivery(s_defaultDelivery.load()), m_scheduled(false)
+      m_delivery(s_defaultDelivery.load()), m_scheduled(0), m_ordered(false)
   {
   }
 
   AsynchronousHandler::AsynchronousHandler(Krovane::IAsyncHandler_ptr handler)
     : m_proxy(Krovane::IAsyncHandler::_duplicate(handler)), m_timeout(0), m_timeoutsInARow(0), m_refCount(1),
-      m_delivery(s_defaultDelivery.load()), m_scheduled(false)
+      m_delivery(s_defaultDelivery.load()), m_scheduled(0),
+      m_ordered(!CORBA::is_nil(handler) && KroOrb::CallbackNumbers::CallerKeepsOrder())
   {
   }
 
@@ -170,10 +184,25 @@ namespace Krovane
 
   void AsynchronousHandler::setProxyHandler(Krovane::IAsyncHandler_ptr handler)
   {
+    const bool ordered = !CORBA::is_nil(handler) && KroOrb::CallbackNumbers::CallerKeepsOrder();
+    {
+      // Callbacks queued or in flight until now belong to the handler they
+      // were made for (or to none, when detached): the pipelined ones go
+      // from the relay's runs.
+      std::unique_lock<std::mutex> outbox(m_outboxLock);
+      m_outboxChanged.wait_for(outbox, kPipelineWait, [this] {
+        return m_inFlight.empty() && (m_outbox.empty() || !PipeliningLocked());
+      });
+    }
     ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
-    // Callbacks queued until now belong to the handler they were made for
-    // (or to none, when detached).
     DrainOutbox(kOutboxBound + 1);
+    {
+      // Numbers go on rising: the new handler's first ones tell it that
+      // everything before them is settled.
+      std::lock_guard<std::mutex> outbox(m_outboxLock);
+      m_ordered = ordered;
+    }
+    ++m_epoch;
     m_timeoutsInARow = 0;
     if (CORBA::is_nil(handler))
       m_proxy = Krovane::IAsyncHandler::_nil();
@@ -241,18 +270,18 @@ namespace Krovane
   }
 
   template <typename Call>
-  std::exception_ptr AsynchronousHandler::Deliver(const CallTexts& texts, const Call& call)
+  AsynchronousHandler::Outcome AsynchronousHandler::CallProxy(const CallTexts& texts, const Call& call,
+                                                              Krovane::IAsyncHandler_ptr proxy,
+                                                              std::exception_ptr& refused)
   {
-    if (CORBA::is_nil(m_proxy.in()))
-      return nullptr;
-    std::exception_ptr refused;  // the client's user exception
+    Outcome outcome = Outcome::kOther;
     try
     {
       try
       {
         try
         {
-          call(m_proxy.in());
+          call(proxy);
         }
         catch (const CORBA::COMM_FAILURE& ex)
         {
@@ -262,35 +291,23 @@ namespace Krovane
           // failure is the client's own.
           if (ex.completed() == CORBA::COMPLETED_YES)
             throw;
-          call(m_proxy.in());
+          call(proxy);
         }
-        m_timeoutsInARow = 0;
+        outcome = Outcome::kSent;
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kSent);
       }
       catch (const CORBA::TIMEOUT& ex)
       {
-        // Slow, not gone: the next callback tries again, unless this client
-        // has let several in a row time out; it would hold a delivery thread
-        // for the time-out on every callback of its operation.
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kTimedOut);
         KroOrb::PrintException(ex, texts.timedOut);
-        const int detachAfter = s_detachAfterTimeouts.load();
-        if (detachAfter > 0 && ++m_timeoutsInARow >= detachAfter)
-        {
-          ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) AsynchronousHandler: client detached after %d callbacks in a row "
-                                         "timed out\n"), m_timeoutsInARow));
-          m_proxy = Krovane::IAsyncHandler::_nil();
-          Metrics().CountClientDetached();
-        }
+        outcome = Outcome::kTimedOut;
       }
       catch (const CORBA::SystemException& ex)
       {
-        // The client has gone or failed: it is not called again until a new handler is set.
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kFailed);
         if (texts.systemFailure)
           KroOrb::PrintException(ex, texts.systemFailure);
-        m_proxy = Krovane::IAsyncHandler::_nil();
-        Metrics().CountClientDetached();
+        outcome = Outcome::kGone;
       }
       catch (const CORBA::Exception& ex)
       {
@@ -316,6 +333,51 @@ namespace Krovane
         throw;
       ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********AsyncHandler::Status Unknown exception.\n")));
     }
+    return outcome;
+  }
+
+  void AsynchronousHandler::Account(Outcome outcome)
+  {
+    switch (outcome)
+    {
+      case Outcome::kSent:
+        m_timeoutsInARow = 0;
+        break;
+      case Outcome::kTimedOut:
+      {
+        // Slow, not gone: the next callback tries again, unless this client
+        // has let several in a row time out; it would hold a delivery thread
+        // for the time-out on every callback of its operation.
+        const int detachAfter = s_detachAfterTimeouts.load();
+        if (detachAfter > 0 && ++m_timeoutsInARow >= detachAfter && !CORBA::is_nil(m_proxy.in()))
+        {
+          ACE_DEBUG((LM_NOTICE, ACE_TEXT("(%P|%t) AsynchronousHandler: client detached after %d callbacks in a row "
+                                         "timed out\n"), m_timeoutsInARow));
+          m_proxy = Krovane::IAsyncHandler::_nil();
+          Metrics().CountClientDetached();
+        }
+        break;
+      }
+      case Outcome::kGone:
+        // The client has gone or failed: it is not called again until a new handler is set.
+        if (!CORBA::is_nil(m_proxy.in()))
+        {
+          m_proxy = Krovane::IAsyncHandler::_nil();
+          Metrics().CountClientDetached();
+        }
+        break;
+      case Outcome::kOther:
+        break;
+    }
+  }
+
+  template <typename Call>
+  std::exception_ptr AsynchronousHandler::Deliver(const CallTexts& texts, const Call& call)
+  {
+    if (CORBA::is_nil(m_proxy.in()))
+      return nullptr;
+    std::exception_ptr refused;  // the client's user exception
+    Account(CallProxy(texts, call, m_proxy.in(), refused));
     return refused;
   }
 
@@ -327,7 +389,7 @@ namespace Krovane
                               (proxy->*operation)(Used(kept));
                             }};
     };
-    if (m_delivery.load(std::memory_order_relaxed) == Delivery::kNonWaiting)
+    if (m_delivery.load(std::memory_order_relaxed) != Delivery::kWaiting)
     {
       Post(owning());
       return;
@@ -350,24 +412,46 @@ namespace Krovane
       std::rethrow_exception(refused);
   }
 
+  bool AsynchronousHandler::PipeliningLocked() const
+  {
+    return m_ordered && m_delivery.load(std::memory_order_relaxed) == Delivery::kPipelined;
+  }
+
   void AsynchronousHandler::Post(QueuedCallback callback)
   {
     std::exception_ptr failure;  // an earlier callback's, raised to this caller
     bool schedule = false;
     bool full = false;
     {
-      ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
-      full = m_outbox.size() >= kOutboxBound;
-      if (full && s_dropSuperseded.load())
-      {
+      std::unique_lock<std::mutex> guard(m_outboxLock);
+      const auto dropSuperseded = [this] {
         // A client behind its operation: the places, progress and texts it
         // has not been sent yet are told better by the later ones.
-        m_outbox.remove_if([](const QueuedCallback& queued) { return queued.texts->superseded; });
-        full = m_outbox.size() >= kOutboxBound;
+        if (s_dropSuperseded.load())
+          m_outbox.remove_if([](const QueuedCallback& queued) { return queued.texts->superseded; });
+      };
+      full = m_outbox.size() >= kOutboxBound;
+      if (full)
+        dropSuperseded();
+      if (PipeliningLocked())
+      {
+        // Back-pressure: the relay's runs make room as their calls end.
+        const auto room = [this] { return m_outbox.size() < kOutboxBound || !PipeliningLocked(); };
+        if (!room())
+          m_outboxChanged.wait_for(guard, kPipelineWait, room);
+        full = false;
       }
+      else
+        full = m_outbox.size() >= kOutboxBound;
+      callback.number = m_nextNumber++;
       m_outbox.push_back(std::move(callback));
-      if (!m_scheduled && !full)
-        m_scheduled = schedule = true;
+      // Pipelined, one run per callback in flight, up to the depth.
+      const std::size_t runs = PipeliningLocked() ? s_pipelineDepth.load() : 1;
+      if (!full && m_scheduled < runs && m_scheduled < m_outbox.size() + m_inFlight.size())
+      {
+        ++m_scheduled;
+        schedule = true;
+      }
       std::swap(failure, m_pendingFailure);
     }
     if (full)
@@ -382,57 +466,163 @@ namespace Krovane
       std::rethrow_exception(failure);
   }
 
+  KroOrb::CallbackNumber AsynchronousHandler::TakeInFlight(const QueuedCallback& callback)
+  {
+    // Taken in the order queued: the numbers in flight rise.
+    m_inFlight.push_back(callback.number);
+    KroOrb::CallbackNumber number;
+    number.number = callback.number;
+    number.settled = m_inFlight.front();
+    return number;
+  }
+
+  void AsynchronousHandler::EndFlight(CORBA::ULong number)
+  {
+    for (auto at = m_inFlight.begin(); at != m_inFlight.end(); ++at)
+      if (*at == number)
+      {
+        m_inFlight.erase(at);
+        break;
+      }
+    m_outboxChanged.notify_all();
+  }
+
+  void AsynchronousHandler::KeepFailure(std::exception_ptr failure)
+  {
+    std::lock_guard<std::mutex> guard(m_outboxLock);
+    if (!m_pendingFailure)
+      m_pendingFailure = failure;
+  }
+
+  void AsynchronousHandler::SendInFlight(const QueuedCallback& callback, KroOrb::CallbackNumber number)
+  {
+    Krovane::IAsyncHandler_var proxy;
+    unsigned epoch = 0;
+    {
+      ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+      if (CORBA::is_nil(m_proxy.in()))
+      {
+        if (callback.texts->outcome)
+          m_unsent = callback;
+        return;
+      }
+      proxy = Krovane::IAsyncHandler::_duplicate(m_proxy.in());
+      epoch = m_epoch;
+    }
+    std::exception_ptr failure;
+    Outcome outcome = Outcome::kOther;
+    try
+    {
+      const KroOrb::CallbackNumbers::Sending numbered(number);
+      outcome = CallProxy(*callback.texts, callback.call, proxy.in(), failure);
+    }
+    catch (...)
+    {
+      failure = std::current_exception();
+    }
+    {
+      ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
+      if (epoch == m_epoch)  // not a handler set since
+        Account(outcome);
+    }
+    if (failure)
+      KeepFailure(failure);
+  }
+
+  bool AsynchronousHandler::SendPipelined(std::size_t limit)
+  {
+    QueuedCallback callback;
+    KroOrb::CallbackNumber number;
+    bool sending = false;
+    for (std::size_t sent = 0;; ++sent)
+    {
+      {
+        std::lock_guard<std::mutex> guard(m_outboxLock);
+        if (sending)
+          EndFlight(number.number);
+        sending = false;
+        // A last callback waits until the calls before it have ended; the
+        // run whose call ends last sends it.
+        if (!PipeliningLocked())
+          return true;  // its next turn sends them one at a time
+        if (m_outbox.empty() || (m_outbox.front().texts->last && !m_inFlight.empty()))
+        {
+          --m_scheduled;
+          return false;
+        }
+        if (sent >= limit)
+          return true;
+        callback = std::move(m_outbox.front());
+        m_outbox.pop_front();
+        number = TakeInFlight(callback);
+        sending = true;
+      }
+      SendInFlight(callback, number);
+    }
+  }
+
   void AsynchronousHandler::DrainOutbox(std::size_t limit)
   {
     for (std::size_t sent = 0; sent < limit; ++sent)
     {
       QueuedCallback callback;
+      KroOrb::CallbackNumber number;
       {
-        ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
+        std::lock_guard<std::mutex> guard(m_outboxLock);
         if (m_outbox.empty())
           return;
         callback = std::move(m_outbox.front());
         m_outbox.pop_front();
-      }
-      if (callback.texts->outcome && CORBA::is_nil(m_proxy.in()))
-      {
-        m_unsent = std::move(callback);
-        continue;
+        if (callback.texts->outcome && CORBA::is_nil(m_proxy.in()))
+        {
+          m_unsent = std::move(callback);
+          continue;
+        }
+        // Numbered as the pipelined ones, which may be in flight beside it.
+        number = TakeInFlight(callback);
       }
       std::exception_ptr failure;
       try
       {
+        const KroOrb::CallbackNumbers::Sending numbered(number);
         failure = Deliver(*callback.texts, callback.call);
       }
       catch (...)
       {
         failure = std::current_exception();
       }
-      if (failure)
       {
-        ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
-        if (!m_pendingFailure)
-          m_pendingFailure = failure;
+        std::lock_guard<std::mutex> guard(m_outboxLock);
+        EndFlight(number.number);
       }
+      if (failure)
+        KeepFailure(failure);
     }
   }
 
   bool AsynchronousHandler::DeliverQueued(std::size_t limit)
   {
+    bool pipelining = false;
+    {
+      std::lock_guard<std::mutex> guard(m_outboxLock);
+      pipelining = PipeliningLocked();
+    }
+    if (pipelining)
+      return SendPipelined(limit < kDrainBound ? limit : kDrainBound);
     {
       ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
       DrainOutbox(limit < kDrainBound ? limit : kDrainBound);
     }
-    ACE_Guard<ACE_Thread_Mutex> guard(m_outboxLock);
+    std::lock_guard<std::mutex> guard(m_outboxLock);
     if (!m_outbox.empty())
       return true;
-    m_scheduled = false;
+    --m_scheduled;
     return false;
   }
 
   void AsynchronousHandler::Queued(CORBA::Long position)
   {
-    static const CallTexts texts = {"Queued method timed out\n", kNoText, kNoText, kNoText, false, true, false};
+    static const CallTexts texts = {"Queued method timed out\n", kNoText, kNoText, kNoText, false, true, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Queued, position);
   }
 
@@ -440,7 +630,7 @@ namespace Krovane
   {
     static const CallTexts texts = {"Status method timed out\n", "m_proxy->Status",
                                     "AsynchronousHandler::Status Exception",
-                                    "AsynchronousHandler::Status SystemException", true, true, false};
+                                    "AsynchronousHandler::Status SystemException", true, true, false, false};
     const std::string kept = BoundedText::Of(text);
     OperationRegistry::NoteStatusOfCurrent(kept.c_str());
     Forward(texts, &Krovane::_objref_IAsyncHandler::Status, kept.c_str());
@@ -450,33 +640,33 @@ namespace Krovane
   {
     static const CallTexts texts = {"Progress method timed out\n", "m_proxy->Progress",
                                     "AsynchronousHandler::Progress Exception",
-                                    "AsynchronousHandler::Progress SystemException", false, true, false};
+                                    "AsynchronousHandler::Progress SystemException", false, true, false, false};
     OperationRegistry::NoteProgressOfCurrent(progress);
     Forward(texts, &Krovane::_objref_IAsyncHandler::Progress, progress);
   }
 
   void AsynchronousHandler::Results(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"Results method timed out\n", kNoText, kNoText, kNoText, false, false, true};
+    static const CallTexts texts = {"Results method timed out\n", kNoText, kNoText, kNoText, false, false, true, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Results, data);
   }
 
   void AsynchronousHandler::Finished(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"Finished method timed out\n", kNoText, kNoText, kNoText, false, false, false};
+    static const CallTexts texts = {"Finished method timed out\n", kNoText, kNoText, kNoText, false, false, false, true};
     Forward(texts, &Krovane::_objref_IAsyncHandler::Finished, data);
   }
 
   void AsynchronousHandler::Error(Krovane::IAsyncExceptionHolder_ptr holder)
   {
-    static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false, false, true};
+    static const CallTexts texts = {"Error method timed out\n", kNoText, kNoText, kNoText, false, false, true, true};
     OperationRegistry::NoteFailureOfCurrent();
     Forward(texts, &Krovane::_objref_IAsyncHandler::Error, holder);
   }
 
   void AsynchronousHandler::SyncQueued(CORBA::Long position)
   {
-    static const CallTexts texts = {"SyncQueued method timed out\n", kNoText, kNoText, kNoText, false, true, false};
+    static const CallTexts texts = {"SyncQueued method timed out\n", kNoText, kNoText, kNoText, false, true, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncQueued, position);
   }
 
@@ -484,7 +674,7 @@ namespace Krovane
   {
     static const CallTexts texts = {"SyncStatus method timed out\n", "m_proxy->SyncStatus",
                                     "AsynchronousHandler::SyncStatus Exception",
-                                    "AsynchronousHandler::SyncStatus SystemException", true, true, false};
+                                    "AsynchronousHandler::SyncStatus SystemException", true, true, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncStatus, BoundedText::Of(text).c_str());
   }
 
@@ -492,25 +682,25 @@ namespace Krovane
   {
     static const CallTexts texts = {"SyncProgress method timed out\n", "m_proxy->SyncProgress",
                                     "AsynchronousHandler::SyncProgress Exception",
-                                    "AsynchronousHandler::SyncProgress SystemException", false, true, false};
+                                    "AsynchronousHandler::SyncProgress SystemException", false, true, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncProgress, progress);
   }
 
   void AsynchronousHandler::SyncResults(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"SyncResults method timed out\n", kNoText, kNoText, kNoText, false, false, false};
+    static const CallTexts texts = {"SyncResults method timed out\n", kNoText, kNoText, kNoText, false, false, false, false};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncResults, data);
   }
 
   void AsynchronousHandler::SyncFinished(const CORBA::Any& data)
   {
-    static const CallTexts texts = {"SyncFinished method timed out\n", kNoText, kNoText, kNoText, false, false, false};
+    static const CallTexts texts = {"SyncFinished method timed out\n", kNoText, kNoText, kNoText, false, false, false, true};
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncFinished, data);
   }
 
   void AsynchronousHandler::SyncError(Krovane::IAsyncExceptionHolder_ptr holder)
   {
-    static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false, false, false};
+    static const CallTexts texts = {"SyncError method timed out\n", kNoText, kNoText, kNoText, false, false, false, true};
     OperationRegistry::NoteFailureOfCurrent();
     Forward(texts, &Krovane::_objref_IAsyncHandler::SyncError, holder);
   }

@@ -36,23 +36,40 @@
 // texts (later ones supersede them), so that a caller is held only by an
 // outbox full of other callbacks.
 //
+// In the pipelined mode (setDelivery) callbacks are queued as in the
+// non-waiting one, and toward a client that restores their order (its
+// request that handed the handler over said so: CallbackNumbers) up to
+// SetPipelineDepth of them are in flight at once, each numbered; a
+// Finished or Error goes alone, once every callback before it has been
+// answered or given up, so that the client never waits for a number that
+// will not come. Toward any other client it delivers as the non-waiting
+// mode does, one at a time. A full outbox makes the caller wait for room
+// (its callbacks in flight end within the time-out). The time-out, detach
+// and error rules are those of the other modes: callbacks timed out in a
+// row count in the order they end; a failure goes to the next caller.
+//
 // Threads: any thread may call everything. m_lock serialises the callbacks
-// and guards m_proxy and m_timeout; it is held across each remote call, so a
-// client that blocks holds up the relay's other callers until the time-out,
-// if one is set, ends its call. The latest Results or Error that found no
-// handler is kept and sent first to the next handler attached, so that a
-// client attaching between an operation's outcome and its end hears both.
-// m_outboxLock is taken inside m_lock or alone, never held across a remote
-// call.
+// of the waiting and non-waiting modes and guards m_proxy and m_timeout; it
+// is held across each of their remote calls, so a client that blocks holds
+// up the relay's other callers until the time-out, if one is set, ends its
+// call. Pipelined calls take a reference to the proxy under m_lock and call
+// without it. The latest Results or Error that found no handler is kept and
+// sent first to the next handler attached, so that a client attaching
+// between an operation's outcome and its end hears both. m_outboxLock is
+// taken inside m_lock or alone, never held across a remote call.
 #ifndef KROSERVER_ASYNCHRONOUSHANDLER_H
 #define KROSERVER_ASYNCHRONOUSHANDLER_H
 
 #include "Krovane.hh"
 
+#include "OrbLayer/CallbackNumbers.h"
+
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <list>
 #include <exception>
 #include <functional>
@@ -65,7 +82,9 @@ namespace Krovane
   {
   public:
     // When a callback returns: once the client answered, or once queued.
-    enum class Delivery { kWaiting, kNonWaiting };
+    // When a callback returns: once the client answered, or once queued
+    // (sent one at a time, or several at once).
+    enum class Delivery { kWaiting, kNonWaiting, kPipelined };
 
     // The delivery of relays constructed from now on (kWaiting unless set).
     static void SetDefaultDelivery(Delivery delivery);
@@ -75,6 +94,9 @@ namespace Krovane
     // Whether a full outbox drops its places, progress and status texts
     // before its caller sends it (false unless set).
     static void SetDropSupersededWhenFull(bool drop);
+    // Callbacks of one relay in flight at once in the pipelined mode (at
+    // least 1; 8 unless set).
+    static void SetPipelineDepth(int depth);
 
     // Detached: no client handler, no time-out.
     AsynchronousHandler();
@@ -105,9 +127,9 @@ namespace Krovane
     // still sent in order before any later one.
     void setDelivery(Delivery delivery);
 
-    // For RelayDelivery's threads: sends the queued callbacks in order, at
-    // most limit of them; true when more are left (the relay stays
-    // scheduled), false when the outbox was found empty (it no longer is).
+    // For RelayDelivery's threads, each with a run of the relay: sends the
+    // queued callbacks in order, at most limit of them; true when more are
+    // left (the run stays scheduled), false when the run ends.
     bool DeliverQueued(std::size_t limit);
 
     // Where the relay has been activated: poa, as id. For whoever activated it.
@@ -145,13 +167,16 @@ namespace Krovane
 
     // How one callback reports what befalls its forwarded call.
     struct CallTexts;
+    // What became of one forwarded call.
+    enum class Outcome { kSent, kTimedOut, kGone, kOther };
 
     // A callback on the client's handler, as queued.
     typedef std::function<void(Krovane::IAsyncHandler_ptr)> ProxyCall;
     struct QueuedCallback
     {
-      const CallTexts* texts;  // static, per callback
-      ProxyCall call;          // owns its argument
+      const CallTexts* texts;      // static, per callback
+      ProxyCall call;              // owns its argument
+      CORBA::ULong number = 0;     // its place in the relay's order (pipelined)
     };
 
     // Forwards one callback, operation(argument) on the client's handler,
@@ -166,6 +191,30 @@ namespace Krovane
     // texts lets through propagate.
     template <typename Call>
     std::exception_ptr Deliver(const CallTexts& texts, const Call& call);
+    // Makes call(proxy) (a COMM_FAILURE tried once more, as above), counts
+    // and prints what befell it as texts says; the client's user exception
+    // goes to refused. Needs no lock; other failures that texts lets
+    // through propagate.
+    template <typename Call>
+    Outcome CallProxy(const CallTexts& texts, const Call& call, Krovane::IAsyncHandler_ptr proxy,
+                      std::exception_ptr& refused);
+    // The detach rules for an outcome of a call to m_proxy. Caller holds m_lock.
+    void Account(Outcome outcome);
+
+    // Whether callbacks go several at once now. Caller holds m_outboxLock.
+    bool PipeliningLocked() const;
+    // Pipelined: sends queued callbacks, several runs of it at once, until
+    // limit are sent, the outbox is empty or waits behind a last callback;
+    // true when this run should go on.
+    bool SendPipelined(std::size_t limit);
+    // Sends one callback numbered number, without m_lock.
+    void SendInFlight(const QueuedCallback& callback, KroOrb::CallbackNumber number);
+    // Keeps failure for the next caller.
+    void KeepFailure(std::exception_ptr failure);
+    // Marks callback in flight; its number with the settled mark. Caller holds m_outboxLock.
+    KroOrb::CallbackNumber TakeInFlight(const QueuedCallback& callback);
+    // Ends number's flight and tells who waits for room. Caller holds m_outboxLock.
+    void EndFlight(CORBA::ULong number);
 
     // Non-waiting: queues callback and schedules the relay; raises a failure
     // kept from an earlier callback.
@@ -185,10 +234,16 @@ namespace Krovane
     std::atomic<CORBA::ULong> m_refCount;  // references to the servant
     std::atomic<Delivery> m_delivery;      // how callbacks are delivered
 
-    ACE_Thread_Mutex m_outboxLock;             // taken inside m_lock or alone
+    unsigned m_epoch = 0;                // guarded by m_lock; handlers set so far (a call's outcome counts for its own)
+
+    std::mutex m_outboxLock;                   // taken inside m_lock or alone
+    std::condition_variable m_outboxChanged;   // a pipelined call ended (room, or in flight no more)
     std::list<QueuedCallback> m_outbox;        // guarded by m_outboxLock; oldest first (a list: nothing allocated while empty)
-    bool m_scheduled;                          // guarded by m_outboxLock; handed to RelayDelivery
+    std::size_t m_scheduled;                   // guarded by m_outboxLock; runs handed to RelayDelivery
     std::exception_ptr m_pendingFailure;       // guarded by m_outboxLock; for the next caller
+    bool m_ordered;                            // guarded by m_outboxLock; the client restores the order of numbered callbacks
+    CORBA::ULong m_nextNumber = 1;             // guarded by m_outboxLock; of the next callback queued
+    std::deque<CORBA::ULong> m_inFlight;       // guarded by m_outboxLock; numbers sent, not yet answered, rising
     std::mutex m_activationLock;                // guards the four below; never held across a callback
     PortableServer::POA_var m_activePoa;        // where the relay is (or will be) active; nil when not told
     PortableServer::ObjectId_var m_activeId;    // its id there; null until it is active

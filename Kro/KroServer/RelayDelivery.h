@@ -1,11 +1,12 @@
 // RelayDelivery: the threads that send the queued callbacks of relays in
 // the non-waiting mode (AsynchronousHandler::Delivery::kNonWaiting).
 //
-// A relay with callbacks queued is scheduled once; a delivery thread takes
-// it, sends a bounded run of its callbacks (the relay's own lock keeps them
-// in order and one at a time) and schedules it again at the back while some
-// are left, so that a slow client holds up one thread, not the others'
-// relays. The threads start with the first schedule.
+// A relay with callbacks queued is scheduled once (a pipelined one once per
+// callback it may have in flight); a delivery thread takes it, sends a
+// bounded run of its callbacks (the relay keeps them in order, and one at a
+// time unless pipelined) and schedules it again at the back while some are
+// left, so that a slow client holds up its own runs' threads, not the
+// others' relays. The threads start with the first schedule.
 //
 // Ownership: one per process, never destroyed (its threads may be inside a
 // client's call when the process ends). A scheduled relay is held by a
@@ -33,7 +34,7 @@ namespace Krovane
     // Schedule; later calls change nothing.
     static void SetThreads(int count);
 
-    // Takes a reference to relay and has its outbox sent.
+    // Takes a reference to relay and has its outbox sent (one run of it).
     void Schedule(AsynchronousHandler* relay);
 
     // Waits, at most timeout, until no relay is scheduled and every

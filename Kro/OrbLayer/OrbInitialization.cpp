@@ -1,4 +1,5 @@
 #include "OrbLayer/OrbInitialization.h"
+#include "OrbLayer/CallbackNumbers.h"
 #include "OrbLayer/InterceptorRegistry.h"
 #include "OrbLayer/ORBInitInfo.h"
 #include "OrbLayer/ORBInitializer.h"
@@ -72,6 +73,9 @@ namespace KroOrb
       for (auto& initializer : initializers)
         initializer->post_init(&info);
       InterceptorRegistry::Instance().Install(orb.in());
+      // Numbered callbacks, and a client's word that it orders them, come
+      // with the requests from the first one on.
+      CallbackNumbers::Install();
       return orb._retn();
     }
     catch (...)

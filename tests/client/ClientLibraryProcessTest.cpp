@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <optional>
@@ -145,10 +146,13 @@ class ClientLibrary : public ::testing::Test
 protected:
   static void SetUpTestSuite()
   {
-    server = std::make_unique<KroTest::ServerProcess>(
-      KRO_EXAMPLE_ASYNC_SERVER, std::vector<std::string>{"--max-threads", "1", "--min-threads", "1",
-                                                         "--start-pause-ms", "0", "--step-ms", "20",
-                                                         "--callback-timeout", "1", "--idle-seconds", "600"});
+    std::vector<std::string> serverArguments{"--max-threads", "1", "--min-threads", "1",
+                                             "--start-pause-ms", "0", "--step-ms", "20",
+                                             "--callback-timeout", "1", "--idle-seconds", "600"};
+    // The same cases against a server that sends several callbacks at once.
+    if (const char* inFlight = std::getenv("KRO_TEST_CALLBACKS_IN_FLIGHT"))
+      serverArguments.insert(serverArguments.end(), {"--callbacks-in-flight", inFlight});
+    server = std::make_unique<KroTest::ServerProcess>(KRO_EXAMPLE_ASYNC_SERVER, serverArguments);
     static char program[] = "ClientLibraryProcessTest";
     std::vector<char*> arguments = OrbArguments(program);
     int count = static_cast<int>(arguments.size()) - 1;

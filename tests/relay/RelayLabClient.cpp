@@ -1,24 +1,30 @@
 // RelayLabClient: the client process of the relay tests, with a real
 // IAsyncHandler.
 //
-//   RelayLabClient --ior-file PATH [ORB options]
+//   RelayLabClient --ior-file PATH [--numbers] [ORB options]
 //
 // Writes the reference of its handler (a RecordingHandler) to PATH and serves it until it is killed.
 // Each callback prints "arrive <operation> <argument>" on standard output
-// when it starts, after "OVERLAP" when another callback is still running.
+// when it starts, after "OVERLAP" when another callback is still running;
+// with --numbers, " #<number>" follows: the callback's place in the relay's
+// order as the server numbered it (0: none).
 // What a callback does depends on its argument:
 //   Queued / SyncQueued n:  n > 0 sleeps n ms (a slow client); n < 0 waits up
 //                           to -n ms for another callback to arrive meanwhile;
 //   Status, Results, Finished and their Sync forms "refuse": raise
 //                           AsyncOperationException("client refuses <operation>");
+//                           "vanish": the process ends at once, unanswered;
 //   Error / SyncError:      raise() the holder twice and print what each
 //                           raised: "raised <repository id> \"<reason>\"", then
 //                           "raised again <exception name>".
 #include "RelayLabClient.hh"
 
+#include "OrbLayer/CallbackNumbers.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -29,6 +35,8 @@
 
 namespace
 {
+  bool s_numbers = false;  // --numbers: arrivals say their callback's number
+
   // One line on standard output, in one write.
   void Say(const std::string& line)
   {
@@ -87,7 +95,8 @@ namespace
         m_company = ++m_handler.m_running > 1;
         if (m_company)
           Say("OVERLAP");
-        Say("arrive " + operation + " " + argument);
+        Say("arrive " + operation + " " + argument +
+            (s_numbers ? " #" + std::to_string(KroOrb::CallbackNumbers::OfThisRequest().number) : ""));
         m_handler.m_arrived.notify_all();
       }
       ~Running()
@@ -166,6 +175,8 @@ namespace
 
     static void RefuseIf(const char* operation, const char* text)
     {
+      if (std::strcmp(text, "vanish") == 0)
+        std::_Exit(0);
       if (std::strcmp(text, "refuse") == 0)
         throw Krovane::AsyncOperationException((std::string("client refuses ") + operation).c_str());
     }
@@ -185,12 +196,14 @@ int main(int argc, char** argv)
   {
     if (std::strcmp(argv[i], "--ior-file") == 0 && i + 1 < argc)
       iorFile = argv[++i];
+    else if (std::strcmp(argv[i], "--numbers") == 0)
+      s_numbers = true;
     else
       orbArgs.push_back(argv[i]);
   }
   if (iorFile.empty())
   {
-    std::fprintf(stderr, "usage: %s --ior-file PATH [ORB options]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s --ior-file PATH [--numbers] [ORB options]\n", argv[0]);
     return 2;
   }
   orbArgs.push_back(nullptr);
@@ -199,6 +212,8 @@ int main(int argc, char** argv)
   {
     int orbArgc = static_cast<int>(orbArgs.size()) - 1;
     CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, orbArgs.data());
+    if (s_numbers)
+      KroOrb::CallbackNumbers::Install();
     CORBA::Object_var rootObject = orb->resolve_initial_references("RootPOA");
     PortableServer::POA_var root = PortableServer::POA::_narrow(rootObject.in());
     PortableServer::POAManager_var manager = root->the_POAManager();

@@ -1,6 +1,6 @@
 // RelayLabServer: the server process of the relay tests.
 //
-//   RelayLabServer --ior-file PATH [--non-waiting] [ORB options]
+//   RelayLabServer --ior-file PATH [--non-waiting | --pipelined] [ORB options]
 //
 // Registers the server interceptor, as every server of the family does, so
 // that exception holders are deactivated after their raise(); writes the
@@ -336,12 +336,17 @@ int main(int argc, char** argv)
       iorFile = argv[++i];
     else if (std::strcmp(argv[i], "--non-waiting") == 0)  // every relay delivers without waiting
       Krovane::AsynchronousHandler::SetDefaultDelivery(Krovane::AsynchronousHandler::Delivery::kNonWaiting);
+    else if (std::strcmp(argv[i], "--pipelined") == 0)  // several callbacks at once to clients that order them
+    {
+      Krovane::AsynchronousHandler::SetDefaultDelivery(Krovane::AsynchronousHandler::Delivery::kPipelined);
+      Krovane::RelayDelivery::SetThreads(8);
+    }
     else
       orbArgs.push_back(argv[i]);
   }
   if (iorFile.empty())
   {
-    std::fprintf(stderr, "usage: %s --ior-file PATH [--non-waiting] [ORB options]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s --ior-file PATH [--non-waiting | --pipelined] [ORB options]\n", argv[0]);
     return 2;
   }
   orbArgs.push_back(nullptr);

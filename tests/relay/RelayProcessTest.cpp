@@ -6,6 +6,7 @@
 #include "support/LogLines.h"
 #include "support/ProcessHarness.h"
 
+#include "OrbLayer/CallbackNumbers.h"
 #include "OrbLayer/PrintException.h"
 #include "RelayLab.hh"
 
@@ -14,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -64,15 +67,15 @@ namespace
       EXPECT_TRUE(status->exited && status->code == 0) << m_server.Process().Describe();
     }
 
-    // Starts a client process and reads its handler's reference.
-    Client StartClient()
+    // Starts a client process (with arguments more) and reads its handler's reference.
+    Client StartClient(const std::vector<std::string>& more = {})
     {
       const std::string iorFile =
         m_directory.File("client" + std::to_string(m_clientProcesses.size() + 1) + ".ior");
       Client client;
-      m_clientProcesses.push_back(std::make_unique<KroTest::ChildProcess>(
-        KRO_RELAY_LAB_CLIENT,
-        std::vector<std::string>{"--ior-file", iorFile, "-ORBendPoint", "giop:tcp:127.0.0.1:"}));
+      std::vector<std::string> arguments{"--ior-file", iorFile, "-ORBendPoint", "giop:tcp:127.0.0.1:"};
+      arguments.insert(arguments.end(), more.begin(), more.end());
+      m_clientProcesses.push_back(std::make_unique<KroTest::ChildProcess>(KRO_RELAY_LAB_CLIENT, arguments));
       client.process = m_clientProcesses.back().get();
       if (!KroTest::WaitForFile(iorFile, 20s, client.process))
         throw std::runtime_error("no handler reference: " + client.process->Describe());
@@ -115,6 +118,49 @@ namespace
   protected:
     NonWaitingRelay() : Relay({"--non-waiting"}) {}
   };
+
+  // The same lab, its relays sending several callbacks at once to clients
+  // that restore their order.
+  class PipelinedRelay : public Relay
+  {
+  protected:
+    PipelinedRelay() : Relay({"--pipelined"}) { KroOrb::CallbackNumbers::Install(); }
+
+    // A relay around client's handler; ordered: the request says the client
+    // restores order, as the client library's do.
+    CORBA::Long Wrap(const Client& client, bool ordered)
+    {
+      if (!ordered)
+        return m_lab->Wrap(client.handler.in());
+      const KroOrb::CallbackNumbers::Announcing announcing;
+      return m_lab->Wrap(client.handler.in());
+    }
+
+    // Waits, at most 10 s, until relay has let its client go.
+    bool WaitDetached(CORBA::Long relay)
+    {
+      const auto deadline = std::chrono::steady_clock::now() + 10s;
+      while (m_lab->IsAttached(relay))  // each answer waits for the relay's lock
+        if (std::chrono::steady_clock::now() > deadline)
+          return false;
+      return true;
+    }
+  };
+
+  // "arrive <operation> <argument> #<number>" lines of said: number -> "<operation> <argument>".
+  std::multimap<long, std::string> ArrivalsByNumber(const std::string& said)
+  {
+    std::multimap<long, std::string> arrivals;
+    std::istringstream lines(said);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+      const std::size_t hash = line.rfind(" #");
+      if (line.rfind("arrive ", 0) == 0 && hash != std::string::npos)
+        arrivals.emplace(std::stol(line.substr(hash + 2)), line.substr(7, hash - 7));
+    }
+    return arrivals;
+  }
 
   // What PrintException writes for ex after info.
   std::string PrintedAs(const char* info, const CORBA::Exception& ex)
@@ -375,4 +421,109 @@ TEST_F(Relay, EveryHolderRaisesItsOwnExceptionOnceThenGoes)
   }
   EXPECT_EQ(std::string::npos, m_server.Process().Stderr().Text().find("AsyncExceptionHolderImpl"));
   EXPECT_EQ("", Printed());
+}
+
+// Toward a client that restores order several callbacks are in flight at
+// once, each numbered once in the order the operation made them; toward one
+// that did not say so, one at a time.
+TEST_F(PipelinedRelay, SendsSeveralAtOnceOnlyToClientsThatOrderThemEachNumberedOnceInTheirOrder)
+{
+  for (const bool ordered : {true, false})
+  {
+    SCOPED_TRACE(ordered ? "ordering client" : "client that did not say it orders");
+    Client client = StartClient({"--numbers"});
+    const CORBA::Long relay = Wrap(client, ordered);
+    m_lab->SetTimeout(relay, 10);
+    // The first waits up to 1.5 s for another to arrive while it runs.
+    Returns(relay, "Queued", "-1500");
+    const int kProgress = 24;
+    for (int i = 1; i <= kProgress; ++i)
+      Returns(relay, "Progress", std::to_string(i).c_str());
+    Returns(relay, "Finished", "done");
+    ASSERT_TRUE(client.process->Stdout().WaitFor("arrive Finished done", 20s)) << client.Said();
+    const std::string said = client.Said();
+    EXPECT_EQ(ordered, said.find("OVERLAP") != std::string::npos) << said;
+
+    const std::multimap<long, std::string> arrivals = ArrivalsByNumber(said);
+    ASSERT_EQ(static_cast<std::size_t>(kProgress + 2), arrivals.size()) << said;
+    long expected = 1;
+    for (const auto& [number, callback] : arrivals)
+    {
+      SCOPED_TRACE(callback);
+      EXPECT_EQ(expected, number);  // each number once, none skipped
+      const std::string made = expected == 1 ? "Queued -1500"
+                               : expected == kProgress + 2 ? "Finished done"
+                               : "Progress " + std::to_string(expected - 1);
+      EXPECT_EQ(made, callback);
+      ++expected;
+    }
+    if (ordered)
+    {
+      // Finished went alone, after every callback before it was answered.
+      EXPECT_EQ(said.size() - std::string("arrive Finished done #26\n").size(), said.rfind("arrive Finished done"))
+        << said;
+    }
+  }
+}
+
+// What befalls a pipelined callback reaches the operation as in the other
+// modes: a refusal at its next callback, a client that lets the bound pass
+// on enough callbacks in a row (here all in flight at once) is detached,
+// one that answers in between stays, one that vanishes mid-stream is
+// detached and the callbacks after it return normally.
+TEST_F(PipelinedRelay, FailuresOfCallbacksInFlightReachTheOperationAndTheDetachRulesHold)
+{
+  struct Case
+  {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> callbacks;  // made in order, each queued at once
+    const char* serverSays;    // waited for on the server's output (stdout, or the log when it starts with "(")
+    int waitTimes;             // how many times
+    bool refusedNext;          // the next callback raises the client's refusal
+    bool attached;             // the relay keeps its client
+  };
+  const std::string refusal = "IDL:Krovane/AsyncOperationException:1.0 client refuses Status";
+  const Case cases[] = {
+    {"refusal", {{"Progress", "0.1"}, {"Status", "refuse"}}, "AsynchronousHandler::Status Exception", 1, true, true},
+    {"three in a row past the bound", {{"Queued", "1500"}, {"Queued", "1500"}, {"Queued", "1500"}},
+     "(%P|%t) AsynchronousHandler: client detached after 3 callbacks in a row timed out", 1, false, false},
+    {"an answer among them", {{"Queued", "1500"}, {"Progress", "0.5"}, {"Queued", "1500"}},
+     "Queued method timed out", 2, false, true},
+    {"vanishes at the third", {{"Progress", "0.1"}, {"Progress", "0.2"}, {"Status", "vanish"},
+                               {"Progress", "0.3"}, {"Progress", "0.4"}}, "m_proxy->", 1, false, false},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    const std::string says = c.serverSays;
+    const bool inLog = says[0] == '(';
+    const KroTest::OutputCollector& output = inLog ? m_server.Process().Stderr() : m_server.Process().Stdout();
+    int before = 0;  // from the cases before
+    for (std::size_t at = output.Text().find(says.substr(inLog ? 8 : 0)); at != std::string::npos;
+         at = output.Text().find(says.substr(inLog ? 8 : 0), at + 1))
+      ++before;
+    Client client = StartClient({"--numbers"});
+    const CORBA::Long relay = Wrap(client, true);
+    m_lab->SetTimeout(relay, 1);
+    for (const auto& [callback, argument] : c.callbacks)
+    {
+      KroRelayLab::Outcome_var outcome = m_lab->Call(relay, callback, argument, 1, 1, kThroughRelay);
+      EXPECT_EQ(1, outcome->returned) << callback << " " << argument;  // queued; nothing known yet
+    }
+    EXPECT_TRUE(output.WaitFor(says.substr(inLog ? 8 : 0), 20s, before + c.waitTimes)) << output.Text();
+    KroRelayLab::Outcome_var next = m_lab->Call(relay, "Progress", "0.9", 1, 1, kThroughRelay);
+    EXPECT_EQ(c.refusedNext ? 1 : 0, next->refused);
+    EXPECT_EQ(c.refusedNext ? 0 : 1, next->returned);
+    if (c.refusedNext)
+      EXPECT_EQ(refusal, next->refusal.in());
+    if (c.attached)
+      EXPECT_TRUE(m_lab->IsAttached(relay));
+    else
+      EXPECT_TRUE(WaitDetached(relay));
+    // A refusal is raised once.
+    next = m_lab->Call(relay, "Progress", "1", 1, 1, kThroughRelay);
+    EXPECT_EQ(1, next->returned);
+    if (c.attached)
+      EXPECT_TRUE(client.process->Stdout().WaitFor("arrive Progress 1 #", 10s)) << client.Said();
+  }
 }
