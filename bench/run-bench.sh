@@ -5,8 +5,9 @@
 #
 # Runs the job (submit returns an id, queue places, one Progress per step,
 # Finished; 5 pool threads; steps do no work) on the library server, on the
-# library server with its relays' non-waiting delivery (lib-async), and on
-# the two bare omniORB baselines (two-way and oneway callbacks), server and
+# library server with its relays' non-waiting delivery (lib-async), on the
+# library server whose routers activate their own relays and hand over their
+# references (lib-by-ref, written without the kit), and on the two bare omniORB baselines (two-way and oneway callbacks), server and
 # client in separate processes on 127.0.0.1, for steps {0, 10} x clients
 # {1, 8, 32}, interleaved (library, two-way, oneway, library, ...), S measured
 # seconds per cell (default 3), R rounds (default 1; medians are printed);
@@ -64,15 +65,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_server lib|libasync|bare NAME: starts a server, waits (at most 10 s) for its
+# start_server lib|libasync|libref|bare NAME: starts a server, waits (at most 10 s) for its
 # IOR file, and sets SERVER_PID and SERVER_IOR.
 start_server() {
   local kind=$1 name=$2
   SERVER_IOR=$WORK/$name.ior
   rm -f "$SERVER_IOR"
-  if [ "$kind" = lib ] || [ "$kind" = libasync ]; then
+  if [ "$kind" != bare ]; then
     local mode=()
     if [ "$kind" = libasync ]; then mode=(--non-waiting-relays); fi
+    if [ "$kind" = libref ]; then mode=(--relays-by-reference); fi
     # shellcheck disable=SC2206  # the library servers' settings, word-split on purpose
     local settings=($LIB_SETTINGS)
     "$BIN/KroBenchLibServer" --ior-file "$SERVER_IOR" --pool-threads $POOL_THREADS "${mode[@]}" "${settings[@]}" "${ENDPOINT[@]}" \
@@ -120,10 +122,11 @@ FAILED=0
 : >"$WORK/results"
 start_server lib lib; LIB_PID=$SERVER_PID; LIB_IOR=$SERVER_IOR
 start_server libasync libasync; ASYNC_PID=$SERVER_PID; ASYNC_IOR=$SERVER_IOR
+start_server libref libref; REF_PID=$SERVER_PID; REF_IOR=$SERVER_IOR
 start_server bare bare; BARE_PID=$SERVER_PID; BARE_IOR=$SERVER_IOR
 
 # The library's pool grows one thread at a time: load until it has all of them.
-for ior in "$LIB_IOR" "$ASYNC_IOR"; do
+for ior in "$LIB_IOR" "$ASYNC_IOR" "$REF_IOR"; do
   timeout 60 "$BIN/KroBenchClient" --ior-file "$ior" --target lib --clients 8 --steps 10 \
     --warmup 0.2 --pool-threads $POOL_THREADS --seconds 0.2 "${ENDPOINT[@]}" >/dev/null 2>&1 || true
 done
@@ -131,13 +134,14 @@ done
 for round in $(seq "$ROUNDS"); do
   for steps in "${STEPS[@]}"; do
     for clients in "${CLIENTS[@]}"; do
-      for target in lib libasync twoway oneway; do
+      for target in lib libasync libref twoway oneway; do
         case $target in
           lib) ior=$LIB_IOR pid=$LIB_PID ;;
           libasync) ior=$ASYNC_IOR pid=$ASYNC_PID ;;
+          libref) ior=$REF_IOR pid=$REF_PID ;;
           *) ior=$BARE_IOR pid=$BARE_PID ;;
         esac
-        LABEL=$target client "$ior" "$pid" --target "${target/libasync/lib}" --clients "$clients" \
+        LABEL=$target client "$ior" "$pid" --target "${target/#lib*/lib}" --clients "$clients" \
           --steps "$steps" --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
       done
     done
@@ -147,6 +151,7 @@ for round in $(seq "$ROUNDS"); do
 done
 stop_server "$LIB_PID"
 stop_server "$ASYNC_PID"
+stop_server "$REF_PID"
 stop_server "$BARE_PID"
 
 # A fresh library server: 8 clients, each its first job.
@@ -194,20 +199,23 @@ awk -v failed=$FAILED '
   $1 == "RESULT" && field("first_ops_ms") != "" { first = field("first_ops_ms") }
   $1 == "RESULT" && field("bytes_per_op") != "" { kept = field("bytes_per_op"); keptOps = field("kept_ops") }
   END {
-    printf "| %-8s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %-15s | %-15s | %-17s | %-9s |\n",
+    printf "| %-8s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %8s %7s %7s %7s | %-15s | %-15s | %-17s | %-15s | %-9s |\n",
            "steps,N", "lib op/s", "p50 us", "p99 us", "cpu us", "lib-async", "p50", "p99", "cpu",
+           "lib-by-ref", "p50", "p99", "cpu",
            "2way", "p50", "p99", "cpu", "1way", "p50", "p99", "cpu",
-           "lib/2way op,cpu", "lib/1way op,cpu", "async/1way op,cpu", "lib N/N8"
+           "lib/2way op,cpu", "lib/1way op,cpu", "async/1way op,cpu", "ref/2way op,cpu", "lib N/N8"
     for (r = 1; r <= rows; ++r) {
       row = order[r]
-      lib = row SUBSEP "lib"; async = row SUBSEP "libasync"; two = row SUBSEP "twoway"; one = row SUBSEP "oneway"
+      lib = row SUBSEP "lib"; async = row SUBSEP "libasync"; ref = row SUBSEP "libref"
+      two = row SUBSEP "twoway"; one = row SUBSEP "oneway"
       split(row, rc, ",")
       n8 = rc[1] ",8" SUBSEP "lib"
-      printf "| %-8s |%s%s%s%s %-15s | %-15s | %-17s | %-9s |\n", row, cell(row, "lib"), cell(row, "libasync"),
-             cell(row, "twoway"), cell(row, "oneway"),
+      printf "| %-8s |%s%s%s%s%s %-15s | %-15s | %-17s | %-15s | %-9s |\n", row, cell(row, "lib"), cell(row, "libasync"),
+             cell(row, "libref"), cell(row, "twoway"), cell(row, "oneway"),
              ratio(median(lib SUBSEP "ops"), median(two SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(two SUBSEP "cpu")),
              ratio(median(lib SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(lib SUBSEP "cpu"), median(one SUBSEP "cpu")),
              ratio(median(async SUBSEP "ops"), median(one SUBSEP "ops")) " " ratio(median(async SUBSEP "cpu"), median(one SUBSEP "cpu")),
+             ratio(median(ref SUBSEP "ops"), median(two SUBSEP "ops")) " " ratio(median(ref SUBSEP "cpu"), median(two SUBSEP "cpu")),
              row == "ping" ? "-" : ratio(median(lib SUBSEP "ops"), median(n8 SUBSEP "ops"))
     }
     print "ping: synchronous request on a server object (library, through its server interceptor) against bare omniORB (2way columns); 1 client"
