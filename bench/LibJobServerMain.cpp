@@ -9,8 +9,9 @@
 // Jobs run on a pool of --pool-threads threads (default 5), all of them kept
 // once started; --place-reports as for every server of the kit;
 // --relays-by-reference: routers written with the library alone, which
-// activate their own relays and hand over their references (else the kit's,
-// whose relays are activated only when their reference is asked for);
+// activate their own relays and hand over their references, and keep no
+// journal (else the kit's, whose relays are activated only when their
+// reference is asked for);
 // --journal-dir records every job in DIR/KroBenchLibServer-PID.db, as a kit
 // server's --journal does (to measure its cost: run-bench.sh starts several
 // servers at once, KRO_BENCH_LIB_SETTINGS="--journal-dir DIR"; the objects
