@@ -1,6 +1,7 @@
 #include "LibJobFactory.h"
 
 #include "LibJobRouter.h"
+#include "LibRefJobRouter.h"
 
 #include "KroKit/ActiveServant.h"
 
@@ -12,11 +13,12 @@
 namespace KroBench
 {
   LibJobFactory::LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout,
-                               KroJournal::Journal* journal)
+                               KroJournal::Journal* journal, bool relaysByReference)
     : Krovane::ServerFactoryImpl(serverObjectPOA),
       m_maxThreads(maxThreads),
       m_callbackTimeout(callbackTimeout),
-      m_journal(journal)
+      m_journal(journal),
+      m_relaysByReference(relaysByReference)
   {
   }
 
@@ -26,6 +28,16 @@ namespace KroBench
     KroKit::ActiveServant<Krovane::AsyncServerImpl, Krovane::IAsyncServer> account(
       m_serverObjectPOA.in(), new Krovane::AsyncServerImpl(m_serverObjectPOA.in(), 0));
     account->SetUserToken(token);
+    if (m_relaysByReference)
+    {
+      KroKit::ActiveServant<LibRefJobRouter, Krovane::ISyncServer> router(
+        m_serverObjectPOA.in(),
+        new LibRefJobRouter(m_serverObjectPOA.in(), account.Reference(), m_maxThreads, m_callbackTimeout));
+      AddObjectToTable(router.Reference());
+      account.Keep();
+      router.Keep();
+      return Krovane::ISyncServer::_duplicate(router.Reference());
+    }
     KroKit::ActiveServant<LibJobRouter, Krovane::ISyncServer> router(
       m_serverObjectPOA.in(),
       new LibJobRouter(m_serverObjectPOA.in(), account.Reference(), m_maxThreads, m_callbackTimeout));

@@ -1,5 +1,6 @@
 // LibJobFactory: the benchmark server's factory. CreateObject gives each
-// client a LibJobRouter serving an account (an AsyncServerImpl holding the
+// client a LibJobRouter (the kit's relays) or, relays by reference, a
+// LibRefJobRouter (the application's own) serving an account (an AsyncServerImpl holding the
 // user's token), both active in the server-object POA; the router is
 // entered in the object table and returned.
 //
@@ -21,9 +22,10 @@ namespace KroBench
   public:
     // maxThreads: the pool's maximum (the first router sets it);
     // callbackTimeout: seconds a client's handler may take per callback;
-    // journal: where routers record their jobs (not owned; null: none).
+    // journal: where routers record their jobs (not owned; null: none);
+    // relaysByReference: LibRefJobRouter instead of LibJobRouter.
     LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout,
-                  KroJournal::Journal* journal = nullptr);
+                  KroJournal::Journal* journal = nullptr, bool relaysByReference = false);
 
     // IServerFactory: a new KroBench::IJobs for token; the caller owns it.
     Krovane::ISyncServer_ptr CreateObject(const Krovane::UserToken& token) override;
@@ -32,6 +34,7 @@ namespace KroBench
     const int m_maxThreads;       // the pool's maximum
     const int m_callbackTimeout;  // seconds per callback
     KroJournal::Journal* const m_journal;  // null: jobs kept in memory only
+    const bool m_relaysByReference;        // routers hand the library their relays' references
   };
 }
 

@@ -101,9 +101,8 @@ namespace Krovane
       if ((m_activeOperations && !m_activeOperations->empty()) || DispatchStillRuns())
         throw Unavailable();
       id = MakeNewOperationID();
-      Krovane::IAsyncServer_var reference = OwnReference<Krovane::IAsyncServer>();
       operation = new (std::nothrow)
-        AsynchronousDepServerOperation(reference.in(), name.c_str(), id, handler, this, params);
+        AsynchronousDepServerOperation(SelfReference(), name.c_str(), id, handler, this, params);
       if (!operation)
         return -1;
       // Listed in the same critical section as the test above, so that two

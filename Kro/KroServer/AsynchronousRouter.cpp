@@ -82,6 +82,13 @@ namespace Krovane
 
   AsynchronousRouter::~AsynchronousRouter() {}
 
+  IAsyncServer_ptr AsynchronousRouter::SelfReference()
+  {
+    if (CORBA::is_nil(m_self.in()))
+      m_self = OwnReference<Krovane::IAsyncServer>();
+    return m_self.in();
+  }
+
   void AsynchronousRouter::LookUpServed() const
   {
     if (m_servedServant.in() || CORBA::is_nil(m_server.in()))
@@ -154,9 +161,8 @@ namespace Krovane
     {
       ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, m_asyncLock, -1);
       id = MakeNewOperationID();
-      Krovane::IAsyncServer_var reference = OwnReference<Krovane::IAsyncServer>();
       operation = new (std::nothrow)
-        AsynchronousOperation(reference.in(), BoundedText::Of(name).c_str(), id, handler, this, parameters);
+        AsynchronousOperation(SelfReference(), BoundedText::Of(name).c_str(), id, handler, this, parameters);
     }
     if (!operation)
       return -1;

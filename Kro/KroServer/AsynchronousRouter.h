@@ -158,6 +158,11 @@ namespace Krovane
     // a client attaches its handler; the kit's routers bound its callbacks.
     virtual AsynchronousHandler* MakeRestoredRelay();
 
+    // This router's own reference, made on the first call and kept (not a
+    // new one): every operation holds it, and making one per submission
+    // cost more than the rest of queueing it. m_asyncLock held.
+    IAsyncServer_ptr SelfReference();
+
     // The served object's servant, looked up once and held for the
     // router's life; null when it is no servant of this POA.
     PortableServer::Servant ServedServant() const;
@@ -179,6 +184,8 @@ namespace Krovane
 
     // Looks the served servant up when it has not been yet; m_servedLock held.
     void LookUpServed() const;
+
+    IAsyncServer_var m_self;  // guarded by m_asyncLock; SelfReference's, nil until first asked for
 
     mutable ACE_Thread_Mutex m_servedLock;                  // guards m_servedServant and m_servedServer
     mutable PortableServer::ServantBase_var m_servedServant;  // m_server's servant, once looked up

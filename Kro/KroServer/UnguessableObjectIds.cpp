@@ -2,12 +2,15 @@
 
 #include <ace/Log_Msg.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -52,6 +55,39 @@ namespace Krovane
       return true;
     }
 
+    constexpr size_t kBatch = 256;  // octets read at a time
+
+    // Forks seen by this process; a batch read before the last one is the
+    // parent's, whose ids must not be repeated by the child.
+    std::atomic<unsigned> s_forks{0};
+
+    void CountFork() { s_forks.fetch_add(1); }
+
+    // Fills length (<= kBatch) octets at buffer from the secure source, read
+    // a batch at a time by each thread: a system call for every id would be
+    // one per relay activated, which a server activating a relay per
+    // operation feels. False when the source cannot be read.
+    bool BatchedRandom(unsigned char* buffer, size_t length)
+    {
+      static std::once_flag forkWatch;
+      std::call_once(forkWatch, [] { ::pthread_atfork(nullptr, nullptr, CountFork); });
+      thread_local unsigned char octets[kBatch];
+      thread_local size_t used = kBatch;      // octets of octets handed out
+      thread_local unsigned readAfter = 0;    // s_forks when octets were read
+      const unsigned forks = s_forks.load();
+      if (forks != readAfter || kBatch - used < length)
+      {
+        if (!SecureRandom(octets, kBatch))
+          return false;
+        readAfter = forks;
+        used = 0;
+      }
+      std::memcpy(buffer, octets + used, length);
+      std::memset(octets + used, 0, length);  // an id handed out does not stay behind
+      used += length;
+      return true;
+    }
+
     // Logs, once per POA name, that poa's ids are its own and can be guessed.
     void WarnGuessable(PortableServer::POA_ptr poa)
     {
@@ -74,7 +110,8 @@ namespace Krovane
   {
     PortableServer::ObjectId_var id = new PortableServer::ObjectId;
     id->length(kIdOctets);
-    if (!SecureRandom(id->get_buffer(), kIdOctets))
+    static_assert(kIdOctets <= kBatch, "an id fits in one batch");
+    if (!BatchedRandom(id->get_buffer(), kIdOctets))
     {
       ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) no random octets for an object id: %m\n")));
       throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);

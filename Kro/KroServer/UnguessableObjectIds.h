@@ -5,7 +5,9 @@
 // client's objects are its own key minus 1, 2, 3).
 //
 // An id is kIdOctets octets from the kernel's secure source (getrandom(2);
-// /dev/urandom where that call is missing), never from a seeded generator.
+// /dev/urandom where that call is missing), never from a seeded generator;
+// each thread reads them a batch at a time (one system call per 16 ids), and
+// a forked process reads its own.
 //
 // The POA must take ids from its user (USER_ID). A SYSTEM_ID POA refuses a
 // foreign id (omniORB 4.2: CORBA::BAD_PARAM from activate_object_with_id);
@@ -13,7 +15,8 @@
 // life, but under the ORB's own sequential 4-octet id, which CAN be guessed.
 // This is logged once per POA name ("... SYSTEM_ID ... can be guessed").
 //
-// Stateless apart from that record of POA names; any thread.
+// Stateless apart from that record of POA names and each thread's batch of
+// octets; any thread.
 #ifndef KROSERVER_UNGUESSABLEOBJECTIDS_H
 #define KROSERVER_UNGUESSABLEOBJECTIDS_H
 
