@@ -14,7 +14,10 @@
 # bare ping, the time a fresh library server takes until 8 clients each have
 # a first job finished, and the server memory kept per finished job (growth
 # of the server's resident set over many jobs on one object, divided by
-# their count). --smoke: one second per cell and a reduced matrix, for CI.
+# their count); and the client library's watch: an AsyncClient with it
+# against one without, same process, in turns (KroBenchWatch), steps 0 and
+# 10, 8 jobs in flight, as on/off ratios of ops/s with the watch's request
+# count. --smoke: one second per cell and a reduced matrix, for CI.
 #
 # Prints one table. Ends non-zero when a cell failed or printed no sane
 # numbers (never because of speed).
@@ -145,6 +148,17 @@ for round in $(seq "$ROUNDS"); do
   client "$LIB_IOR" "$LIB_PID" --target lib --ping --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
   client "$BARE_IOR" "$BARE_PID" --target twoway --ping --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
 done
+# The client's watch: on and off in turns, 1 s each, medians.
+: >"$WORK/watch"
+if [ -x "$BIN/KroBenchWatch" ]; then
+  for steps in "${STEPS[@]}"; do
+    if ! timeout 300 "$BIN/KroBenchWatch" "$LIB_IOR" --steps "$steps" --window 8 --seconds 1 \
+         --rounds "$($SMOKE && echo 1 || echo $((ROUNDS * 5)))" "${ENDPOINT[@]}" >>"$WORK/watch" 2>&1; then
+      echo "bench: the watch's measurement failed (steps $steps)" >&2; cat "$WORK/watch" >&2
+      FAILED=1
+    fi
+  done
+fi
 stop_server "$LIB_PID"
 stop_server "$ASYNC_PID"
 stop_server "$BARE_PID"
@@ -161,7 +175,7 @@ stop_server "$SERVER_PID"
 
 echo "KroServer benchmark: $SECONDS_PER_CELL s per cell, $ROUNDS round(s) (medians), $(nproc) CPUs$($SMOKE && echo ', smoke')"
 echo "library servers: --pool-threads $POOL_THREADS $LIB_SETTINGS; bare servers: --pool-threads $POOL_THREADS"
-awk -v failed=$FAILED '
+awk -v failed=$FAILED -v watchFile="$WORK/watch" '
   function field(name,   i, kv) {
     for (i = 2; i <= NF; ++i) { split($i, kv, "="); if (kv[1] == name) return kv[2] }
     return ""
@@ -213,6 +227,13 @@ awk -v failed=$FAILED '
     print "ping: synchronous request on a server object (library, through its server interceptor) against bare omniORB (2way columns); 1 client"
     printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first
     printf "kept per finished job: %s bytes (server resident-set growth over %s jobs on one object / count)\n", kept == "" ? "-" : kept, keptOps
+    while ((getline line < watchFile) > 0) {
+      nw = split(line, w, " ")
+      if (nw < 2 || w[1] != "RESULT" || w[2] != "watch") continue
+      for (i = 3; i <= nw; ++i) { split(w[i], kv, "="); wv[kv[1]] = kv[2] }
+      printf "client watch (AsyncClient, steps %s, %s jobs in flight): on %s op/s, off %s op/s, on/off %s, watch requests %s\n",
+             wv["steps"], wv["window"], wv["on_ops_per_s"], wv["off_ops_per_s"], wv["on_off"], wv["watch_requests"]
+    }
     if (insane != "") print "bench: cells without sane numbers:" insane > "/dev/stderr"
     if (rows == 0 || first + 0 <= 0 || kept == "") print "bench: a measurement is missing" > "/dev/stderr"
     exit (failed || insane != "" || rows == 0 || first + 0 <= 0 || kept == "") ? 1 : 0
