@@ -6,6 +6,7 @@
 // (KRO_TEST_LOSS_BOUND_MS sets another: with 10000 the times printed are
 // those of the library's default). The program also plays a short client
 // process on a fixed callback port (--count-once).
+#include "KroClient/CallbackServant.h"
 #include "KroClient/FailureCopy.h"
 #include "KroClient/KroClient.h"
 #include "support/ProcessHarness.h"
@@ -316,6 +317,45 @@ TEST_F(ServerLoss, UnavailableErrorEndsTheOperationAtOnce)
     EXPECT_EQ("server is stopping", UnavailableReason(stopped));
   running.Cancel();
   running.Wait(Soon());
+  calculator->Remove();
+}
+
+// The server ended an operation whose end never reached the client (a
+// callback lost on the way; here the server is given another handler, one
+// that hears nothing): the watch finds it ended at two questions in a row
+// and ends it as the server says, instead of leaving it Pending for ever.
+TEST_F(ServerLoss, OperationEndedAtTheServerWhoseEndNeverCameEndsAsTheServerSays)
+{
+  struct Deaf : KroClient::CallbackServant
+  {
+    void Queued(CORBA::Long) override {}
+    void Status(const char*) override {}
+    void Progress(CORBA::Double) override {}
+    void Results(const CORBA::Any&) override {}
+    void Finished(const CORBA::Any&) override {}
+    void Error(Krovane::IAsyncExceptionHolder_ptr) override {}
+  };
+  StartServer();
+  Calculator::ICalculator_var calculator = NewCalculator();
+  PortableServer::ServantBase_var deaf = new Deaf;
+  PortableServer::ObjectId_var id = orb->Poa()->activate_object(deaf.in());
+  CORBA::Object_var object = orb->Poa()->id_to_reference(id.in());
+  Krovane::IAsyncHandler_var elsewhere = Krovane::IAsyncHandler::_narrow(object.in());
+  for (const bool cancelled : {false, true})
+  {
+    SCOPED_TRACE(cancelled ? "cancelled" : "finished");
+    const Clock::time_point start = Clock::now();
+    KroClient::Operation unheard = client->Submit(calculator.in(), [&](Krovane::IAsyncHandler_ptr) {
+      return calculator->Compute("e", cancelled ? 200 : 2, elsewhere.in());
+    });
+    if (cancelled)
+      calculator->CancelOperation(unheard.Id());
+    // Two questions, an interval (a quarter of the bound) apart, after an interval of silence.
+    EXPECT_EQ(cancelled ? Outcome::Cancelled : Outcome::Finished, unheard.WaitForEnd(start + LossBound()));
+    std::printf("[ end never came ] ended %s after %lld ms\n", KroClient::OutcomeName(unheard.Now()),
+                Millis(Clock::now() - start));
+  }
+  orb->Poa()->deactivate_object(id.in());
   calculator->Remove();
 }
 
