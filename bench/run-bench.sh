@@ -14,8 +14,11 @@
 # bare omniORB and gRPC, the time a fresh library server takes until 8
 # clients each have a first job finished, and the server memory kept per
 # finished job (growth of the server's resident set over many jobs on one
-# object, divided by their count). --smoke: one second per cell, a reduced
-# matrix and no gRPC, for CI. --tsv FILE: also writes every measured cell of
+# object, divided by their count); and the client library's watch: an
+# AsyncClient with it against one without, same process, in turns
+# (KroBenchWatch), steps 0 and 10, 8 jobs in flight, as on/off ratios of
+# ops/s with the watch's request count. --smoke: one second per cell, a
+# reduced matrix and no gRPC, for CI. --tsv FILE: also writes every measured cell of
 # every round to FILE, tab-separated, with the columns
 # impl steps clients run ops_per_s p50_us p99_us cpu_us_per_op.
 #
@@ -183,6 +186,17 @@ for round in $(seq "$ROUNDS"); do
     fi
   done
 done
+# The client's watch: on and off in turns, 1 s each, medians.
+: >"$WORK/watch"
+if [ -x "$BIN/KroBenchWatch" ]; then
+  for steps in "${STEPS[@]}"; do
+    if ! timeout 300 "$BIN/KroBenchWatch" "${ADDRESS[lib]}" --steps "$steps" --window 8 --seconds 1 \
+         --rounds "$($SMOKE && echo 1 || echo $((ROUNDS * 5)))" "${ENDPOINT[@]}" >>"$WORK/watch" 2>&1; then
+      echo "bench: the watch's measurement failed (steps $steps)" >&2; cat "$WORK/watch" >&2
+      FAILED=1
+    fi
+  done
+fi
 for name in "${RUN_IMPLS[@]}"; do stop_server "$name"; done
 
 # A fresh library server: 8 clients, each its first job.
@@ -199,7 +213,7 @@ stop_server kept
 
 echo "KroServer benchmark: $SECONDS_PER_CELL s per cell, $ROUNDS round(s) (medians), $(nproc) CPUs$($SMOKE && echo ', smoke')"
 echo "servers: --pool-threads $POOL_THREADS; library servers also: $LIB_SETTINGS"
-awk -v failed=$FAILED -v impls="${RUN_IMPLS[*]}" -v ratios="${RATIOS[*]}" -v tsv="$TSV" '
+awk -v failed=$FAILED -v watchFile="$WORK/watch" -v impls="${RUN_IMPLS[*]}" -v ratios="${RATIOS[*]}" -v tsv="$TSV" '
   function field(name,   i, kv) {
     for (i = 2; i <= NF; ++i) { split($i, kv, "="); if (kv[1] == name) return kv[2] }
     return ""
@@ -263,6 +277,13 @@ awk -v failed=$FAILED -v impls="${RUN_IMPLS[*]}" -v ratios="${RATIOS[*]}" -v tsv
     print "ping: a synchronous request that does nothing (on the library through its server interceptor); 1 client"
     printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first
     printf "kept per finished job: %s bytes (server resident-set growth over %s jobs on one object / count)\n", kept == "" ? "-" : kept, keptOps
+    while ((getline line < watchFile) > 0) {
+      nw = split(line, w, " ")
+      if (nw < 2 || w[1] != "RESULT" || w[2] != "watch") continue
+      for (i = 3; i <= nw; ++i) { split(w[i], kv, "="); wv[kv[1]] = kv[2] }
+      printf "client watch (AsyncClient, steps %s, %s jobs in flight): on %s op/s, off %s op/s, on/off %s, watch requests %s\n",
+             wv["steps"], wv["window"], wv["on_ops_per_s"], wv["off_ops_per_s"], wv["on_off"], wv["watch_requests"]
+    }
     if (tsv != "") printf "TSV: %s\n", tsv
     if (insane != "") print "bench: cells without sane numbers:" insane > "/dev/stderr"
     if (rows == 0 || first + 0 <= 0 || kept == "") print "bench: a measurement is missing" > "/dev/stderr"

@@ -123,6 +123,11 @@ namespace KroClient
     m_sequencer.Post(EndedEvent(outcome));
   }
 
+  void OperationCore::EndAsStateSays(Krovane::OperationState state)
+  {
+    m_sequencer.Post(EndedEvent(state == Krovane::Cancelled ? Outcome::Cancelled : Outcome::Finished));
+  }
+
   void OperationCore::EndFailed(const CORBA::Exception& failure)
   {
     m_failing.store(true);

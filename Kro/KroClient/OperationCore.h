@@ -69,6 +69,10 @@ namespace KroClient
     // Asks the server for the state (the calling thread makes the call) and
     // ends the operation as it says, for check.
     void EndAsServerSays(OperationRecord::Check check);
+    // Ends the operation as the server's state says (Finished or
+    // Cancelled), after the callbacks already posted: its end callbacks were
+    // lost on the way. Any thread.
+    void EndAsStateSays(Krovane::OperationState state);
     // Ends the operation Failed with failure (Error, then the end), after
     // the callbacks already posted. Any thread.
     void EndFailed(const CORBA::Exception& failure);

@@ -192,6 +192,7 @@ namespace KroClient
       m_watched[due].answered = asked.answered;
       m_watched[due].failing = asked.failing;
       m_watched[due].failure = asked.failure;
+      m_watched[due].endedThere = asked.endedThere;
     }
   }
 
@@ -199,9 +200,20 @@ namespace KroClient
   {
     const std::shared_ptr<OperationCore>& first = operations.front();
     m_requests.fetch_add(1);
+    const CORBA::Long askedAbout = watched.endedThere;
+    watched.endedThere = 0;
     try
     {
-      watched.asking->GetOperationState(first->Id());
+      const Krovane::OperationState state = watched.asking->GetOperationState(first->Id());
+      // Ended there, and still nothing here an interval after the last
+      // answer said so: its end will not come.
+      if (state == Krovane::Finished || state == Krovane::Cancelled)
+      {
+        if (askedAbout == first->Id())
+          first->EndAsStateSays(state);
+        else
+          watched.endedThere = first->Id();
+      }
     }
     catch (const Krovane::InvalidOperationId& answer)
     {

@@ -10,6 +10,9 @@
 // that answers again after failing (continued after a stop, restarted on
 // its endpoint with its journal) has each operation attached again
 // (RegisterNewHandler with its handler), so that its callbacks reach it.
+// An operation the server says has ended (Finished, Cancelled) at two
+// questions in a row, its end never heard meanwhile (a callback lost on a
+// connection the client had closed before, say), ends as the server says.
 // Servers are asked one at a time: a stopped one holds up the questions to
 // the others by at most an interval.
 //
@@ -68,6 +71,7 @@ namespace KroClient
       Clock::time_point asked;        // when the watch last asked it
       bool failing = false;           // the latest question failed
       std::string failure;            // what it raised
+      CORBA::Long endedThere = 0;     // the operation the latest answer said had ended; 0: none
     };
     using Operations = std::vector<std::shared_ptr<OperationCore>>;
 

@@ -45,6 +45,11 @@ namespace Krovane
     // calls in flight, before it goes on regardless; each call ends within
     // the time-out, so this is only reached without one.
     const std::chrono::seconds kPipelineWait(60);
+    // Tries of one callback while each fails on a connection the client
+    // closed: every stale pooled connection to the client's address (omniORB
+    // keeps up to 5 by default, -ORBmaxGIOPConnectionPerServer) fails once
+    // and is dropped, then a fresh one is made.
+    const int kStaleConnectionTries = 8;
 
     std::atomic<AsynchronousHandler::Delivery> s_defaultDelivery{AsynchronousHandler::Delivery::kWaiting};
     std::atomic<int> s_detachAfterTimeouts{3};
@@ -279,19 +284,22 @@ namespace Krovane
     {
       try
       {
-        try
+        // A pooled connection the client has closed (a client that ended,
+        // its port now another's) fails on its first use and omniORB drops
+        // it; the next try takes the next pooled one, or a fresh one. A
+        // client that is gone refuses the fresh connection (TRANSIENT).
+        for (int tries = 1;; ++tries)
         {
-          call(proxy);
-        }
-        catch (const CORBA::COMM_FAILURE& ex)
-        {
-          // A pooled connection the client has closed (a client that ended,
-          // its port now another's) fails on its first use; omniORB drops
-          // it, so one more try goes out on a fresh connection. A second
-          // failure is the client's own.
-          if (ex.completed() == CORBA::COMPLETED_YES)
-            throw;
-          call(proxy);
+          try
+          {
+            call(proxy);
+            break;
+          }
+          catch (const CORBA::COMM_FAILURE& ex)
+          {
+            if (ex.completed() == CORBA::COMPLETED_YES || tries == kStaleConnectionTries)
+              throw;
+          }
         }
         outcome = Outcome::kSent;
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kSent);

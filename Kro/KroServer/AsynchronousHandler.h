@@ -185,8 +185,9 @@ namespace Krovane
     void Forward(const CallTexts& texts, Operation operation, const Argument& argument);
 
     // Makes call(m_proxy), its failures handled as texts says; nothing when
-    // detached. A COMM_FAILURE is tried once more before the client is
-    // detached (a stale pooled connection fails that way). Caller holds m_lock. Returns the client's user exception,
+    // detached. A COMM_FAILURE is tried again, a few times, before the
+    // client is detached (each stale pooled connection to the client fails
+    // that way once). Caller holds m_lock. Returns the client's user exception,
     // for the caller to raise once the lock is free; other failures that
     // texts lets through propagate.
     template <typename Call>

@@ -38,7 +38,10 @@
 int main(int argc, char** argv)
 {
   // The standard options (the pool's among them), and how the calculators work.
-  KroKit::ServerOptions options;
+  // Not --journal: a calculator comes with an account object of its own,
+  // which the journal cannot make again; taking the option and keeping
+  // nothing would lose every operation at a restart unsaid.
+  KroKit::ServerOptions options(KroKit::ServerOptions::kEveryStandard & ~KroKit::ServerOptions::kJournal);
   KroExample::CalculatorSettings calculators;
   int stepMs = 250;
   options.AddNumber("--step-ms", stepMs, 0, 60000, "length of one step of a computation in ms");

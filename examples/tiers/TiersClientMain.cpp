@@ -4,7 +4,7 @@
 // callback.
 //
 //   KroTiersClient [--token TEXT] [--steps N] [--timeout-seconds N]
-//                  [--front-end NAME] [--verbose|--quiet] [TLS options]
+//                  [--loss-seconds N] [--front-end NAME] [--verbose|--quiet] [TLS options]
 //                  -ORBInitRef NameService=corbaloc::HOST:PORT/NameService
 //                  [other ORB options]
 //   KroTiersClient --help
@@ -12,16 +12,20 @@
 // The front ends are tried from a random one on, in name order, so that
 // clients spread over them; --front-end NAME tries that one only.
 // Steps: CreateObject(token), StartWork(steps) with a handler of its own,
-// the callbacks until Finished (at most N seconds, default 60), Remove.
+// the callbacks until the operation ends (at most N seconds, default 60),
+// Remove. The operation runs on the client library, whose watch ends it
+// Failed once its front end is gone or silent for --loss-seconds (default
+// 10; 0: no watch); the object then is not removed (its server is gone).
 // A failure is one line on standard error that says what the client was
 // doing ("client: cannot reach the naming service at corbaloc::...: ...").
 // Exit status: 0 when every step worked, 1 when one failed, 2 on a usage
 // error.
-#include "ClientHandler.h"
+#include "ClientLines.h"
 #include "TierDirectory.h"
 #include "KroKit/ServerOptions.h"
 #include "KroKit/UserTokenText.h"
 
+#include "KroClient/AsyncClient.h"
 #include "OrbLayer/PrintException.h"
 #include "Tiers.hh"
 
@@ -39,16 +43,12 @@ namespace
   {
     std::string token = "tiers-user";  // the user for CreateObject
     int steps = 4;                     // the operation's length
-    int timeoutSeconds = 60;           // wait for Finished at most this long
+    int timeoutSeconds = 60;           // wait for the end at most this long
+    int lossSeconds = 10;              // the client library's loss bound; 0: no watch
     std::string frontEnd;              // the front end to use; empty: any that answers
   };
 
-  // One line on standard output.
-  void Say(const std::string& line)
-  {
-    std::printf("client: %s\n", line.c_str());
-    std::fflush(stdout);
-  }
+  using KroTiers::Say;
 
   // An object for options.token on the first front end that makes one (nil
   // when none does), trying them from a random one on.
@@ -108,23 +108,23 @@ namespace
     Say("object created for user " + options.token);
 
     doing = "starting the work";
-    KroTiers::ClientHandler* handler = new KroTiers::ClientHandler;
-    PortableServer::ServantBase_var ownership = handler;
-    PortableServer::ObjectId_var handlerId = root->activate_object(handler);
-    CORBA::Object_var handlerObject = root->id_to_reference(handlerId.in());
-    Krovane::IAsyncHandler_var handlerReference = Krovane::IAsyncHandler::_narrow(handlerObject.in());
-
-    const CORBA::Long id = server->StartWork(options.steps, handlerReference.in());
-    Say("operation " + std::to_string(id) + " started, " + std::to_string(options.steps) + " steps");
-    const bool finished = handler->WaitForFinished(std::chrono::seconds(options.timeoutSeconds));
-    if (!finished)
-      Say("no Finished within " + std::to_string(options.timeoutSeconds) + " s");
+    KroTiers::ClientLines lines;  // outlives the client, which ends the operation's callbacks
+    KroClient::AsyncClient client(root.in(), std::chrono::seconds(options.lossSeconds));
+    KroClient::Operation operation = client.Submit(
+      server.in(), [&](Krovane::IAsyncHandler_ptr handler) { return server->StartWork(options.steps, handler); },
+      lines.Callbacks());
+    Say("operation " + std::to_string(operation.Id()) + " started, " + std::to_string(options.steps) + " steps");
+    const KroClient::Outcome outcome =
+      operation.WaitForEnd(std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds));
+    if (outcome == KroClient::Outcome::Pending)
+      Say("no end within " + std::to_string(options.timeoutSeconds) + " s");
+    if (lines.Lost())
+      return false;  // its front end is gone: nothing to remove there
 
     doing = "removing the object";
     server->Remove();
     Say("object removed");
-    root->deactivate_object(handlerId.in());
-    return finished;
+    return outcome != KroClient::Outcome::Pending;
   }
 }
 
@@ -137,6 +137,7 @@ int main(int argc, char** argv)
   parsed.AddValue("--token", [&](const char* token) { options.token = token; return true; }, "TEXT");
   parsed.AddNumber("--steps", options.steps, 1);
   parsed.AddNumber("--timeout-seconds", options.timeoutSeconds, 1);
+  parsed.AddNumber("--loss-seconds", options.lossSeconds, 0, 3600, "seconds an operation waits on a lost front end");
   parsed.AddValue("--front-end", [&](const char* name) { options.frontEnd = name; return *name != '\0'; }, "NAME");
   if (!parsed.Parse(argc, argv))
   {

@@ -6,6 +6,7 @@
 // (KRO_TEST_LOSS_BOUND_MS sets another: with 10000 the times printed are
 // those of the library's default). The program also plays a short client
 // process on a fixed callback port (--count-once).
+#include "KroClient/CallbackServant.h"
 #include "KroClient/FailureCopy.h"
 #include "KroClient/KroClient.h"
 #include "support/ProcessHarness.h"
@@ -20,6 +21,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -126,10 +128,97 @@ namespace
     KroClient::AsyncClient client(orb.Poa());
     KroClient::Operation operation = client.Submit(calculator.in(), [&](Krovane::IAsyncHandler_ptr handler)
                                                    { return calculator->Compute("e", 3, handler); });
-    std::printf("outcome %s\n", KroClient::OutcomeName(operation.WaitForEnd(Clock::now() + 20s)));
+    const Outcome outcome = operation.WaitForEnd(Clock::now() + 20s);
+    // The Results come by callback only: an end the watch found at the server has none.
+    CORBA::Any results = operation.Results();
+    CORBA::TypeCode_var type = results.type();
+    std::printf("outcome %s, %s\n", KroClient::OutcomeName(outcome),
+                type->kind() == CORBA::tk_null ? "no results" : "results");
     std::fflush(stdout);
     calculator->Remove();
     return 0;
+  }
+
+  // A handler that notes what it hears; armed, it holds its first Progress
+  // until another handler has heard something (at most 5 s).
+  class Holding : public KroClient::CallbackServant
+  {
+  public:
+    explicit Holding(Holding* other = nullptr) : m_other(other) {}
+    void Queued(CORBA::Long) override { Note(false); }
+    void Status(const char*) override { Note(false); }
+    void Progress(CORBA::Double) override
+    {
+      Holding* other = nullptr;
+      {
+        std::lock_guard<std::mutex> guard(m_lock);
+        std::swap(other, m_other);  // only the first Progress holds
+        m_holding = m_holding || other;
+      }
+      m_changed.notify_all();
+      if (other)
+        other->Await([other] { return other->m_heard > 0; }, Clock::now() + 5s);
+      Note(false);
+    }
+    void Results(const CORBA::Any&) override { Note(false); }
+    void Finished(const CORBA::Any&) override { Note(true); }
+    void Error(Krovane::IAsyncExceptionHolder_ptr) override { Note(false); }
+
+    template <typename Condition>
+    bool Await(Condition condition, Clock::time_point deadline)
+    {
+      std::unique_lock<std::mutex> guard(m_lock);
+      return m_changed.wait_until(guard, deadline, condition);
+    }
+    bool Holds() { return Await([this] { return m_holding; }, Clock::now() + 10s); }
+    bool Finishes() { return Await([this] { return m_finished; }, Clock::now() + 20s); }
+
+  private:
+    void Note(bool finished)
+    {
+      {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_heard;
+        m_finished = m_finished || finished;
+      }
+      m_changed.notify_all();
+    }
+
+    std::mutex m_lock;                  // guards the four below
+    Holding* m_other;                   // held for, until the first Progress
+    std::condition_variable m_changed;  // on each of them
+    int m_heard = 0;
+    bool m_holding = false;
+    bool m_finished = false;
+  };
+
+  // Makes the server hold two connections to this client: while the first
+  // operation's Progress is held here, the second's Queued needs another.
+  // Prints "held two" once both ended.  --hold-two FACTORY-IOR [ORB options]
+  int HoldTwo(KroClient::ClientOrb& orb, int, char** argv)
+  {
+    Krovane::IServerFactory_var factory = orb.Resolve<Krovane::IServerFactory>(argv[2]);
+    Krovane::ISyncServer_var object = factory->CreateObject(Krovane::UserToken());
+    Calculator::ICalculator_var calculator = Calculator::ICalculator::_narrow(object.in());
+    Holding* second = new Holding;
+    Holding* first = new Holding(second);
+    PortableServer::ServantBase_var owners[] = {first, second};
+    std::vector<Krovane::IAsyncHandler_var> handlers;
+    for (Holding* handler : {first, second})
+    {
+      PortableServer::ObjectId_var id = orb.Poa()->activate_object(handler);
+      CORBA::Object_var reference = orb.Poa()->id_to_reference(id.in());
+      handlers.push_back(Krovane::IAsyncHandler::_narrow(reference.in()));
+    }
+    calculator->Compute("e", 3, handlers[0].in());
+    if (!first->Holds())
+      return std::printf("the first Progress never came\n"), 1;
+    calculator->Compute("e", 2, handlers[1].in());
+    const bool ended = first->Finishes() && second->Finishes();
+    std::printf("%s\n", ended ? "held two" : "not both ended");
+    std::fflush(stdout);
+    calculator->Remove();
+    return ended ? 0 : 1;
   }
 }
 
@@ -319,21 +408,71 @@ TEST_F(ServerLoss, UnavailableErrorEndsTheOperationAtOnce)
   calculator->Remove();
 }
 
+// The server ended an operation whose end never reached the client (a
+// callback lost on the way; here the server is given another handler, one
+// that hears nothing): the watch finds it ended at two questions in a row
+// and ends it as the server says, instead of leaving it Pending for ever.
+TEST_F(ServerLoss, OperationEndedAtTheServerWhoseEndNeverCameEndsAsTheServerSays)
+{
+  struct Deaf : KroClient::CallbackServant
+  {
+    void Queued(CORBA::Long) override {}
+    void Status(const char*) override {}
+    void Progress(CORBA::Double) override {}
+    void Results(const CORBA::Any&) override {}
+    void Finished(const CORBA::Any&) override {}
+    void Error(Krovane::IAsyncExceptionHolder_ptr) override {}
+  };
+  StartServer();
+  Calculator::ICalculator_var calculator = NewCalculator();
+  PortableServer::ServantBase_var deaf = new Deaf;
+  PortableServer::ObjectId_var id = orb->Poa()->activate_object(deaf.in());
+  CORBA::Object_var object = orb->Poa()->id_to_reference(id.in());
+  Krovane::IAsyncHandler_var elsewhere = Krovane::IAsyncHandler::_narrow(object.in());
+  for (const bool cancelled : {false, true})
+  {
+    SCOPED_TRACE(cancelled ? "cancelled" : "finished");
+    const Clock::time_point start = Clock::now();
+    KroClient::Operation unheard = client->Submit(calculator.in(), [&](Krovane::IAsyncHandler_ptr) {
+      return calculator->Compute("e", cancelled ? 200 : 2, elsewhere.in());
+    });
+    if (cancelled)
+      calculator->CancelOperation(unheard.Id());
+    // Two questions, an interval (a quarter of the bound) apart, after an interval of silence.
+    EXPECT_EQ(cancelled ? Outcome::Cancelled : Outcome::Finished, unheard.WaitForEnd(start + LossBound()));
+    std::printf("[ end never came ] ended %s after %lld ms\n", KroClient::OutcomeName(unheard.Now()),
+                Millis(Clock::now() - start));
+  }
+  orb->Poa()->deactivate_object(id.in());
+  calculator->Remove();
+}
+
 // A client that takes its callbacks on the port of one that has ended: the
-// server's pooled connection to that port is stale; the callback goes out
-// again on a fresh one and the new client hears every callback.
+// server's pooled connections to that port are stale (the client before
+// had one, or two); the callback goes out again until it is on a fresh one,
+// and the new client hears every callback, its Results among them.
 TEST_F(ServerLoss, CallbacksReachAClientOnAPortAnEndedClientUsed)
 {
   StartServer();
   const std::string endpoint = "giop:tcp:127.0.0.1:" + std::to_string(FreePort());
-  for (const char* which : {"first client", "second client, same port"})
+  const struct
   {
-    SCOPED_TRACE(which);
-    KroTest::ChildProcess second(OwnProgram(), {"--count-once", server->Ior(), "-ORBendPoint", endpoint});
-    const auto status = second.WaitForExit(40s);
-    ASSERT_TRUE(status.has_value()) << second.Describe();
-    EXPECT_TRUE(status->exited && status->code == 0) << second.Describe();
-    EXPECT_EQ("outcome Finished\n", second.Stdout().Text()) << second.Describe();
+    const char* mode;
+    const char* printed;
+  } clients[] = {
+    {"--count-once", "outcome Finished, results\n"},
+    {"--count-once", "outcome Finished, results\n"},  // one stale connection
+    {"--hold-two", "held two\n"},
+    {"--count-once", "outcome Finished, results\n"},  // two stale connections
+  };
+  for (std::size_t i = 0; i < sizeof clients / sizeof clients[0]; ++i)
+  {
+    SCOPED_TRACE("client " + std::to_string(i + 1) + " " + clients[i].mode);
+    KroTest::ChildProcess client(OwnProgram(), {clients[i].mode, server->Ior(), "-ORBendPoint", endpoint});
+    const auto status = client.WaitForExit(40s);
+    ASSERT_TRUE(status.has_value()) << client.Describe();
+    EXPECT_TRUE(status->exited && status->code == 0) << client.Describe();
+    EXPECT_EQ(clients[i].printed, client.Stdout().Text()) << client.Describe();
   }
 }
 
@@ -352,6 +491,8 @@ int main(int argc, char** argv)
 {
   if (argc > 2 && std::string(argv[1]) == "--count-once")
     return KroClient::RunClient(argc, argv, CountOnce);
+  if (argc > 2 && std::string(argv[1]) == "--hold-two")
+    return KroClient::RunClient(argc, argv, HoldTwo);
   if (argc > 1 && std::string(argv[1]) == "--fail-stopping")
     return KroClient::RunClient(argc, argv, [](KroClient::ClientOrb&, int, char**) -> int {
       throw Krovane::Unavailable("server is stopping");

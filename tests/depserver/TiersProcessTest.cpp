@@ -71,10 +71,11 @@ namespace
     ChildProcess& StartFrontEnd(std::vector<std::string> args = {}) { return StartServer(KRO_TIERS_FRONT_END, args); }
 
     // A client of the front end for user token, an operation of steps steps.
-    ChildProcess& StartClient(const std::string& token, int steps)
+    ChildProcess& StartClient(const std::string& token, int steps, const std::vector<std::string>& extra = {})
     {
       std::vector<std::string> args{"--token", token, "--steps", std::to_string(steps), "-ORBendPoint",
                                     "giop:tcp:127.0.0.1:"};
+      args.insert(args.end(), extra.begin(), extra.end());
       for (const std::string& option : m_names.InitRef())
         args.push_back(option);
       m_clients.push_back(std::make_unique<ChildProcess>(KRO_TIERS_CLIENT, args));
@@ -322,6 +323,20 @@ TEST_F(TiersTest, BackEndsAndFrontEndsComeAndGoStrangersAreSkipped)
   ASSERT_TRUE(Succeeds(carol)) << carol.Describe() << frontEnd2.Describe();
   EXPECT_EQ(std::set<std::string>({"B1", "B2"}), std::set<std::string>({ServedBy(carol), ServedBy(dave)}));
   EXPECT_EQ(frontEnd2.Stdout().Text(), "");  // nothing went wrong
+
+  // F2 killed mid-operation: its client's operation ends Failed within its
+  // loss bound (2 s here), not at its own 60 s deadline.
+  ChildProcess& erin = StartClient("erin", 200, {"--loss-seconds", "2"});
+  ASSERT_TRUE(erin.Stdout().WaitFor("client: Progress ", 30s)) << erin.Describe() << frontEnd2.Describe();
+  frontEnd2.Kill();
+  const auto killed = std::chrono::steady_clock::now();
+  const std::optional<KroTest::ExitStatus> lost = erin.WaitForExit(20s);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+  ASSERT_TRUE(lost && lost->exited && lost->code == 1) << erin.Describe();
+  EXPECT_LT(took, 2 + 8.0) << erin.Describe();  // the bound, and room for a loaded machine
+  EXPECT_NE(erin.Stdout().Text().find("client: Error Unavailable \"server unreachable: "), std::string::npos)
+    << erin.Describe();
+  EXPECT_NE(erin.Stdout().Text().find("client: Failed\n"), std::string::npos) << erin.Describe();
 }
 
 // Every program refuses a bad number and an unknown option with a line and

@@ -1,9 +1,12 @@
 #include "SoakClient.h"
 
 #include "OperationStateName.h"
+#include "KroClient/FailureText.h"
 #include "KroKit/UserTokenText.h"
+#include "support/ProcessHarness.h"
 
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace KroSoak
@@ -19,6 +22,8 @@ namespace KroSoak
     const milliseconds kRecheck(50);     // between state reads while waiting (or sooner, on a callback)
     const int kLongestSteps = 8;         // steps of a computation (a step is --step-ms on the server)
     const milliseconds kLongestPause(15);  // between two random requests
+
+    const milliseconds kLossSlack(3000);  // beyond the loss bound, for a loaded machine
 
     // The server does not answer at all: nothing more to check here.
     struct ServerGone
@@ -43,6 +48,15 @@ namespace KroSoak
       return state == Krovane::Finished || state == Krovane::Cancelled;
     }
 
+    // A failure text (Describe's) that says the server is gone.
+    bool LostServerFailure(const std::string& failure)
+    {
+      for (const char* name : {"TRANSIENT", "COMM_FAILURE", "TIMEOUT", "OBJECT_NOT_EXIST"})
+        if (failure.compare(0, std::strlen(name), name) == 0)
+          return true;
+      return false;
+    }
+
     std::string Describe(const CORBA::SystemException& ex)
     {
       return std::string(ex._name()) + " (minor " + std::to_string(ex.minor()) + ")";
@@ -56,8 +70,11 @@ namespace KroSoak
     m_root = PortableServer::POA::_narrow(object.in());
     PortableServer::POAManager_var manager = m_root->the_POAManager();
     manager->activate();
-    object = m_orb->string_to_object(options.ior.c_str());
-    m_factory = Krovane::IServerFactory::_narrow(object.in());
+    if (!options.ior.empty())
+    {
+      object = m_orb->string_to_object(options.ior.c_str());
+      m_factory = Krovane::IServerFactory::_narrow(object.in());
+    }
   }
 
   int SoakClient::Random(int low, int high)
@@ -103,31 +120,108 @@ namespace KroSoak
     return text;
   }
 
-  // Runs call; a system exception is a violation (the server being
-  // unreachable ends the client's work). False when the call failed.
   template <typename Call>
-  static bool Checked(SoakFindings& findings, const std::string& where, const char* what, Call call)
+  bool SoakClient::Checked(const std::string& where, const char* what, Call call)
   {
+    const char* lostAs = nullptr;  // the failure's name, when it says the server is gone
+    std::string text;
+    bool gone = false;
     try
     {
       call();
+      m_lastAnswer = Clock::now();
       return true;
     }
     catch (const CORBA::TRANSIENT& ex)
     {
-      findings.Violation("server-unreachable", where, std::string(what) + " raised " + Describe(ex));
-      throw ServerGone();
+      lostAs = "server-unreachable", text = KroClient::UnreachableText(ex);
     }
     catch (const CORBA::COMM_FAILURE& ex)
     {
-      findings.Violation("server-unreachable", where, std::string(what) + " raised " + Describe(ex));
-      throw ServerGone();
+      lostAs = "server-unreachable", text = KroClient::UnreachableText(ex);
+    }
+    catch (const CORBA::TIMEOUT& ex)
+    {
+      lostAs = m_options.lossBoundMs > 0 ? "server-unreachable" : nullptr, text = KroClient::UnreachableText(ex);
+    }
+    catch (const CORBA::OBJECT_NOT_EXIST& ex)
+    {
+      lostAs = m_options.lossBoundMs > 0 ? "server-gone" : nullptr, text = KroClient::UnreachableText(ex);
+      gone = true;
     }
     catch (const CORBA::SystemException& ex)
     {
-      findings.Violation("call-raised", where, std::string(what) + " raised " + Describe(ex));
+      text = Describe(ex);
+    }
+    if (!lostAs)
+    {
+      m_findings.Violation("call-raised", where, std::string(what) + " raised " + text);
       return false;
     }
+    if (m_options.lossBoundMs > 0)
+      throw ServerLost{text, gone};
+    m_findings.Violation(lostAs, where, std::string(what) + " raised " + text);
+    throw ServerGone();
+  }
+
+  Calculator::ICalculator_ptr SoakClient::NewCalculator(const std::string& where)
+  {
+    // A restart takes a few seconds; a server away much longer is a finding.
+    const Clock::time_point deadline = Clock::now() + 3 * milliseconds(m_options.lossBoundMs);
+    std::string lastFailure;
+    for (;;)
+    {
+      try
+      {
+        if (CORBA::is_nil(m_factory.in()) && !m_options.iorFile.empty())
+        {
+          CORBA::Object_var object = m_orb->string_to_object(KroTest::ReadFileText(m_options.iorFile).c_str());
+          m_factory = Krovane::IServerFactory::_narrow(object.in());
+        }
+        Calculator::ICalculator_var calculator;
+        if (Checked(where, "CreateObject", [&] {
+              Krovane::ISyncServer_var server = m_factory->CreateObject(KroKit::TokenFromText(m_options.name));
+              calculator = Calculator::ICalculator::_narrow(server.in());
+            }))
+          return calculator._retn();
+        return Calculator::ICalculator::_nil();
+      }
+      catch (const ServerLost& lost)
+      {
+        lastFailure = lost.text;
+      }
+      catch (const std::exception& ex)  // the IOR file, between a kill and the restart
+      {
+        lastFailure = ex.what();
+      }
+      catch (const CORBA::Exception& ex)  // an IOR read half written
+      {
+        lastFailure = ex._name();
+      }
+      if (!m_options.iorFile.empty())
+        m_factory = Krovane::IServerFactory::_nil();
+      if (Clock::now() > deadline)
+      {
+        m_findings.Violation("server-unreachable", where,
+                             "no calculator for " + std::to_string(3 * m_options.lossBoundMs) + " ms: " + lastFailure);
+        return Calculator::ICalculator::_nil();
+      }
+      // Pacing of the tries while the server restarts.
+      m_activity.WaitFor(milliseconds(100));
+    }
+  }
+
+  void SoakClient::EndFailed(CalculatorUse& use, OperationRecord& operation, const ServerLost& lost)
+  {
+    operation.failure = lost.text;
+    Note(operation, "ended Failed: " + lost.text);
+    ++(lost.gone ? m_stats.failedGone : m_stats.failedUnreachable);
+    // The client library's rule, with a little room for a loaded machine.
+    const milliseconds late = std::chrono::duration_cast<milliseconds>(Clock::now() - m_lastAnswer);
+    if (late > milliseconds(m_options.lossBoundMs) + kLossSlack)
+      m_findings.Violation("ended-late", Where(use, &operation),
+                           "ended Failed " + std::to_string(late.count()) + " ms after the server's last answer" +
+                             Timeline(use, operation));
   }
 
   SoakHandler& SoakClient::HandlerAt(OperationRecord& operation, std::size_t index) const
@@ -153,7 +247,7 @@ namespace KroSoak
     // Now and then a bad request: reported through Error, then Finished.
     const CORBA::Long steps = Random(0, 99) < 5 ? 0 : Random(1, kLongestSteps);
     operation.submitted = Clock::now();
-    if (Checked(m_findings, Where(use), "Compute",
+    if (Checked(Where(use), "Compute",
                 [&] { operation.id = use.calculator->Compute(what, steps, handler.in()); }))
     {
       ++m_stats.operations;
@@ -177,7 +271,7 @@ namespace KroSoak
     ++m_stats.cancels;
     operation.cancelRequested = true;  // asked, whatever the answer
     Note(operation, "CancelOperation");
-    Checked(m_findings, Where(use, &operation), "CancelOperation", [&] {
+    Checked(Where(use, &operation), "CancelOperation", [&] {
       try
       {
         use.calculator->CancelOperation(operation.id);
@@ -193,7 +287,7 @@ namespace KroSoak
   {
     ++m_stats.reattaches;
     Krovane::IAsyncHandler_var handler = NewHandler(operation);
-    Checked(m_findings, Where(use, &operation), "RegisterNewHandler", [&] {
+    Checked(Where(use, &operation), "RegisterNewHandler", [&] {
       try
       {
         use.calculator->RegisterNewHandler(operation.id, handler.in());
@@ -213,7 +307,7 @@ namespace KroSoak
       operation.cancelRequested = true;
       Note(operation, "CancelAllOperations");
     }
-    Checked(m_findings, Where(use), "CancelAllOperations", [&] { use.calculator->CancelAllOperations(); });
+    Checked(Where(use), "CancelAllOperations", [&] { use.calculator->CancelAllOperations(); });
   }
 
   void SoakClient::Vanish(OperationRecord& operation)
@@ -256,7 +350,7 @@ namespace KroSoak
         continue;  // still cancelling: its read is taken in later
       operation.taken[i] = true;
       ++m_stats.callbackCancels;
-      if (!seen.cancelFailure.empty())
+      if (!seen.cancelFailure.empty() && !(m_options.lossBoundMs > 0 && LostServerFailure(seen.cancelFailure)))
         m_findings.Violation("call-raised", Where(use, &operation),
                              "a cancel from inside a callback raised " + seen.cancelFailure);
       // That read came before the work went on: a Finished read since is later.
@@ -290,7 +384,7 @@ namespace KroSoak
     MergeCallbackCancels(use, operation);
     ++m_stats.queries;
     std::optional<Krovane::OperationState> state;
-    Checked(m_findings, Where(use, &operation), "GetOperationState", [&] {
+    Checked(Where(use, &operation), "GetOperationState", [&] {
       try
       {
         state = use.calculator->GetOperationState(operation.id);
@@ -358,10 +452,25 @@ namespace KroSoak
         if (ended[i])
           continue;
         OperationRecord& operation = use.operations[i];
-        std::optional<Krovane::OperationState> state = ReadState(use, operation);
         int finished = 0;
         for (const PortableServer::ServantBase_var& handler : operation.handlers)
           finished += dynamic_cast<SoakHandler*>(handler.in())->Read().finished;
+        std::optional<Krovane::OperationState> state;
+        try
+        {
+          state = ReadState(use, operation);
+        }
+        catch (const ServerLost& lost)
+        {
+          use.lost = true;
+          // Its Finished came before the server went: it has ended.
+          ended[i] = finished > 0 || lost.gone ||
+                     Clock::now() - m_lastAnswer >= milliseconds(m_options.lossBoundMs);
+          if (ended[i] && finished == 0)
+            EndFailed(use, operation, lost);
+          all = all && ended[i];
+          continue;
+        }
         // One never cancelled has ended when its Finished has arrived too
         // (unless its handler vanished).
         // One whose state cannot be read (reported) is not waited for.
@@ -395,7 +504,15 @@ namespace KroSoak
       MergeCallbackCancels(use, operation);
     for (OperationRecord& operation : use.operations)
     {
-      ReadState(use, operation);
+      if (!use.lost)
+        try
+        {
+          ReadState(use, operation);
+        }
+        catch (const ServerLost&)
+        {
+          use.lost = true;  // its operations had ended: only the handlers are checked
+        }
       int finished = 0;
       for (const PortableServer::ServantBase_var& servant : operation.handlers)
       {
@@ -414,15 +531,18 @@ namespace KroSoak
       if (!operation.cancelRequested && operation.lastRead == Krovane::Cancelled)
         m_findings.Violation("cancelled-uncancelled", Where(use, &operation),
                              "Cancelled though never cancelled" + Timeline(use, operation));
-      if (!operation.cancelRequested && !operation.vanished && operation.lastRead == Krovane::Finished && finished == 0)
+      if (!operation.cancelRequested && !operation.vanished && operation.lastRead == Krovane::Finished && finished == 0 &&
+          !use.lost)  // its Finished may have gone with the server
         m_findings.Violation("finished-lost", Where(use, &operation), "Finished, but no handler got Finished");
     }
 
+    if (use.lost)
+      return;  // nothing to remove: the server that had it is gone
     const Clock::time_point deadline = Clock::now() + kRemoveWait;
     for (;;)
     {
       bool refused = false;
-      const bool called = Checked(m_findings, Where(use), "Remove", [&] {
+      const bool called = Checked(Where(use), "Remove", [&] {
         try
         {
           use.calculator->Remove();
@@ -444,7 +564,7 @@ namespace KroSoak
                                " s after every operation ended");
         // A client that must leave cancels everything and tries once more.
         CancelAll(use);
-        Checked(m_findings, Where(use), "Remove after CancelAllOperations", [&] {
+        Checked(Where(use), "Remove after CancelAllOperations", [&] {
           try
           {
             use.calculator->Remove();
@@ -471,28 +591,46 @@ namespace KroSoak
       {
         auto use = std::make_unique<CalculatorUse>();
         use->number = static_cast<int>(++m_stats.calculators);
-        bool created = Checked(m_findings, Where(*use), "CreateObject", [&] {
-          Krovane::ISyncServer_var server = m_factory->CreateObject(KroKit::TokenFromText(m_options.name));
-          use->calculator = Calculator::ICalculator::_narrow(server.in());
-        });
-        if (!created || CORBA::is_nil(use->calculator.in()))
+        use->calculator = NewCalculator(Where(*use));
+        if (CORBA::is_nil(use->calculator.in()))
           break;
-        Drive(*use);
+        try
+        {
+          Drive(*use);
+        }
+        catch (const ServerLost&)
+        {
+          use->lost = true;
+        }
         Settle(*use);
+        m_stats.losses += use->lost ? 1 : 0;
         if (previous)
-          RecheckAndRemove(*previous);
+          try
+          {
+            RecheckAndRemove(*previous);
+          }
+          catch (const ServerLost&)
+          {
+          }
         previous = std::move(use);
       }
       if (previous)
-        RecheckAndRemove(*previous);
+        try
+        {
+          RecheckAndRemove(*previous);
+        }
+        catch (const ServerLost&)
+        {
+        }
     }
     catch (const ServerGone&)
     {
     }
     std::printf("STATS calculators=%ld operations=%ld cancels=%ld reattaches=%ld queries=%ld cancelAlls=%ld removes=%ld"
-                " callbackCancels=%ld vanished=%ld\n",
+                " callbackCancels=%ld vanished=%ld losses=%ld failedGone=%ld failedUnreachable=%ld\n",
                 m_stats.calculators, m_stats.operations, m_stats.cancels, m_stats.reattaches, m_stats.queries,
-                m_stats.cancelAlls, m_stats.removes, m_stats.callbackCancels, m_stats.vanished);
+                m_stats.cancelAlls, m_stats.removes, m_stats.callbackCancels, m_stats.vanished, m_stats.losses,
+                m_stats.failedGone, m_stats.failedUnreachable);
     m_findings.PrintCounts();
     return m_findings.Total() == 0 ? 0 : 1;
   }

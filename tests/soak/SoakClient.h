@@ -19,6 +19,17 @@
 // Finished; Remove is accepted once every operation has ended; no call fails
 // with a system exception.
 //
+// With a loss bound (the soak's --restarts: its server is killed and started
+// again), a call that fails because the server is gone (TRANSIENT,
+// COMM_FAILURE, TIMEOUT, OBJECT_NOT_EXIST) is expected, not a violation:
+// the calculator is lost, and each of its operations not yet ended ends
+// Failed ("server unreachable: ...") by the client library's rule: at once
+// on OBJECT_NOT_EXIST (the restarted server does not know it), else once
+// the server has not answered for the bound. Such an end later than the
+// bound after the server's last answer is a violation, as is an operation
+// that never ends. The client then takes a new calculator, reading the
+// factory's IOR again from its file.
+//
 // Threads: Run() on the process's main thread; the ORB's threads deliver
 // callbacks to the handlers.
 #ifndef KRO_TESTS_SOAK_SOAKCLIENT_H
@@ -45,13 +56,15 @@ namespace KroSoak
     int seconds = 30;                // how long to keep taking calculators
     unsigned seed = 1;               // of the random choices
     int refusingPercent = 25;        // handlers that refuse Status
+    std::string iorFile;             // where the factory's IOR is read again after a loss (with lossBound)
+    int lossBoundMs = 0;             // 0: a lost server is a violation; else the bound of a lost operation
   };
 
   // What the client did, printed at the end for the coordinator.
   struct ClientStats
   {
     long calculators = 0, operations = 0, cancels = 0, reattaches = 0, queries = 0, cancelAlls = 0,
-         removes = 0, callbackCancels = 0, vanished = 0;
+         removes = 0, callbackCancels = 0, vanished = 0, failedGone = 0, failedUnreachable = 0, losses = 0;
   };
 
   class SoakClient
@@ -74,6 +87,7 @@ namespace KroSoak
       std::vector<bool> taken;                           // per handler: its callback cancel is taken in
       std::chrono::steady_clock::time_point submitted;   // just before its Compute was sent
       std::string timeline;                              // what the client did and saw, for a violation's report
+      std::string failure;                               // why it ended Failed (its server lost); empty: it did not
     };
 
     struct CalculatorUse
@@ -81,6 +95,14 @@ namespace KroSoak
       int number = 0;                                    // in this client
       Calculator::ICalculator_var calculator;
       std::vector<OperationRecord> operations;
+      bool lost = false;                                 // a call found its server gone (with a loss bound)
+    };
+
+    // A call found the server gone (thrown only with a loss bound).
+    struct ServerLost
+    {
+      std::string text;   // "server unreachable: ..."
+      bool gone = false;  // OBJECT_NOT_EXIST: the server answered that it no longer has the object
     };
 
     // One calculator's submissions and random requests.
@@ -108,6 +130,17 @@ namespace KroSoak
     // Reads every state again and removes the calculator.
     void RecheckAndRemove(CalculatorUse& use);
 
+    // Runs call. A system exception is a violation (false returned), or,
+    // when the server is gone, ServerGone (without a loss bound: reported)
+    // or ServerLost (with one). A call that returns marks the server's last answer.
+    template <typename Call>
+    bool Checked(const std::string& where, const char* what, Call call);
+    // A new calculator, from the factory (read again from its file after a
+    // loss, for up to a few bounds while the server restarts); nil when none.
+    Calculator::ICalculator_ptr NewCalculator(const std::string& where);
+    // Ends an operation of a lost calculator Failed, checking the bound.
+    void EndFailed(CalculatorUse& use, OperationRecord& operation, const ServerLost& lost);
+
     Krovane::IAsyncHandler_ptr NewHandler(OperationRecord& operation);
     SoakHandler& HandlerAt(OperationRecord& operation, std::size_t index) const;
     std::string Where(const CalculatorUse& use, const OperationRecord* operation = nullptr) const;
@@ -126,6 +159,7 @@ namespace KroSoak
     SoakFindings m_findings;
     ClientStats m_stats;
     const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastAnswer = m_started;  // of the server, to any call
   };
 }
 

@@ -1,6 +1,9 @@
 #include "SoakCoordinator.h"
 
+#include "support/NamingService.h"
+
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -23,7 +26,8 @@ namespace KroSoak
     const char* const kStepMs = "10";   // a computation takes at most 8 steps
 
     const char* const kStatNames[] = {"calculators", "operations", "cancels", "reattaches", "queries",
-                                      "cancelAlls", "removes", "callbackCancels", "vanished"};
+                                      "cancelAlls", "removes", "callbackCancels", "vanished", "losses",
+                                      "failedGone", "failedUnreachable"};
     const int kStats = sizeof kStatNames / sizeof kStatNames[0];
 
     std::string VmRss(pid_t pid)
@@ -48,9 +52,10 @@ namespace KroSoak
 
   SoakCoordinator::SoakCoordinator(const SoakOptions& options) : m_options(options) {}
 
-  void SoakCoordinator::CheckServerOutput(KroTest::ServerProcess& server)
+  void SoakCoordinator::CheckServerOutput(KroTest::ChildProcess& server)
   {
-    const std::string log = server.Process().Stderr().Text();
+    server.Stderr().WaitForEnd(seconds(5));
+    const std::string log = server.Stderr().Text();
     for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
                              "runtime error:"})
     {
@@ -61,7 +66,7 @@ namespace KroSoak
     }
   }
 
-  void SoakCoordinator::RunRound(int round, KroTest::ServerProcess& server)
+  void SoakCoordinator::RunRound(int round)
   {
     const int roundSeconds = std::max(5, m_options.seconds / kRounds);
     std::printf("soak: round %d of %d: %d clients for %d s, %d of them killed mid-round\n", round, kRounds,
@@ -74,12 +79,16 @@ namespace KroSoak
     for (int i = 0; i < m_options.clients; ++i)
     {
       const std::string name = "client" + std::to_string(i + 1);
-      clients.push_back(std::make_unique<KroTest::ChildProcess>(
-        m_options.self,
-        std::vector<std::string>{"--client", "--name", name, "--ior", server.Ior(), "--seconds",
-                                 std::to_string(roundSeconds), "--seed", std::to_string(m_options.seed * 100 + i),
-                                 "--refusing-percent", std::to_string(m_options.refusingPercent),
-                                 "-ORBendPoint", "giop:tcp:127.0.0.1:", "-ORBclientCallTimeOutPeriod", "30000"}));
+      std::vector<std::string> arguments = {"--client", "--name", name, "--seconds", std::to_string(roundSeconds),
+                                            "--seed", std::to_string(m_options.seed * 100 + i),
+                                            "--refusing-percent", std::to_string(m_options.refusingPercent),
+                                            "-ORBendPoint", "giop:tcp:127.0.0.1:", "-ORBclientCallTimeOutPeriod", "30000"};
+      if (m_options.restartSeconds > 0)  // the factory is new after each restart: read from its file
+        arguments.insert(arguments.end(), {"--ior-file", m_iorFile, "--loss-bound-ms",
+                                           std::to_string(m_options.lossBoundMs)});
+      else
+        arguments.insert(arguments.end(), {"--ior", m_ior});
+      clients.push_back(std::make_unique<KroTest::ChildProcess>(m_options.self, arguments));
     }
 
     // The last clients are killed, each at a random time in the middle of the round.
@@ -89,12 +98,31 @@ namespace KroSoak
     for (int i = 0; i < killed; ++i)
       killTimes.push_back(killAt(random));
     std::sort(killTimes.begin(), killTimes.end());
+    // The server's restarts in the same round, at fixed times.
+    std::vector<int> restartTimes;
+    for (int at = m_options.restartSeconds * 1000; m_options.restartSeconds > 0 && at < roundSeconds * 1000;
+         at += m_options.restartSeconds * 1000)
+      restartTimes.push_back(at);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < killed; ++i)
+    std::size_t nextKill = 0, nextRestart = 0;
+    while (nextKill < killTimes.size() || nextRestart < restartTimes.size())
     {
+      const bool restart = nextKill == killTimes.size() ||
+                           (nextRestart < restartTimes.size() && restartTimes[nextRestart] < killTimes[nextKill]);
+      const int at = restart ? restartTimes[nextRestart++] : killTimes[nextKill];
+      const auto left = std::chrono::duration_cast<milliseconds>(start + milliseconds(at) -
+                                                                 std::chrono::steady_clock::now());
+      if (restart)
+      {
+        // Waits for the restart time, or for the server's own end (a finding).
+        if (m_server->WaitForExit(std::max(milliseconds(0), left)))
+          m_findings.Violation("server-down", "server", "the server ended by itself in round " +
+                                                          std::to_string(round) + "\n" + m_server->Describe());
+        RestartServer(at / 1000.0);
+        continue;
+      }
+      const int i = static_cast<int>(nextKill++);
       KroTest::ChildProcess& victim = *clients[m_options.clients - killed + i];
-      const auto when = start + milliseconds(killTimes[i]);
-      const auto left = std::chrono::duration_cast<milliseconds>(when - std::chrono::steady_clock::now());
       // Waits for the kill time, or for the victim's early end (itself a finding).
       if (std::optional<KroTest::ExitStatus> early = victim.WaitForExit(std::max(milliseconds(0), left)))
       {
@@ -103,7 +131,7 @@ namespace KroSoak
         continue;
       }
       victim.Kill();
-      std::printf("soak: killed client%d after %.1f s\n", m_options.clients - killed + i + 1, killTimes[i] / 1000.0);
+      std::printf("soak: killed client%d after %.1f s\n", m_options.clients - killed + i + 1, at / 1000.0);
       std::fflush(stdout);
     }
 
@@ -140,11 +168,11 @@ namespace KroSoak
       }
     }
 
-    if (server.Process().HasExited())
+    if (m_server->HasExited())
       m_findings.Violation("server-down", "server", "the server ended during round " + std::to_string(round) + "\n" +
-                                                      server.Process().Describe());
+                                                      m_server->Describe());
     else
-      std::printf("soak: round %d done: server VmRSS %s\n", round, VmRss(server.Process().Pid()).c_str());
+      std::printf("soak: round %d done: server VmRSS %s\n", round, VmRss(m_server->Pid()).c_str());
     std::fflush(stdout);
   }
 
@@ -167,29 +195,75 @@ namespace KroSoak
     return arguments;
   }
 
+  bool SoakCoordinator::StartServer()
+  {
+    std::vector<std::string> arguments = {"--ior-file", m_iorFile, "-ORBendPoint", m_endpoint};
+    arguments.insert(arguments.end(), m_serverArguments.begin(), m_serverArguments.end());
+    m_ior.clear();
+    m_server = std::make_unique<KroTest::ChildProcess>(m_options.server, arguments);
+    if (KroTest::WaitForFile(m_iorFile, seconds(30), m_server.get()))
+    {
+      const std::string text = KroTest::ReadFileText(m_iorFile);
+      m_ior = text.substr(0, text.find_first_of("\r\n"));
+    }
+    if (m_ior.empty())
+      m_findings.Violation("server-start", "server", "no IOR within 30 s\n" + m_server->Describe());
+    return !m_ior.empty();
+  }
+
+  void SoakCoordinator::RestartServer(double afterSeconds)
+  {
+    m_server->Kill();
+    CheckServerOutput(*m_server);
+    // The killed server's file stays behind: its clients must not take it for the new one's.
+    std::remove(m_iorFile.c_str());
+    const auto begun = std::chrono::steady_clock::now();
+    if (!StartServer())
+      return;
+    ++m_restarts;
+    std::printf("soak: server killed after %.1f s and started again on %s in %.1f s (pid %d)\n", afterSeconds,
+                m_endpoint.c_str(),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
+                static_cast<int>(m_server->Pid()));
+    std::fflush(stdout);
+  }
+
   int SoakCoordinator::Run()
   {
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<std::string> arguments = ServerArguments();
-    KroTest::ServerProcess server(m_options.server, arguments);
+    m_serverArguments = ServerArguments();
+    if (m_options.restartSeconds > 0)
+      m_endpoint += std::to_string(KroTest::FreeLoopbackPort());
     std::string shown;
-    for (const std::string& argument : arguments)
+    for (const std::string& argument : m_serverArguments)
       shown += " " + argument;
-    std::printf("soak: server %s%s\nsoak: server pid %d, VmRSS %s at start\n", m_options.server.c_str(),
-                shown.c_str(), static_cast<int>(server.Process().Pid()), VmRss(server.Process().Pid()).c_str());
-    for (int round = 1; round <= kRounds && !server.Process().HasExited(); ++round)
-      RunRound(round, server);
-
-    if (!server.Process().HasExited())
+    if (!StartServer())
     {
-      std::optional<KroTest::ExitStatus> status = server.Stop(seconds(30));
+      m_findings.PrintCounts();
+      return 1;
+    }
+    std::printf("soak: server %s -ORBendPoint %s%s\nsoak: server pid %d, VmRSS %s at start\n",
+                m_options.server.c_str(), m_endpoint.c_str(), shown.c_str(), static_cast<int>(m_server->Pid()),
+                VmRss(m_server->Pid()).c_str());
+    if (m_options.restartSeconds > 0)
+      std::printf("soak: the server is killed and started again every %d s; loss bound %d ms\n",
+                  m_options.restartSeconds, m_options.lossBoundMs);
+    for (int round = 1; round <= kRounds && !m_server->HasExited(); ++round)
+      RunRound(round);
+
+    if (!m_server->HasExited())
+    {
+      m_server->Signal(SIGTERM);
+      std::optional<KroTest::ExitStatus> status = m_server->WaitForExit(seconds(30));
       if (!status)
         m_findings.Violation("server-stop", "server", "still running 30 s after SIGTERM");
       else if (!status->exited || status->code != 0)
         m_findings.Violation("server-stop", "server", "ended with " + status->Describe() + "\n" +
-                                                        Tail(server.Process().Stderr().Text()));
+                                                        Tail(m_server->Stderr().Text()));
     }
-    CheckServerOutput(server);
+    CheckServerOutput(*m_server);
+    if (m_options.restartSeconds > 0)
+      std::printf("soak: %d restarts of the server\n", m_restarts);
 
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("soak: %.0f s;", elapsed);

@@ -9,6 +9,12 @@
 // the server offers it) and short steps, so that the clients' operations
 // keep it busy: some wait while others run.
 //
+// With restarts, the server listens on a fixed port of 127.0.0.1 (free at
+// the start) and is killed (SIGKILL) and started again on it every
+// restartSeconds; its clients must end every operation within the loss
+// bound (see SoakClient) and go on with new calculators. Each server's
+// output is checked for a sanitizer report before it goes.
+//
 // Threads: Run() on the main thread, which owns every child process.
 #ifndef KRO_TESTS_SOAK_SOAKCOORDINATOR_H
 #define KRO_TESTS_SOAK_SOAKCOORDINATOR_H
@@ -17,6 +23,7 @@
 
 #include "support/ProcessHarness.h"
 
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,6 +38,8 @@ namespace KroSoak
     int refusingPercent = 25;     // handlers that refuse Status
     std::string self;             // this program, to start the clients
     std::string server;           // the asynchronous example server to soak
+    int restartSeconds = 0;       // 0: the server stays up; else killed and started again this often
+    int lossBoundMs = 10000;      // with restarts: the longest a client's operation may wait on a lost server
   };
 
   class SoakCoordinator
@@ -41,15 +50,27 @@ namespace KroSoak
     int Run();
 
   private:
-    void RunRound(int round, KroTest::ServerProcess& server);
+    void RunRound(int round);
+    // Starts the server (on m_port, when fixed) and waits for its IOR;
+    // false (a violation) when none comes.
+    bool StartServer();
+    // SIGKILL, and a new server on the same port.
+    void RestartServer(double afterSeconds);
     // Checks the server's output for a sanitizer report.
-    void CheckServerOutput(KroTest::ServerProcess& server);
+    void CheckServerOutput(KroTest::ChildProcess& server);
     // The server's options: a small pool kept grown, short steps.
     std::vector<std::string> ServerArguments();
 
     SoakOptions m_options;
     SoakFindings m_findings;
-    long m_totals[9] = {};        // the clients' STATS, added up
+    long m_totals[12] = {};       // the clients' STATS, added up
+    KroTest::TemporaryDirectory m_directory;  // holds the IOR file
+    const std::string m_iorFile = m_directory.File("server.ior");
+    std::string m_endpoint = "giop:tcp:127.0.0.1:";  // with a fixed port when restarting
+    std::vector<std::string> m_serverArguments;      // ServerArguments(), once
+    std::unique_ptr<KroTest::ChildProcess> m_server; // the current server
+    std::string m_ior;                               // its factory's IOR
+    int m_restarts = 0;                              // restarts done
   };
 }
 

@@ -2,13 +2,14 @@
 // and SoakClient).
 //
 //   KroSoak [--minutes N | --seconds N] [--clients N] [--seed N] [--refusing-percent N]
-//           [--server PATH]
+//           [--restarts [--restart-seconds N] [--loss-bound-ms N]] [--server PATH]
 //
 // runs two identical rounds against a server it starts (default 2 minutes
 // in all; the example server of this build unless --server names another
 // build of it) and ends non-zero on any violation, each named with its check,
 // client, calculator and operation. With --client it is one of the soak's
-// client processes (started by the soak itself).
+// client processes (started by the soak itself). With --restarts the server
+// is killed and started again on the same port every N seconds (default 30).
 #include "SoakClient.h"
 #include "SoakCoordinator.h"
 
@@ -27,10 +28,12 @@ namespace
 {
   const char* const kUsage =
     "usage: %s [--minutes N | --seconds N] [--clients N] [--seed N] [--refusing-percent N]\n"
-    "          [--server PATH]\n"
+    "          [--restarts [--restart-seconds N] [--loss-bound-ms N]] [--server PATH]\n"
     "  Soaks the asynchronous example server (this build's, or PATH): two identical rounds of client processes\n"
     "  (default 5, two killed mid-round) with random submissions, cancels, re-attaches,\n"
     "  CancelAllOperations, state queries and Remove; default 2 minutes in all.\n"
+    "  --restarts: the server is killed (SIGKILL) and started again on the same port every N s\n"
+    "  (default 30); each operation it had ends Failed within the loss bound (default 10000 ms).\n"
     "  Exit status 0 when no check was violated.\n";
 
   int ToNumber(const char* text, int low, int high)
@@ -95,6 +98,14 @@ int main(int argc, char** argv)
       soak.seed = clientOptions.seed = static_cast<unsigned>(number), ++i;
     else if (std::strcmp(argv[i], "--refusing-percent") == 0 && (number = ToNumber(value, 0, 100)) >= 0)
       soak.refusingPercent = clientOptions.refusingPercent = number, ++i;
+    else if (!client && std::strcmp(argv[i], "--restarts") == 0)
+      soak.restartSeconds = soak.restartSeconds > 0 ? soak.restartSeconds : 30;
+    else if (!client && std::strcmp(argv[i], "--restart-seconds") == 0 && (number = ToNumber(value, 1, 3600)) > 0)
+      soak.restartSeconds = number, ++i;
+    else if (std::strcmp(argv[i], "--loss-bound-ms") == 0 && (number = ToNumber(value, 1, 600000)) > 0)
+      soak.lossBoundMs = clientOptions.lossBoundMs = number, ++i;
+    else if (client && std::strcmp(argv[i], "--ior-file") == 0 && *value)
+      clientOptions.iorFile = argv[++i];
     else if (!client && std::strcmp(argv[i], "--server") == 0 && *value)
       soak.server = argv[++i];
     else if (client && std::strcmp(argv[i], "--name") == 0 && *value)
