@@ -2,13 +2,15 @@
 // one process, one with the watch (the default bound) and one without,
 // drive jobs on the library job server in turns (on, off, on, ...), each
 // keeping a window of jobs in flight for a slice of time; the ops/s of each
-// are compared. While callbacks flow the watch sends nothing: its request
-// count is printed too.
+// are compared, and so is the client process's CPU time per job, which the
+// server's share of the machine does not move as much. While callbacks flow
+// the watch sends nothing: its request count is printed too.
 //
 //   KroBenchWatch IOR-OR-FILE [--steps N] [--window N] [--seconds S] [--rounds R] [-ORB options]
 //
 // Prints "RESULT watch steps=.. window=.. on_ops_per_s=.. off_ops_per_s=..
-// on_off=.. watch_requests=.." (medians of the rounds); status 1 when a job
+// on_off=.. on_cpu_us=.. off_cpu_us=.. cpu_on_off=.. watch_requests=.."
+// (medians of the rounds); status 1 when a job
 // did not finish.
 #include "KroClient/KroClient.h"
 
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,11 +37,25 @@ namespace
     int rounds = 5;       // slices per client
   };
 
-  // Jobs through client for one slice; ops/s, or -1 when a job did not finish.
-  double Slice(KroClient::AsyncClient& client, KroBench::IJobs_ptr jobs, const Settings& settings)
+  struct SliceResult
+  {
+    double opsPerSecond = -1;  // -1: a job did not finish
+    double cpuMicrosPerOp = 0; // this process's CPU time, all threads
+  };
+
+  double ProcessCpuSeconds()
+  {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+  }
+
+  // Jobs through client for one slice.
+  SliceResult Slice(KroClient::AsyncClient& client, KroBench::IJobs_ptr jobs, const Settings& settings)
   {
     std::deque<KroClient::Operation> flying;
     long done = 0;
+    const double cpuStart = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
     const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(settings.seconds));
@@ -54,11 +71,12 @@ namespace
       if (flying.empty())
         break;
       if (flying.front().WaitForEnd(Clock::now() + std::chrono::seconds(30)) != KroClient::Outcome::Finished)
-        return -1;
+        return SliceResult{};
       flying.pop_front();
       ++done;
     }
-    return done / std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return SliceResult{done / seconds, done ? (ProcessCpuSeconds() - cpuStart) * 1e6 / done : 0};
   }
 
   double Median(std::vector<double> values)
@@ -103,23 +121,26 @@ int main(int argc, char** argv)
     Slice(watched, jobs.in(), Settings{settings.steps, settings.window, 0.3, 1});  // warm-up, both ways
     Slice(unwatched, jobs.in(), Settings{settings.steps, settings.window, 0.3, 1});
     const std::uint64_t requestsBefore = watched.WatchRequests();
-    std::vector<double> on, off;
+    std::vector<double> on, off, onCpu, offCpu;
     for (int round = 0; round < settings.rounds; ++round)
     {
       // The order alternates too, so that neither always follows the other.
       for (int turn = 0; turn < 2; ++turn)
       {
         const bool watching = (round + turn) % 2 == 0;
-        const double rate = Slice(watching ? watched : unwatched, jobs.in(), settings);
-        if (rate < 0)
+        const SliceResult slice = Slice(watching ? watched : unwatched, jobs.in(), settings);
+        if (slice.opsPerSecond < 0)
           return std::fprintf(stderr, "KroBenchWatch: a job did not finish\n"), 1;
-        (watching ? on : off).push_back(rate);
+        (watching ? on : off).push_back(slice.opsPerSecond);
+        (watching ? onCpu : offCpu).push_back(slice.cpuMicrosPerOp);
       }
     }
     const double onRate = Median(on), offRate = Median(off);
+    const double onCpuPerOp = Median(onCpu), offCpuPerOp = Median(offCpu);
     std::printf("RESULT watch steps=%d window=%d on_ops_per_s=%.0f off_ops_per_s=%.0f on_off=%.3f "
-                "watch_requests=%llu\n",
-                settings.steps, settings.window, onRate, offRate, onRate / offRate,
+                "on_cpu_us=%.1f off_cpu_us=%.1f cpu_on_off=%.3f watch_requests=%llu\n",
+                settings.steps, settings.window, onRate, offRate, onRate / offRate, onCpuPerOp, offCpuPerOp,
+                offCpuPerOp > 0 ? onCpuPerOp / offCpuPerOp : 0.0,
                 static_cast<unsigned long long>(watched.WatchRequests() - requestsBefore));
     object->Remove();
     return 0;

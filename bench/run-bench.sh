@@ -281,8 +281,9 @@ awk -v failed=$FAILED -v watchFile="$WORK/watch" -v impls="${RUN_IMPLS[*]}" -v r
       nw = split(line, w, " ")
       if (nw < 2 || w[1] != "RESULT" || w[2] != "watch") continue
       for (i = 3; i <= nw; ++i) { split(w[i], kv, "="); wv[kv[1]] = kv[2] }
-      printf "client watch (AsyncClient, steps %s, %s jobs in flight): on %s op/s, off %s op/s, on/off %s, watch requests %s\n",
-             wv["steps"], wv["window"], wv["on_ops_per_s"], wv["off_ops_per_s"], wv["on_off"], wv["watch_requests"]
+      printf "client watch (AsyncClient, steps %s, %s jobs in flight): on %s op/s, off %s op/s, on/off %s; client CPU per job on %s us, off %s us, on/off %s; watch requests %s\n",
+             wv["steps"], wv["window"], wv["on_ops_per_s"], wv["off_ops_per_s"], wv["on_off"],
+             wv["on_cpu_us"], wv["off_cpu_us"], wv["cpu_on_off"], wv["watch_requests"]
     }
     if (tsv != "") printf "TSV: %s\n", tsv
     if (insane != "") print "bench: cells without sane numbers:" insane > "/dev/stderr"
