@@ -60,7 +60,18 @@ namespace Krovane
     template <typename T>
     T Kept(T value) { return value; }
     std::string Kept(const char* text) { return text ? text : ""; }
-    CORBA::Any Kept(const CORBA::Any& data) { return data; }
+    // A queued Any owns a buffer of its own: a copy would share the caller's,
+    // whose count omniORB keeps with atomics that ThreadSanitizer cannot see,
+    // so the caller's release would look racy with the delivery's marshalling.
+    CORBA::Any Kept(const CORBA::Any& data)
+    {
+      cdrMemoryStream stream;
+      data >>= stream;
+      stream.rewindInputPtr();
+      CORBA::Any copy;
+      copy <<= stream;
+      return copy;
+    }
     IAsyncExceptionHolder_var Kept(IAsyncExceptionHolder_ptr holder)
     {
       return IAsyncExceptionHolder::_duplicate(holder);
