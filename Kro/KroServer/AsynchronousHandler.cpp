@@ -330,9 +330,9 @@ namespace Krovane
       }
       catch (const CORBA::Exception& ex)
       {
+        // Reported by the caller once it is kept: whoever reads the report
+        // and calls again meets the refusal.
         Metrics().CountCallback(ServerMetrics::CallbackOutcome::kFailed);
-        if (texts.userFailure)
-          KroOrb::PrintException(ex, texts.userFailure);
         refused = std::current_exception();
       }
     }
@@ -353,6 +353,23 @@ namespace Krovane
       ACE_DEBUG((LM_WARNING, ACE_TEXT("(%P|%t) ********AsyncHandler::Status Unknown exception.\n")));
     }
     return outcome;
+  }
+
+  void AsynchronousHandler::ReportRefusal(const CallTexts& texts, const std::exception_ptr& refused)
+  {
+    if (!refused || !texts.userFailure)
+      return;
+    try
+    {
+      std::rethrow_exception(refused);
+    }
+    catch (const CORBA::Exception& ex)
+    {
+      KroOrb::PrintException(ex, texts.userFailure);
+    }
+    catch (...)
+    {
+    }
   }
 
   void AsynchronousHandler::Account(Outcome outcome)
@@ -427,6 +444,7 @@ namespace Krovane
         (proxy->*operation)(argument);
       });
     }
+    ReportRefusal(texts, refused);
     if (refused)
       std::rethrow_exception(refused);
   }
@@ -528,12 +546,13 @@ namespace Krovane
       proxy = Krovane::IAsyncHandler::_duplicate(m_proxy.in());
       epoch = m_epoch;
     }
+    std::exception_ptr refused;
     std::exception_ptr failure;
     Outcome outcome = Outcome::kOther;
     try
     {
       const KroOrb::CallbackNumbers::Sending numbered(number);
-      outcome = CallProxy(*callback.texts, callback.call, proxy.in(), failure);
+      outcome = CallProxy(*callback.texts, callback.call, proxy.in(), refused);
     }
     catch (...)
     {
@@ -544,8 +563,9 @@ namespace Krovane
       if (epoch == m_epoch)  // not a handler set since
         Account(outcome);
     }
-    if (failure)
-      KeepFailure(failure);
+    if (refused || failure)
+      KeepFailure(refused ? refused : failure);
+    ReportRefusal(*callback.texts, refused);
   }
 
   bool AsynchronousHandler::SendPipelined(std::size_t limit)
@@ -600,11 +620,12 @@ namespace Krovane
         // Numbered as the pipelined ones, which may be in flight beside it.
         number = TakeInFlight(callback);
       }
+      std::exception_ptr refused;
       std::exception_ptr failure;
       try
       {
         const KroOrb::CallbackNumbers::Sending numbered(number);
-        failure = Deliver(*callback.texts, callback.call);
+        refused = Deliver(*callback.texts, callback.call);
       }
       catch (...)
       {
@@ -614,8 +635,9 @@ namespace Krovane
         std::lock_guard<std::mutex> guard(m_outboxLock);
         EndFlight(number.number);
       }
-      if (failure)
-        KeepFailure(failure);
+      if (refused || failure)
+        KeepFailure(refused ? refused : failure);
+      ReportRefusal(*callback.texts, refused);
     }
   }
 

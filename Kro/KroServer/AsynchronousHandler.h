@@ -183,6 +183,8 @@ namespace Krovane
     // now or through the outbox as the delivery mode says.
     template <typename Operation, typename Argument>
     void Forward(const CallTexts& texts, Operation operation, const Argument& argument);
+    // Prints a client's refusal, after it is kept for the next callback.
+    static void ReportRefusal(const CallTexts& texts, const std::exception_ptr& refused);
 
     // Makes call(m_proxy), its failures handled as texts says; nothing when
     // detached. A COMM_FAILURE is tried again, a few times, before the
