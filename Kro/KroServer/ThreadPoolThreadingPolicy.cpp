@@ -320,9 +320,18 @@ namespace Krovane
     {
       ACE_GUARD(ACE_Thread_Mutex, guard, m_pool.m_queueLock);
       auto held = m_pool.m_heldByUser.find(m_user);
-      if (held != m_pool.m_heldByUser.end() && --held->second <= 0)
+      if (held == m_pool.m_heldByUser.end())
+        return;
+      const int before = held->second;
+      if (--held->second <= 0)
         m_pool.m_heldByUser.erase(held);
       if (m_pool.m_queue.IsEmpty())
+        return;
+      // Below the bound, no item of this user was passed over for it: what
+      // waits was woken for when it came. Waking a thread for it again only
+      // sends one more to find the queue taken, for every operation.
+      ACE_GUARD(ACE_Thread_Mutex, poolGuard, m_pool.m_poolLock);
+      if (before < m_pool.PerUserBound())
         return;
     }
     // An item of this user may have been left waiting for the thread.
