@@ -17,9 +17,10 @@ namespace KroBench
   CORBA::Long LibRefJobRouter::Submit(CORBA::Long steps, Krovane::IAsyncHandler_ptr handler)
   {
     // The application's own relay: it bounds each callback and survives a
-    // vanished client; the library gets its reference.
+    // vanished client; the library gets its reference. Bounded on the
+    // servant at hand: through its reference would cost a look-up in the POA.
     KroKit::ActiveRelay<Krovane::AsynchronousHandler> relay(m_poa.in(), new Krovane::AsynchronousHandler(handler));
-    RegisterWrappedAsynchronousHandlerTimeout(relay.Reference(), m_callbackTimeout);
+    relay->setTimeout(m_callbackTimeout);
     const int id = SubmitAsynchronousOperation("Job", relay.Reference(), {static_cast<int>(steps)});
     if (id < 0)
       throw CORBA::NO_MEMORY();
