@@ -4,6 +4,7 @@
 #include "KroJournal/JournalError.h"
 #include "KroJournal/ParameterBlob.h"
 #include "KroJournal/Statement.h"
+#include "KroJournal/WalCheckpointer.h"
 
 #include <ace/Log_Msg.h>
 
@@ -16,6 +17,13 @@ namespace KroJournal
     const char* const kInterrupted = "interrupted by a server restart";
     const auto kCommitPace = std::chrono::seconds(1);
     const auto kPrunePace = std::chrono::minutes(1);
+    // Log frames (pages) after which the journal's own thread checkpoints:
+    // about 16 MB. Each checkpoint flushes the log and the file to the
+    // disk; fewer, larger ones cost less per commit.
+    const int kCheckpointFrames = 4000;
+    // A log this long is checkpointed by the commit itself: the journal's
+    // thread has not kept up.
+    const int kInlineCheckpointFrames = 4 * kCheckpointFrames;
     // How long a submission or an end waits for its commit before it counts
     // as failed (a disk that hangs).
     const auto kCommitWait = std::chrono::seconds(30);
@@ -66,12 +74,13 @@ namespace KroJournal
   Journal::Journal(const std::string& path, int keepHours) : m_path(path), m_keepHours(keepHours)
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    const int opened = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int opened = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     try
     {
       if (opened != SQLITE_OK)
         throw JournalError(m_db ? sqlite3_errmsg(m_db) : "out of memory");
       Prepare();
+      m_checkpointer.reset(new WalCheckpointer(path + "-wal", [this] { Checkpoint(); }));
     }
     catch (const JournalError& ex)
     {
@@ -84,6 +93,7 @@ namespace KroJournal
 
   Journal::~Journal()
   {
+    m_checkpointer.reset();  // no checkpoint while the connection closes
     try
     {
       std::unique_lock<std::mutex> lock(m_pendingLock);
@@ -137,8 +147,9 @@ namespace KroJournal
         throw JournalError("WAL mode refused");
     }
     Execute("PRAGMA synchronous=NORMAL");
-    // Fewer checkpoints (each one flushes to the disk): the log may grow to about 16 MB.
-    Execute("PRAGMA wal_autocheckpoint=4000");
+    // Checkpoints by the journal's own thread (WalHook), not in the commit that fills the log.
+    Execute("PRAGMA wal_autocheckpoint=0");
+    sqlite3_wal_hook(m_db, &Journal::WalHook, this);
     {
       Statement check(m_db, "PRAGMA quick_check", "checking");
       if (!check.Step() || check.Text(0) != "ok")
@@ -171,6 +182,24 @@ namespace KroJournal
         ACE_DEBUG((LM_DEBUG, ACE_TEXT("(%P|%t) journal %C: %d operations %C\n"), m_path.c_str(), interrupted,
                    kInterrupted));
     });
+  }
+
+  int Journal::WalHook(void* journal, sqlite3* db, const char*, int frames)
+  {
+    Journal& self = *static_cast<Journal*>(journal);
+    if (frames >= kInlineCheckpointFrames || (frames >= kCheckpointFrames && !self.m_checkpointer))
+      sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    else if (frames >= kCheckpointFrames)
+      self.m_checkpointer->Request();
+    return SQLITE_OK;
+  }
+
+  void Journal::Checkpoint()
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: checkpoint failed: %C\n"), m_path.c_str(),
+                 sqlite3_errmsg(m_db)));
   }
 
   template <typename Work>
@@ -262,18 +291,21 @@ namespace KroJournal
       std::lock_guard<std::mutex> guard(m_lock);
       try
       {
-        Transaction([&] {
-          const double time = Now();
-          WritePending(flushed);
-          bool ends = false;
-          for (const Durable* item : batch)
-          {
-            Write(*item, time);
-            ends = ends || item->end;
-          }
-          if (ends && std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace)
-            Prune();
-        });
+        const double time = Now();
+        bool ends = false;
+        for (const Durable* item : batch)
+          ends = ends || item->end;
+        const bool prune = ends && std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace;
+        if (batch.size() == 1 && flushed.empty() && !prune)
+          Write(*batch.front(), time);  // one statement is a transaction of its own: no BEGIN and COMMIT to run
+        else
+          Transaction([&] {
+            WritePending(flushed);
+            for (const Durable* item : batch)
+              Write(*item, time);
+            if (prune)
+              Prune();
+          });
       }
       catch (const JournalError& ex)
       {

@@ -8,10 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <csignal>
 #include <thread>
 
@@ -26,6 +31,12 @@ namespace
       if (record.id == id)
         return &record;
     return nullptr;
+  }
+
+  off_t FileSize(const std::string& path)
+  {
+    struct stat status = {};
+    return stat(path.c_str(), &status) == 0 ? status.st_size : -1;
   }
 }
 
@@ -261,4 +272,39 @@ TEST(JournalRecord, AJournalOfTheFormerFormatKeepsItsOperationsAndTakesNewOnes)
   ASSERT_EQ(2u, b.size());
   EXPECT_EQ(8, b[1].id);
   EXPECT_EQ((std::vector<std::string>{"b1", "a1"}), journal.ObjectsWithWaitingWork());  // first submitted first
+}
+
+// The log does not grow without end: once it is long, it is checkpointed
+// into the file (by the journal's own thread, so that the commits that fill
+// it do not wait for the disk). Only a checkpoint writes the file.
+TEST(JournalRecord, ALongLogIsCheckpointedIntoTheFile)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  Journal journal(path, 24);
+  journal.ObjectCreated("a1", "u");
+  const off_t before = FileSize(path);
+  const int watcher = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  ASSERT_GE(watcher, 0);
+  ASSERT_GE(inotify_add_watch(watcher, path.c_str(), IN_MODIFY), 0);
+  // One frame or more per commit, two commits each: past the checkpoint's
+  // 4000 frames, short of the 16000 at which a commit would checkpoint itself.
+  for (int id = 1; id <= 2200; ++id)
+  {
+    journal.Submitted("a1", id, "Count", {}, true);
+    journal.Ended("a1", id, Krovane::Finished);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (FileSize(path) <= before && std::chrono::steady_clock::now() < deadline)
+  {
+    pollfd ready = {watcher, POLLIN, 0};
+    poll(&ready, 1, 1000);
+    char events[4096];
+    while (read(watcher, events, sizeof events) > 0)
+    {
+    }
+  }
+  close(watcher);
+  EXPECT_GT(FileSize(path), before);
+  EXPECT_EQ(2200u, journal.OperationsOf("a1").size());
 }
