@@ -5,6 +5,7 @@
 #include "KroJournal/ParameterBlob.h"
 #include "KroJournal/Statement.h"
 #include "KroJournal/WalCheckpointer.h"
+#include "KroJournal/WalWriteBatcher.h"
 
 #include <ace/Log_Msg.h>
 
@@ -74,7 +75,10 @@ namespace KroJournal
   Journal::Journal(const std::string& path, int keepHours) : m_path(path), m_keepHours(keepHours)
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    const int opened = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    // No SQLite mutex: m_lock keeps the connection to one thread at a time.
+    const int opened = sqlite3_open_v2(path.c_str(), &m_db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                       WalWriteBatcher::VfsName());
     try
     {
       if (opened != SQLITE_OK)
@@ -216,6 +220,14 @@ namespace KroJournal
       sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
+    InOperatingSystem();
+  }
+
+  void Journal::InOperatingSystem()
+  {
+    const int written = WalWriteBatcher::Flush(m_db);
+    if (written != SQLITE_OK)
+      throw JournalError(std::string("writing the log: ") + sqlite3_errstr(written));
   }
 
   void Journal::Restore(const Key& key, Pending& old)
@@ -297,7 +309,10 @@ namespace KroJournal
           ends = ends || item->end;
         const bool prune = ends && std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace;
         if (batch.size() == 1 && flushed.empty() && !prune)
+        {
           Write(*batch.front(), time);  // one statement is a transaction of its own: no BEGIN and COMMIT to run
+          InOperatingSystem();
+        }
         else
           Transaction([&] {
             WritePending(flushed);

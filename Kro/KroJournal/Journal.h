@@ -166,6 +166,10 @@ namespace KroJournal
     // m_lock held.
     template <typename Work>
     void Transaction(Work work);
+    // After a commit: the log's writes are in the operating system's hands
+    // (WalWriteBatcher holds none by then; JournalError if it did and could
+    // not write them). m_lock held.
+    void InOperatingSystem();
     // Returns once item is committed (in a transaction with the writes
     // that wait with it, on this thread or another); JournalError when that
     // failed, or when no transaction took it in time (it is then never

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <thread>
 
 namespace
@@ -31,6 +32,17 @@ namespace
       if (record.id == id)
         return &record;
     return nullptr;
+  }
+
+  // What a killed process leaves: the file and its log as they are now.
+  void CopyAsKilled(const std::string& from, const std::string& to)
+  {
+    for (const char* suffix : {"", "-wal"})
+    {
+      std::ifstream in(from + suffix, std::ios::binary);
+      std::ofstream out(to + suffix, std::ios::binary | std::ios::trunc);
+      out << in.rdbuf();
+    }
   }
 
   off_t FileSize(const std::string& path)
@@ -307,4 +319,42 @@ TEST(JournalRecord, ALongLogIsCheckpointedIntoTheFile)
   close(watcher);
   EXPECT_GT(FileSize(path), before);
   EXPECT_EQ(2200u, journal.OperationsOf("a1").size());
+}
+
+// Each submission and end is in the files (the operating system's hands)
+// when it returns, in commits of one page or of several (bulky parameters,
+// failures): a copy taken then, as a kill would leave it, holds it.
+TEST(JournalRecord, EachSubmissionAndEndIsInTheFilesWhenItReturns)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  const std::string copy = directory.File("copy.db");
+  Journal journal(path, 24);
+  journal.ObjectCreated("a1", "u");
+  for (int id = 1; id <= 40; ++id)
+  {
+    SCOPED_TRACE(id);
+    const std::size_t bulk = id % 4 == 0 ? 9000 : id % 4 == 1 ? 100 : 0;
+    journal.Submitted("a1", id, "Count", {Variant(std::string(bulk, 'p'))}, true);
+    CopyAsKilled(path, copy);
+    {
+      Journal killed(copy, 24);
+      const std::vector<Journal::OperationRecord> records = killed.OperationsOf("a1");
+      ASSERT_EQ(static_cast<std::size_t>(id), records.size());
+      EXPECT_FALSE(records.back().ended);
+    }
+    CORBA::Any data;
+    data <<= static_cast<CORBA::Long>(id);
+    journal.Results("a1", id, data);
+    journal.Failed("a1", id, std::string(bulk, 'f'));
+    journal.Ended("a1", id, Krovane::Finished);
+    CopyAsKilled(path, copy);
+    Journal killed(copy, 24);
+    Krovane::OperationJournal::End end;
+    ASSERT_TRUE(killed.EndOf("a1", id, end));
+    CORBA::Long value = 0;
+    ASSERT_TRUE(end.hasResults && (end.data >>= value));
+    EXPECT_EQ(id, value);
+    EXPECT_EQ(std::string(bulk, 'f'), end.failure);
+  }
 }
