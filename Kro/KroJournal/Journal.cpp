@@ -4,7 +4,7 @@
 #include "KroJournal/JournalError.h"
 #include "KroJournal/ParameterBlob.h"
 #include "KroJournal/Statement.h"
-#include "KroJournal/WalCheckpointer.h"
+#include "KroJournal/JournalWorker.h"
 #include "KroJournal/WalWriteBatcher.h"
 
 #include <ace/Log_Msg.h>
@@ -18,6 +18,9 @@ namespace KroJournal
     const char* const kInterrupted = "interrupted by a server restart";
     const auto kCommitPace = std::chrono::seconds(1);
     const auto kPrunePace = std::chrono::minutes(1);
+    // How often the journal's thread looks for reports that have waited a
+    // second: they wait at most kCommitPace plus this.
+    const auto kReportCheckPace = std::chrono::milliseconds(250);
     // Log frames (pages) after which the journal's own thread checkpoints:
     // about 16 MB. Each checkpoint flushes the log and the file to the
     // disk; fewer, larger ones cost less per commit.
@@ -84,7 +87,9 @@ namespace KroJournal
       if (opened != SQLITE_OK)
         throw JournalError(m_db ? sqlite3_errmsg(m_db) : "out of memory");
       Prepare();
-      m_checkpointer.reset(new WalCheckpointer(path + "-wal", [this] { Checkpoint(); }));
+      m_worker.reset(new JournalWorker(
+        path + "-wal", [this] { Checkpoint(); }, [this] { WriteWaitingReports(); },
+        kReportCheckPace));
     }
     catch (const JournalError& ex)
     {
@@ -97,7 +102,7 @@ namespace KroJournal
 
   Journal::~Journal()
   {
-    m_checkpointer.reset();  // no checkpoint while the connection closes
+    m_worker.reset();  // nothing on its thread while the connection closes
     try
     {
       std::unique_lock<std::mutex> lock(m_pendingLock);
@@ -191,10 +196,10 @@ namespace KroJournal
   int Journal::WalHook(void* journal, sqlite3* db, const char*, int frames)
   {
     Journal& self = *static_cast<Journal*>(journal);
-    if (frames >= kInlineCheckpointFrames || (frames >= kCheckpointFrames && !self.m_checkpointer))
+    if (frames >= kInlineCheckpointFrames || (frames >= kCheckpointFrames && !self.m_worker))
       sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     else if (frames >= kCheckpointFrames)
-      self.m_checkpointer->Request();
+      self.m_worker->Request();
     return SQLITE_OK;
   }
 
@@ -204,6 +209,13 @@ namespace KroJournal
     if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
       ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: checkpoint failed: %C\n"), m_path.c_str(),
                  sqlite3_errmsg(m_db)));
+  }
+
+  void Journal::WriteWaitingReports()
+  {
+    std::unique_lock<std::mutex> lock(m_pendingLock);
+    if (!m_pending.empty() && !m_committing && std::chrono::steady_clock::now() - m_lastFlush >= kCommitPace)
+      CommitWaiting(lock);
   }
 
   template <typename Work>

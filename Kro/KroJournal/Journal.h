@@ -44,7 +44,7 @@
 namespace KroJournal
 {
   class Statement;
-  class WalCheckpointer;
+  class JournalWorker;
 
   // What the work reported since the last commit, for one operation.
   struct PendingReport
@@ -192,11 +192,15 @@ namespace KroJournal
     // it was last written a second ago; m_lock not held.
     template <typename Update>
     void Report(const std::string& object, int id, Update update);
-    // After each commit (m_lock held): asks m_checkpointer for a checkpoint
-    // once the log is long enough.
+    // After each commit (m_lock held): asks m_worker for a checkpoint once
+    // the log is long enough.
     static int WalHook(void* journal, sqlite3* db, const char* name, int frames);
     // A checkpoint of the log into the file; m_lock not held (taken here).
     void Checkpoint();
+    // Writes the reports that wait, when they were last written a second
+    // ago or more (m_worker's tick: they wait no longer than that even when
+    // nothing else happens); m_lock not held.
+    void WriteWaitingReports();
     // Deletes ended operations older than m_keepHours; m_lock held.
     void Prune();
     // The schema and the first clean-up; inside the constructor.
@@ -218,7 +222,7 @@ namespace KroJournal
     std::chrono::steady_clock::time_point m_lastFlush;  // guarded by m_pendingLock; reports last written
     bool m_committing = false;  // guarded by m_pendingLock; a thread is in CommitWaiting
     std::condition_variable m_committed;  // with m_pendingLock: a CommitWaiting ended
-    std::unique_ptr<WalCheckpointer> m_checkpointer;  // set by the constructor, reset first by the destructor; read in WalHook (m_lock held)
+    std::unique_ptr<JournalWorker> m_worker;  // set by the constructor, reset first by the destructor; read in WalHook (m_lock held)
   };
 }
 

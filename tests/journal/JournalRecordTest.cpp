@@ -50,6 +50,30 @@ namespace
     struct stat status = {};
     return stat(path.c_str(), &status) == 0 ? status.st_size : -1;
   }
+
+  // Waits until done() holds, looking again each time file is written, for
+  // 60 s at most; done()'s last answer.
+  template <typename Done>
+  bool WhenWritten(const std::string& file, Done done)
+  {
+    const int watcher = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watcher < 0 || inotify_add_watch(watcher, file.c_str(), IN_MODIFY) < 0)
+      return done();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool held = done();
+    while (!held && std::chrono::steady_clock::now() < deadline)
+    {
+      pollfd ready = {watcher, POLLIN, 0};
+      poll(&ready, 1, 1000);
+      char events[4096];
+      while (read(watcher, events, sizeof events) > 0)
+      {
+      }
+      held = done();
+    }
+    close(watcher);
+    return held;
+  }
 }
 
 TEST(JournalRecord, ReopenedItGivesBackWhatWasKeptAndEndsWorkThatMayNotRunAgain)
@@ -296,9 +320,6 @@ TEST(JournalRecord, ALongLogIsCheckpointedIntoTheFile)
   Journal journal(path, 24);
   journal.ObjectCreated("a1", "u");
   const off_t before = FileSize(path);
-  const int watcher = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  ASSERT_GE(watcher, 0);
-  ASSERT_GE(inotify_add_watch(watcher, path.c_str(), IN_MODIFY), 0);
   // One frame or more per commit, two commits each: past the checkpoint's
   // 4000 frames, short of the 16000 at which a commit would checkpoint itself.
   for (int id = 1; id <= 2200; ++id)
@@ -306,18 +327,7 @@ TEST(JournalRecord, ALongLogIsCheckpointedIntoTheFile)
     journal.Submitted("a1", id, "Count", {}, true);
     journal.Ended("a1", id, Krovane::Finished);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (FileSize(path) <= before && std::chrono::steady_clock::now() < deadline)
-  {
-    pollfd ready = {watcher, POLLIN, 0};
-    poll(&ready, 1, 1000);
-    char events[4096];
-    while (read(watcher, events, sizeof events) > 0)
-    {
-    }
-  }
-  close(watcher);
-  EXPECT_GT(FileSize(path), before);
+  EXPECT_TRUE(WhenWritten(path, [&] { return FileSize(path) > before; })) << before;
   EXPECT_EQ(2200u, journal.OperationsOf("a1").size());
 }
 
@@ -357,4 +367,28 @@ TEST(JournalRecord, EachSubmissionAndEndIsInTheFilesWhenItReturns)
     EXPECT_EQ(id, value);
     EXPECT_EQ(std::string(bulk, 'f'), end.failure);
   }
+}
+
+// Reports wait in memory, but not for long: with nothing else happening,
+// the journal's own thread writes them about a second later.
+TEST(JournalRecord, AReportIsWrittenWithinAboutASecondWhenNothingElseHappens)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  const std::string copy = directory.File("copy.db");
+  Journal journal(path, 24);
+  journal.ObjectCreated("a1", "u");
+  journal.Submitted("a1", 1, "Count", {}, true);
+  journal.Submitted("a1", 2, "Count", {}, true);
+  journal.Place("a1", 1, 2);  // written at once: the first report in a second
+  journal.Place("a1", 2, 1);  // waits
+  const auto reported = std::chrono::steady_clock::now();
+  const bool written = WhenWritten(path + "-wal", [&] {
+    CopyAsKilled(path, copy);
+    Journal killed(copy, 24);
+    const std::vector<Journal::OperationRecord> records = killed.OperationsOf("a1");
+    return records.size() == 2 && records[1].place == 1;
+  });
+  EXPECT_TRUE(written);
+  EXPECT_LT(std::chrono::steady_clock::now() - reported, std::chrono::seconds(10));
 }
