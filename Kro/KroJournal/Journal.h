@@ -6,24 +6,26 @@
 // failure, times).
 //
 // What a crash can lose: Submitted and Ended are committed before they
-// return; progress, status, places, the start and the work's results wait
-// in memory, go with the operation's end, and are written for all
-// operations at most once a second (with a commit a second or more after
-// the last such write). Group commit: the
+// return (in the operating system's hands: a killed process loses none of
+// them). Progress, status, places, the start and the work's results wait in
+// memory; they go with the operation's end, and are written for all
+// operations at most once a second: with the first commit or report a
+// second after they were last written, or by the journal's own thread
+// (JournalWorker) within a quarter second more. Group commit: the
 // submissions and ends that arrive while a transaction is under way wait
 // for it and then go together in the next one, which one of their threads
-// commits (a commit costs far more than a row). Commits are not
-// flushed to the disk one by one (synchronous=NORMAL): a killed process
-// loses nothing committed; a machine that loses power may lose the last
-// commits.
+// commits. Commits are not flushed to the disk one by one
+// (synchronous=NORMAL): a machine that loses power may lose the commits
+// since the last checkpoint, which the journal's thread makes once the log
+// is about 16 MB long.
 //
 // On opening: ended operations older than keepHours are pruned (and again
 // at most once a minute as operations end); operations that had not ended
 // and may not run again end Failed, "interrupted by a server restart".
 //
 // Ownership: the process owns it; it outlives every server object that
-// records in it. Threads: any; m_lock is a leaf (taken under a server
-// object's m_asyncLock).
+// records in it. Threads: any. Locks: m_lock (taken under a server
+// object's m_asyncLock), then m_pendingLock or the worker's lock, leaves.
 #ifndef KROJOURNAL_JOURNAL_H
 #define KROJOURNAL_JOURNAL_H
 
