@@ -2,7 +2,7 @@
 # run-bench.sh: the end-to-end benchmark of the asynchronous pipeline.
 #
 #   bench/run-bench.sh [--build-dir DIR] [--seconds S] [--runs R] [--smoke] [--tsv FILE]
-#                      [--impls NAME,NAME...]
+#                      [--impls "NAME..."] [--steps "S..."] [--clients "N..."] (spaces or commas)
 #
 # Runs the job (submit returns an id, queue places, one Progress per step,
 # Finished; 5 pool threads; steps do no work) on each implementation in
@@ -21,10 +21,10 @@
 # ops/s with the watch's request count. --smoke: one second per cell, a
 # reduced matrix and no gRPC, for CI. --tsv FILE: also writes every measured cell of
 # every round to FILE, tab-separated, with the columns
-# impl steps clients run ops_per_s p50_us p99_us cpu_us_per_op. --impls: only
-# those implementations (names as in IMPLS), in the matrix and the ping;
-# the fresh server, the memory kept and the watch, which measure the
-# library alone, are then left out.
+# impl steps clients run ops_per_s p50_us p99_us cpu_us_per_op.
+# --impls, --steps, --clients: only those implementations (names from IMPLS
+# below), steps and client counts, and only the job cells (no ping, watch,
+# fresh server or memory): to measure one change quickly.
 #
 # Prints one table. Ends non-zero when a cell failed or printed no sane
 # numbers (never because of speed).
@@ -36,7 +36,9 @@ SECONDS_PER_CELL=3
 ROUNDS=1
 SMOKE=false
 TSV=
-ONLY=
+ONLY_IMPLS=
+ONLY_STEPS=
+ONLY_CLIENTS=
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) BUILD_DIR=$2; shift 2 ;;
@@ -44,9 +46,11 @@ while [ $# -gt 0 ]; do
     --runs) ROUNDS=$2; shift 2 ;;
     --smoke) SMOKE=true; shift ;;
     --tsv) TSV=$2; shift 2 ;;
-    --impls) ONLY=,$2,; shift 2 ;;
-    *) echo "usage: $0 [--build-dir DIR] [--seconds S] [--runs R] [--smoke] [--tsv FILE] [--impls NAME,NAME...]" >&2
-       exit 2 ;;
+    --impls) ONLY_IMPLS=${2//,/ }; shift 2 ;;
+    --steps) ONLY_STEPS=${2//,/ }; shift 2 ;;
+    --clients) ONLY_CLIENTS=${2//,/ }; shift 2 ;;
+    *) echo "usage: $0 [--build-dir DIR] [--seconds S] [--runs R] [--smoke] [--tsv FILE]" \
+            "[--impls \"NAME...\"] [--steps \"S...\"] [--clients \"N...\"]" >&2; exit 2 ;;
   esac
 done
 
@@ -63,6 +67,12 @@ if $SMOKE; then
   KEPT_OPS=2000
   WARMUP=0.2
 fi
+CELLS_ONLY=false
+# shellcheck disable=SC2206  # lists given as one word each, split on purpose
+if [ -n "$ONLY_STEPS" ]; then STEPS=($ONLY_STEPS); CELLS_ONLY=true; fi
+# shellcheck disable=SC2206
+if [ -n "$ONLY_CLIENTS" ]; then CLIENTS=($ONLY_CLIENTS); CELLS_ONLY=true; fi
+if [ -n "$ONLY_IMPLS" ]; then CELLS_ONLY=true; fi
 ENDPOINT=(-ORBendPoint giop:tcp:127.0.0.1:)
 POOL_THREADS=5
 # As a server under a long queue that moves fast should: waiting jobs hear
@@ -158,22 +168,12 @@ client() {
   echo "$out" | grep '^RESULT' | sed "s/\$/ impl=$name run=$round/" >>"$WORK/results" || true
 }
 
-# Every name of --impls must be one of IMPLS.
-if [ -n "$ONLY" ]; then
-  known=,
-  for line in "${IMPLS[@]}"; do read -r name _ <<<"$line"; known=$known$name,; done
-  IFS=, read -r -a wanted <<<"${ONLY:1:-1}"
-  for name in "${wanted[@]}"; do
-    if [[ $known != *",$name,"* ]]; then echo "bench: --impls: no implementation $name" >&2; exit 2; fi
-  done
-fi
-
 FAILED=0
 : >"$WORK/results"
 RUN_IMPLS=()
 for line in "${IMPLS[@]}"; do
   read -r name kind target options <<<"$line"
-  if [ -n "$ONLY" ] && [[ $ONLY != *",$name,"* ]]; then continue; fi
+  if [ -n "$ONLY_IMPLS" ] && [[ " $ONLY_IMPLS " != *" $name "* ]]; then continue; fi
   if [ "$kind" = grpc ]; then
     if $SMOKE; then continue; fi
     if [ ! -x "$BIN/grpc/KroBenchGrpcServer" ]; then
@@ -199,14 +199,14 @@ for round in $(seq "$ROUNDS"); do
     done
   done
   for name in "${PING_IMPLS[@]}"; do
-    if [ -n "${PID[$name]:-}" ]; then
+    if ! $CELLS_ONLY && [ -n "${PID[$name]:-}" ]; then
       client "$name" "$round" --ping --warmup $WARMUP --seconds "$SECONDS_PER_CELL"
     fi
   done
 done
 # The client's watch: on and off in turns, 1 s each, medians.
 : >"$WORK/watch"
-if [ -z "$ONLY" ] && [ -x "$BIN/KroBenchWatch" ]; then
+if ! $CELLS_ONLY && [ -x "$BIN/KroBenchWatch" ]; then
   for steps in "${STEPS[@]}"; do
     if ! timeout 300 "$BIN/KroBenchWatch" "${ADDRESS[lib]}" --steps "$steps" --window 8 --seconds 1 \
          --rounds "$($SMOKE && echo 1 || echo $((ROUNDS * 5)))" "${ENDPOINT[@]}" >>"$WORK/watch" 2>&1; then
@@ -217,7 +217,7 @@ if [ -z "$ONLY" ] && [ -x "$BIN/KroBenchWatch" ]; then
 fi
 for name in "${RUN_IMPLS[@]}"; do stop_server "$name"; done
 
-if [ -z "$ONLY" ]; then
+if ! $CELLS_ONLY; then
   # A fresh library server: 8 clients, each its first job.
   # shellcheck disable=SC2086  # the library servers' settings, word-split on purpose
   start_server fresh lib lib $LIB_SETTINGS
@@ -233,7 +233,7 @@ fi
 
 echo "KroServer benchmark: $SECONDS_PER_CELL s per cell, $ROUNDS round(s) (medians), $(nproc) CPUs$($SMOKE && echo ', smoke')"
 echo "servers: --pool-threads $POOL_THREADS; library servers also: $LIB_SETTINGS"
-awk -v failed=$FAILED -v restricted="$ONLY" -v watchFile="$WORK/watch" -v impls="${RUN_IMPLS[*]}" -v ratios="${RATIOS[*]}" -v tsv="$TSV" '
+awk -v failed=$FAILED -v cellsOnly=$CELLS_ONLY -v watchFile="$WORK/watch" -v impls="${RUN_IMPLS[*]}" -v ratios="${RATIOS[*]}" -v tsv="$TSV" '
   function field(name,   i, kv) {
     for (i = 2; i <= NF; ++i) { split($i, kv, "="); if (kv[1] == name) return kv[2] }
     return ""
@@ -295,10 +295,12 @@ awk -v failed=$FAILED -v restricted="$ONLY" -v watchFile="$WORK/watch" -v impls=
       print line sprintf(" %-9s |", row == "ping" ? "-" : ratio(median(row SUBSEP "lib" SUBSEP "ops"), median(rc[1] ",8" SUBSEP "lib" SUBSEP "ops")))
     }
     print "ping: a synchronous request that does nothing (on the library through its server interceptor); 1 client"
-    if (restricted == "") {
-      printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first
-      printf "kept per finished job: %s bytes (server resident-set growth over %s jobs on one object / count)\n", kept == "" ? "-" : kept, keptOps
+    if (cellsOnly == "true") {
+      if (insane != "") print "bench: cells without sane numbers:" insane > "/dev/stderr"
+      exit (failed || insane != "" || rows == 0) ? 1 : 0
     }
+    printf "fresh library server: %s ms until 8 clients each had a first job finished (server objects created first)\n", first == "" ? "-" : first
+    printf "kept per finished job: %s bytes (server resident-set growth over %s jobs on one object / count)\n", kept == "" ? "-" : kept, keptOps
     while ((getline line < watchFile) > 0) {
       nw = split(line, w, " ")
       if (nw < 2 || w[1] != "RESULT" || w[2] != "watch") continue
@@ -309,7 +311,6 @@ awk -v failed=$FAILED -v restricted="$ONLY" -v watchFile="$WORK/watch" -v impls=
     }
     if (tsv != "") printf "TSV: %s\n", tsv
     if (insane != "") print "bench: cells without sane numbers:" insane > "/dev/stderr"
-    missing = rows == 0 || (restricted == "" && (first + 0 <= 0 || kept == ""))
-    if (missing) print "bench: a measurement is missing" > "/dev/stderr"
-    exit (failed || insane != "" || missing) ? 1 : 0
+    if (rows == 0 || first + 0 <= 0 || kept == "") print "bench: a measurement is missing" > "/dev/stderr"
+    exit (failed || insane != "" || rows == 0 || first + 0 <= 0 || kept == "") ? 1 : 0
   }' "$WORK/results"

@@ -4,6 +4,8 @@
 #include "KroJournal/JournalError.h"
 #include "KroJournal/ParameterBlob.h"
 #include "KroJournal/Statement.h"
+#include "KroJournal/JournalWorker.h"
+#include "KroJournal/WalWriteBatcher.h"
 
 #include <ace/Log_Msg.h>
 
@@ -16,9 +18,25 @@ namespace KroJournal
     const char* const kInterrupted = "interrupted by a server restart";
     const auto kCommitPace = std::chrono::seconds(1);
     const auto kPrunePace = std::chrono::minutes(1);
+    // How often the journal's thread looks for reports that have waited a
+    // second: they wait at most kCommitPace plus this.
+    const auto kReportCheckPace = std::chrono::milliseconds(250);
+    // Log frames (pages) after which the journal's own thread checkpoints:
+    // about 16 MB. Each checkpoint flushes the log and the file to the
+    // disk; fewer, larger ones cost less per commit.
+    const int kCheckpointFrames = 4000;
+    // A log this long is checkpointed by the commit itself: the journal's
+    // thread has not kept up.
+    const int kInlineCheckpointFrames = 4 * kCheckpointFrames;
     // How long a submission or an end waits for its commit before it counts
     // as failed (a disk that hangs).
     const auto kCommitWait = std::chrono::seconds(30);
+
+    // Whether report holds anything to write.
+    bool Says(const PendingReport& report)
+    {
+      return report.startedAt || report.place || report.progress || report.status || report.results || report.failure;
+    }
 
     // Seconds since the epoch: times in the journal outlive the process.
     double Now()
@@ -60,12 +78,18 @@ namespace KroJournal
   Journal::Journal(const std::string& path, int keepHours) : m_path(path), m_keepHours(keepHours)
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    const int opened = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    // No SQLite mutex: m_lock keeps the connection to one thread at a time.
+    const int opened = sqlite3_open_v2(path.c_str(), &m_db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                       WalWriteBatcher::VfsName());
     try
     {
       if (opened != SQLITE_OK)
         throw JournalError(m_db ? sqlite3_errmsg(m_db) : "out of memory");
       Prepare();
+      m_worker.reset(new JournalWorker(
+        path + "-wal", [this] { Checkpoint(); }, [this] { WriteWaitingReports(); },
+        kReportCheckPace));
     }
     catch (const JournalError& ex)
     {
@@ -78,16 +102,18 @@ namespace KroJournal
 
   Journal::~Journal()
   {
-    std::lock_guard<std::mutex> guard(m_lock);
+    m_worker.reset();  // nothing on its thread while the connection closes
     try
     {
-      Commit([] {});
+      std::unique_lock<std::mutex> lock(m_pendingLock);
+      CommitWaiting(lock, true);
     }
     catch (const JournalError& ex)
     {
       ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept at the end: %C\n"), m_path.c_str(),
                  ex.what()));
     }
+    std::lock_guard<std::mutex> guard(m_lock);
     m_prepared.clear();  // finalised before the connection goes
     sqlite3_close(m_db);
   }
@@ -130,8 +156,9 @@ namespace KroJournal
         throw JournalError("WAL mode refused");
     }
     Execute("PRAGMA synchronous=NORMAL");
-    // Fewer checkpoints (each one flushes to the disk): the log may grow to about 16 MB.
-    Execute("PRAGMA wal_autocheckpoint=4000");
+    // Checkpoints by the journal's own thread (WalHook), not in the commit that fills the log.
+    Execute("PRAGMA wal_autocheckpoint=0");
+    sqlite3_wal_hook(m_db, &Journal::WalHook, this);
     {
       Statement check(m_db, "PRAGMA quick_check", "checking");
       if (!check.Step() || check.Text(0) != "ok")
@@ -152,7 +179,7 @@ namespace KroJournal
         m_lastSeq = last.Integer(0);
     }
     const double now = Now();
-    Commit([&] {
+    Transaction([&] {
       Prune();
       Statement interrupt(m_db,
                           "UPDATE operations SET ended=1, state=?1, failure=?2, ended_at=?3 "
@@ -166,132 +193,225 @@ namespace KroJournal
     });
   }
 
-  template <typename Work>
-  void Journal::Commit(Work work)
+  int Journal::WalHook(void* journal, sqlite3* db, const char*, int frames)
   {
-    std::map<Key, Pending> pending;
-    {
-      std::lock_guard<std::mutex> guard(m_pendingLock);
-      pending.swap(m_pending);
-      m_lastCommit = std::chrono::steady_clock::now();
-    }
+    Journal& self = *static_cast<Journal*>(journal);
+    if (frames >= kInlineCheckpointFrames || (frames >= kCheckpointFrames && !self.m_worker))
+      sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    else if (frames >= kCheckpointFrames)
+      self.m_worker->Request();
+    return SQLITE_OK;
+  }
+
+  void Journal::Checkpoint()
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) != SQLITE_OK)
+      ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: checkpoint failed: %C\n"), m_path.c_str(),
+                 sqlite3_errmsg(m_db)));
+  }
+
+  void Journal::WriteWaitingReports()
+  {
+    std::unique_lock<std::mutex> lock(m_pendingLock);
+    if (!m_pending.empty() && !m_committing && std::chrono::steady_clock::now() - m_lastFlush >= kCommitPace)
+      CommitWaiting(lock);
+  }
+
+  template <typename Work>
+  void Journal::Transaction(Work work)
+  {
+    Prepared("BEGIN IMMEDIATE", "starting a transaction").Run();
     try
     {
-      Prepared("BEGIN IMMEDIATE", "starting a transaction").Run();
-      try
-      {
-        WritePending(pending);
-        work();
-        Prepared("COMMIT", "committing").Run();
-      }
-      catch (const JournalError&)
-      {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-      }
+      work();
+      Prepared("COMMIT", "committing").Run();
     }
     catch (const JournalError&)
     {
-      // Kept for the next commit, under anything reported since: a later
-      // report of an operation wins where it says something.
-      std::lock_guard<std::mutex> guard(m_pendingLock);
-      for (auto& entry : pending)
-      {
-        PendingReport& now = m_pending[entry.first];
-        PendingReport& old = entry.second;
-        now.started = now.started || old.started;
-        if (!now.place && !now.started)
-          now.place = old.place;
-        if (!now.progress)
-          now.progress = old.progress;
-        if (!now.status)
-          now.status = std::move(old.status);
-        if (!now.results)
-          now.results = std::move(old.results);
-        if (!now.failure)
-          now.failure = std::move(old.failure);
-      }
+      sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
+    InOperatingSystem();
   }
 
-  void Journal::CommitDurably(std::function<void()> write)
+  void Journal::InOperatingSystem()
   {
-    auto item = std::make_shared<Durable>();
-    item->write = std::move(write);
+    const int written = WalWriteBatcher::Flush(m_db);
+    if (written != SQLITE_OK)
+      throw JournalError(std::string("writing the log: ") + sqlite3_errstr(written));
+  }
+
+  void Journal::Restore(const Key& key, Pending& old)
+  {
+    Pending& now = m_pending[key];
+    if (!now.startedAt)
+      now.startedAt = old.startedAt;
+    if (!now.place && !now.startedAt)
+      now.place = old.place;
+    if (!now.progress)
+      now.progress = old.progress;
+    if (!now.status)
+      now.status = std::move(old.status);
+    if (!now.results)
+      now.results = std::move(old.results);
+    if (!now.failure)
+      now.failure = std::move(old.failure);
+  }
+
+  void Journal::CommitDurably(Durable& item)
+  {
     const auto deadline = std::chrono::steady_clock::now() + kCommitWait;
     std::unique_lock<std::mutex> lock(m_pendingLock);
-    m_durable.push_back(item);
-    while (!item->done)
+    m_durable.push_back(&item);
+    while (!item.done)
     {
       if (!m_committing)
         CommitWaiting(lock);  // this thread commits, its own write among the others
-      else if (m_committed.wait_until(lock, deadline) == std::cv_status::timeout && !item->done)
+      else if (m_committed.wait_until(lock, deadline) == std::cv_status::timeout && !item.done)
       {
-        const auto queued = std::find(m_durable.begin(), m_durable.end(), item);
+        const auto queued = std::find(m_durable.begin(), m_durable.end(), &item);
         if (queued == m_durable.end())
           continue;  // in the transaction under way: its end is near
         m_durable.erase(queued);
         throw JournalError("no commit within " + std::to_string(kCommitWait.count()) + " s");
       }
     }
-    if (!item->error.empty())
-      throw JournalError(item->error);
+    if (!item.error.empty())
+      throw JournalError(item.error);
   }
 
-  void Journal::CommitWaiting(std::unique_lock<std::mutex>& lock)
+  void Journal::CommitWaiting(std::unique_lock<std::mutex>& lock, bool all)
   {
     // Everything that waits by now goes in one transaction; what arrives
     // meanwhile waits for the next, committed by one of its own threads.
+    // Each end takes its operation's reports along; the others' reports
+    // only once a second: most commits then write one row each.
+    while (m_committing)
+      m_committed.wait(lock);  // only the destructor (all) comes here with a commit under way
     m_committing = true;
-    std::vector<std::shared_ptr<Durable>> batch;
+    std::vector<Durable*> batch;
     batch.swap(m_durable);
+    for (Durable* item : batch)
+    {
+      if (!item->end)
+        continue;
+      const auto reported = m_pending.find(KeyView{*item->object, item->id});
+      if (reported == m_pending.end())
+        continue;
+      item->report = std::move(reported->second);
+      m_pending.erase(reported);
+    }
+    PendingMap flushed;
+    const auto now = std::chrono::steady_clock::now();
+    if (all || now - m_lastFlush >= kCommitPace)
+    {
+      flushed.swap(m_pending);
+      m_lastFlush = now;
+    }
     lock.unlock();
     std::string error;
     {
       std::lock_guard<std::mutex> guard(m_lock);
       try
       {
-        Commit([&batch] {
-          for (const std::shared_ptr<Durable>& waiting : batch)
-            waiting->write();
-        });
+        const double time = Now();
+        bool ends = false;
+        for (const Durable* item : batch)
+          ends = ends || item->end;
+        const bool prune = ends && std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace;
+        if (batch.size() == 1 && flushed.empty() && !prune)
+        {
+          Write(*batch.front(), time);  // one statement is a transaction of its own: no BEGIN and COMMIT to run
+          InOperatingSystem();
+        }
+        else
+          Transaction([&] {
+            WritePending(flushed);
+            for (const Durable* item : batch)
+              Write(*item, time);
+            if (prune)
+              Prune();
+          });
       }
       catch (const JournalError& ex)
       {
         error = ex.what();
-        if (batch.empty())
+        if (batch.empty() && !all)
           ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept yet: %C\n"), m_path.c_str(),
                      ex.what()));
       }
     }
     lock.lock();
-    for (const std::shared_ptr<Durable>& waiting : batch)
+    if (!error.empty())
     {
-      waiting->done = true;
-      waiting->error = error;
+      // Kept for the next commit (an end that failed is not ended in the
+      // journal: its reports are still worth writing).
+      for (auto& entry : flushed)
+        Restore(entry.first, entry.second);
+      for (Durable* item : batch)
+        if (item->end && Says(item->report))
+          Restore(Key(*item->object, item->id), item->report);
+    }
+    for (Durable* item : batch)
+    {
+      item->done = true;
+      item->error = error;
     }
     m_committing = false;
     m_committed.notify_all();
+    if (all && !error.empty())
+      throw JournalError(error);
   }
 
-  void Journal::WritePending(const std::map<Key, Pending>& pending)
+  void Journal::Write(const Durable& item, double now)
+  {
+    if (!item.end)
+    {
+      Statement& insert = Prepared(
+        "INSERT INTO operations(object, id, name, parameters, user, restartable, state, "
+        "submitted_at, seq) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6, ?7)",
+        "recording a submission");
+      insert.Bind(1, *item.object).Bind(2, static_cast<long long>(item.id)).Bind(3, *item.name);
+      insert.BindBlob(4, *item.parameters).Bind(5, static_cast<long long>(item.restartable)).Bind(6, now);
+      insert.Bind(7, ++m_lastSeq).Run();
+      return;
+    }
+    // The end and everything its operation reported before it, in one row's update.
+    Statement& end = Prepared(
+      "UPDATE operations SET ended=1, state=?1, ended_at=?2, started_at=coalesce(?3, started_at),"
+      "  place=CASE WHEN ?3 IS NOT NULL THEN NULL ELSE coalesce(?4, place) END,"
+      "  progress=coalesce(?5, progress), status=coalesce(?6, status),"
+      "  results=coalesce(?7, results), failure=coalesce(?8, failure) "
+      "WHERE object=?9 AND id=?10",
+      "recording an end");
+    const Pending& report = item.report;
+    end.Bind(1, static_cast<long long>(item.state)).Bind(2, now);
+    report.startedAt ? end.Bind(3, *report.startedAt) : end.BindNull(3);
+    report.place ? end.Bind(4, static_cast<long long>(*report.place)) : end.BindNull(4);
+    report.progress ? end.Bind(5, *report.progress) : end.BindNull(5);
+    report.status ? end.Bind(6, *report.status) : end.BindNull(6);
+    report.results ? end.BindBlob(7, *report.results) : end.BindNull(7);
+    report.failure ? end.Bind(8, *report.failure) : end.BindNull(8);
+    end.Bind(9, *item.object).Bind(10, static_cast<long long>(item.id)).Run();
+  }
+
+  void Journal::WritePending(const PendingMap& pending)
   {
     if (pending.empty())
       return;
     Statement& update = Prepared(
                      "UPDATE operations SET "
-                     "  state=CASE WHEN ?1 THEN 1 ELSE state END,"
-                     "  started_at=CASE WHEN ?1 THEN ?2 ELSE started_at END,"
-                     "  place=CASE WHEN ?1 THEN NULL ELSE coalesce(?9, place) END,"
+                     "  state=CASE WHEN ?1 IS NOT NULL THEN 1 ELSE state END,"
+                     "  started_at=coalesce(?1, started_at),"
+                     "  place=CASE WHEN ?1 IS NOT NULL THEN NULL ELSE coalesce(?9, place) END,"
                      "  progress=coalesce(?3, progress), status=coalesce(?4, status),"
                      "  results=coalesce(?5, results), failure=coalesce(?6, failure) "
                      "WHERE object=?7 AND id=?8 AND ended=0",
                      "writing progress");
-    const double now = Now();
     for (const auto& [key, report] : pending)
     {
-      update.Bind(1, static_cast<long long>(report.started)).Bind(2, now);
+      report.startedAt ? update.Bind(1, *report.startedAt) : update.BindNull(1);
       report.progress ? update.Bind(3, *report.progress) : update.BindNull(3);
       report.status ? update.Bind(4, *report.status) : update.BindNull(4);
       report.results ? update.BindBlob(5, *report.results) : update.BindNull(5);
@@ -307,9 +427,12 @@ namespace KroJournal
   void Journal::Report(const std::string& object, int id, Update update)
   {
     std::unique_lock<std::mutex> lock(m_pendingLock);
-    update(m_pending[Key(object, id)]);
-    // A second after the last commit, this thread commits, unless one is under way.
-    if (!m_committing && std::chrono::steady_clock::now() - m_lastCommit >= kCommitPace)
+    auto reported = m_pending.lower_bound(KeyView{object, id});
+    if (reported == m_pending.end() || reported->first.second != id || reported->first.first != object)
+      reported = m_pending.emplace_hint(reported, Key(object, id), Pending());
+    update(reported->second);
+    // A second after the reports were last written, this thread writes them, unless a commit is under way.
+    if (!m_committing && std::chrono::steady_clock::now() - m_lastFlush >= kCommitPace)
       CommitWaiting(lock);
   }
 
@@ -329,7 +452,7 @@ namespace KroJournal
   void Journal::ObjectCreated(const std::string& key, const std::string& userToken)
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    Commit([&] {
+    Transaction([&] {
       Prepared("INSERT INTO objects(key, user) VALUES(?1, ?2) ON CONFLICT(key) DO UPDATE SET user=excluded.user",
                "recording a server object")
         .Bind(1, key)
@@ -397,16 +520,15 @@ namespace KroJournal
                           const std::vector<Halvern_Utilities::Variant>& parameters, bool restartable)
   {
     const std::string blob = ParameterBlob::Encode(parameters);
+    Durable item;
+    item.object = &object;
+    item.id = id;
+    item.name = &name;
+    item.parameters = &blob;
+    item.restartable = restartable;
     try
     {
-      CommitDurably([this, object, id, name, blob, restartable] {
-        Statement& insert = Prepared(
-                         "INSERT INTO operations(object, id, name, parameters, user, restartable, state, "
-                         "submitted_at, seq) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6, ?7)",
-                         "recording a submission");
-        insert.Bind(1, object).Bind(2, static_cast<long long>(id)).Bind(3, name).BindBlob(4, blob);
-        insert.Bind(5, static_cast<long long>(restartable)).Bind(6, Now()).Bind(7, ++m_lastSeq).Run();
-      });
+      CommitDurably(item);
     }
     catch (const JournalError& ex)
     {
@@ -423,7 +545,8 @@ namespace KroJournal
 
   void Journal::Started(const std::string& object, int id)
   {
-    Report(object, id, [](Pending& report) { report.started = true; });
+    const double now = Now();
+    Report(object, id, [now](Pending& report) { report.startedAt = now; });
   }
 
   void Journal::Progress(const std::string& object, int id, double fraction)
@@ -449,16 +572,14 @@ namespace KroJournal
 
   void Journal::Ended(const std::string& object, int id, Krovane::OperationState state)
   {
+    Durable item;
+    item.end = true;
+    item.object = &object;
+    item.id = id;
+    item.state = state;
     try
     {
-      CommitDurably([this, object, id, state] {
-        Statement& end = Prepared("UPDATE operations SET ended=1, state=?1, ended_at=?2 WHERE object=?3 AND id=?4",
-                                  "recording an end");
-        end.Bind(1, static_cast<long long>(state)).Bind(2, Now()).Bind(3, object).Bind(4, static_cast<long long>(id));
-        end.Run();
-        if (std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace)
-          Prune();
-      });
+      CommitDurably(item);
     }
     catch (const JournalError& ex)
     {
@@ -499,7 +620,7 @@ namespace KroJournal
     std::lock_guard<std::mutex> guard(m_lock);
     try
     {
-      Commit([&] {
+      Transaction([&] {
         Prepared("UPDATE objects SET user=?2 WHERE key=?1", "recording a new user")
           .Bind(1, object)
           .BindBlob(2, token)
@@ -523,7 +644,7 @@ namespace KroJournal
     }
     try
     {
-      Commit([&] {
+      Transaction([&] {
         Prepared("DELETE FROM operations WHERE object=?1", "forgetting operations").Bind(1, object).Run();
         Prepared("DELETE FROM objects WHERE key=?1", "forgetting an object").Bind(1, object).Run();
       });

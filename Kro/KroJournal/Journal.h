@@ -6,23 +6,26 @@
 // failure, times).
 //
 // What a crash can lose: Submitted and Ended are committed before they
-// return; progress, status, the start and the work's results wait in
-// memory for the next commit (another submission or end, or a second after
-// the last commit), and go with the end at the latest. Group commit: the
+// return (in the operating system's hands: a killed process loses none of
+// them). Progress, status, places, the start and the work's results wait in
+// memory; they go with the operation's end, and are written for all
+// operations at most once a second: with the first commit or report a
+// second after they were last written, or by the journal's own thread
+// (JournalWorker) within a quarter second more. Group commit: the
 // submissions and ends that arrive while a transaction is under way wait
 // for it and then go together in the next one, which one of their threads
-// commits (a commit costs far more than a row). Commits are not
-// flushed to the disk one by one (synchronous=NORMAL): a killed process
-// loses nothing committed; a machine that loses power may lose the last
-// commits.
+// commits. Commits are not flushed to the disk one by one
+// (synchronous=NORMAL): a machine that loses power may lose the commits
+// since the last checkpoint, which the journal's thread makes once the log
+// is about 16 MB long.
 //
 // On opening: ended operations older than keepHours are pruned (and again
 // at most once a minute as operations end); operations that had not ended
 // and may not run again end Failed, "interrupted by a server restart".
 //
 // Ownership: the process owns it; it outlives every server object that
-// records in it. Threads: any; m_lock is a leaf (taken under a server
-// object's m_asyncLock).
+// records in it. Threads: any. Locks: m_lock (taken under a server
+// object's m_asyncLock), then m_pendingLock or the worker's lock, leaves.
 #ifndef KROJOURNAL_JOURNAL_H
 #define KROJOURNAL_JOURNAL_H
 
@@ -32,7 +35,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,11 +46,12 @@
 namespace KroJournal
 {
   class Statement;
+  class JournalWorker;
 
   // What the work reported since the last commit, for one operation.
   struct PendingReport
   {
-    bool started = false;
+    std::optional<double> startedAt;  // seconds since the epoch
     std::optional<int> place;
     std::optional<double> progress;
     std::optional<std::string> status;
@@ -117,10 +120,41 @@ namespace KroJournal
     // What waits for the next commit, per operation.
     using Pending = PendingReport;
     using Key = std::pair<std::string, int>;  // object, operation id
-    // A submission or an end waiting for the next commit.
+    // Finds a Key by the caller's object name, without a copy of it.
+    struct KeyView
+    {
+      const std::string& object;
+      int id;
+    };
+    struct KeyLess
+    {
+      using is_transparent = void;
+      bool operator()(const Key& a, const Key& b) const { return a < b; }
+      bool operator()(const Key& a, const KeyView& b) const
+      {
+        const int order = a.first.compare(b.object);
+        return order < 0 || (order == 0 && a.second < b.id);
+      }
+      bool operator()(const KeyView& a, const Key& b) const
+      {
+        const int order = a.object.compare(b.first);
+        return order < 0 || (order == 0 && a.id < b.second);
+      }
+    };
+    using PendingMap = std::map<Key, Pending, KeyLess>;
+    // A submission or an end waiting for the next commit. It lives on the
+    // stack of the thread that waits for it, which leaves only once it is
+    // done or out of m_durable; it points to that caller's arguments.
     struct Durable
     {
-      std::function<void()> write;  // run inside the transaction that commits it; owns what it writes
+      bool end = false;             // an end; else a submission
+      const std::string* object = nullptr;
+      int id = 0;
+      const std::string* name = nullptr;        // submission: the operation's name
+      const std::string* parameters = nullptr;  // submission: marshalled
+      bool restartable = false;                 // submission
+      Krovane::OperationState state = Krovane::Queued;  // end
+      Pending report;      // end: what its operation reported and is not written yet; taken in CommitWaiting
       bool done = false;   // guarded by m_pendingLock; committed, or failed with error
       std::string error;   // guarded by m_pendingLock; why the commit failed; empty: it did not
     };
@@ -130,24 +164,45 @@ namespace KroJournal
     // The statement of sql (a literal: its address is the key), prepared on
     // first use and kept: preparing costs more than running. Reset; m_lock held.
     Statement& Prepared(const char* sql, const char* what);
-    // One transaction: what waits, then work; rolled back on failure
-    // (JournalError). m_lock held.
+    // One transaction running work; rolled back on failure (JournalError).
+    // m_lock held.
     template <typename Work>
-    void Commit(Work work);
-    // Returns once write is committed (in a transaction with the writes
+    void Transaction(Work work);
+    // After a commit: the log's writes are in the operating system's hands
+    // (WalWriteBatcher holds none by then; JournalError if it did and could
+    // not write them). m_lock held.
+    void InOperatingSystem();
+    // Returns once item is committed (in a transaction with the writes
     // that wait with it, on this thread or another); JournalError when that
     // failed, or when no transaction took it in time (it is then never
     // written). m_lock not held.
-    void CommitDurably(std::function<void()> write);
-    // Commits what waits, as the one thread committing (m_committing);
-    // lock holds m_pendingLock, released meanwhile.
-    void CommitWaiting(std::unique_lock<std::mutex>& lock);
+    void CommitDurably(Durable& item);
+    // Commits what waits (and the reports, when a second has passed since
+    // they were last written, or when all is true), as the one thread
+    // committing (m_committing); lock holds m_pendingLock, released
+    // meanwhile. JournalError only when all is true.
+    void CommitWaiting(std::unique_lock<std::mutex>& lock, bool all = false);
+    // Writes one submission or end (inside a transaction); m_lock held.
+    void Write(const Durable& item, double now);
     // Writes pending (inside a transaction); m_lock held.
-    void WritePending(const std::map<std::pair<std::string, int>, struct PendingReport>& pending);
+    void WritePending(const PendingMap& pending);
+    // Puts reports that could not be written back under what was reported
+    // since: a later report of an operation wins where it says something.
+    // m_pendingLock held.
+    void Restore(const Key& key, Pending& old);
     // Updates what waits for operation id of object, then commits it when
-    // the last commit is a second old; m_lock not held.
+    // it was last written a second ago; m_lock not held.
     template <typename Update>
     void Report(const std::string& object, int id, Update update);
+    // After each commit (m_lock held): asks m_worker for a checkpoint once
+    // the log is long enough.
+    static int WalHook(void* journal, sqlite3* db, const char* name, int frames);
+    // A checkpoint of the log into the file; m_lock not held (taken here).
+    void Checkpoint();
+    // Writes the reports that wait, when they were last written a second
+    // ago or more (m_worker's tick: they wait no longer than that even when
+    // nothing else happens); m_lock not held.
+    void WriteWaitingReports();
     // Deletes ended operations older than m_keepHours; m_lock held.
     void Prune();
     // The schema and the first clean-up; inside the constructor.
@@ -164,11 +219,12 @@ namespace KroJournal
     std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock
     long long m_lastSeq = 0;   // guarded by m_lock; the latest submission's place in the order
     std::mutex m_pendingLock;  // a leaf
-    std::map<Key, Pending> m_pending;  // guarded by m_pendingLock; waits for the next commit
-    std::vector<std::shared_ptr<Durable>> m_durable;  // guarded by m_pendingLock; waits for a transaction
-    std::chrono::steady_clock::time_point m_lastCommit;  // guarded by m_pendingLock
+    PendingMap m_pending;  // guarded by m_pendingLock; reports not written yet
+    std::vector<Durable*> m_durable;  // guarded by m_pendingLock; waits for a transaction
+    std::chrono::steady_clock::time_point m_lastFlush;  // guarded by m_pendingLock; reports last written
     bool m_committing = false;  // guarded by m_pendingLock; a thread is in CommitWaiting
     std::condition_variable m_committed;  // with m_pendingLock: a CommitWaiting ended
+    std::unique_ptr<JournalWorker> m_worker;  // set by the constructor, reset first by the destructor; read in WalHook (m_lock held)
   };
 }
 

@@ -8,11 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <csignal>
+#include <fstream>
 #include <thread>
 
 namespace
@@ -26,6 +32,47 @@ namespace
       if (record.id == id)
         return &record;
     return nullptr;
+  }
+
+  // What a killed process leaves: the file and its log as they are now.
+  void CopyAsKilled(const std::string& from, const std::string& to)
+  {
+    for (const char* suffix : {"", "-wal"})
+    {
+      std::ifstream in(from + suffix, std::ios::binary);
+      std::ofstream out(to + suffix, std::ios::binary | std::ios::trunc);
+      out << in.rdbuf();
+    }
+  }
+
+  off_t FileSize(const std::string& path)
+  {
+    struct stat status = {};
+    return stat(path.c_str(), &status) == 0 ? status.st_size : -1;
+  }
+
+  // Waits until done() holds, looking again each time file is written, for
+  // 60 s at most; done()'s last answer.
+  template <typename Done>
+  bool WhenWritten(const std::string& file, Done done)
+  {
+    const int watcher = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watcher < 0 || inotify_add_watch(watcher, file.c_str(), IN_MODIFY) < 0)
+      return done();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool held = done();
+    while (!held && std::chrono::steady_clock::now() < deadline)
+    {
+      pollfd ready = {watcher, POLLIN, 0};
+      poll(&ready, 1, 1000);
+      char events[4096];
+      while (read(watcher, events, sizeof events) > 0)
+      {
+      }
+      held = done();
+    }
+    close(watcher);
+    return held;
   }
 }
 
@@ -261,4 +308,87 @@ TEST(JournalRecord, AJournalOfTheFormerFormatKeepsItsOperationsAndTakesNewOnes)
   ASSERT_EQ(2u, b.size());
   EXPECT_EQ(8, b[1].id);
   EXPECT_EQ((std::vector<std::string>{"b1", "a1"}), journal.ObjectsWithWaitingWork());  // first submitted first
+}
+
+// The log does not grow without end: once it is long, it is checkpointed
+// into the file (by the journal's own thread, so that the commits that fill
+// it do not wait for the disk). Only a checkpoint writes the file.
+TEST(JournalRecord, ALongLogIsCheckpointedIntoTheFile)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  Journal journal(path, 24);
+  journal.ObjectCreated("a1", "u");
+  const off_t before = FileSize(path);
+  // One frame or more per commit, two commits each: past the checkpoint's
+  // 4000 frames, short of the 16000 at which a commit would checkpoint itself.
+  for (int id = 1; id <= 2200; ++id)
+  {
+    journal.Submitted("a1", id, "Count", {}, true);
+    journal.Ended("a1", id, Krovane::Finished);
+  }
+  EXPECT_TRUE(WhenWritten(path, [&] { return FileSize(path) > before; })) << before;
+  EXPECT_EQ(2200u, journal.OperationsOf("a1").size());
+}
+
+// Each submission and end is in the files (the operating system's hands)
+// when it returns, in commits of one page or of several (bulky parameters,
+// failures): a copy taken then, as a kill would leave it, holds it.
+TEST(JournalRecord, EachSubmissionAndEndIsInTheFilesWhenItReturns)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  const std::string copy = directory.File("copy.db");
+  Journal journal(path, 24);
+  journal.ObjectCreated("a1", "u");
+  for (int id = 1; id <= 40; ++id)
+  {
+    SCOPED_TRACE(id);
+    const std::size_t bulk = id % 4 == 0 ? 9000 : id % 4 == 1 ? 100 : 0;
+    journal.Submitted("a1", id, "Count", {Variant(std::string(bulk, 'p'))}, true);
+    CopyAsKilled(path, copy);
+    {
+      Journal killed(copy, 24);
+      const std::vector<Journal::OperationRecord> records = killed.OperationsOf("a1");
+      ASSERT_EQ(static_cast<std::size_t>(id), records.size());
+      EXPECT_FALSE(records.back().ended);
+    }
+    CORBA::Any data;
+    data <<= static_cast<CORBA::Long>(id);
+    journal.Results("a1", id, data);
+    journal.Failed("a1", id, std::string(bulk, 'f'));
+    journal.Ended("a1", id, Krovane::Finished);
+    CopyAsKilled(path, copy);
+    Journal killed(copy, 24);
+    Krovane::OperationJournal::End end;
+    ASSERT_TRUE(killed.EndOf("a1", id, end));
+    CORBA::Long value = 0;
+    ASSERT_TRUE(end.hasResults && (end.data >>= value));
+    EXPECT_EQ(id, value);
+    EXPECT_EQ(std::string(bulk, 'f'), end.failure);
+  }
+}
+
+// Reports wait in memory, but not for long: with nothing else happening,
+// the journal's own thread writes them about a second later.
+TEST(JournalRecord, AReportIsWrittenWithinAboutASecondWhenNothingElseHappens)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  const std::string copy = directory.File("copy.db");
+  Journal journal(path, 24);
+  journal.ObjectCreated("a1", "u");
+  journal.Submitted("a1", 1, "Count", {}, true);
+  journal.Submitted("a1", 2, "Count", {}, true);
+  journal.Place("a1", 1, 2);  // written at once: the first report in a second
+  journal.Place("a1", 2, 1);  // waits
+  const auto reported = std::chrono::steady_clock::now();
+  const bool written = WhenWritten(path + "-wal", [&] {
+    CopyAsKilled(path, copy);
+    Journal killed(copy, 24);
+    const std::vector<Journal::OperationRecord> records = killed.OperationsOf("a1");
+    return records.size() == 2 && records[1].place == 1;
+  });
+  EXPECT_TRUE(written);
+  EXPECT_LT(std::chrono::steady_clock::now() - reported, std::chrono::seconds(10));
 }
