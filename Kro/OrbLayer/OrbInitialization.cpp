@@ -3,6 +3,7 @@
 #include "OrbLayer/InterceptorRegistry.h"
 #include "OrbLayer/ORBInitInfo.h"
 #include "OrbLayer/ORBInitializer.h"
+#include "OrbLayer/ServerIncarnation.h"
 
 #include <mutex>
 #include <string>
@@ -76,6 +77,9 @@ namespace KroOrb
       // Numbered callbacks, and a client's word that it orders them, come
       // with the requests from the first one on.
       CallbackNumbers::Install();
+      // Replies say which start of this process sent them: a client can
+      // tell a restarted server from the one it handed its handlers.
+      ServerIncarnation::Announce();
       return orb._retn();
     }
     catch (...)
