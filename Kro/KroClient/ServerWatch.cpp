@@ -269,17 +269,23 @@ namespace KroClient
 
   Krovane::OperationState ServerWatch::StateOf(Krovane::IAsyncServer_ptr server, CORBA::Long id)
   {
-    try
+    // A server killed since the last question leaves its connections
+    // behind (one per caller that was busy with it): a call on one fails
+    // and closes it; once they are gone a call connects anew.
+    const int kDeadConnections = 4;
+    for (int attempt = 1;; ++attempt)
     {
-      return server->GetOperationState(id);
-    }
-    catch (const CORBA::COMM_FAILURE&)
-    {
-      // A server killed since the last question leaves its connection
-      // behind: the first call on it fails, the next one connects anew.
+      try
+      {
+        return server->GetOperationState(id);
+      }
+      catch (const CORBA::COMM_FAILURE&)
+      {
+        if (attempt == kDeadConnections)
+          throw;
+      }
       m_requests.fetch_add(1);
       KroOrb::ServerIncarnation::ClearLastReply();
-      return server->GetOperationState(id);
     }
   }
 

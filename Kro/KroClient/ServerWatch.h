@@ -16,7 +16,8 @@
 // questions fails none of them, but knows none of the handlers; such a
 // server is asked a tenth of an interval after the last question, however
 // busy its other operations are. A question that fails with COMM_FAILURE
-// (the connection of a server since killed) is asked once more at once.
+// (a connection of a server since killed) is asked again at once, a few
+// times at most.
 // An operation the server says has ended (Finished, Cancelled) at two
 // questions in a row, its end never heard meanwhile (a callback lost on a
 // connection the client had closed before, say), ends as the server says.
@@ -90,7 +91,7 @@ namespace KroClient
     // Attaches each operation again after its server came back; false if
     // the server failed again on the way (watched.failure says how).
     bool AttachAgain(Watched& watched, const Operations& operations);
-    // server's state of operation id; once more on COMM_FAILURE.
+    // server's state of operation id; asked again (a few times at most) on COMM_FAILURE.
     Krovane::OperationState StateOf(Krovane::IAsyncServer_ptr server, CORBA::Long id);
     // The operations whose handler went to another start of the server
     // than watched.incarnation (none while that is unknown).
