@@ -22,6 +22,7 @@
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroStatus/StatusEndpoint.h"
 #include "OrbLayer/PrintException.h"
+#include "OrbLayer/RequestRefusal.h"
 #include "OrbLayer/TlsSettings.h"
 
 #include <ace/Log_Msg.h>
@@ -274,6 +275,9 @@ namespace KroKit
                              stop.Begin();  // new operations refused from here on
                              Unpublish();   // new clients no longer find the server
                              stop.Run();    // running ones drain; the rest are cancelled, their clients told
+                             // What comes while the ORB shuts down: TRANSIENT, not
+                             // OBJECT_NOT_EXIST from POAs being destroyed.
+                             KroOrb::RequestRefusal::RefuseFromNow();
                            });
     // The status endpoint (--status-port), for as long as the server serves:
     // every server comes through here, most after Publish started it. A

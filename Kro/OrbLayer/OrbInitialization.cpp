@@ -3,6 +3,7 @@
 #include "OrbLayer/InterceptorRegistry.h"
 #include "OrbLayer/ORBInitInfo.h"
 #include "OrbLayer/ORBInitializer.h"
+#include "OrbLayer/RequestRefusal.h"
 #include "OrbLayer/ServerIncarnation.h"
 
 #include <mutex>
@@ -80,6 +81,8 @@ namespace KroOrb
       // Replies say which start of this process sent them: a client can
       // tell a restarted server from the one it handed its handlers.
       ServerIncarnation::Announce();
+      // A stopping server refuses what arrives as it ends (RequestRefusal).
+      RequestRefusal::Install();
       return orb._retn();
     }
     catch (...)
