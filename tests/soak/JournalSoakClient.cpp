@@ -161,7 +161,10 @@ namespace KroSoak
       const CORBA::Any results = count.operation->Results();
       if (!(results >>= value) || value != count.steps)
         m_findings.Violation("wrong-result", where, "Finished with " + std::to_string(value) + ", not " +
-                                                      std::to_string(count.steps) + " (-1: no Results)");
+                                                      std::to_string(count.steps) + " (-1: no Results), progress " +
+                                                      std::to_string(count.operation->Progress()) + ", submitted at " +
+                                                      std::to_string(SinceStart(count.submitted)) + " ms, ended at " +
+                                                      std::to_string(SinceStart(ended)) + " ms");
       else
         ++m_finished;
       return;
