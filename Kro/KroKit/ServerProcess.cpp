@@ -109,6 +109,7 @@ namespace KroKit
       if (m_activator)
         m_activator->ReviveObjectsWithWaitingWork(ServerObjectPOA());
       CORBA::Object_var reference = ActivateFactory(factory.in());
+      KroOrb::RequestRefusal::AcceptFromNow();
       Publish(reference.in(), options);
       Serve(options);
     });
@@ -316,6 +317,11 @@ namespace KroKit
     // Before the ORB takes its options out of the arguments.
     const std::string endpoints = EndpointsOf(orbArgs);
     Krovane::KroSystem* system = Krovane::KroSystem::Instance(1);
+    // A journalled server's clients hold references from its last start:
+    // until its objects can be brought back, a request for one would get
+    // OBJECT_NOT_EXIST (no such POA yet), which says gone for good.
+    if (m_journal)
+      KroOrb::RequestRefusal::RefuseFromNow();
     try
     {
       system->InitOrb(orbArgc, orbArgs.data());

@@ -27,4 +27,6 @@ namespace KroOrb
   }
 
   void RequestRefusal::RefuseFromNow() { s_refusing.store(true); }
+
+  void RequestRefusal::AcceptFromNow() { s_refusing.store(false); }
 }

@@ -1,9 +1,10 @@
-// RequestRefusal: a stopping server's last word to new requests. Once
-// RefuseFromNow() has been called, every request that arrives is answered
-// TRANSIENT (completed NO) before it reaches an object adapter: while the
-// ORB's shutdown destroys the POAs a request would otherwise get
-// OBJECT_NOT_EXIST, which a client takes to mean that its object is gone
-// for good, though a server restarted on its journal brings it back.
+// RequestRefusal: a server's word to requests that come while it cannot
+// serve them yet or any more. Between RefuseFromNow() and AcceptFromNow()
+// every request that arrives is answered TRANSIENT (completed NO) before it
+// reaches an object adapter: a server starting on its journal has not made
+// the POA of its objects yet, and one stopping destroys its POAs while the
+// ORB shuts down; either would answer OBJECT_NOT_EXIST, which a client takes
+// to mean that its object is gone for good, though the journal brings it back.
 //
 // Install() adds the hook (once per process, after ORB_init). Threads: any.
 #ifndef KRO_ORBLAYER_REQUESTREFUSAL_H
@@ -15,8 +16,10 @@ namespace KroOrb
   {
   public:
     static void Install();
-    // From now on (for the rest of the process) requests are refused.
+    // From now on requests are refused (may come before Install).
     static void RefuseFromNow();
+    // From now on requests are served.
+    static void AcceptFromNow();
   };
 }
 

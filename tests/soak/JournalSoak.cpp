@@ -88,10 +88,11 @@ namespace KroSoak
                                  std::to_string(m_options.lossBoundMs), "-ORBendPoint", "giop:tcp:127.0.0.1:"}));
 
     // The server ends every 1.5 to 4 s while the clients submit: mostly
-    // killed, every fifth time or so stopped in order; most come back at
+    // killed, about every fifth time stopped in order; most come back at
     // once (faster than the clients' watch asks), some after a pause.
     std::mt19937 random(m_options.seed);
     int kills = 0, stops = 0;
+    Clock::time_point started = start;  // the current server's start
     const Clock::time_point lastRestart = start + seconds(m_options.seconds) - seconds(2);
     for (;;)
     {
@@ -100,7 +101,10 @@ namespace KroSoak
         break;
       if (m_server->WaitForExit(std::chrono::duration_cast<milliseconds>(at - Clock::now())))
         m_findings.Violation("server-down", "server", "the server ended by itself\n" + m_server->Describe());
-      const bool orderly = std::uniform_int_distribution<int>(0, 4)(random) == 0;
+      // A stop tells only the clients whose handlers it has: not before the
+      // clients' watches have had time to attach theirs again since the last start.
+      const bool orderly = std::uniform_int_distribution<int>(0, 4)(random) == 0 &&
+                           Clock::now() - started >= milliseconds(m_options.lossBoundMs * 2 / 5);
       const int awayMs = std::uniform_int_distribution<int>(0, 2)(random) == 0
                            ? std::uniform_int_distribution<int>(100, 1500)(random)
                            : 0;
@@ -112,6 +116,7 @@ namespace KroSoak
       const Clock::time_point starting = Clock::now();
       if (!StartServer())
         break;
+      started = Clock::now();
       std::printf("journal soak: at %.1f s the server was %s in %.1f s, away %d ms more, up again in %.1f s\n",
                   std::chrono::duration<double>(ending - start).count(), orderly ? "stopped" : "killed",
                   std::chrono::duration<double>(starting - ending).count() - awayMs / 1000.0, awayMs,
