@@ -26,7 +26,7 @@ namespace
     "usage: %s [--minutes N | --seconds N] [--clients N] [--seed N] [--loss-bound-ms N] [--server PATH]\n"
     "  Soaks the smallest example server (this build's, or PATH) on a journal: client processes (default 3)\n"
     "  keep counts pending through the client library while the server is killed (SIGKILL) or stopped\n"
-    "  (SIGTERM) every 1.5 to 4 s and started again on the same port and journal; default 25 s.\n"
+    "  (SIGTERM, every fourth time) every 1.5 to 4 s and started again on the same port and journal; default 25 s.\n"
     "  Every count whose id came back must end Finished with its true result, once (or, at an orderly\n"
     "  stop, Failed with \"server is stopping\"), within its bound; no id given twice.\n"
     "  Exit status 0 when no check was violated.\n";
