@@ -3,6 +3,7 @@
 #include "KroClient/ServerWatch.h"
 
 #include "OrbLayer/CallbackNumbers.h"
+#include "OrbLayer/ServerIncarnation.h"
 
 namespace KroClient
 {
@@ -13,6 +14,8 @@ namespace KroClient
   {
     // Handlers put numbered callbacks back in order (CallbackSequencer).
     KroOrb::CallbackNumbers::Install();
+    // Replies say which start of their server sent them (ServerWatch).
+    KroOrb::ServerIncarnation::Listen();
   }
 
   AsyncClient::~AsyncClient()
@@ -37,9 +40,10 @@ namespace KroClient
     Operation operation(core);
     {
       const KroOrb::CallbackNumbers::Announcing ordered;  // this handler restores order
+      KroOrb::ServerIncarnation::ClearLastReply();
       server->RegisterNewHandler(id, core->Handler());
     }
-    core->Start(id);
+    core->Start(id, KroOrb::ServerIncarnation::OfLastReply());
     // The server attaches nothing to an operation that has ended: its state
     // is all there is. One that ends from now on reports to the new handler.
     const Krovane::OperationState state = server->GetOperationState(id);

@@ -27,6 +27,7 @@
 #include "KroClient/Operation.h"
 #include "KroClient/OperationCore.h"
 #include "OrbLayer/CallbackNumbers.h"
+#include "OrbLayer/ServerIncarnation.h"
 
 #include <chrono>
 #include <cstdint>
@@ -61,9 +62,12 @@ namespace KroClient
       CORBA::Long id = 0;
       {
         const KroOrb::CallbackNumbers::Announcing ordered;  // the handler restores order
+        KroOrb::ServerIncarnation::ClearLastReply();
         id = submit(core->Handler());
       }
-      core->Start(id);
+      // Which start of the server took the handler: the watch attaches it
+      // again when another start answers.
+      core->Start(id, KroOrb::ServerIncarnation::OfLastReply());
       return operation;
     }
 

@@ -3,6 +3,7 @@
 #include "KroClient/FailureCopy.h"
 #include "KroClient/ServerWatch.h"
 #include "OrbLayer/PrintException.h"
+#include "OrbLayer/ServerIncarnation.h"
 
 #include <ace/Log_Msg.h>
 
@@ -49,9 +50,10 @@ namespace KroClient
 
   Krovane::IAsyncHandler_ptr OperationCore::Handler() const { return m_handlerReference.in(); }
 
-  void OperationCore::Start(CORBA::Long id)
+  void OperationCore::Start(CORBA::Long id, std::uint64_t incarnation)
   {
     m_id.store(id);
+    m_incarnation.store(incarnation);
     m_heard.store(Clock::now().time_since_epoch().count());
     m_started.store(true);
     m_sequencer.Release();
@@ -91,6 +93,10 @@ namespace KroClient
   {
     return Clock::time_point(Clock::duration(m_heard.load()));
   }
+
+  std::uint64_t OperationCore::Incarnation() const { return m_incarnation.load(); }
+
+  void OperationCore::NoteIncarnation(std::uint64_t incarnation) { m_incarnation.store(incarnation); }
 
   void OperationCore::CheckWithServer(OperationRecord::Check check)
   {
@@ -140,7 +146,9 @@ namespace KroClient
 
   int OperationCore::AttachAgain(Krovane::IAsyncServer_ptr server)
   {
+    KroOrb::ServerIncarnation::ClearLastReply();
     server->RegisterNewHandler(Id(), m_handlerReference.in());
+    m_incarnation.store(KroOrb::ServerIncarnation::OfLastReply());
     // As Reattach: an operation that ended meanwhile has nothing more to send.
     const Krovane::OperationState state = server->GetOperationState(Id());
     if (state == Krovane::Finished || state == Krovane::Cancelled)

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -47,9 +48,11 @@ namespace KroClient
     // The handler's reference (not a new one); valid until the core goes
     // (after Close it names a deactivated object).
     Krovane::IAsyncHandler_ptr Handler() const;
-    // The operation's id is id: callbacks that were held are delivered now,
-    // in this thread. Called once, by the thread that submitted.
-    void Start(CORBA::Long id);
+    // The operation's id is id, its handler handed to the server's start
+    // incarnation (ServerIncarnation; 0: unknown): callbacks that were held
+    // are delivered now, in this thread. Called once, by the thread that
+    // submitted.
+    void Start(CORBA::Long id, std::uint64_t incarnation = 0);
     // Deactivates the handler and drops later callbacks; waits a while for
     // a callback still running in another thread. Once, by the handle's thread.
     void Close();
@@ -65,6 +68,12 @@ namespace KroClient
     bool Pending() const;
     // When the server last called the handler (or Start). Any thread.
     Clock::time_point LastHeard() const;
+    // The start of the server (ServerIncarnation) the handler was last
+    // handed to; 0: unknown. Any thread.
+    std::uint64_t Incarnation() const;
+    // The handler is now known to be with incarnation (or needs no more
+    // attaching there). Any thread.
+    void NoteIncarnation(std::uint64_t incarnation);
 
     // Asks the server for the state (the calling thread makes the call) and
     // ends the operation as it says, for check.
@@ -100,6 +109,7 @@ namespace KroClient
     std::atomic<bool> m_closed{false};                 // set by Close
     std::atomic<bool> m_failing{false};                // set by EndFailed: its end is on the way
     std::atomic<Clock::rep> m_heard{0};                // see LastHeard
+    std::atomic<std::uint64_t> m_incarnation{0};       // see Incarnation
     OperationRecord m_record;                          // guards itself
     CallbackSequencer m_sequencer;                     // guards itself
     PortableServer::POA_var m_poa;                     // set by Activate; where failures are kept too

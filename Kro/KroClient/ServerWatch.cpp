@@ -3,6 +3,7 @@
 #include "KroClient/FailureText.h"
 #include "KroClient/OperationCore.h"
 #include "OrbLayer/RoundtripTimeoutPolicy.h"
+#include "OrbLayer/ServerIncarnation.h"
 
 #include <algorithm>
 
@@ -44,6 +45,14 @@ namespace KroClient
       }
     }
 
+    // The start of the server whose reply the watch's thread received
+    // last, or known when that reply said none.
+    std::uint64_t Answered(std::uint64_t known)
+    {
+      const std::uint64_t answered = KroOrb::ServerIncarnation::OfLastReply();
+      return answered != 0 ? answered : known;
+    }
+
     void EndAll(const std::vector<std::shared_ptr<OperationCore>>& operations, const std::string& failure)
     {
       for (const std::shared_ptr<OperationCore>& operation : operations)
@@ -81,6 +90,12 @@ namespace KroClient
         if (watched.server->_is_equivalent(operation->Server()))
         {
           watched.operations.push_back(operation);
+          // The server's latest word: operations attached before may be stale.
+          if (operation->Incarnation() != 0 && operation->Incarnation() != watched.incarnation)
+          {
+            watched.incarnation = operation->Incarnation();
+            m_changed.notify_all();
+          }
           return;
         }
       Watched watched;
@@ -88,6 +103,7 @@ namespace KroClient
       watched.asking = OwnReference(operation->Server(), m_interval);
       watched.operations.push_back(operation);
       watched.answered = Clock::now();
+      watched.incarnation = operation->Incarnation();
       m_watched.push_back(std::move(watched));
     }
     m_changed.notify_all();  // a new server: the next question may be due sooner
@@ -150,7 +166,9 @@ namespace KroClient
           continue;
         }
         const Clock::time_point heard = Heard(watched, pending);
-        const Clock::time_point at = std::max(heard, watched.asked) + m_interval;
+        const bool restarted = !watched.failing && !Stale(watched, pending).empty();
+        const Clock::time_point at =
+          restarted ? watched.asked + m_interval / 10 : std::max(heard, watched.asked) + m_interval;
         if (watched.failing && heard + m_bound <= now)
           lost.emplace_back(std::move(pending), watched.failure);
         else if (at <= now && due == kNone)
@@ -193,6 +211,7 @@ namespace KroClient
       m_watched[due].failing = asked.failing;
       m_watched[due].failure = asked.failure;
       m_watched[due].endedThere = asked.endedThere;
+      m_watched[due].incarnation = asked.incarnation;
     }
   }
 
@@ -202,9 +221,11 @@ namespace KroClient
     m_requests.fetch_add(1);
     const CORBA::Long askedAbout = watched.endedThere;
     watched.endedThere = 0;
+    KroOrb::ServerIncarnation::ClearLastReply();
     try
     {
-      const Krovane::OperationState state = watched.asking->GetOperationState(first->Id());
+      const Krovane::OperationState state = StateOf(watched.asking.in(), first->Id());
+      watched.incarnation = Answered(watched.incarnation);
       // Ended there, and still nothing here an interval after the last
       // answer said so: its end will not come.
       if (state == Krovane::Finished || state == Krovane::Cancelled)
@@ -217,6 +238,7 @@ namespace KroClient
     }
     catch (const Krovane::InvalidOperationId& answer)
     {
+      watched.incarnation = Answered(watched.incarnation);
       first->EndFailed(Forgotten(first->Id(), answer));
     }
     catch (const CORBA::OBJECT_NOT_EXIST& answer)
@@ -237,10 +259,44 @@ namespace KroClient
     {
       // Any other answer: the server is there.
     }
-    if (watched.failing && !AttachAgain(watched, operations))
+    // Back after failing: every handler again; else those that went to
+    // another start of the server.
+    if (!AttachAgain(watched, watched.failing ? operations : Stale(watched, operations)))
       return;
     watched.failing = false;
     watched.answered = Clock::now();
+  }
+
+  Krovane::OperationState ServerWatch::StateOf(Krovane::IAsyncServer_ptr server, CORBA::Long id)
+  {
+    // A server killed since the last question leaves its connections
+    // behind (one per caller that was busy with it): a call on one fails
+    // and closes it; once they are gone a call connects anew.
+    const int kDeadConnections = 4;
+    for (int attempt = 1;; ++attempt)
+    {
+      try
+      {
+        return server->GetOperationState(id);
+      }
+      catch (const CORBA::COMM_FAILURE&)
+      {
+        if (attempt == kDeadConnections)
+          throw;
+      }
+      m_requests.fetch_add(1);
+      KroOrb::ServerIncarnation::ClearLastReply();
+    }
+  }
+
+  ServerWatch::Operations ServerWatch::Stale(const Watched& watched, const Operations& operations)
+  {
+    Operations stale;
+    if (watched.incarnation != 0)
+      for (const std::shared_ptr<OperationCore>& operation : operations)
+        if (operation->Incarnation() != 0 && operation->Incarnation() != watched.incarnation)
+          stale.push_back(operation);
+    return stale;
   }
 
   bool ServerWatch::AttachAgain(Watched& watched, const Operations& operations)
@@ -266,6 +322,7 @@ namespace KroClient
       {
         if (Lost(failure))
         {
+          watched.failing = true;
           watched.failure = UnreachableText(failure);
           return false;
         }
@@ -274,6 +331,9 @@ namespace KroClient
       {
         // Refused otherwise: it keeps the handler it has.
       }
+      // Whatever the answer, this start has been tried: not asked again for it.
+      if (watched.incarnation != 0 && operation->Incarnation() != watched.incarnation)
+        operation->NoteIncarnation(watched.incarnation);
     }
     return true;
   }

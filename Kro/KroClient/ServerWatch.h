@@ -10,6 +10,14 @@
 // that answers again after failing (continued after a stop, restarted on
 // its endpoint with its journal) has each operation attached again
 // (RegisterNewHandler with its handler), so that its callbacks reach it.
+// So has each operation whose handler went to another start of its server
+// (ServerIncarnation) than the one that answered last, to the watch or to
+// a later submission: a server killed and started again between two
+// questions fails none of them, but knows none of the handlers; such a
+// server is asked a tenth of an interval after the last question, however
+// busy its other operations are. A question that fails with COMM_FAILURE
+// (a connection of a server since killed) is asked again at once, a few
+// times at most.
 // An operation the server says has ended (Finished, Cancelled) at two
 // questions in a row, its end never heard meanwhile (a callback lost on a
 // connection the client had closed before, say), ends as the server says.
@@ -72,6 +80,7 @@ namespace KroClient
       bool failing = false;           // the latest question failed
       std::string failure;            // what it raised
       CORBA::Long endedThere = 0;     // the operation the latest answer said had ended; 0: none
+      std::uint64_t incarnation = 0;  // the server's start that answered last (ServerIncarnation); 0: unknown
     };
     using Operations = std::vector<std::shared_ptr<OperationCore>>;
 
@@ -82,6 +91,11 @@ namespace KroClient
     // Attaches each operation again after its server came back; false if
     // the server failed again on the way (watched.failure says how).
     bool AttachAgain(Watched& watched, const Operations& operations);
+    // server's state of operation id; asked again (a few times at most) on COMM_FAILURE.
+    Krovane::OperationState StateOf(Krovane::IAsyncServer_ptr server, CORBA::Long id);
+    // The operations whose handler went to another start of the server
+    // than watched.incarnation (none while that is unknown).
+    static Operations Stale(const Watched& watched, const Operations& operations);
     // The operations of watched still pending; prunes the others (m_lock
     // held), handing them to released, to be let go outside m_lock.
     static Operations Pending(Watched& watched, Operations& released);

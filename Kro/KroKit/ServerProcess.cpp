@@ -22,6 +22,7 @@
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroStatus/StatusEndpoint.h"
 #include "OrbLayer/PrintException.h"
+#include "OrbLayer/RequestRefusal.h"
 #include "OrbLayer/TlsSettings.h"
 
 #include <ace/Log_Msg.h>
@@ -108,6 +109,7 @@ namespace KroKit
       if (m_activator)
         m_activator->ReviveObjectsWithWaitingWork(ServerObjectPOA());
       CORBA::Object_var reference = ActivateFactory(factory.in());
+      KroOrb::RequestRefusal::AcceptFromNow();
       Publish(reference.in(), options);
       Serve(options);
     });
@@ -274,6 +276,9 @@ namespace KroKit
                              stop.Begin();  // new operations refused from here on
                              Unpublish();   // new clients no longer find the server
                              stop.Run();    // running ones drain; the rest are cancelled, their clients told
+                             // What comes while the ORB shuts down: TRANSIENT, not
+                             // OBJECT_NOT_EXIST from POAs being destroyed.
+                             KroOrb::RequestRefusal::RefuseFromNow();
                            });
     // The status endpoint (--status-port), for as long as the server serves:
     // every server comes through here, most after Publish started it. A
@@ -312,6 +317,11 @@ namespace KroKit
     // Before the ORB takes its options out of the arguments.
     const std::string endpoints = EndpointsOf(orbArgs);
     Krovane::KroSystem* system = Krovane::KroSystem::Instance(1);
+    // A journalled server's clients hold references from its last start:
+    // until its objects can be brought back, a request for one would get
+    // OBJECT_NOT_EXIST (no such POA yet), which says gone for good.
+    if (m_journal)
+      KroOrb::RequestRefusal::RefuseFromNow();
     try
     {
       system->InitOrb(orbArgc, orbArgs.data());

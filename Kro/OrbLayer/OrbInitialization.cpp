@@ -3,6 +3,8 @@
 #include "OrbLayer/InterceptorRegistry.h"
 #include "OrbLayer/ORBInitInfo.h"
 #include "OrbLayer/ORBInitializer.h"
+#include "OrbLayer/RequestRefusal.h"
+#include "OrbLayer/ServerIncarnation.h"
 
 #include <mutex>
 #include <string>
@@ -76,6 +78,11 @@ namespace KroOrb
       // Numbered callbacks, and a client's word that it orders them, come
       // with the requests from the first one on.
       CallbackNumbers::Install();
+      // Replies say which start of this process sent them: a client can
+      // tell a restarted server from the one it handed its handlers.
+      ServerIncarnation::Announce();
+      // A stopping server refuses what arrives as it ends (RequestRefusal).
+      RequestRefusal::Install();
       return orb._retn();
     }
     catch (...)

@@ -315,6 +315,45 @@ TEST(JournalProcess, AClientLibraryClientSeesEachCountEndWithItsTrueResultAcross
   EXPECT_EQ(KroClient::Outcome::Finished, next.WaitForEnd(std::chrono::steady_clock::now() + 20s));
 }
 
+// The same, but the server is back before the watch's next question (its
+// bound long, its interval 10 s): no question ever fails, yet the watch
+// sees that the server's start has changed and attaches the three again,
+// so each ends Finished with its true count.
+TEST(JournalProcess, AClientLibraryClientNoticesAServerRestartedBetweenTwoQuestionsOfItsWatch)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string journal = directory.File("journal.db");
+  const int port = KroTest::FreeLoopbackPort();
+  auto server = std::make_unique<JournalServer>(directory, journal, port);
+  Smallest::IWorker_var worker = server->NewWorker();
+  PortableServer::POA_var poa = RootPoa();
+  const std::chrono::milliseconds interval(10000);  // a quarter of the bound
+  KroClient::AsyncClient client(poa.in(), 4 * interval);
+  const std::vector<CORBA::Long> steps = {20, 3, 4};
+  std::vector<KroClient::Operation> counts;
+  for (CORBA::Long n : steps)
+    counts.push_back(client.Submit(worker.in(), [&](Krovane::IAsyncHandler_ptr handler)
+                                   { return worker->Count(n, 50, handler); }));
+  ASSERT_TRUE(counts[0].WaitForProgress(0.1, std::chrono::steady_clock::now() + 20s));
+  const auto killed = std::chrono::steady_clock::now();
+  server->Process().Kill();
+  server.reset();
+  server = std::make_unique<JournalServer>(directory, journal, port);
+  const auto away = std::chrono::steady_clock::now() - killed;
+  ASSERT_LT(away, interval / 2) << "the restart took over half the watch's interval: it might have asked meanwhile";
+  EXPECT_EQ(0u, client.WatchRequests());  // not a question failed: none was asked yet
+
+  for (std::size_t i = 0; i < counts.size(); ++i)
+  {
+    SCOPED_TRACE(counts[i].Id());
+    ASSERT_EQ(KroClient::Outcome::Finished, counts[i].WaitForEnd(std::chrono::steady_clock::now() + 60s))
+      << server->Process().Describe();
+    CORBA::Long value = -1;
+    EXPECT_TRUE(counts[i].Results() >>= value);
+    EXPECT_EQ(steps[i], value);
+  }
+}
+
 // A journal the server cannot use ends it with one line and status 1; a
 // copy cut short anywhere is refused the same way or recovered to a
 // consistent state (the server then serves); never a crash.

@@ -55,15 +55,7 @@ namespace KroSoak
   void SoakCoordinator::CheckServerOutput(KroTest::ChildProcess& server)
   {
     server.Stderr().WaitForEnd(seconds(5));
-    const std::string log = server.Stderr().Text();
-    for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
-                             "runtime error:"})
-    {
-      std::size_t at = log.find(mark);
-      if (at != std::string::npos)
-        m_findings.Violation("server-sanitizer-report", "server",
-                             "\n" + log.substr(at, std::min<std::size_t>(6000, log.size() - at)));
-    }
+    m_findings.SanitizerReports(server.Stderr().Text(), "server");
   }
 
   void SoakCoordinator::RunRound(int round)

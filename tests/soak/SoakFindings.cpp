@@ -1,5 +1,6 @@
 #include "SoakFindings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -36,6 +37,17 @@ namespace KroSoak
       if (close == std::string::npos)
         continue;
       Add(line.substr(7, close - 7), std::atoi(line.c_str() + close + 2));
+    }
+  }
+
+  void SoakFindings::SanitizerReports(const std::string& log, const std::string& who)
+  {
+    for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                             "runtime error:"})
+    {
+      const std::size_t at = log.find(mark);
+      if (at != std::string::npos)
+        Violation(who + "-sanitizer-report", who, "\n" + log.substr(at, std::min<std::size_t>(6000, log.size() - at)));
     }
   }
 

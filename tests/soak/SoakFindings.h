@@ -21,6 +21,8 @@ namespace KroSoak
     void Add(const std::string& check, int count);
     // Adds every "COUNT [check] n" line of output.
     void AddCounts(const std::string& output);
+    // A violation for each sanitizer report in log (a process's stderr) of who.
+    void SanitizerReports(const std::string& log, const std::string& who);
 
     int Total() const;
     // One "COUNT [check] n" line per check.
