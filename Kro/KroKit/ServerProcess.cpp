@@ -18,6 +18,7 @@
 #include "KroServer/KroServerInterceptor.h"
 #include "KroServer/KroServer_ORBInitializer.h"
 #include "KroServer/RelayDelivery.h"
+#include "KroServer/ServerObjectTable.h"
 #include "KroServer/ServerStop.h"
 #include "KroServer/ThreadPoolThreadingPolicy.h"
 #include "KroStatus/StatusEndpoint.h"
@@ -353,6 +354,11 @@ namespace KroKit
     if (!Krovane::RelayDelivery::Instance().WaitUntilIdle(kRelayDrainTime))
       ACE_ERROR((LM_WARNING, ACE_TEXT("(%P|%t) %C: relay deliveries still busy after %d s; destroying the ORB\n"),
                  m_program.c_str(), static_cast<int>(kRelayDrainTime.count() / 1000)));
+    // The table outlives the ORB; the server objects' POA must not: omniORB
+    // ends the thread of a POA's servant activator only when the POA goes,
+    // and the ORB's destruction waits seconds for that thread.
+    if (Krovane::ServerObjectTable* table = Krovane::ServerObjectTable::Existing())
+      table->LetGo();
     try
     {
       Krovane::KroSystem::Instance(1)->Destroy();

@@ -285,4 +285,13 @@ namespace Krovane
     m_userOf.clear();
     m_objectsOf.clear();
   }
+
+  void ServerObjectTable::LetGo()
+  {
+    ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+    clear();
+    m_userOf.clear();
+    m_objectsOf.clear();
+    m_poa = PortableServer::POA::_nil();
+  }
 }

@@ -47,6 +47,10 @@ namespace Krovane
     void ForEachServer(const std::function<void(SyncServerImpl&)>& visit);
     // Deactivates every object and empties the table.
     void CleanUp();
+    // Once the ORB has shut down (its POAs destroyed): drops every object's
+    // reference and the POA's, so that the POA itself can go before the ORB
+    // is destroyed. The table is empty afterwards and takes no objects.
+    void LetGo();
 
     // The asynchronous operations waiting in the queue for the objects of
     // user (SyncServerImpl::NumQueuedOperations), summed; walks the table.
