@@ -126,7 +126,7 @@ namespace KroSoak
       std::fflush(stdout);
     }
 
-    long long submitted = 0, refused = 0, finished = 0, stopped = 0, worstWaitMs = 0;
+    long long submitted = 0, refused = 0, notExist = 0, finished = 0, stopped = 0, worstWaitMs = 0;
     for (int i = 0; i < m_options.clients; ++i)
     {
       KroTest::ChildProcess& client = *clients[i];
@@ -145,6 +145,7 @@ namespace KroSoak
           reported = true;
           submitted += Field(line, "submitted");
           refused += Field(line, "refused");
+          notExist += Field(line, "notExist");
           finished += Field(line, "finished");
           stopped += Field(line, "stopped");
           worstWaitMs = std::max(worstWaitMs, Field(line, "worstWaitMs"));
@@ -166,9 +167,9 @@ namespace KroSoak
 
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("journal soak: %.0f s, %d clients: %lld counts submitted, %lld finished with their true result, "
-                "%lld ended by an orderly stop, %lld submissions refused while the server was away; %d restarts "
-                "(%d kills, %d stops); worst wait %lld ms; %d violations\n",
-                elapsed, m_options.clients, submitted, finished, stopped, refused, kills + stops, kills, stops,
+                "%lld ended by an orderly stop, %lld submissions refused while the server was away (%lld of them "
+                "OBJECT_NOT_EXIST); %d restarts (%d kills, %d stops); worst wait %lld ms; %d violations\n",
+                elapsed, m_options.clients, submitted, finished, stopped, refused, notExist, kills + stops, kills, stops,
                 worstWaitMs, m_findings.Total());
     m_findings.PrintCounts();
     if (submitted == 0 || kills + stops == 0)

@@ -27,6 +27,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -91,6 +92,8 @@ namespace KroSoak
     std::deque<Count> m_settled;   // checked; kept to see a late second end
     std::set<CORBA::Long> m_ids;   // every id the worker gave
     long m_submitted = 0, m_refused = 0, m_finished = 0, m_stopped = 0;
+    long m_notExist = 0;  // submissions refused OBJECT_NOT_EXIST while the server came or went
+    std::optional<Clock::time_point> m_notExistSince;  // the first of the latest such refusals in a row
     std::chrono::milliseconds m_worstWait{0};
   };
 }
