@@ -355,21 +355,28 @@ namespace Krovane
     return outcome;
   }
 
-  void AsynchronousHandler::ReportRefusal(const CallTexts& texts, const std::exception_ptr& refused)
+  std::string AsynchronousHandler::DescribeRefusal(const std::exception_ptr& refused)
   {
-    if (!refused || !texts.userFailure)
-      return;
+    if (!refused)
+      return std::string();
     try
     {
       std::rethrow_exception(refused);
     }
     catch (const CORBA::Exception& ex)
     {
-      KroOrb::PrintException(ex, texts.userFailure);
+      return KroOrb::DescribeException(ex);
     }
     catch (...)
     {
     }
+    return std::string();
+  }
+
+  void AsynchronousHandler::ReportRefusal(const CallTexts& texts, const std::string& described)
+  {
+    if (!described.empty() && texts.userFailure)
+      KroOrb::PrintDescribedException(described, texts.userFailure);
   }
 
   void AsynchronousHandler::Account(Outcome outcome)
@@ -444,7 +451,7 @@ namespace Krovane
         (proxy->*operation)(argument);
       });
     }
-    ReportRefusal(texts, refused);
+    ReportRefusal(texts, DescribeRefusal(refused));
     if (refused)
       std::rethrow_exception(refused);
   }
@@ -527,8 +534,10 @@ namespace Krovane
   void AsynchronousHandler::KeepFailure(std::exception_ptr failure)
   {
     std::lock_guard<std::mutex> guard(m_outboxLock);
+    // Moved, not copied: the caller's thread keeps no reference that it
+    // would release after another thread has raised and dropped this one.
     if (!m_pendingFailure)
-      m_pendingFailure = failure;
+      m_pendingFailure = std::move(failure);
   }
 
   void AsynchronousHandler::SendInFlight(const QueuedCallback& callback, KroOrb::CallbackNumber number)
@@ -563,9 +572,12 @@ namespace Krovane
       if (epoch == m_epoch)  // not a handler set since
         Account(outcome);
     }
-    if (refused || failure)
-      KeepFailure(refused ? refused : failure);
-    ReportRefusal(*callback.texts, refused);
+    const std::string refusal = DescribeRefusal(refused);
+    if (refused)
+      KeepFailure(std::move(refused));
+    else if (failure)
+      KeepFailure(std::move(failure));
+    ReportRefusal(*callback.texts, refusal);
   }
 
   bool AsynchronousHandler::SendPipelined(std::size_t limit)
@@ -635,9 +647,12 @@ namespace Krovane
         std::lock_guard<std::mutex> guard(m_outboxLock);
         EndFlight(number.number);
       }
-      if (refused || failure)
-        KeepFailure(refused ? refused : failure);
-      ReportRefusal(*callback.texts, refused);
+      const std::string refusal = DescribeRefusal(refused);
+      if (refused)
+        KeepFailure(std::move(refused));
+      else if (failure)
+        KeepFailure(std::move(failure));
+      ReportRefusal(*callback.texts, refusal);
     }
   }
 

@@ -183,8 +183,12 @@ namespace Krovane
     // now or through the outbox as the delivery mode says.
     template <typename Operation, typename Argument>
     void Forward(const CallTexts& texts, Operation operation, const Argument& argument);
-    // Prints a client's refusal, after it is kept for the next callback.
-    static void ReportRefusal(const CallTexts& texts, const std::exception_ptr& refused);
+    // A client's refusal described, read while this thread alone holds it;
+    // empty for none (or one that is not a CORBA exception).
+    static std::string DescribeRefusal(const std::exception_ptr& refused);
+    // Prints a refusal so described, once it is kept for the next callback
+    // (whose thread may have taken it by then).
+    static void ReportRefusal(const CallTexts& texts, const std::string& described);
 
     // Makes call(m_proxy), its failures handled as texts says; nothing when
     // detached. A COMM_FAILURE is tried again, a few times, before the

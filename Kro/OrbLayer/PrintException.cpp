@@ -78,11 +78,16 @@ namespace KroOrb
 
   void PrintException(const CORBA::Exception& ex, const char* info, FILE* stream)
   {
+    PrintDescribedException(DescribeException(ex), info, stream);
+  }
+
+  void PrintDescribedException(const std::string& description, const char* info, FILE* stream)
+  {
     const char* place = info ? info : "";
     const std::size_t length = std::strlen(place);
     const char* separator = (length > 0 && place[length - 1] == '\n') ? "" : ": ";
     const std::string text =
-      TimeOfDay() + std::string(place) + separator + DescribeException(ex) + "\n";
+      TimeOfDay() + std::string(place) + separator + description + "\n";
     // One write per line, so lines of concurrent threads do not interleave.
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);

@@ -30,6 +30,9 @@ namespace KroOrb
   // info already ends in a line end, the description follows on a new line.
   void PrintException(const CORBA::Exception& ex, const char* info,
                       FILE* stream = stdout);
+  // The same line for an exception described earlier (DescribeException),
+  // for one that another thread may have taken meanwhile.
+  void PrintDescribedException(const std::string& description, const char* info, FILE* stream = stdout);
 }
 
 #endif

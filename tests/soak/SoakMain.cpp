@@ -59,6 +59,14 @@ namespace
     try
     {
       KroSoak::SoakClient client(orb.in(), options);
+      // Its handlers may still be called back as it ends: the ORB stops and
+      // waits for calls under way before the client, whose activity they
+      // tell, goes.
+      struct StopOrbFirst
+      {
+        CORBA::ORB_ptr orb;
+        ~StopOrbFirst() { orb->shutdown(true); }
+      } stopOrbFirst{orb.in()};
       code = client.Run();
     }
     catch (const CORBA::Exception& ex)
