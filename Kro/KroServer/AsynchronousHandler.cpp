@@ -531,6 +531,17 @@ namespace Krovane
     m_outboxChanged.notify_all();
   }
 
+  void AsynchronousHandler::KeepAndReport(const CallTexts& texts, std::exception_ptr refused,
+                                          std::exception_ptr failure)
+  {
+    const std::string refusal = DescribeRefusal(refused);
+    if (refused)
+      KeepFailure(std::move(refused));
+    else if (failure)
+      KeepFailure(std::move(failure));
+    ReportRefusal(texts, refusal);
+  }
+
   void AsynchronousHandler::KeepFailure(std::exception_ptr failure)
   {
     std::lock_guard<std::mutex> guard(m_outboxLock);
@@ -572,12 +583,7 @@ namespace Krovane
       if (epoch == m_epoch)  // not a handler set since
         Account(outcome);
     }
-    const std::string refusal = DescribeRefusal(refused);
-    if (refused)
-      KeepFailure(std::move(refused));
-    else if (failure)
-      KeepFailure(std::move(failure));
-    ReportRefusal(*callback.texts, refusal);
+    KeepAndReport(*callback.texts, std::move(refused), std::move(failure));
   }
 
   bool AsynchronousHandler::SendPipelined(std::size_t limit)
@@ -647,12 +653,7 @@ namespace Krovane
         std::lock_guard<std::mutex> guard(m_outboxLock);
         EndFlight(number.number);
       }
-      const std::string refusal = DescribeRefusal(refused);
-      if (refused)
-        KeepFailure(std::move(refused));
-      else if (failure)
-        KeepFailure(std::move(failure));
-      ReportRefusal(*callback.texts, refusal);
+      KeepAndReport(*callback.texts, std::move(refused), std::move(failure));
     }
   }
 

@@ -189,6 +189,9 @@ namespace Krovane
     // Prints a refusal so described, once it is kept for the next callback
     // (whose thread may have taken it by then).
     static void ReportRefusal(const CallTexts& texts, const std::string& described);
+    // After a queued callback: keeps its refusal (else its other failure)
+    // for the operation's next callback, then prints the refusal.
+    void KeepAndReport(const CallTexts& texts, std::exception_ptr refused, std::exception_ptr failure);
 
     // Makes call(m_proxy), its failures handled as texts says; nothing when
     // detached. A COMM_FAILURE is tried again, a few times, before the
