@@ -288,10 +288,16 @@ namespace Krovane
 
   void ServerObjectTable::LetGo()
   {
-    ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
-    clear();
-    m_userOf.clear();
-    m_objectsOf.clear();
-    m_poa = PortableServer::POA::_nil();
+    // Released after the lock: the last reference takes the POA, and with
+    // it the thread of its servant activator, down.
+    std::map<PortableServer::ObjectId, Krovane::ISyncServer_var, Krovane::ObjectIdComparer> objects;
+    PortableServer::POA_var poa;
+    {
+      ACE_GUARD(ACE_Thread_Mutex, guard, m_lock);
+      swap(objects);
+      m_userOf.clear();
+      m_objectsOf.clear();
+      poa = m_poa._retn();
+    }
   }
 }
