@@ -5,11 +5,12 @@
 #include "KroJournal/ParameterBlob.h"
 #include "KroJournal/Statement.h"
 #include "KroJournal/JournalWorker.h"
-#include "KroJournal/WalWriteBatcher.h"
+#include "KroJournal/RecordLog.h"
 
 #include <ace/Log_Msg.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace KroJournal
 {
@@ -31,6 +32,73 @@ namespace KroJournal
     // How long a submission or an end waits for its commit before it counts
     // as failed (a disk that hangs).
     const auto kCommitWait = std::chrono::seconds(30);
+
+    // The record log is applied by the journal's thread once it holds this
+    // much, before its next tick.
+    const std::size_t kApplyAt = RecordLog::kFileSize / 8;
+
+    // A record's payload: its kind, then its fields, each of a fixed size or
+    // a length and its octets.
+    class RecordWriter
+    {
+    public:
+      explicit RecordWriter(char kind) { m_bytes.push_back(kind); }
+      void Integer(long long value) { Raw(&value, sizeof value); }
+      void Real(double value) { Raw(&value, sizeof value); }
+      void Text(const std::string& text)
+      {
+        const std::uint32_t size = static_cast<std::uint32_t>(text.size());
+        Raw(&size, sizeof size);
+        m_bytes.append(text);
+      }
+      template <typename T, typename Put>
+      void Maybe(const std::optional<T>& value, Put put)
+      {
+        m_bytes.push_back(value ? 1 : 0);
+        if (value)
+          put(*value);
+      }
+      const std::string& Bytes() const { return m_bytes; }
+
+    private:
+      void Raw(const void* data, std::size_t size) { m_bytes.append(static_cast<const char*>(data), size); }
+      std::string m_bytes;
+    };
+
+    class RecordReader
+    {
+    public:
+      explicit RecordReader(std::string_view bytes) : m_bytes(bytes) {}
+      char Kind() { return Octet(); }
+      long long Integer() { return Fixed<long long>(); }
+      double Real() { return Fixed<double>(); }
+      std::string Text()
+      {
+        const std::uint32_t size = Fixed<std::uint32_t>();
+        return std::string(Take(size), size);
+      }
+      bool Has() { return Octet() != 0; }
+
+    private:
+      char Octet() { return *Take(1); }
+      template <typename T>
+      T Fixed()
+      {
+        T value;
+        std::memcpy(&value, Take(sizeof value), sizeof value);
+        return value;
+      }
+      const char* Take(std::size_t size)
+      {
+        if (m_bytes.size() - m_at < size)
+          throw JournalError("a record of its record log is cut short");
+        const char* at = m_bytes.data() + m_at;
+        m_at += size;
+        return at;
+      }
+      std::string_view m_bytes;
+      std::size_t m_at = 0;
+    };
 
     // Whether report holds anything to write.
     bool Says(const PendingReport& report)
@@ -81,18 +149,27 @@ namespace KroJournal
     // No SQLite mutex: m_lock keeps the connection to one thread at a time.
     const int opened = sqlite3_open_v2(path.c_str(), &m_db,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                       WalWriteBatcher::VfsName());
+                                       nullptr);
     try
     {
       if (opened != SQLITE_OK)
         throw JournalError(m_db ? sqlite3_errmsg(m_db) : "out of memory");
       Prepare();
+      m_log.reset(new RecordLog(path + "-records"));
+      if (m_log->CutShortAt())
+        ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: its record log was cut short (%Q of %Q octets): "
+                                      "submissions and ends it held past that are lost\n"),
+                   path.c_str(), static_cast<ACE_UINT64>(m_log->CutShortAt()),
+                   static_cast<ACE_UINT64>(RecordLog::kFileSize)));
+      ApplyLog();  // what the last process left there
+      EndInterrupted();
       m_worker.reset(new JournalWorker(
         path + "-wal", [this] { Checkpoint(); }, [this] { WriteWaitingReports(); },
         kReportCheckPace));
     }
     catch (const JournalError& ex)
     {
+      m_log.reset();
       m_prepared.clear();
       sqlite3_close(m_db);
       m_db = nullptr;
@@ -165,8 +242,9 @@ namespace KroJournal
         throw JournalError("damaged (" + check.Text(0) + ")");
     }
     Execute(kSchema);
-    if (format == 0)
-      Execute("PRAGMA user_version=2");
+    // Format 1 keeps its own; format 2 only gains the record log.
+    if (format == 0 || format == 2)
+      Execute("PRAGMA user_version=3");
     {
       Statement place(m_db, "SELECT count(*) FROM pragma_table_info('operations') WHERE name='place'",
                       "looking for the place column");
@@ -178,6 +256,10 @@ namespace KroJournal
       if (last.Step())
         m_lastSeq = last.Integer(0);
     }
+  }
+
+  void Journal::EndInterrupted()
+  {
     const double now = Now();
     Transaction([&] {
       Prune();
@@ -214,7 +296,9 @@ namespace KroJournal
   void Journal::WriteWaitingReports()
   {
     std::unique_lock<std::mutex> lock(m_pendingLock);
-    if (!m_pending.empty() && !m_committing && std::chrono::steady_clock::now() - m_lastFlush >= kCommitPace)
+    if (m_committing)
+      return;
+    if ((!m_pending.empty() && std::chrono::steady_clock::now() - m_lastFlush >= kCommitPace) || m_log->Used() > 0)
       CommitWaiting(lock);
   }
 
@@ -232,14 +316,6 @@ namespace KroJournal
       sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
-    InOperatingSystem();
-  }
-
-  void Journal::InOperatingSystem()
-  {
-    const int written = WalWriteBatcher::Flush(m_db);
-    if (written != SQLITE_OK)
-      throw JournalError(std::string("writing the log: ") + sqlite3_errstr(written));
   }
 
   void Journal::Restore(const Key& key, Pending& old)
@@ -315,24 +391,28 @@ namespace KroJournal
       std::lock_guard<std::mutex> guard(m_lock);
       try
       {
+        // The record log first: what it holds was there before these, and
+        // the reports are of operations whose submissions are there by now.
+        const RecordLog::Batch records = m_log->Unapplied();
         const double time = Now();
-        bool ends = false;
+        bool ends = !records.records.empty();
         for (const Durable* item : batch)
           ends = ends || item->end;
         const bool prune = ends && std::chrono::steady_clock::now() - m_lastPrune >= kPrunePace;
-        if (batch.size() == 1 && flushed.empty() && !prune)
+        if (records.records.empty() && batch.size() == 1 && flushed.empty() && !prune)
         {
           Write(*batch.front(), time);  // one statement is a transaction of its own: no BEGIN and COMMIT to run
-          InOperatingSystem();
         }
-        else
+        else if (!records.records.empty() || !batch.empty() || !flushed.empty() || prune)
           Transaction([&] {
+            ApplyRecords(records.records);
             WritePending(flushed);
             for (const Durable* item : batch)
               Write(*item, time);
             if (prune)
               Prune();
           });
+        m_log->MarkApplied(records);
       }
       catch (const JournalError& ex)
       {
@@ -364,16 +444,105 @@ namespace KroJournal
       throw JournalError(error);
   }
 
-  void Journal::Write(const Durable& item, double now)
+  bool Journal::Log(const Durable& item, double time)
+  {
+    RecordWriter record(item.end ? 'E' : 'S');
+    record.Text(*item.object);
+    record.Integer(item.id);
+    record.Real(time);
+    if (!item.end)
+    {
+      record.Text(*item.name);
+      record.Text(*item.parameters);
+      record.Integer(item.restartable);
+    }
+    else
+    {
+      const Pending& report = item.report;
+      record.Integer(item.state);
+      record.Maybe(report.startedAt, [&](double at) { record.Real(at); });
+      record.Maybe(report.place, [&](int place) { record.Integer(place); });
+      record.Maybe(report.progress, [&](double fraction) { record.Real(fraction); });
+      record.Maybe(report.status, [&](const std::string& text) { record.Text(text); });
+      record.Maybe(report.results, [&](const std::string& blob) { record.Text(blob); });
+      record.Maybe(report.failure, [&](const std::string& text) { record.Text(text); });
+    }
+    const std::size_t used = m_log->Append(record.Bytes());
+    if (used == 0)
+      return false;
+    if (used >= kApplyAt && m_worker)
+      m_worker->Hurry();
+    return true;
+  }
+
+  void Journal::ApplyLog()
+  {
+    const RecordLog::Batch records = m_log->Unapplied();
+    if (records.records.empty())
+      return;
+    Transaction([&] { ApplyRecords(records.records); });
+    m_log->MarkApplied(records);
+  }
+
+  void Journal::ApplyRecords(const std::vector<std::string_view>& records)
+  {
+    for (const std::string_view bytes : records)
+    {
+      RecordReader record(bytes);
+      Durable item;
+      const char kind = record.Kind();
+      if (kind != 'S' && kind != 'E')
+        throw JournalError("its record log holds a record of an unknown kind");
+      item.end = kind == 'E';
+      const std::string object = record.Text();
+      item.object = &object;
+      item.id = static_cast<int>(record.Integer());
+      const double time = record.Real();
+      std::string name, parameters;
+      if (!item.end)
+      {
+        name = record.Text();
+        parameters = record.Text();
+        item.name = &name;
+        item.parameters = &parameters;
+        item.restartable = record.Integer() != 0;
+      }
+      else
+      {
+        const long long state = record.Integer();
+        if (state < Krovane::Queued || state > Krovane::Cancelled)
+          throw JournalError("its record log holds an end of no state");
+        item.state = static_cast<Krovane::OperationState>(state);
+        Pending& report = item.report;
+        if (record.Has())
+          report.startedAt = record.Real();
+        if (record.Has())
+          report.place = static_cast<int>(record.Integer());
+        if (record.Has())
+          report.progress = record.Real();
+        if (record.Has())
+          report.status = record.Text();
+        if (record.Has())
+          report.results = record.Text();
+        if (record.Has())
+          report.failure = record.Text();
+      }
+      Write(item, time);
+    }
+  }
+
+  void Journal::Write(const Durable& item, double time)
   {
     if (!item.end)
     {
+      // A record applied again (a process killed between a commit and its
+      // mark in the record log) leaves the row it made the first time.
       Statement& insert = Prepared(
-        "INSERT INTO operations(object, id, name, parameters, user, restartable, state, "
+        "INSERT OR IGNORE INTO operations(object, id, name, parameters, user, restartable, state, "
         "submitted_at, seq) VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, 0, ?6, ?7)",
         "recording a submission");
       insert.Bind(1, *item.object).Bind(2, static_cast<long long>(item.id)).Bind(3, *item.name);
-      insert.BindBlob(4, *item.parameters).Bind(5, static_cast<long long>(item.restartable)).Bind(6, now);
+      insert.BindBlob(4, *item.parameters).Bind(5, static_cast<long long>(item.restartable)).Bind(6, time);
       insert.Bind(7, ++m_lastSeq).Run();
       return;
     }
@@ -386,7 +555,7 @@ namespace KroJournal
       "WHERE object=?9 AND id=?10",
       "recording an end");
     const Pending& report = item.report;
-    end.Bind(1, static_cast<long long>(item.state)).Bind(2, now);
+    end.Bind(1, static_cast<long long>(item.state)).Bind(2, time);
     report.startedAt ? end.Bind(3, *report.startedAt) : end.BindNull(3);
     report.place ? end.Bind(4, static_cast<long long>(*report.place)) : end.BindNull(4);
     report.progress ? end.Bind(5, *report.progress) : end.BindNull(5);
@@ -464,6 +633,7 @@ namespace KroJournal
   bool Journal::FindObject(const std::string& key, ObjectRecord& object)
   {
     std::lock_guard<std::mutex> guard(m_lock);
+    ApplyLog();
     Statement find(m_db,
                    "SELECT user, max(highest, coalesce((SELECT max(id) FROM operations WHERE object=?1), 0)) "
                    "FROM objects WHERE key=?1",
@@ -479,6 +649,7 @@ namespace KroJournal
   std::vector<Journal::OperationRecord> Journal::OperationsOf(const std::string& key)
   {
     std::lock_guard<std::mutex> guard(m_lock);
+    ApplyLog();
     Statement list(m_db,
                    "SELECT id, name, parameters, restartable, state, ended, coalesce(place, 0) FROM operations "
                    "WHERE object=?1 ORDER BY seq",
@@ -507,6 +678,7 @@ namespace KroJournal
   std::vector<std::string> Journal::ObjectsWithWaitingWork()
   {
     std::lock_guard<std::mutex> guard(m_lock);
+    ApplyLog();
     Statement list(m_db,
                    "SELECT object FROM operations WHERE ended=0 GROUP BY object ORDER BY min(seq)",
                    "finding waiting work");
@@ -526,6 +698,8 @@ namespace KroJournal
     item.name = &name;
     item.parameters = &blob;
     item.restartable = restartable;
+    if (Log(item, Now()))
+      return;
     try
     {
       CommitDurably(item);
@@ -577,6 +751,18 @@ namespace KroJournal
     item.object = &object;
     item.id = id;
     item.state = state;
+    {
+      // The end takes what its operation reported along.
+      std::lock_guard<std::mutex> guard(m_pendingLock);
+      const auto reported = m_pending.find(KeyView{object, id});
+      if (reported != m_pending.end())
+      {
+        item.report = std::move(reported->second);
+        m_pending.erase(reported);
+      }
+    }
+    if (Log(item, Now()))
+      return;
     try
     {
       CommitDurably(item);
@@ -593,6 +779,7 @@ namespace KroJournal
   bool Journal::EndOf(const std::string& object, int id, End& end)
   {
     std::lock_guard<std::mutex> guard(m_lock);
+    ApplyLog();
     Statement find(m_db, "SELECT state, results, failure FROM operations WHERE object=?1 AND id=?2 AND ended=1",
                    "reading an end");
     find.Bind(1, object).Bind(2, static_cast<long long>(id));
@@ -644,6 +831,7 @@ namespace KroJournal
     }
     try
     {
+      ApplyLog();  // none of its records may come back after it
       Transaction([&] {
         Prepared("DELETE FROM operations WHERE object=?1", "forgetting operations").Bind(1, object).Run();
         Prepared("DELETE FROM objects WHERE key=?1", "forgetting an object").Bind(1, object).Run();

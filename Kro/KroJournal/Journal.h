@@ -5,19 +5,24 @@
 // user, whether it may run again, state, progress, status, results or
 // failure, times).
 //
-// What a crash can lose: Submitted and Ended are committed before they
+// What a crash can lose: Submitted and Ended are durable before they
 // return (in the operating system's hands: a killed process loses none of
-// them). Progress, status, places, the start and the work's results wait in
-// memory; they go with the operation's end, and are written for all
-// operations at most once a second: with the first commit or report a
+// them). They are copied into the record log (RecordLog, the file beside
+// the journal named FILE-records), which the journal's thread applies to
+// the database in batches, at least four times a second; one too long for
+// the record log, or one that finds it full, is committed to the database
+// directly. Progress, status, places, the start and the work's results
+// wait in memory; they go with the operation's end, and are written for
+// all operations at most once a second: with the first commit or report a
 // second after they were last written, or by the journal's own thread
-// (JournalWorker) within a quarter second more. Group commit: the
+// (JournalWorker) within a quarter second more. Group commit: direct
 // submissions and ends that arrive while a transaction is under way wait
 // for it and then go together in the next one, which one of their threads
 // commits. Commits are not flushed to the disk one by one
-// (synchronous=NORMAL): a machine that loses power may lose the commits
-// since the last checkpoint, which the journal's thread makes once the log
-// is about 16 MB long.
+// (synchronous=NORMAL), nor is the record log: a machine that loses power
+// may lose the commits since the last checkpoint, which the journal's
+// thread makes once the log is about 16 MB long, and the records the
+// kernel had not written back.
 //
 // On opening: ended operations older than keepHours are pruned (and again
 // at most once a minute as operations end); operations that had not ended
@@ -25,7 +30,8 @@
 //
 // Ownership: the process owns it; it outlives every server object that
 // records in it. Threads: any. Locks: m_lock (taken under a server
-// object's m_asyncLock), then m_pendingLock or the worker's lock, leaves.
+// object's m_asyncLock), then m_pendingLock or the worker's lock, then the
+// record log's lock, a leaf.
 #ifndef KROJOURNAL_JOURNAL_H
 #define KROJOURNAL_JOURNAL_H
 
@@ -47,6 +53,7 @@ namespace KroJournal
 {
   class Statement;
   class JournalWorker;
+  class RecordLog;
 
   // What the work reported since the last commit, for one operation.
   struct PendingReport
@@ -63,7 +70,8 @@ namespace KroJournal
   {
   public:
     // The format this build writes; a journal of a higher one is refused.
-    static constexpr int kFormat = 2;
+    // 3: a record log beside the file holds what is not applied yet.
+    static constexpr int kFormat = 3;
 
     struct ObjectRecord
     {
@@ -159,6 +167,15 @@ namespace KroJournal
       std::string error;   // guarded by m_pendingLock; why the commit failed; empty: it did not
     };
 
+    // Copies a submission or an end, made at time, into the record log;
+    // false when it does not go there (too long, or the log is full).
+    bool Log(const Durable& item, double time);
+    // Writes the record log's records into the database and marks them
+    // applied, in a transaction of their own; m_lock held.
+    void ApplyLog();
+    // Writes records (inside a transaction); m_lock held. JournalError
+    // when one cannot be read.
+    void ApplyRecords(const std::vector<std::string_view>& records);
     // Runs sql (no rows) with m_lock held; JournalError on failure.
     void Execute(const char* sql);
     // The statement of sql (a literal: its address is the key), prepared on
@@ -168,10 +185,6 @@ namespace KroJournal
     // m_lock held.
     template <typename Work>
     void Transaction(Work work);
-    // After a commit: the log's writes are in the operating system's hands
-    // (WalWriteBatcher holds none by then; JournalError if it did and could
-    // not write them). m_lock held.
-    void InOperatingSystem();
     // Returns once item is committed (in a transaction with the writes
     // that wait with it, on this thread or another); JournalError when that
     // failed, or when no transaction took it in time (it is then never
@@ -182,8 +195,9 @@ namespace KroJournal
     // committing (m_committing); lock holds m_pendingLock, released
     // meanwhile. JournalError only when all is true.
     void CommitWaiting(std::unique_lock<std::mutex>& lock, bool all = false);
-    // Writes one submission or end (inside a transaction); m_lock held.
-    void Write(const Durable& item, double now);
+    // Writes one submission or end, made at time (inside a transaction);
+    // m_lock held.
+    void Write(const Durable& item, double time);
     // Writes pending (inside a transaction); m_lock held.
     void WritePending(const PendingMap& pending);
     // Puts reports that could not be written back under what was reported
@@ -199,14 +213,17 @@ namespace KroJournal
     static int WalHook(void* journal, sqlite3* db, const char* name, int frames);
     // A checkpoint of the log into the file; m_lock not held (taken here).
     void Checkpoint();
-    // Writes the reports that wait, when they were last written a second
-    // ago or more (m_worker's tick: they wait no longer than that even when
-    // nothing else happens); m_lock not held.
+    // Applies the record log, and writes the reports that wait when they
+    // were last written a second ago or more (m_worker's tick: they wait no
+    // longer than that even when nothing else happens); m_lock not held.
     void WriteWaitingReports();
     // Deletes ended operations older than m_keepHours; m_lock held.
     void Prune();
-    // The schema and the first clean-up; inside the constructor.
+    // The schema; inside the constructor.
     void Prepare();
+    // The first clean-up, once the record log is applied: prunes, and ends
+    // the operations that may not run again; inside the constructor.
+    void EndInterrupted();
 
     const std::string m_path;  // the file
     const int m_keepHours;     // how long ended operations are kept
@@ -224,6 +241,7 @@ namespace KroJournal
     std::chrono::steady_clock::time_point m_lastFlush;  // guarded by m_pendingLock; reports last written
     bool m_committing = false;  // guarded by m_pendingLock; a thread is in CommitWaiting
     std::condition_variable m_committed;  // with m_pendingLock: a CommitWaiting ended
+    std::unique_ptr<RecordLog> m_log;  // set by the constructor; Append from any thread, the rest with m_lock held
     std::unique_ptr<JournalWorker> m_worker;  // set by the constructor, reset first by the destructor; read in WalHook (m_lock held)
   };
 }

@@ -38,16 +38,29 @@ namespace KroJournal
     m_wake.notify_one();
   }
 
+  void JournalWorker::Hurry()
+  {
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      if (m_hurried)
+        return;
+      m_hurried = true;
+    }
+    m_wake.notify_one();
+  }
+
   void JournalWorker::Run()
   {
     auto nextTick = std::chrono::steady_clock::now() + m_period;
     std::unique_lock<std::mutex> lock(m_lock);
     while (!m_stopping)
     {
-      m_wake.wait_until(lock, nextTick, [this] { return m_requested || m_stopping; });
+      m_wake.wait_until(lock, nextTick, [this] { return m_requested || m_hurried || m_stopping; });
       if (m_stopping)
         return;
       const bool checkpoint = m_requested;
+      const bool hurried = m_hurried;
+      m_hurried = false;
       lock.unlock();
       if (checkpoint)
       {
@@ -58,7 +71,7 @@ namespace KroJournal
           fdatasync(m_walFd);
         m_checkpoint();
       }
-      if (std::chrono::steady_clock::now() >= nextTick)
+      if (hurried || std::chrono::steady_clock::now() >= nextTick)
       {
         m_tick();
         nextTick = std::chrono::steady_clock::now() + m_period;

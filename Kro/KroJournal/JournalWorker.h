@@ -2,8 +2,9 @@
 // for. Checkpoints: it first flushes the log to the disk without the
 // journal's lock (the long wait: a log of several MB), then runs the
 // checkpoint, which then has little left to flush, under that lock. And
-// once a period it runs the journal's tick (reports that wait are written
-// within a second even when nothing else happens).
+// once a period, or sooner when hurried, it runs the journal's tick (the
+// record log applied; reports that wait are written within a second even
+// when nothing else happens).
 // Ownership: the journal owns it and destroys it before its connection.
 // Threads: Request from any (a commit's WAL hook); m_lock is a leaf, not
 // held while the callbacks run.
@@ -35,6 +36,8 @@ namespace KroJournal
 
     // A checkpoint is due; returns at once.
     void Request();
+    // The tick is due now, not at the end of its period; returns at once.
+    void Hurry();
 
   private:
     void Run();
@@ -47,6 +50,7 @@ namespace KroJournal
     std::mutex m_lock;  // a leaf
     std::condition_variable m_wake;  // with m_lock: requested or stopping
     bool m_requested = false;  // guarded by m_lock
+    bool m_hurried = false;    // guarded by m_lock
     bool m_stopping = false;   // guarded by m_lock
     std::thread m_thread;      // last: starts once the rest is set
   };

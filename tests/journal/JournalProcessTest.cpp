@@ -419,6 +419,19 @@ TEST(JournalProcess, ABadOrCutShortJournalIsRefusedWithOneLineOrRecoveredNeverAC
     cases.push_back({"the log cut at " + std::to_string(cut), copy, true});
   }
 
+  std::ofstream(directory.File("garbage-records.db-records")) << std::string(8192, 'x');
+  std::filesystem::copy_file(journal, directory.File("garbage-records.db"));
+  cases.push_back({"a record log of garbage", directory.File("garbage-records.db"), false});
+  for (std::uintmax_t cut : {std::uintmax_t(0), std::uintmax_t(60), std::uintmax_t(200), std::uintmax_t(700),
+                             std::uintmax_t(1500)})
+  {
+    const std::string copy = directory.File("records-cut-" + std::to_string(cut) + ".db");
+    std::filesystem::copy_file(journal, copy);
+    std::filesystem::copy_file(journal + "-wal", copy + "-wal");
+    CopyCutShort(journal + "-records", copy + "-records", cut);
+    cases.push_back({"the record log cut at " + std::to_string(cut), copy, true});
+  }
+
   for (const Case& test : cases)
   {
     SCOPED_TRACE(test.what);

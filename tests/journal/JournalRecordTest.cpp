@@ -3,6 +3,7 @@
 // (work that may not run again) and what it prunes.
 #include "KroJournal/Journal.h"
 #include "KroJournal/JournalError.h"
+#include "KroJournal/RecordLog.h"
 
 #include "support/ProcessHarness.h"
 
@@ -18,6 +19,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <deque>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -37,12 +41,19 @@ namespace
   // What a killed process leaves: the file and its log as they are now.
   void CopyAsKilled(const std::string& from, const std::string& to)
   {
-    for (const char* suffix : {"", "-wal"})
+    for (const char* suffix : {"", "-wal", "-records"})
     {
       std::ifstream in(from + suffix, std::ios::binary);
       std::ofstream out(to + suffix, std::ios::binary | std::ios::trunc);
       out << in.rdbuf();
     }
+  }
+
+  // A copy of from, cut to size octets.
+  void CopyCutShort(const std::string& from, const std::string& to, std::uintmax_t size)
+  {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(to, size);
   }
 
   off_t FileSize(const std::string& path)
@@ -320,15 +331,16 @@ TEST(JournalRecord, ALongLogIsCheckpointedIntoTheFile)
   Journal journal(path, 24);
   journal.ObjectCreated("a1", "u");
   const off_t before = FileSize(path);
-  // One frame or more per commit, two commits each: past the checkpoint's
-  // 4000 frames, short of the 16000 at which a commit would checkpoint itself.
-  for (int id = 1; id <= 2200; ++id)
+  // About 20 MB of rows, applied in batches: past the checkpoint's 4000
+  // frames, short of the 16000 at which a commit would checkpoint itself.
+  const std::vector<Variant> bulky = {Variant(std::string(1200, 'p'))};
+  for (int id = 1; id <= 16000; ++id)
   {
-    journal.Submitted("a1", id, "Count", {}, true);
+    journal.Submitted("a1", id, "Count", bulky, true);
     journal.Ended("a1", id, Krovane::Finished);
   }
   EXPECT_TRUE(WhenWritten(path, [&] { return FileSize(path) > before; })) << before;
-  EXPECT_EQ(2200u, journal.OperationsOf("a1").size());
+  EXPECT_EQ(16000u, journal.OperationsOf("a1").size());
 }
 
 // Each submission and end is in the files (the operating system's hands)
@@ -391,4 +403,99 @@ TEST(JournalRecord, AReportIsWrittenWithinAboutASecondWhenNothingElseHappens)
   });
   EXPECT_TRUE(written);
   EXPECT_LT(std::chrono::steady_clock::now() - reported, std::chrono::seconds(10));
+}
+
+// The record log's ring, laps over: records of many sizes (some leaving a
+// wrap mark, some too short a gap for one), applied at random moments. A
+// copy of the file taken at any moment, as a kill leaves it, gives back
+// exactly the records appended and not yet applied, in order; a copy cut
+// short gives back a whole prefix of them.
+TEST(JournalRecord, TheRecordLogGivesBackWhatWasNotAppliedAtAnyMomentAcrossItsLaps)
+{
+  using KroJournal::RecordLog;
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("ring");
+  const std::string copy = directory.File("copy");
+  RecordLog ring(path);
+  std::deque<std::string> unapplied;
+  unsigned seed = 12345;
+  auto next = [&seed](unsigned bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % bound;
+  };
+  auto expectCopyHolds = [&](std::size_t cut) {
+    CopyCutShort(path, copy, cut);
+    RecordLog recovered(copy);
+    EXPECT_EQ(cut == RecordLog::kFileSize ? 0 : cut, recovered.CutShortAt());
+    const RecordLog::Batch batch = recovered.Unapplied();
+    ASSERT_LE(batch.records.size(), unapplied.size());
+    if (cut == RecordLog::kFileSize)
+      ASSERT_EQ(unapplied.size(), batch.records.size());
+    for (std::size_t i = 0; i < batch.records.size(); ++i)
+      ASSERT_EQ(unapplied[i], std::string(batch.records[i])) << i;
+  };
+  std::uint64_t appended = 0;
+  for (int step = 0; step < 40000 && appended < 5 * RecordLog::kFileSize / 2; ++step)
+  {
+    SCOPED_TRACE(step);
+    const std::size_t size = next(3) == 0 ? next(40) : next(RecordLog::kMaxPayload + 1);
+    std::string payload(size, static_cast<char>('a' + step % 26));
+    if (size >= 8)
+      std::memcpy(&payload[0], &step, sizeof step);
+    if (ring.Append(payload) != 0)
+    {
+      unapplied.push_back(payload);
+      appended += size;
+    }
+    else
+      ASSERT_GT(ring.Used() + size + 64, RecordLog::kFileSize - 4096);  // refused only when full
+    if (next(4) == 0 || ring.Used() > RecordLog::kFileSize / 2)
+    {
+      // The journal applies a batch: all that was there when it looked.
+      const RecordLog::Batch batch = ring.Unapplied();
+      ASSERT_EQ(unapplied.size(), batch.records.size());
+      ring.MarkApplied(batch);
+      unapplied.clear();
+    }
+    if (step % 2000 == 0)
+      expectCopyHolds(RecordLog::kFileSize);
+  }
+  EXPECT_GE(appended, 2 * RecordLog::kFileSize);  // lapped
+  expectCopyHolds(RecordLog::kFileSize);
+  for (std::size_t cut : {std::size_t(4000), std::size_t(RecordLog::kFileSize / 2), RecordLog::kFileSize - 100})
+    expectCopyHolds(cut);
+}
+
+// A process killed after a batch of records was committed but before the
+// record log marked them applied: they are applied again at the next
+// start, and each operation stays one, with its end.
+TEST(JournalRecord, RecordsAppliedAgainAfterAKillLeaveEachOperationOnceWithItsEnd)
+{
+  KroTest::TemporaryDirectory directory;
+  const std::string path = directory.File("journal.db");
+  const std::string copy = directory.File("copy.db");
+  Journal journal(path, 24);
+  journal.ObjectCreated("a1", "u");
+  for (int id = 1; id <= 3; ++id)
+    journal.Submitted("a1", id, "Count", {Variant(id)}, false);
+  CopyAsKilled(path, copy);  // the submissions not applied yet
+  CORBA::Any data;
+  data <<= static_cast<CORBA::Long>(42);
+  journal.Results("a1", 2, data);
+  journal.Ended("a1", 2, Krovane::Finished);
+  ASSERT_EQ(3u, journal.OperationsOf("a1").size());  // all applied and marked
+  for (const char* suffix : {"", "-wal"})  // the database as committed, the record log as before its mark
+    std::filesystem::copy_file(path + suffix, copy + suffix, std::filesystem::copy_options::overwrite_existing);
+  Journal killed(copy, 24);
+  const std::vector<Journal::OperationRecord> records = killed.OperationsOf("a1");
+  ASSERT_EQ(3u, records.size());
+  for (int id = 1; id <= 3; ++id)
+    EXPECT_EQ(id, records[id - 1].id);
+  Krovane::OperationJournal::End end;
+  ASSERT_TRUE(killed.EndOf("a1", 2, end));
+  CORBA::Long value = 0;
+  ASSERT_TRUE(end.hasResults && (end.data >>= value));
+  EXPECT_EQ(42, value);
+  EXPECT_TRUE(killed.EndOf("a1", 1, end));  // not restartable: interrupted by the restart
+  EXPECT_EQ("interrupted by a server restart", end.failure);
 }
