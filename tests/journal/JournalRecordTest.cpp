@@ -38,10 +38,13 @@ namespace
     return nullptr;
   }
 
-  // What a killed process leaves: the file and its log as they are now.
+  // What a killed process leaves: the file, its log and its record log as
+  // they are now. The journal's thread may apply records or checkpoint
+  // meanwhile: each file is copied before those that take what it holds,
+  // so that the copy has everything twice rather than nothing.
   void CopyAsKilled(const std::string& from, const std::string& to)
   {
-    for (const char* suffix : {"", "-wal", "-records"})
+    for (const char* suffix : {"-records", "-wal", ""})
     {
       std::ifstream in(from + suffix, std::ios::binary);
       std::ofstream out(to + suffix, std::ios::binary | std::ios::trunc);
