@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace KroJournal
 {
@@ -484,51 +486,116 @@ namespace KroJournal
     m_log->MarkApplied(records);
   }
 
+  namespace
+  {
+    // A record of the record log, read.
+    struct AppliedRecord
+    {
+      std::string object, name, parameters;
+      double time = 0;
+      const AppliedRecord* end = nullptr;  // a submission's end, in the same batch
+      bool written = false;                // an end written with its submission
+    };
+
+    struct OperationKeyHash
+    {
+      std::size_t operator()(const std::pair<std::string_view, int>& key) const
+      {
+        return std::hash<std::string_view>()(key.first) * 31 + static_cast<std::size_t>(key.second);
+      }
+    };
+  }
+
   void Journal::ApplyRecords(const std::vector<std::string_view>& records)
   {
-    for (const std::string_view bytes : records)
+    // Read first: a submission whose end is in the same batch (most of
+    // them, for short operations) is written once, ended.
+    std::vector<AppliedRecord> read(records.size());
+    std::vector<Durable> items(records.size());
+    std::unordered_map<std::pair<std::string_view, int>, std::size_t, OperationKeyHash> submissions;
+    for (std::size_t i = 0; i < records.size(); ++i)
     {
-      RecordReader record(bytes);
-      Durable item;
+      RecordReader record(records[i]);
+      AppliedRecord& applied = read[i];
+      Durable& item = items[i];
       const char kind = record.Kind();
       if (kind != 'S' && kind != 'E')
         throw JournalError("its record log holds a record of an unknown kind");
       item.end = kind == 'E';
-      const std::string object = record.Text();
-      item.object = &object;
+      applied.object = record.Text();
+      item.object = &applied.object;
       item.id = static_cast<int>(record.Integer());
-      const double time = record.Real();
-      std::string name, parameters;
+      applied.time = record.Real();
       if (!item.end)
       {
-        name = record.Text();
-        parameters = record.Text();
-        item.name = &name;
-        item.parameters = &parameters;
+        applied.name = record.Text();
+        applied.parameters = record.Text();
+        item.name = &applied.name;
+        item.parameters = &applied.parameters;
         item.restartable = record.Integer() != 0;
+        submissions.emplace(std::make_pair(std::string_view(applied.object), item.id), i);
+        continue;
       }
-      else
-      {
-        const long long state = record.Integer();
-        if (state < Krovane::Queued || state > Krovane::Cancelled)
-          throw JournalError("its record log holds an end of no state");
-        item.state = static_cast<Krovane::OperationState>(state);
-        Pending& report = item.report;
-        if (record.Has())
-          report.startedAt = record.Real();
-        if (record.Has())
-          report.place = static_cast<int>(record.Integer());
-        if (record.Has())
-          report.progress = record.Real();
-        if (record.Has())
-          report.status = record.Text();
-        if (record.Has())
-          report.results = record.Text();
-        if (record.Has())
-          report.failure = record.Text();
-      }
-      Write(item, time);
+      const long long state = record.Integer();
+      if (state < Krovane::Queued || state > Krovane::Cancelled)
+        throw JournalError("its record log holds an end of no state");
+      item.state = static_cast<Krovane::OperationState>(state);
+      Pending& report = item.report;
+      if (record.Has())
+        report.startedAt = record.Real();
+      if (record.Has())
+        report.place = static_cast<int>(record.Integer());
+      if (record.Has())
+        report.progress = record.Real();
+      if (record.Has())
+        report.status = record.Text();
+      if (record.Has())
+        report.results = record.Text();
+      if (record.Has())
+        report.failure = record.Text();
+      const auto submission = submissions.find(std::make_pair(std::string_view(applied.object), item.id));
+      if (submission != submissions.end() && !read[submission->second].end)
+        read[submission->second].end = &applied;
     }
+    for (std::size_t i = 0; i < records.size(); ++i)
+    {
+      const AppliedRecord& applied = read[i];
+      if (applied.written)
+        continue;
+      if (!applied.end)
+      {
+        Write(items[i], applied.time);
+        continue;
+      }
+      const std::size_t end = static_cast<std::size_t>(applied.end - read.data());
+      // Its row may be there already: a batch applied again after a kill
+      // between its commit and its mark, with an end that came since.
+      if (!WriteEnded(items[i], applied.time, items[end], applied.end->time))
+        Write(items[end], applied.end->time);
+      read[end].written = true;
+    }
+  }
+
+  bool Journal::WriteEnded(const Durable& submission, double submittedAt, const Durable& end, double endedAt)
+  {
+    Statement& insert = Prepared(
+      "INSERT OR IGNORE INTO operations(object, id, name, parameters, user, restartable, state, ended, "
+      "submitted_at, seq, ended_at, started_at, place, progress, status, results, failure) "
+      "VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, ?6, 1, ?7, ?8, ?9, ?10, "
+      "CASE WHEN ?10 IS NULL THEN ?11 END, ?12, ?13, ?14, ?15)",
+      "recording an operation that ended");
+    const Pending& report = end.report;
+    insert.Bind(1, *submission.object).Bind(2, static_cast<long long>(submission.id)).Bind(3, *submission.name);
+    insert.BindBlob(4, *submission.parameters).Bind(5, static_cast<long long>(submission.restartable));
+    insert.Bind(6, static_cast<long long>(end.state)).Bind(7, submittedAt).Bind(8, ++m_lastSeq).Bind(9, endedAt);
+    report.startedAt ? insert.Bind(10, *report.startedAt) : insert.BindNull(10);
+    report.place ? insert.Bind(11, static_cast<long long>(*report.place)) : insert.BindNull(11);
+    report.progress ? insert.Bind(12, *report.progress) : insert.BindNull(12);
+    report.status ? insert.Bind(13, *report.status) : insert.BindNull(13);
+    report.results ? insert.BindBlob(14, *report.results) : insert.BindNull(14);
+    report.failure ? insert.Bind(15, *report.failure) : insert.BindNull(15);
+    insert.Run();
+    return sqlite3_changes(m_db) == 1;
   }
 
   void Journal::Write(const Durable& item, double time)

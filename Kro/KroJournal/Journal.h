@@ -198,6 +198,9 @@ namespace KroJournal
     // Writes one submission or end, made at time (inside a transaction);
     // m_lock held.
     void Write(const Durable& item, double time);
+    // Writes a submission and its end as one ended row (inside a
+    // transaction); false when its row was there already. m_lock held.
+    bool WriteEnded(const Durable& submission, double submittedAt, const Durable& end, double endedAt);
     // Writes pending (inside a transaction); m_lock held.
     void WritePending(const PendingMap& pending);
     // Puts reports that could not be written back under what was reported
