@@ -415,13 +415,18 @@ namespace KroJournal
               Prune();
           });
         m_log->MarkApplied(records);
+        if (m_failing)
+          ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: writing again\n"), m_path.c_str()));
+        m_failing = false;
       }
       catch (const JournalError& ex)
       {
         error = ex.what();
-        if (batch.empty() && !all)
+        // Once, not at every tick while the disk stays full: what waits is kept meanwhile.
+        if (batch.empty() && !all && !m_failing)
           ACE_ERROR((LM_ERROR, ACE_TEXT("(%P|%t) journal %C: progress not kept yet: %C\n"), m_path.c_str(),
                      ex.what()));
+        m_failing = m_failing || (batch.empty() && !all);
       }
     }
     lock.lock();

@@ -237,6 +237,7 @@ namespace KroJournal
     sqlite3* m_db = nullptr;   // guarded by m_lock; the connection
     std::map<const char*, std::unique_ptr<Statement>> m_prepared;  // guarded by m_lock; see Prepared
     std::chrono::steady_clock::time_point m_lastPrune;   // guarded by m_lock
+    bool m_failing = false;    // guarded by m_lock; the last write of what waits failed (said once)
     long long m_lastSeq = 0;   // guarded by m_lock; the latest submission's place in the order
     std::mutex m_pendingLock;  // a leaf
     PendingMap m_pending;  // guarded by m_pendingLock; reports not written yet
