@@ -13,12 +13,14 @@
 namespace KroBench
 {
   LibJobFactory::LibJobFactory(PortableServer::POA_ptr serverObjectPOA, int maxThreads, int callbackTimeout,
-                               KroJournal::Journal* journal, bool relaysByReference)
+                               KroJournal::Journal* journal, bool libraryAlone,
+                               LibRefJobRouter::Handover handover)
     : Krovane::ServerFactoryImpl(serverObjectPOA),
       m_maxThreads(maxThreads),
       m_callbackTimeout(callbackTimeout),
       m_journal(journal),
-      m_relaysByReference(relaysByReference)
+      m_libraryAlone(libraryAlone),
+      m_handover(handover)
   {
   }
 
@@ -28,11 +30,12 @@ namespace KroBench
     KroKit::ActiveServant<Krovane::AsyncServerImpl, Krovane::IAsyncServer> account(
       m_serverObjectPOA.in(), new Krovane::AsyncServerImpl(m_serverObjectPOA.in(), 0));
     account->SetUserToken(token);
-    if (m_relaysByReference)
+    if (m_libraryAlone)
     {
       KroKit::ActiveServant<LibRefJobRouter, Krovane::ISyncServer> router(
         m_serverObjectPOA.in(),
-        new LibRefJobRouter(m_serverObjectPOA.in(), account.Reference(), m_maxThreads, m_callbackTimeout));
+        new LibRefJobRouter(m_serverObjectPOA.in(), account.Reference(), m_maxThreads, m_callbackTimeout,
+                            m_handover));
       AddObjectToTable(router.Reference());
       account.Keep();
       router.Keep();

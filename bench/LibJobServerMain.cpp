@@ -3,15 +3,16 @@
 //
 //   KroBenchLibServer --ior-file PATH [--threads N] [--idle-seconds N]
 //                     [--pool-threads N] [--place-reports every-change|latest]
-//                     [--non-waiting-relays | --pipelined-relays] [--relays-by-reference]
-//                     [--journal-dir DIR] [ORB options]
+//                     [--non-waiting-relays | --pipelined-relays]
+//                     [--library-alone | --relays-by-reference] [--journal-dir DIR] [ORB options]
 //
 // Jobs run on a pool of --pool-threads threads (default 5), all of them kept
 // once started; --place-reports as for every server of the kit;
-// --relays-by-reference: routers written with the library alone, which
-// activate their own relays and hand over their references, and keep no
-// journal (else the kit's, whose relays are activated only when their
-// reference is asked for);
+// --library-alone: routers written with the library alone, which make their
+// own relays and hand them over as docs/building-with-the-library.md shows
+// (as themselves, activated only when their reference is asked for), and
+// keep no journal (else the kit's); --relays-by-reference: the same routers,
+// which activate each relay up front and hand over a reference made for it;
 // --journal-dir records every job in DIR/KroBenchLibServer-PID.db, as a kit
 // server's --journal does (to measure its cost: run-bench.sh starts several
 // servers at once, KRO_BENCH_LIB_SETTINGS="--journal-dir DIR"; the objects
@@ -47,7 +48,9 @@ int main(int argc, char** argv)
   options.AddFlag("--non-waiting-relays", nonWaitingRelays);
   bool pipelinedRelays = false;  // several callbacks in flight per relay (the lib-pipelined column)
   options.AddFlag("--pipelined-relays", pipelinedRelays);
-  bool relaysByReference = false;  // the lib-by-reference column
+  bool libraryAlone = false;  // the lib-by-reference column
+  options.AddFlag("--library-alone", libraryAlone);
+  bool relaysByReference = false;  // the lib-ref-per-relay column
   options.AddFlag("--relays-by-reference", relaysByReference);
   std::string journalDir;  // empty: no journal
   options.AddValue("--journal-dir", [&journalDir](const char* dir) { journalDir = dir; return *dir != 0; }, "DIR");
@@ -55,7 +58,7 @@ int main(int argc, char** argv)
   {
     std::fprintf(stderr, "usage: %s --ior-file PATH [--threads N] [--idle-seconds N] [--pool-threads N]"
                  " [--place-reports every-change|latest] [--non-waiting-relays | --pipelined-relays]"
-                 " [--relays-by-reference] [--journal-dir DIR] [ORB options]\n", argv[0]);
+                 " [--library-alone | --relays-by-reference] [--journal-dir DIR] [ORB options]\n", argv[0]);
     return 2;
   }
 
@@ -105,7 +108,9 @@ int main(int argc, char** argv)
     PortableServer::POA_var serverObjectPOA =
       KroKit::CreateServerObjectPOA(process.RootPOA(), "ServerObjects");
     PortableServer::ServantBase_var factory =
-      new KroBench::LibJobFactory(serverObjectPOA.in(), poolThreads, 10, journal, relaysByReference);
+      new KroBench::LibJobFactory(serverObjectPOA.in(), poolThreads, 10, journal, libraryAlone || relaysByReference,
+                                  relaysByReference ? KroBench::LibRefJobRouter::Handover::kReference
+                                                    : KroBench::LibRefJobRouter::Handover::kItself);
     CORBA::Object_var factoryReference = process.ActivateFactory(factory.in());
     process.Publish(factoryReference.in(), options);
     process.Serve(options);

@@ -35,8 +35,7 @@ namespace Krovane
   ThreadPoolThreadingPolicy::ThreadPoolThreadingPolicy(int min, int max)
     : m_idle(0), m_poolSize(0), m_max(max), m_min(min), m_stackSize(0), m_leaving(0),
       m_startPauseMs(kDefaultStartPauseMs), m_perUserBound(0), m_placeReports(kDefaultPlaceReports), m_submitted(false),
-      m_reporter(new OperationQueueReporter), m_waiting(0),
-      m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
+      m_reporter(new OperationQueueReporter), m_waiting(0)
   {
     if (m_min <= 0)
       m_min = 1;
@@ -50,8 +49,7 @@ namespace Krovane
     : BufferedThreadingPolicy(other), m_idle(0), m_poolSize(0), m_max(other.GetMax()),
       m_min(other.GetMin()), m_stackSize(0), m_leaving(0), m_startPauseMs(other.GetStartPause()),
       m_perUserBound(other.GetMaxThreadsPerUser()), m_placeReports(const_cast<ThreadPoolThreadingPolicy&>(other).GetPlaceReports()), m_submitted(false),
-      m_reporter(new OperationQueueReporter), m_waiting(0),
-      m_condition(new ACE_Condition<ACE_Thread_Mutex>(m_conditionLock)), m_wakeUps(0)
+      m_reporter(new OperationQueueReporter), m_waiting(0)
   {
   }
 
@@ -289,19 +287,9 @@ namespace Krovane
     return 1;
   }
 
-  void ThreadPoolThreadingPolicy::WakeOne()
-  {
-    ACE_GUARD(ACE_Thread_Mutex, guard, m_conditionLock);
-    ++m_wakeUps;
-    m_condition->signal();
-  }
+  void ThreadPoolThreadingPolicy::WakeOne() { m_wakeUps.WakeOne(); }
 
-  void ThreadPoolThreadingPolicy::WaitForWakeUp(unsigned long seen)
-  {
-    ACE_GUARD(ACE_Thread_Mutex, guard, m_conditionLock);
-    while (m_wakeUps.load() == seen)
-      m_condition->wait();
-  }
+  void ThreadPoolThreadingPolicy::WaitForWakeUp(std::uint32_t seen) { m_wakeUps.Wait(seen); }
 
   Dispatchable* ThreadPoolThreadingPolicy::GetOperation(int& keepRunning)
   {
@@ -366,7 +354,7 @@ namespace Krovane
   {
     Dispatchable* item = nullptr;
     std::chrono::steady_clock::time_point enqueuedAt;
-    unsigned long seen = 0;
+    std::uint32_t seen = 0;
     int perUserBound = 1;
     bool spare = false;
     {
@@ -388,7 +376,7 @@ namespace Krovane
       }
       // Read while the queue is still locked: any item this look misses is
       // queued later, and its wake-up is counted later still.
-      seen = m_wakeUps.load();
+      seen = m_wakeUps.Seen();
       if (CanDispatchNow())
         item = DequeueFairly(perUserBound, spare, &enqueuedAt, user);
       UpdatePlaces(item);

@@ -25,15 +25,14 @@
 // Threads: Submit, Remove, the setters and getters may be called from any
 // thread; GetOperation, decrementPoolSize and svc run only on pool threads;
 // in the kLatest mode, items' ReportQueuePosition runs on the reporter's thread.
-// Lock order: m_queueLock before m_poolLock, and before the reporter's lock;
-// m_conditionLock is taken alone.
+// Lock order: m_queueLock before m_poolLock, and before the reporter's lock.
 #ifndef KROSERVER_THREADPOOLTHREADINGPOLICY_H
 #define KROSERVER_THREADPOOLTHREADINGPOLICY_H
 
 #include "KroServer/BufferedThreadingPolicy.h"
 #include "KroServer/OperationQueueReporter.h"
+#include "KroServer/WakeUpCount.h"
 
-#include <ace/Condition_Thread_Mutex.h>
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
@@ -191,7 +190,7 @@ namespace Krovane
     // Lets one waiting thread go (or the next one about to wait).
     void WakeOne();
     // Waits until a wake-up is given after the one numbered seen.
-    void WaitForWakeUp(unsigned long seen);
+    void WaitForWakeUp(std::uint32_t seen);
     // Notes that the calling thread is about to end (after a failed item).
     void MarkLeaving();
     // Whether an operation's cancellation stopped the calling thread (ACE's
@@ -231,13 +230,9 @@ namespace Krovane
     // which costs an uncontended lock when nothing was posted.
     std::unique_ptr<OperationQueueReporter> m_reporter;
     std::atomic<int> m_waiting;  // written under m_queueLock; the queue length for Snapshot
-    ACE_Thread_Mutex m_conditionLock;    // the mutex of m_condition
-    // Idle threads wait on it; thread-scope, owned by the pool.
-    std::unique_ptr<ACE_Condition<ACE_Thread_Mutex>> m_condition;
-    // Wake-ups given so far: written under m_conditionLock, read by a thread
-    // as it looks at the queue, so that a wake-up given between that look
-    // and the wait is not lost.
-    std::atomic<unsigned long> m_wakeUps;
+    // Idle threads wait on it; a thread notes the count as it looks at the
+    // queue, so that a wake-up given between that look and the wait is not lost.
+    WakeUpCount m_wakeUps;
 
     // Set until the first pool thread of the process is started.
     static std::atomic<bool> s_noThreadStarted;
