@@ -48,9 +48,9 @@ int main(int argc, char** argv)
   options.AddFlag("--non-waiting-relays", nonWaitingRelays);
   bool pipelinedRelays = false;  // several callbacks in flight per relay (the lib-pipelined column)
   options.AddFlag("--pipelined-relays", pipelinedRelays);
-  bool libraryAlone = false;  // the lib-by-reference column
+  bool libraryAlone = false;  // the lib-relay-itself column
   options.AddFlag("--library-alone", libraryAlone);
-  bool relaysByReference = false;  // the lib-ref-per-relay column
+  bool relaysByReference = false;  // the lib-by-reference column
   options.AddFlag("--relays-by-reference", relaysByReference);
   std::string journalDir;  // empty: no journal
   options.AddValue("--journal-dir", [&journalDir](const char* dir) { journalDir = dir; return *dir != 0; }, "DIR");

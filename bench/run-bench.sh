@@ -91,8 +91,8 @@ IMPLS=(
   "lib            lib   lib     $LIB_SETTINGS"
   "lib-pipelined  lib   lib     $LIB_SETTINGS --pipelined-relays"
   "lib-journal    lib   lib     $LIB_SETTINGS --journal-dir $WORK"
-  "lib-by-reference lib lib     $LIB_SETTINGS --library-alone"
-  "lib-ref-per-relay lib lib    $LIB_SETTINGS --relays-by-reference"
+  "lib-by-reference lib lib     $LIB_SETTINGS --relays-by-reference"
+  "lib-relay-itself lib lib     $LIB_SETTINGS --library-alone"
   "bare-twoway    bare  twoway"
   "bare-oneway    bare  oneway"
   "grpc-callback  grpc  grpc"
@@ -101,7 +101,7 @@ IMPLS=(
 PING_IMPLS=(lib bare-twoway grpc-callback)
 # The printed ratios, "A/B": ops/s and CPU per operation of A against B,
 # shown when both ran.
-RATIOS=(lib/bare-twoway lib-by-reference/bare-twoway lib-ref-per-relay/bare-twoway lib-journal/lib lib/bare-oneway lib/grpc-callback lib-pipelined/bare-oneway lib-pipelined/grpc-callback)
+RATIOS=(lib/bare-twoway lib-by-reference/bare-twoway lib-relay-itself/bare-twoway lib-journal/lib lib/bare-oneway lib/grpc-callback lib-pipelined/bare-oneway lib-pipelined/grpc-callback)
 
 SERVER_PIDS=()
 cleanup() {
