@@ -102,6 +102,19 @@ namespace KroJournal
       std::size_t m_at = 0;
     };
 
+    // Binds what report says to the six parameters from first on, in this
+    // order: start, place, progress, status, results, failure; NULL where
+    // it says nothing.
+    void BindReport(Statement& statement, int first, const PendingReport& report)
+    {
+      report.startedAt ? statement.Bind(first, *report.startedAt) : statement.BindNull(first);
+      report.place ? statement.Bind(first + 1, static_cast<long long>(*report.place)) : statement.BindNull(first + 1);
+      report.progress ? statement.Bind(first + 2, *report.progress) : statement.BindNull(first + 2);
+      report.status ? statement.Bind(first + 3, *report.status) : statement.BindNull(first + 3);
+      report.results ? statement.BindBlob(first + 4, *report.results) : statement.BindNull(first + 4);
+      report.failure ? statement.Bind(first + 5, *report.failure) : statement.BindNull(first + 5);
+    }
+
     // Whether report holds anything to write.
     bool Says(const PendingReport& report)
     {
@@ -589,16 +602,10 @@ namespace KroJournal
       "VALUES(?1, ?2, ?3, ?4, (SELECT user FROM objects WHERE key=?1), ?5, ?6, 1, ?7, ?8, ?9, ?10, "
       "CASE WHEN ?10 IS NULL THEN ?11 END, ?12, ?13, ?14, ?15)",
       "recording an operation that ended");
-    const Pending& report = end.report;
     insert.Bind(1, *submission.object).Bind(2, static_cast<long long>(submission.id)).Bind(3, *submission.name);
     insert.BindBlob(4, *submission.parameters).Bind(5, static_cast<long long>(submission.restartable));
     insert.Bind(6, static_cast<long long>(end.state)).Bind(7, submittedAt).Bind(8, ++m_lastSeq).Bind(9, endedAt);
-    report.startedAt ? insert.Bind(10, *report.startedAt) : insert.BindNull(10);
-    report.place ? insert.Bind(11, static_cast<long long>(*report.place)) : insert.BindNull(11);
-    report.progress ? insert.Bind(12, *report.progress) : insert.BindNull(12);
-    report.status ? insert.Bind(13, *report.status) : insert.BindNull(13);
-    report.results ? insert.BindBlob(14, *report.results) : insert.BindNull(14);
-    report.failure ? insert.Bind(15, *report.failure) : insert.BindNull(15);
+    BindReport(insert, 10, end.report);
     insert.Run();
     return sqlite3_changes(m_db) == 1;
   }
@@ -626,14 +633,8 @@ namespace KroJournal
       "  results=coalesce(?7, results), failure=coalesce(?8, failure) "
       "WHERE object=?9 AND id=?10",
       "recording an end");
-    const Pending& report = item.report;
     end.Bind(1, static_cast<long long>(item.state)).Bind(2, time);
-    report.startedAt ? end.Bind(3, *report.startedAt) : end.BindNull(3);
-    report.place ? end.Bind(4, static_cast<long long>(*report.place)) : end.BindNull(4);
-    report.progress ? end.Bind(5, *report.progress) : end.BindNull(5);
-    report.status ? end.Bind(6, *report.status) : end.BindNull(6);
-    report.results ? end.BindBlob(7, *report.results) : end.BindNull(7);
-    report.failure ? end.Bind(8, *report.failure) : end.BindNull(8);
+    BindReport(end, 3, item.report);
     end.Bind(9, *item.object).Bind(10, static_cast<long long>(item.id)).Run();
   }
 
@@ -645,20 +646,15 @@ namespace KroJournal
                      "UPDATE operations SET "
                      "  state=CASE WHEN ?1 IS NOT NULL THEN 1 ELSE state END,"
                      "  started_at=coalesce(?1, started_at),"
-                     "  place=CASE WHEN ?1 IS NOT NULL THEN NULL ELSE coalesce(?9, place) END,"
+                     "  place=CASE WHEN ?1 IS NOT NULL THEN NULL ELSE coalesce(?2, place) END,"
                      "  progress=coalesce(?3, progress), status=coalesce(?4, status),"
                      "  results=coalesce(?5, results), failure=coalesce(?6, failure) "
                      "WHERE object=?7 AND id=?8 AND ended=0",
                      "writing progress");
     for (const auto& [key, report] : pending)
     {
-      report.startedAt ? update.Bind(1, *report.startedAt) : update.BindNull(1);
-      report.progress ? update.Bind(3, *report.progress) : update.BindNull(3);
-      report.status ? update.Bind(4, *report.status) : update.BindNull(4);
-      report.results ? update.BindBlob(5, *report.results) : update.BindNull(5);
-      report.failure ? update.Bind(6, *report.failure) : update.BindNull(6);
+      BindReport(update, 1, report);
       update.Bind(7, key.first).Bind(8, static_cast<long long>(key.second));
-      report.place ? update.Bind(9, static_cast<long long>(*report.place)) : update.BindNull(9);
       update.Run();
       update.Reset();
     }

@@ -27,24 +27,17 @@ namespace KroJournal
       close(m_walFd);
   }
 
-  void JournalWorker::Request()
-  {
-    {
-      std::lock_guard<std::mutex> guard(m_lock);
-      if (m_requested)
-        return;
-      m_requested = true;
-    }
-    m_wake.notify_one();
-  }
+  void JournalWorker::Request() { Raise(m_requested); }
 
-  void JournalWorker::Hurry()
+  void JournalWorker::Hurry() { Raise(m_hurried); }
+
+  void JournalWorker::Raise(bool& flag)
   {
     {
       std::lock_guard<std::mutex> guard(m_lock);
-      if (m_hurried)
-        return;
-      m_hurried = true;
+      if (flag)
+        return;  // the thread is woken already
+      flag = true;
     }
     m_wake.notify_one();
   }

@@ -41,6 +41,9 @@ namespace KroJournal
 
   private:
     void Run();
+    // Sets flag (m_requested or m_hurried) under m_lock and wakes the thread,
+    // unless it was set already.
+    void Raise(bool& flag);
 
     const std::string m_walPath;
     const std::function<void()> m_checkpoint;

@@ -190,6 +190,7 @@ namespace KroJournal
           continue;
         }
       }
+      // A wrap mark at the start itself (damage whose checksum holds) would be read for ever.
       if (used + waste > kDataSize || at == kDataStart)
         break;
       used += waste;
