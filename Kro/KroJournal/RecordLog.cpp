@@ -208,10 +208,13 @@ namespace KroJournal
       return 0;
     const std::uint64_t size = Padded(payload.size());
     std::lock_guard<std::mutex> guard(m_lock);
-    const std::uint64_t waste = kFileSize - m_head < size ? kFileSize - m_head : 0;
+    // A record that ended at the very end of the file leaves no room at all:
+    // the next one goes at the start too, with nothing wasted.
+    const bool wraps = kFileSize - m_head < size;
+    const std::uint64_t waste = wraps ? kFileSize - m_head : 0;
     if (m_used + waste + size > kDataSize)
       return 0;
-    if (waste)
+    if (wraps)
     {
       if (waste >= kHeadSize)
       {

@@ -484,6 +484,37 @@ TEST(JournalRecord, TheRecordLogGivesBackWhatWasNotAppliedAtAnyMomentAcrossItsLa
   expectCopyHolds(RecordLog::kFileSize);
   for (std::size_t cut : {std::size_t(4000), std::size_t(RecordLog::kFileSize / 2), RecordLog::kFileSize - 100})
     expectCopyHolds(cut);
+
+  // Records of one size that the ring (past its 128-octet header) holds a
+  // whole number of: one ends at the very end of the file, and the next
+  // must go at the start, not past the end.
+  const std::string exact = directory.File("exact");
+  RecordLog filled(exact);
+  constexpr std::size_t kRecord = 1920;  // a 24-octet head and the payload, padded to 16
+  static_assert((RecordLog::kFileSize - 128) % kRecord == 0, "records that end at the end of the file");
+  const std::size_t perLap = (RecordLog::kFileSize - 128) / kRecord;
+  std::deque<std::string> kept;
+  for (std::size_t i = 0; i < perLap + 50; ++i)
+  {
+    std::string payload(kRecord - 24, static_cast<char>('a' + i % 26));
+    std::memcpy(&payload[0], &i, sizeof i);
+    ASSERT_NE(0u, filled.Append(payload)) << i;
+    kept.push_back(payload);
+    if (kept.size() == 1000)
+    {
+      filled.MarkApplied(filled.Unapplied());
+      kept.clear();
+    }
+  }
+  CopyCutShort(exact, copy, RecordLog::kFileSize);
+  RecordLog recovered(copy);
+  for (const RecordLog* ring : {&filled, &recovered})
+  {
+    const RecordLog::Batch batch = ring->Unapplied();
+    ASSERT_EQ(kept.size(), batch.records.size());
+    for (std::size_t i = 0; i < kept.size(); ++i)
+      ASSERT_TRUE(kept[i] == std::string(batch.records[i])) << "record " << i << " of " << kept.size();
+  }
 }
 
 // A process killed after a batch of records was committed but before the
