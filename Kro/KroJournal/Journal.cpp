@@ -194,7 +194,14 @@ namespace KroJournal
 
   Journal::~Journal()
   {
-    m_worker.reset();  // nothing on its thread while the connection closes
+    // Nothing on its thread while the connection closes. Taken out under
+    // m_lock: a commit of its last tick reads it (WalHook).
+    std::unique_ptr<JournalWorker> worker;
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      worker = std::move(m_worker);
+    }
+    worker.reset();
     try
     {
       std::unique_lock<std::mutex> lock(m_pendingLock);

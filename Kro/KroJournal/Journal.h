@@ -246,7 +246,7 @@ namespace KroJournal
     bool m_committing = false;  // guarded by m_pendingLock; a thread is in CommitWaiting
     std::condition_variable m_committed;  // with m_pendingLock: a CommitWaiting ended
     std::unique_ptr<RecordLog> m_log;  // set by the constructor; Append from any thread, the rest with m_lock held
-    std::unique_ptr<JournalWorker> m_worker;  // set by the constructor, reset first by the destructor; read in WalHook (m_lock held)
+    std::unique_ptr<JournalWorker> m_worker;  // set by the constructor, taken first by the destructor, both under m_lock; read in WalHook (m_lock held)
   };
 }
 
