@@ -58,11 +58,9 @@ namespace KroJournal
 
   namespace
   {
-    constexpr std::uint64_t kDataStart = 128;
+    constexpr std::uint64_t kDataStart = RecordLog::kRingStart;
     constexpr std::uint64_t kDataSize = RecordLog::kFileSize - kDataStart;
-    constexpr std::uint64_t kHeadSize = 24;
-
-    std::uint64_t Padded(std::size_t payload) { return (kHeadSize + payload + 15) / 16 * 16; }
+    constexpr std::uint64_t kHeadSize = RecordLog::kRecordHead;
 
     template <typename Slot>
     std::uint64_t SlotSum(const Slot& slot)
@@ -179,7 +177,7 @@ namespace KroJournal
         }
         else
         {
-          const std::uint64_t size = Padded(head.length);
+          const std::uint64_t size = Footprint(head.length);
           if (head.kind != 0 || head.length > kMaxPayload || at + size > kFileSize ||
               at + kHeadSize + head.length > readable || used + size > kDataSize ||
               head.sum != RecordSum(head, m_map + at + kHeadSize))
@@ -206,7 +204,7 @@ namespace KroJournal
   {
     if (payload.size() > kMaxPayload)
       return 0;
-    const std::uint64_t size = Padded(payload.size());
+    const std::uint64_t size = Footprint(payload.size());
     std::lock_guard<std::mutex> guard(m_lock);
     // A record that ended at the very end of the file leaves no room at all:
     // the next one goes at the start too, with nothing wasted.
@@ -270,7 +268,7 @@ namespace KroJournal
         continue;
       }
       batch.records.emplace_back(m_map + at + kHeadSize, head.length);
-      const std::uint64_t size = Padded(head.length);
+      const std::uint64_t size = Footprint(head.length);
       left -= size;
       at += size;
     }

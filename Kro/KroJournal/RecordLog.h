@@ -37,6 +37,13 @@ namespace KroJournal
     static constexpr std::size_t kFileSize = 8u << 20;
     // The longest payload Append takes; longer ones go to the database directly.
     static constexpr std::size_t kMaxPayload = 4000;
+    // Where the ring starts, after the header; it runs to the end of the file.
+    static constexpr std::size_t kRingStart = 128;
+    // A record's head, before its payload.
+    static constexpr std::size_t kRecordHead = 24;
+    // The ring's octets a record of a payload of size takes: its head and
+    // the payload, padded to 16.
+    static constexpr std::size_t Footprint(std::size_t size) { return (kRecordHead + size + 15) / 16 * 16; }
 
     // Records not applied yet, in order, as Unapplied found them. The views
     // point into the mapping and stay valid until MarkApplied.

@@ -59,6 +59,20 @@ namespace
     std::filesystem::resize_file(to, size);
   }
 
+  // Asserts that ring gives back the records of unapplied, in order: all
+  // of them when whole, else a prefix (a file cut short).
+  void ExpectGivesBack(const KroJournal::RecordLog& ring, const std::deque<std::string>& unapplied, bool whole)
+  {
+    const KroJournal::RecordLog::Batch batch = ring.Unapplied();
+    ASSERT_LE(batch.records.size(), unapplied.size());
+    if (whole)
+    {
+      ASSERT_EQ(unapplied.size(), batch.records.size());
+    }
+    for (std::size_t i = 0; i < batch.records.size(); ++i)
+      ASSERT_TRUE(unapplied[i] == std::string(batch.records[i])) << "record " << i << " of " << unapplied.size();
+  }
+
   off_t FileSize(const std::string& path)
   {
     struct stat status = {};
@@ -445,14 +459,7 @@ TEST(JournalRecord, TheRecordLogGivesBackWhatWasNotAppliedAtAnyMomentAcrossItsLa
     CopyCutShort(path, copy, cut);
     RecordLog recovered(copy);
     EXPECT_EQ(cut == RecordLog::kFileSize ? 0 : cut, recovered.CutShortAt());
-    const RecordLog::Batch batch = recovered.Unapplied();
-    ASSERT_LE(batch.records.size(), unapplied.size());
-    if (cut == RecordLog::kFileSize)
-    {
-      ASSERT_EQ(unapplied.size(), batch.records.size());
-    }
-    for (std::size_t i = 0; i < batch.records.size(); ++i)
-      ASSERT_EQ(unapplied[i], std::string(batch.records[i])) << i;
+    ExpectGivesBack(recovered, unapplied, cut == RecordLog::kFileSize);
   };
   std::uint64_t appended = 0;
   for (int step = 0; step < 40000 && appended < 5 * RecordLog::kFileSize / 2; ++step)
@@ -485,18 +492,20 @@ TEST(JournalRecord, TheRecordLogGivesBackWhatWasNotAppliedAtAnyMomentAcrossItsLa
   for (std::size_t cut : {std::size_t(4000), std::size_t(RecordLog::kFileSize / 2), RecordLog::kFileSize - 100})
     expectCopyHolds(cut);
 
-  // Records of one size that the ring (past its 128-octet header) holds a
-  // whole number of: one ends at the very end of the file, and the next
-  // must go at the start, not past the end.
+  // Records of one size that the ring holds a whole number of: one ends at
+  // the very end of the file, and the next must go at the start, not past
+  // the end.
+  const std::size_t ringSize = RecordLog::kFileSize - RecordLog::kRingStart;
+  std::size_t size = RecordLog::kMaxPayload;
+  while (size > 8 && ringSize % RecordLog::Footprint(size) != 0)
+    --size;
+  ASSERT_EQ(0u, ringSize % RecordLog::Footprint(size));
   const std::string exact = directory.File("exact");
   RecordLog filled(exact);
-  constexpr std::size_t kRecord = 1920;  // a 24-octet head and the payload, padded to 16
-  static_assert((RecordLog::kFileSize - 128) % kRecord == 0, "records that end at the end of the file");
-  const std::size_t perLap = (RecordLog::kFileSize - 128) / kRecord;
   std::deque<std::string> kept;
-  for (std::size_t i = 0; i < perLap + 50; ++i)
+  for (std::size_t i = 0; i < ringSize / RecordLog::Footprint(size) + 50; ++i)
   {
-    std::string payload(kRecord - 24, static_cast<char>('a' + i % 26));
+    std::string payload(size, static_cast<char>('a' + i % 26));
     std::memcpy(&payload[0], &i, sizeof i);
     ASSERT_NE(0u, filled.Append(payload)) << i;
     kept.push_back(payload);
@@ -507,14 +516,8 @@ TEST(JournalRecord, TheRecordLogGivesBackWhatWasNotAppliedAtAnyMomentAcrossItsLa
     }
   }
   CopyCutShort(exact, copy, RecordLog::kFileSize);
-  RecordLog recovered(copy);
-  for (const RecordLog* ring : {&filled, &recovered})
-  {
-    const RecordLog::Batch batch = ring->Unapplied();
-    ASSERT_EQ(kept.size(), batch.records.size());
-    for (std::size_t i = 0; i < kept.size(); ++i)
-      ASSERT_TRUE(kept[i] == std::string(batch.records[i])) << "record " << i << " of " << kept.size();
-  }
+  ExpectGivesBack(filled, kept, true);
+  ExpectGivesBack(RecordLog(copy), kept, true);
 }
 
 // A process killed after a batch of records was committed but before the
